@@ -1,0 +1,49 @@
+# Locates the pinned third-party files the library is built from and refuses
+# anything else: output bytes depend on the exact stb releases and font.
+# scripts/setup.sh fetches them into .deps/; a user may point the cache
+# variables below at their own copies, which must match the same SHA-256.
+
+set(IMGTEXT_STB_INCLUDE_DIR "${PROJECT_SOURCE_DIR}/.deps/stb" CACHE PATH
+    "Folder holding stb_image.h 2.30, stb_image_write.h 1.16 and stb_truetype.h 1.26")
+set(IMGTEXT_FONT_FILE "${PROJECT_SOURCE_DIR}/.deps/font/Caladea-Regular.ttf" CACHE FILEPATH
+    "Caladea Regular TrueType font, Version 1.002 (58,964 bytes)")
+
+set(_imgtext_pins "${PROJECT_SOURCE_DIR}/scripts/pinned.sha256")
+file(STRINGS "${_imgtext_pins}" _imgtext_pin_lines)
+
+# Expected SHA-256 of a pinned file, by its name in scripts/pinned.sha256.
+function(imgtext_pinned_sha256 name out_var)
+    foreach(line IN LISTS _imgtext_pin_lines)
+        if(line MATCHES "^([0-9a-f]+)  .*/${name}$")
+            set(${out_var} "${CMAKE_MATCH_1}" PARENT_SCOPE)
+            return()
+        endif()
+    endforeach()
+    message(FATAL_ERROR "${name} has no entry in ${_imgtext_pins}")
+endfunction()
+
+function(imgtext_require_pinned path name description cache_var)
+    imgtext_pinned_sha256("${name}" expected)
+    set(remedy "Run scripts/setup.sh to fetch it, or set ${cache_var} to a copy of exactly that release.")
+    if(NOT EXISTS "${path}")
+        message(FATAL_ERROR "Missing ${description}: no file at ${path}.\n${remedy}")
+    endif()
+    file(SHA256 "${path}" actual)
+    if(NOT actual STREQUAL expected)
+        message(FATAL_ERROR "${path} is not ${description}: its SHA-256 is ${actual}, "
+                            "expected ${expected}.\n${remedy}")
+    endif()
+    # Re-check whenever the file changes.
+    set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${path}")
+endfunction()
+
+set(_imgtext_stb_package "Debian libstb-dev 0.0~git20241109.5c20573+ds-1")
+imgtext_require_pinned("${IMGTEXT_STB_INCLUDE_DIR}/stb_image.h" stb_image.h
+    "stb_image 2.30 (${_imgtext_stb_package})" IMGTEXT_STB_INCLUDE_DIR)
+imgtext_require_pinned("${IMGTEXT_STB_INCLUDE_DIR}/stb_image_write.h" stb_image_write.h
+    "stb_image_write 1.16 (${_imgtext_stb_package})" IMGTEXT_STB_INCLUDE_DIR)
+imgtext_require_pinned("${IMGTEXT_STB_INCLUDE_DIR}/stb_truetype.h" stb_truetype.h
+    "stb_truetype 1.26 (${_imgtext_stb_package})" IMGTEXT_STB_INCLUDE_DIR)
+imgtext_require_pinned("${IMGTEXT_FONT_FILE}" Caladea-Regular.ttf
+    "Caladea Regular Version 1.002 (Debian fonts-crosextra-caladea 20130214-2.1)" IMGTEXT_FONT_FILE)
+set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${_imgtext_pins}")

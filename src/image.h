@@ -1,0 +1,46 @@
+// Images and files: the one in-memory pixel form, reading, writing and the
+// opaque rectangle fill.
+#ifndef IMGTEXT_IMAGE_H
+#define IMGTEXT_IMAGE_H
+
+#include <cstdint>
+
+namespace imgtext {
+
+// 8-bit RGBA, straight alpha, rows top to bottom with no gap (stride width*4).
+// The pixels are owned by the drawing call that made them and freed with free().
+struct rgba_image {
+    int width;
+    int height;
+    unsigned char *pixels;
+};
+
+// Output format codes; any other value is written as PNG.
+enum : int { FMT_JPG = 1, FMT_PNG = 2, FMT_BMP = 3 };
+
+// Paints the part of the rectangle inside the image with the clamped colour
+// at alpha 255, overwriting what was there. Geometry is 64-bit so that a
+// padded box near INT_MAX cannot overflow.
+void fill_rect(const rgba_image &image, int64_t x, int64_t y, int64_t w, int64_t h, int red, int green, int blue);
+
+inline int clamp_channel(int value) { return value < 0 ? 0 : value > 255 ? 255 : value; }
+
+// Reads and decodes an image file to RGBA and reports the format its first
+// bytes suggest (falling back to the extension). On failure returns 0 with a
+// message and leaves both outputs untouched.
+int load_image(const char *path, rgba_image *image, int *format);
+
+// 1 if s ends with suffix, comparing bytes with bit 0x20 set in both (ASCII
+// case folding).
+int str_ends_with_nocase(const char *s, const char *suffix);
+
+// The format named by path's extension (.jpg/.jpeg/.png/.bmp), else fallback.
+int format_from_path(const char *path, int fallback);
+
+// Encodes the pixels in the given format to path. Returns 1, or 0 with
+// "failed to write image to <path>". Does not free the pixels.
+int save_image(const char *path, int width, int height, const unsigned char *pixels, int format);
+
+}  // namespace imgtext
+
+#endif

@@ -1,0 +1,82 @@
+// Reading an input file whole, guessing its format from the first bytes, and
+// decoding it to RGBA. The only user of stb_image, compiled here with static
+// linkage so none of its symbols leave the library.
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+
+#include "image.h"
+#include "library_frame.h"
+
+#define STB_IMAGE_STATIC
+#define STB_IMAGE_IMPLEMENTATION
+#include <stb_image.h>
+
+namespace imgtext {
+
+namespace {
+
+// Reads the whole file into one malloc'd buffer of exactly its size.
+int read_whole_file(const char *path, unsigned char **data, int *size) {
+    FILE *file = std::fopen(path, "rb");
+    if (!file) return set_err("cannot read file: %s", path), 0;
+
+    long length = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) length = std::ftell(file);
+    // Empty files, ftell errors and files the decoder's int length cannot
+    // describe are all unreadable here.
+    if (length <= 0 || length > INT_MAX) {
+        std::fclose(file);
+        return set_err("cannot read file: %s", path), 0;
+    }
+    std::rewind(file);
+
+    auto *buffer = static_cast<unsigned char *>(std::malloc(static_cast<size_t>(length)));
+    if (!buffer) {
+        std::fclose(file);
+        return set_err("cannot read file: %s", path), 0;
+    }
+    const size_t got = std::fread(buffer, 1, static_cast<size_t>(length), file);
+    std::fclose(file);
+    if (got != static_cast<size_t>(length)) {
+        std::free(buffer);
+        return set_err("cannot read file: %s", path), 0;
+    }
+    *data = buffer;
+    *size = static_cast<int>(length);
+    return 1;
+}
+
+// Only JPEG, PNG and BMP are recognised, since those are the formats the
+// result can be written back in; anything else defers to the extension.
+int sniff_format(const char *path, const unsigned char *data, int size) {
+    const int by_extension = format_from_path(path, FMT_PNG);
+    if (size == 1) return by_extension;
+    if (data[0] == 0xFF) return data[1] == 0xD8 ? FMT_JPG : by_extension;
+    if (data[0] == 0x89) {
+        const bool png = size >= 8 && data[1] == 'P' && data[2] == 'N' && data[3] == 'G';
+        return png ? FMT_PNG : by_extension;
+    }
+    if (data[0] == 'B' && data[1] == 'M') return FMT_BMP;
+    return by_extension;
+}
+
+}  // namespace
+
+int load_image(const char *path, rgba_image *image, int *format) {
+    unsigned char *data = nullptr;
+    int size = 0;
+    if (!read_whole_file(path, &data, &size)) return 0;
+
+    const int sniffed = sniff_format(path, data, size);
+    int width = 0, height = 0, channels_in_file = 0;
+    unsigned char *pixels = stbi_load_from_memory(data, size, &width, &height, &channels_in_file, 4);
+    std::free(data);
+    if (!pixels) return set_err("cannot decode image %s (%s)", path, stbi_failure_reason()), 0;
+
+    *image = rgba_image{width, height, pixels};
+    *format = sniffed;
+    return 1;
+}
+
+}  // namespace imgtext
