@@ -26,7 +26,8 @@ log() { printf 'setup: %s\n' "$*" >&2; }
 die() { printf 'setup: error: %s\n' "$*" >&2; exit 1; }
 
 # ---------------------------------------------------------------- build tools
-TOOL_PACKAGES=(cmake g++ make pkg-config binutils libgtest-dev libgmock-dev libbenchmark-dev)
+# clang: the warning-clean check and the fuzzers; valgrind: memcheck runs.
+TOOL_PACKAGES=(cmake g++ clang make pkg-config binutils libgtest-dev libgmock-dev libbenchmark-dev valgrind)
 
 package_installed() {
     [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]

@@ -1,0 +1,89 @@
+// The RGBA buffer's rectangle fill and the output-format rules.
+#include <gtest/gtest.h>
+
+#include <climits>
+
+#include "image.h"
+#include "test_support.h"
+
+using namespace imgtext;
+using test_support::rgba;
+
+namespace {
+
+rgba filled(int64_t x, int64_t y, int64_t w, int64_t h, int red = 10, int green = 20, int blue = 30) {
+    rgba img = test_support::solid(8, 6, 1, 2, 3, 0);
+    fill_rect(rgba_image{img.width, img.height, img.pixels.data()}, x, y, w, h, red, green, blue);
+    return img;
+}
+
+int count_filled(const rgba &img) {
+    int n = 0;
+    for (int y = 0; y < img.height; ++y)
+        for (int x = 0; x < img.width; ++x) n += img.at(x, y)[3] == 255;
+    return n;
+}
+
+TEST(FillRect, RectanglesOutsideTheImageChangeNothing) {
+    const rgba untouched = test_support::solid(8, 6, 1, 2, 3, 0);
+    EXPECT_EQ(filled(-5, 0, 4, 6).pixels, untouched.pixels);  // x + w < 0
+    EXPECT_EQ(filled(0, -7, 8, 6).pixels, untouched.pixels);  // y + h < 0
+    EXPECT_EQ(filled(8, 0, 4, 6).pixels, untouched.pixels);   // x >= width
+    EXPECT_EQ(filled(0, 6, 8, 6).pixels, untouched.pixels);   // y >= height
+}
+
+TEST(FillRect, EmptySizesChangeNothingEvenWhenTheOtherIsLarge) {
+    const rgba untouched = test_support::solid(8, 6, 1, 2, 3, 0);
+    EXPECT_EQ(filled(0, 0, 0, 1000).pixels, untouched.pixels);
+    EXPECT_EQ(filled(0, 0, 1000, -1).pixels, untouched.pixels);
+}
+
+TEST(FillRect, OverhangIsClippedOnEverySide) {
+    const rgba img = filled(-2, -3, 5, 5);  // covers columns 0..2, rows 0..1
+    EXPECT_EQ(count_filled(img), 3 * 2);
+    EXPECT_EQ(img.at(2, 1)[3], 255);
+    EXPECT_EQ(img.at(3, 1)[3], 0);
+    EXPECT_EQ(img.at(2, 2)[3], 0);
+
+    EXPECT_EQ(count_filled(filled(6, 4, 100, 100)), 2 * 2);
+    EXPECT_EQ(count_filled(filled(-100, -100, 1000, 1000)), 8 * 6);
+}
+
+TEST(FillRect, ExtremeCoordinatesDoNotOverflow) {
+    EXPECT_EQ(count_filled(filled(INT_MAX, 0, INT_MAX, 6)), 0);
+    EXPECT_EQ(count_filled(filled(INT_MIN, INT_MIN, INT_MAX, INT_MAX)), 0);
+    EXPECT_EQ(count_filled(filled(INT_MIN, 0, int64_t{INT_MAX} * 2, 1)), 8);
+}
+
+TEST(FillRect, ClampsChannelsAndAlwaysWritesOpaque) {
+    const rgba img = filled(1, 1, 1, 1, -5, 300, 128);
+    const uint8_t *p = img.at(1, 1);
+    EXPECT_EQ(p[0], 0);
+    EXPECT_EQ(p[1], 255);
+    EXPECT_EQ(p[2], 128);
+    EXPECT_EQ(p[3], 255);
+}
+
+TEST(OutputFormat, ExtensionDecidesCaseInsensitively) {
+    EXPECT_EQ(format_from_path("out.PNG", FMT_JPG), FMT_PNG);
+    EXPECT_EQ(format_from_path("out.jpeg", FMT_PNG), FMT_JPG);
+    EXPECT_EQ(format_from_path("x.Jpeg", FMT_PNG), FMT_JPG);
+    EXPECT_EQ(format_from_path("x.JPG", FMT_PNG), FMT_JPG);
+    EXPECT_EQ(format_from_path("out.bmp", FMT_PNG), FMT_BMP);
+    EXPECT_EQ(format_from_path("x.png/out.jpg", FMT_PNG), FMT_JPG);  // only the tail counts
+}
+
+TEST(OutputFormat, OtherNamesUseTheFallback) {
+    for (const char *path : {"out.webp", "out", "x.jpe", "x.tif", "png", ""}) {
+        EXPECT_EQ(format_from_path(path, FMT_BMP), FMT_BMP) << path;
+    }
+    EXPECT_EQ(format_from_path(nullptr, FMT_JPG), FMT_JPG);
+}
+
+TEST(OutputFormat, FoldingSetsBit0x20SoSomePunctuationPairsMatch) {
+    EXPECT_EQ(str_ends_with_nocase("a@", "`"), 1);
+    EXPECT_EQ(str_ends_with_nocase("ab", "abc"), 0);
+    EXPECT_EQ(str_ends_with_nocase("abc", ""), 1);
+}
+
+}  // namespace

@@ -1,0 +1,106 @@
+// The files the library writes: which format each name selects, and the exact
+// structure of PNG, BMP and JPEG output.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "quendal_imgtext.h"
+#include "test_support.h"
+
+using test_support::scratch_dir;
+
+namespace {
+
+uint32_t be32(const std::vector<uint8_t> &b, size_t at) {
+    return uint32_t{b[at]} << 24 | uint32_t{b[at + 1]} << 16 | uint32_t{b[at + 2]} << 8 | b[at + 3];
+}
+uint32_t le32(const std::vector<uint8_t> &b, size_t at) {
+    return uint32_t{b[at]} | uint32_t{b[at + 1]} << 8 | uint32_t{b[at + 2]} << 16 | uint32_t{b[at + 3]} << 24;
+}
+uint16_t le16(const std::vector<uint8_t> &b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
+
+enum class kind { png, jpeg, bmp, other };
+
+kind kind_of(const std::vector<uint8_t> &b) {
+    if (b.size() > 8 && b[0] == 0x89 && b[1] == 'P' && b[2] == 'N' && b[3] == 'G') return kind::png;
+    if (b.size() > 2 && b[0] == 0xFF && b[1] == 0xD8) return kind::jpeg;
+    if (b.size() > 2 && b[0] == 'B' && b[1] == 'M') return kind::bmp;
+    return kind::other;
+}
+
+std::vector<uint8_t> make_card(const scratch_dir &dir, const std::string &name, int w = 37, int h = 23) {
+    const std::string out = dir.path(name);
+    EXPECT_EQ(imgtext_create(out.c_str(), "Hi\nyo", w, h, 12, 250, 20, 90, 10, 60, 200), 1) << imgtext_last_error();
+    return test_support::read_bytes(out);
+}
+
+TEST(OutputFormat, CreateChoosesByExtensionWithPngAsDefault) {
+    scratch_dir dir;
+    const std::pair<const char *, kind> cases[] = {
+        {"a.png", kind::png}, {"b.PNG", kind::png},  {"c.jpg", kind::jpeg}, {"d.jpeg", kind::jpeg},
+        {"e.bmp", kind::bmp}, {"f.webp", kind::png}, {"g", kind::png},      {"h.jpe", kind::png}};
+    for (auto [name, expected] : cases) EXPECT_EQ(kind_of(make_card(dir, name)), expected) << name;
+}
+
+TEST(OutputFormat, PngHasExactlyIhdrOneIdatAndIend) {
+    scratch_dir dir;
+    const std::vector<uint8_t> png = make_card(dir, "card.png");
+    std::vector<std::string> chunks;
+    for (size_t at = 8; at + 8 <= png.size();) {
+        const uint32_t length = be32(png, at);
+        chunks.emplace_back(png.begin() + static_cast<long>(at) + 4, png.begin() + static_cast<long>(at) + 8);
+        at += 12 + length;
+    }
+    EXPECT_EQ(chunks, (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
+    EXPECT_EQ(be32(png, 16), 37u);  // width
+    EXPECT_EQ(be32(png, 20), 23u);  // height
+    EXPECT_EQ(png[24], 8);          // bit depth
+    EXPECT_EQ(png[25], 6);          // RGBA
+    EXPECT_EQ(png[28], 0);          // no interlace
+}
+
+TEST(OutputFormat, BmpIs32BitWithV4HeaderAndAlphaMask) {
+    scratch_dir dir;
+    const std::vector<uint8_t> bmp = make_card(dir, "card.bmp");
+    ASSERT_EQ(bmp.size(), 122u + 37 * 23 * 4);
+    EXPECT_EQ(le32(bmp, 2), bmp.size());
+    EXPECT_EQ(le32(bmp, 10), 122u);  // pixel data offset
+    EXPECT_EQ(le32(bmp, 14), 108u);  // BITMAPV4HEADER
+    EXPECT_EQ(le16(bmp, 28), 32);    // bits per pixel
+    EXPECT_EQ(le32(bmp, 30), 3u);    // BI_BITFIELDS
+    EXPECT_EQ(le32(bmp, 54), 0x00FF0000u);
+    EXPECT_EQ(le32(bmp, 58), 0x0000FF00u);
+    EXPECT_EQ(le32(bmp, 62), 0x000000FFu);
+    EXPECT_EQ(le32(bmp, 66), 0xFF000000u);
+    // Bottom row first, stored B, G, R, A: the bottom-left pixel is background.
+    EXPECT_EQ(std::vector<uint8_t>(bmp.begin() + 122, bmp.begin() + 126), (std::vector<uint8_t>{200, 60, 10, 255}));
+}
+
+TEST(OutputFormat, BmpAndPngCarryTheSamePixels) {
+    scratch_dir dir;
+    make_card(dir, "card.png");
+    make_card(dir, "card.bmp");
+    EXPECT_EQ(test_support::decode(dir.path("card.png")).pixels, test_support::decode(dir.path("card.bmp")).pixels);
+}
+
+TEST(OutputFormat, JpegIsTheReferenceWriterAtQuality92WithFullChroma) {
+    scratch_dir dir;
+    make_card(dir, "card.png");
+    const std::vector<uint8_t> jpeg = make_card(dir, "card.jpg");
+    test_support::write_jpg(dir.path("reference.jpg"), test_support::decode(dir.path("card.png")), 92);
+    EXPECT_EQ(jpeg, test_support::read_bytes(dir.path("reference.jpg")));
+
+    // Baseline frame (SOF0) with every component sampled 1x1 (4:4:4).
+    size_t sof = 0;
+    for (size_t i = 2; i + 1 < jpeg.size(); ++i)
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {
+            sof = i;
+            break;
+        }
+    ASSERT_NE(sof, 0u);
+    EXPECT_EQ(jpeg[sof + 9], 3);  // components
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(jpeg[sof + 11 + c * 3], 0x11) << c;
+}
+
+}  // namespace

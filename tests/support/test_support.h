@@ -1,0 +1,57 @@
+// Helpers shared by the tests: scratch folders, file bytes, and generating or
+// decoding images with stb (the tests make all their own inputs).
+#ifndef IMGTEXT_TEST_SUPPORT_H
+#define IMGTEXT_TEST_SUPPORT_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+// A fresh folder, removed with everything in it when the object goes.
+class scratch_dir {
+public:
+    scratch_dir();
+    ~scratch_dir();
+    scratch_dir(const scratch_dir &) = delete;
+    scratch_dir &operator=(const scratch_dir &) = delete;
+    std::string path(const std::string &name) const { return root_ + "/" + name; }
+    const std::string &root() const { return root_; }
+    // Names of the entries in the folder, sorted.
+    std::vector<std::string> entries() const;
+
+private:
+    std::string root_;
+};
+
+bool file_exists(const std::string &path);
+std::vector<uint8_t> read_bytes(const std::string &path);
+void write_bytes(const std::string &path, const std::vector<uint8_t> &bytes);
+
+struct rgba {
+    int width = 0, height = 0;
+    std::vector<uint8_t> pixels;  // width * height * 4, RGBA, top row first
+    const uint8_t *at(int x, int y) const { return &pixels[(static_cast<size_t>(y) * width + x) * 4]; }
+    uint8_t *at(int x, int y) { return &pixels[(static_cast<size_t>(y) * width + x) * 4]; }
+};
+
+// A solid image of one colour.
+rgba solid(int width, int height, uint8_t r, uint8_t g, uint8_t b, uint8_t a);
+// An asymmetric pattern with distinct channels, so flips and swaps show.
+rgba pattern(int width, int height);
+
+// Decodes any file stb_image reads to RGBA; fails the test if it cannot.
+rgba decode(const std::string &path);
+
+void write_png(const std::string &path, const rgba &image);
+void write_jpg(const std::string &path, const rgba &image, int quality = 95);
+void write_bmp(const std::string &path, const rgba &image);
+void write_tga(const std::string &path, const rgba &image);
+
+// A stable 64-bit digest (FNV-1a) of a byte string, for golden outputs.
+uint64_t fnv1a(const std::vector<uint8_t> &bytes);
+
+}  // namespace test_support
+
+#endif
