@@ -11,4 +11,8 @@ cmake --build --preset release
 
 mkdir -p build/demo
 build/release/examples/title_card build/demo/title-card.png
-echo "Open $ROOT/build/demo/title-card.png to see the result."
+build/release/examples/gallery build/demo
+echo
+echo "Pictures written to $ROOT/build/demo/:"
+echo "  title-card.png (imgtext_create), and for each drawing function on input.png:"
+echo "  add.png, add_boxed.png, centered.png, create.png"

@@ -30,6 +30,10 @@ inline int clamp_channel(int value) { return value < 0 ? 0 : value > 255 ? 255 :
 // message and leaves both outputs untouched.
 int load_image(const char *path, rgba_image *image, int *format);
 
+// The output format an input file's first bytes suggest: JPEG, PNG or BMP
+// by their signatures, otherwise what the path's extension names (PNG if none).
+int sniff_format(const char *path, const unsigned char *data, int size);
+
 // 1 if s ends with suffix, comparing bytes with bit 0x20 set in both (ASCII
 // case folding).
 int str_ends_with_nocase(const char *s, const char *suffix);

@@ -16,10 +16,15 @@ namespace imgtext {
 
 namespace {
 
+int cannot_read(const char *path) {
+    set_err("cannot read file: %s", path);
+    return 0;
+}
+
 // Reads the whole file into one malloc'd buffer of exactly its size.
 int read_whole_file(const char *path, unsigned char **data, int *size) {
     FILE *file = std::fopen(path, "rb");
-    if (!file) return set_err("cannot read file: %s", path), 0;
+    if (!file) return cannot_read(path);
 
     long length = -1;
     if (std::fseek(file, 0, SEEK_END) == 0) length = std::ftell(file);
@@ -27,28 +32,31 @@ int read_whole_file(const char *path, unsigned char **data, int *size) {
     // describe are all unreadable here.
     if (length <= 0 || length > INT_MAX) {
         std::fclose(file);
-        return set_err("cannot read file: %s", path), 0;
+        return cannot_read(path);
     }
     std::rewind(file);
 
     auto *buffer = static_cast<unsigned char *>(std::malloc(static_cast<size_t>(length)));
     if (!buffer) {
         std::fclose(file);
-        return set_err("cannot read file: %s", path), 0;
+        return cannot_read(path);
     }
     const size_t got = std::fread(buffer, 1, static_cast<size_t>(length), file);
     std::fclose(file);
     if (got != static_cast<size_t>(length)) {
         std::free(buffer);
-        return set_err("cannot read file: %s", path), 0;
+        return cannot_read(path);
     }
     *data = buffer;
     *size = static_cast<int>(length);
     return 1;
 }
 
+}  // namespace
+
 // Only JPEG, PNG and BMP are recognised, since those are the formats the
 // result can be written back in; anything else defers to the extension.
+// Only the first bytes are looked at, not the full signatures.
 int sniff_format(const char *path, const unsigned char *data, int size) {
     const int by_extension = format_from_path(path, FMT_PNG);
     if (size == 1) return by_extension;
@@ -61,8 +69,6 @@ int sniff_format(const char *path, const unsigned char *data, int size) {
     return by_extension;
 }
 
-}  // namespace
-
 int load_image(const char *path, rgba_image *image, int *format) {
     unsigned char *data = nullptr;
     int size = 0;
@@ -72,7 +78,10 @@ int load_image(const char *path, rgba_image *image, int *format) {
     int width = 0, height = 0, channels_in_file = 0;
     unsigned char *pixels = stbi_load_from_memory(data, size, &width, &height, &channels_in_file, 4);
     std::free(data);
-    if (!pixels) return set_err("cannot decode image %s (%s)", path, stbi_failure_reason()), 0;
+    if (!pixels) {
+        set_err("cannot decode image %s (%s)", path, stbi_failure_reason());
+        return 0;
+    }
 
     *image = rgba_image{width, height, pixels};
     *format = sniffed;

@@ -3,6 +3,7 @@
 #ifndef IMGTEXT_TEST_SUPPORT_H
 #define IMGTEXT_TEST_SUPPORT_H
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -48,6 +49,17 @@ void write_png(const std::string &path, const rgba &image);
 void write_jpg(const std::string &path, const rgba &image, int quality = 95);
 void write_bmp(const std::string &path, const rgba &image);
 void write_tga(const std::string &path, const rgba &image);
+
+// Inputs in the other formats and layouts the decoder accepts, built by hand
+// where stb cannot write them. `comp` is the channel count of `data`.
+void write_png_channels(const std::string &path, int width, int height, int comp, const std::vector<uint8_t> &data);
+void write_hdr(const std::string &path, int width, int height, const std::vector<float> &rgb);
+std::vector<uint8_t> png16_bytes(int width, int height, const std::vector<uint16_t> &rgba);
+// Each frame is width*height palette indices; palette entries are RGB.
+std::vector<uint8_t> gif_bytes(int width, int height, const std::vector<std::vector<uint8_t>> &frames,
+                               const std::vector<std::array<uint8_t, 3>> &palette, int transparent_index = -1);
+std::vector<uint8_t> psd_bytes(const rgba &image);  // uncompressed, 4 channels
+std::vector<uint8_t> ppm_bytes(const rgba &image);  // P6, alpha dropped
 
 // A stable 64-bit digest (FNV-1a) of a byte string, for golden outputs.
 uint64_t fnv1a(const std::vector<uint8_t> &bytes);
