@@ -41,8 +41,13 @@ int str_ends_with_nocase(const char *s, const char *suffix);
 // The format named by path's extension (.jpg/.jpeg/.png/.bmp), else fallback.
 int format_from_path(const char *path, int fallback);
 
-// Encodes the pixels in the given format to path. Returns 1, or 0 with
-// "failed to write image to <path>". Does not free the pixels.
+// Whether the encoder for format can write a width x height image exactly.
+bool writer_can_encode(int format, int width, int height);
+
+// Encodes the pixels in the given format to path, replacing any file there
+// only once the whole new file is safely written. Returns 1, or 0 with
+// "failed to write image to <path>" (including for images too large for the
+// format). Does not free the pixels.
 int save_image(const char *path, int width, int height, const unsigned char *pixels, int format);
 
 }  // namespace imgtext

@@ -1,7 +1,10 @@
 // Choosing the output format from a path and encoding the pixels. The only
 // user of stb_image_write, compiled here with static linkage so none of its
 // symbols leave the library.
+#include <cstdint>
 #include <cstring>
+
+#include "file_output.h"
 
 #include "image.h"
 #include "library_frame.h"
@@ -35,15 +38,60 @@ int format_from_path(const char *path, int fallback) {
     return fallback;
 }
 
-int save_image(const char *path, int width, int height, const unsigned char *pixels, int format) {
-    int written;
+namespace {
+
+// stb_image_write's size arithmetic is 32-bit int, and JPEG headers store
+// 16-bit sides. Beyond these limits the writer would overflow or write a
+// corrupt file while reporting success, so such images are refused.
+constexpr uint64_t k_int_max = 2147483647u;
+// The PNG writer's growable zlib buffer doubles an int capacity: from the
+// first capacity past 2^30 (1,610,612,735 bytes) the next growth overflows.
+constexpr uint64_t k_png_stream_max = 1610612733u;
+
+void write_to_file(void *context, void *data, int size) {
+    static_cast<file_output *>(context)->write(data, static_cast<size_t>(size));
+}
+
+}  // namespace
+
+bool writer_can_encode(int format, int width, int height) {
+    if (width < 1 || height < 1) return false;
+    const uint64_t w = static_cast<uint64_t>(width), h = static_cast<uint64_t>(height);
     switch (format) {
-        case FMT_JPG: written = stbi_write_jpg(path, width, height, 4, pixels, k_jpeg_quality); break;
-        case FMT_BMP: written = stbi_write_bmp(path, width, height, 4, pixels); break;
-        default: written = stbi_write_png(path, width, height, 4, pixels, width * 4); break;
+        case FMT_JPG: return w <= 65535 && h <= 65535 && w * h * 4 <= k_int_max;
+        case FMT_BMP: return 122 + w * h * 4 <= k_int_max;
+        default: {
+            const uint64_t filtered = (w * 4 + 1) * h;
+            // Fixed-Huffman deflate spends at most 9 bits per input byte.
+            const uint64_t stream_bound = filtered + filtered / 8 + 64;
+            return filtered <= k_int_max && stream_bound <= k_png_stream_max;
+        }
     }
-    if (!written) set_err("failed to write image to %s", path);
-    return written;
+}
+
+int save_image(const char *path, int width, int height, const unsigned char *pixels, int format) {
+    int encoded = 0;
+    bool written = false;
+    if (writer_can_encode(format, width, height)) {
+        // The writers' own file output ignores write errors; encoding through
+        // a callback lets every byte's write be checked.
+        file_output file(path);
+        switch (format) {
+            case FMT_JPG:
+                encoded = stbi_write_jpg_to_func(write_to_file, &file, width, height, 4, pixels, k_jpeg_quality);
+                break;
+            case FMT_BMP: encoded = stbi_write_bmp_to_func(write_to_file, &file, width, height, 4, pixels); break;
+            default:
+                encoded = stbi_write_png_to_func(write_to_file, &file, width, height, 4, pixels, width * 4);
+                break;
+        }
+        written = encoded && file.commit();
+    }
+    if (!written) {
+        set_err("failed to write image to %s", path);
+        return 0;
+    }
+    return 1;
 }
 
 }  // namespace imgtext

@@ -1,0 +1,203 @@
+// Crash- and full-disk-safe file output: temporary file, checked writes,
+// atomic replace. POSIX and Windows differ only in the calls at the bottom.
+#include "file_output.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#if defined(_WIN32)
+#include <io.h>
+#include <process.h>
+#include <windows.h>
+#else
+#include <unistd.h>
+#endif
+
+namespace imgtext {
+
+namespace {
+
+#if defined(_WIN32)
+using stat_buf = stat_buf_t;
+int stat_path(const char *path, stat_buf *st) { return _stat64(path, st); }
+bool is_regular(const stat_buf &st) { return (st.st_mode & _S_IFMT) == _S_IFREG; }
+int open_excl(const char *path) {
+    return _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+}
+int open_trunc(const char *path) {
+    return _open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+}
+long write_some(int fd, const unsigned char *p, size_t n) {
+    return _write(fd, p, static_cast<unsigned>(n > 0x40000000u ? 0x40000000u : n));
+}
+int close_fd(int fd) { return _close(fd); }
+int remove_file(const char *path) { return _unlink(path); }
+int process_id() { return _getpid(); }
+bool is_separator(char c) { return c == '/' || c == '\\'; }
+void keep_owner_and_mode(int, const stat_buf &) {}  // ReplaceFile keeps the old file's attributes
+// Symbolic links are not followed specially on Windows.
+char *resolve_link(const char *, stat_buf *) { return nullptr; }
+bool is_link(const char *) { return false; }
+bool move_into_place(const char *temp, const char *final_path, bool replaces_existing) {
+    if (replaces_existing &&
+        ReplaceFileA(final_path, temp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+        return true;
+    }
+    return MoveFileExA(temp, final_path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+#else
+using stat_buf = stat_buf_t;
+int stat_path(const char *path, stat_buf *st) { return stat(path, st); }
+bool is_regular(const stat_buf &st) { return S_ISREG(st.st_mode); }
+// 0666 before the umask: the same permissions fopen gives a new file.
+int open_excl(const char *path) { return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); }
+int open_trunc(const char *path) { return ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); }
+long write_some(int fd, const unsigned char *p, size_t n) { return static_cast<long>(::write(fd, p, n)); }
+int close_fd(int fd) { return ::close(fd); }
+int remove_file(const char *path) { return ::unlink(path); }
+int process_id() { return static_cast<int>(::getpid()); }
+bool is_separator(char c) { return c == '/'; }
+void keep_owner_and_mode(int fd, const stat_buf &st) {
+    // Best effort: only root may give a file to another owner. Owner first,
+    // since a change of owner clears set-id bits that the mode then restores.
+    if (fchown(fd, st.st_uid, st.st_gid) != 0) { /* keep our own ownership */
+    }
+    fchmod(fd, st.st_mode & 07777);
+}
+bool is_link(const char *path) {
+    struct stat st;
+    return lstat(path, &st) == 0 && S_ISLNK(st.st_mode);
+}
+// The file a symbolic link finally names, or null if it names nothing.
+char *resolve_link(const char *path, stat_buf *st) {
+    char *resolved = realpath(path, nullptr);
+    if (resolved && stat(resolved, st) != 0) {
+        std::free(resolved);
+        return nullptr;
+    }
+    return resolved;
+}
+bool move_into_place(const char *temp, const char *final_path, bool) { return std::rename(temp, final_path) == 0; }
+#endif
+
+char *copy_string(const char *s) {
+    const size_t n = std::strlen(s) + 1;
+    auto *copy = static_cast<char *>(std::malloc(n));
+    if (copy) std::memcpy(copy, s, n);
+    return copy;
+}
+
+// "<folder>/.<name>.<pid>.<attempt>.tmp" beside the destination, hidden on
+// POSIX, so a crash leaves only an obviously temporary file.
+char *temporary_name(const char *destination, int attempt) {
+    const size_t len = std::strlen(destination);
+    size_t base = len;
+    while (base > 0 && !is_separator(destination[base - 1])) --base;
+    const size_t size = len + 48;
+    auto *name = static_cast<char *>(std::malloc(size));
+    if (!name) return nullptr;
+    std::snprintf(name, size, "%.*s.%s.%d.%d.tmp", static_cast<int>(base), destination, destination + base,
+                  process_id(), attempt);
+    return name;
+}
+
+}  // namespace
+
+bool file_output::open() {
+    opened_ = true;
+    stat_buf st{};
+    if (is_link(path_)) {
+        char *target = resolve_link(path_, &st);
+        if (!target) return open_direct();  // dangling: create what it names, as fopen would
+        const bool ok = is_regular(st) ? open_temporary(target, &st) : open_direct();
+        std::free(target);
+        return ok;
+    }
+    if (stat_path(path_, &st) != 0) return open_temporary(path_, nullptr);
+    if (!is_regular(st)) return open_direct();
+    if (open_temporary(path_, &st)) return true;
+    // A writable file in a folder that allows no new files can still be
+    // overwritten in place, as it always could.
+    if (errno == EACCES || errno == EPERM || errno == EROFS) return open_direct();
+    return false;
+}
+
+bool file_output::open_direct() {
+    fd_ = open_trunc(path_);
+    return fd_ >= 0;
+}
+
+bool file_output::open_temporary(const char *destination, const stat_buf_t *existing) {
+    final_path_ = copy_string(destination);
+    if (!final_path_) return false;
+    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+        temp_path_ = temporary_name(destination, attempt);
+        if (!temp_path_) return false;
+        fd_ = open_excl(temp_path_);
+        if (fd_ >= 0) break;
+        const int error = errno;
+        std::free(temp_path_);
+        temp_path_ = nullptr;
+        errno = error;
+        if (error != EEXIST) return false;
+    }
+    if (fd_ < 0) return false;
+    replaces_existing_ = existing != nullptr;
+    if (existing) keep_owner_and_mode(fd_, *existing);
+    return true;
+}
+
+void file_output::write(const void *data, size_t size) {
+    if (failed_) return;
+    if (!opened_ && !open()) {
+        failed_ = true;
+        return;
+    }
+    const auto *p = static_cast<const unsigned char *>(data);
+    while (size > 0) {
+        const long n = write_some(fd_, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            failed_ = true;
+            return;
+        }
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+}
+
+bool file_output::commit() {
+    if (!opened_ && !failed_ && !open()) failed_ = true;
+    if (fd_ >= 0) {
+        // close reports write-back errors some file systems hold until then
+        if (close_fd(fd_) != 0) failed_ = true;
+        fd_ = -1;
+    }
+    if (!failed_ && temp_path_) {
+        if (move_into_place(temp_path_, final_path_, replaces_existing_)) {
+            std::free(temp_path_);
+            temp_path_ = nullptr;
+        } else {
+            failed_ = true;
+        }
+    }
+    const bool ok = !failed_;
+    discard();
+    return ok;
+}
+
+void file_output::discard() {
+    if (fd_ >= 0) close_fd(fd_);
+    fd_ = -1;
+    if (temp_path_) remove_file(temp_path_);
+    std::free(temp_path_);
+    std::free(final_path_);
+    temp_path_ = final_path_ = nullptr;
+}
+
+}  // namespace imgtext

@@ -1,0 +1,58 @@
+// Writing an output file without ever reporting a failed write as success,
+// and without destroying the file that was there when a write fails.
+#ifndef IMGTEXT_FILE_OUTPUT_H
+#define IMGTEXT_FILE_OUTPUT_H
+
+#include <cstddef>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+namespace imgtext {
+
+#if defined(_WIN32)
+using stat_buf_t = struct _stat64;
+#else
+using stat_buf_t = struct stat;
+#endif
+
+// One output file being written. Bytes go to a temporary file beside the
+// destination, which replaces the destination atomically on commit; a file
+// that was replaced keeps its permissions, and a symbolic link keeps pointing
+// at the file it named. Paths that are not regular files (devices, FIFOs),
+// dangling links, and existing files whose folder does not allow new files
+// are written directly, as a plain fopen would, with every write checked.
+// Uses malloc only, so nothing here can throw.
+class file_output {
+public:
+    explicit file_output(const char *path) : path_(path) {}
+    ~file_output() { discard(); }
+    file_output(const file_output &) = delete;
+    file_output &operator=(const file_output &) = delete;
+
+    // Appends bytes, opening the file on the first call. After the first
+    // failure later calls do nothing and commit() fails.
+    void write(const void *data, size_t size);
+    // Closes the file and puts it in place. Returns false if anything failed,
+    // after removing any temporary file: the destination is then untouched,
+    // unless it had to be written directly.
+    bool commit();
+
+private:
+    bool open();
+    bool open_direct();
+    // existing: the status of the file being replaced, or null for a new file.
+    bool open_temporary(const char *destination, const stat_buf_t *existing);
+    void discard();
+
+    const char *path_;
+    char *temp_path_ = nullptr;   // null when writing the destination directly
+    char *final_path_ = nullptr;  // where the temporary file goes on commit
+    int fd_ = -1;
+    bool opened_ = false;
+    bool replaces_existing_ = false;
+    bool failed_ = false;
+};
+
+}  // namespace imgtext
+
+#endif

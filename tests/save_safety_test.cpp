@@ -1,0 +1,217 @@
+// Saving never reports a failed write as success and never destroys the file
+// that was there: full disks, devices, read-only folders, links, permissions,
+// in-place edits, and images too large for a format.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <dirent.h>
+#include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "quendal_imgtext.h"
+#include "test_support.h"
+
+using test_support::scratch_dir;
+
+namespace {
+
+// A small tmpfs mounted for the length of a test; needs root (or the
+// capability to mount), otherwise the test that wants it is skipped.
+class small_disk {
+public:
+    small_disk(const std::string &where, const char *options) : where_(where) {
+        mkdir(where.c_str(), 0755);
+        mounted_ = mount("tmpfs", where.c_str(), "tmpfs", 0, options) == 0;
+        error_ = errno;
+    }
+    ~small_disk() {
+        if (mounted_) umount2(where_.c_str(), MNT_DETACH);
+    }
+    bool mounted() const { return mounted_; }
+    bool remount_read_only() {
+        return mount("tmpfs", where_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
+    }
+    std::string why() const { return std::string("cannot mount a tmpfs here: ") + std::strerror(error_); }
+    std::string path(const std::string &name) const { return where_ + "/" + name; }
+    std::vector<std::string> entries() const {
+        std::vector<std::string> names;
+        if (DIR *d = opendir(where_.c_str())) {
+            while (dirent *e = readdir(d))
+                if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) names.push_back(e->d_name);
+            closedir(d);
+        }
+        return names;
+    }
+
+private:
+    std::string where_;
+    bool mounted_ = false;
+    int error_ = 0;
+};
+
+// A noisy picture, so PNG output cannot shrink much.
+void write_noise_png(const std::string &path, int w, int h) {
+    test_support::rgba img = test_support::pattern(w, h);
+    uint32_t state = 12345;
+    for (auto &byte : img.pixels) {
+        state = state * 1103515245u + 12345u;
+        byte = static_cast<uint8_t>(state >> 24);
+    }
+    test_support::write_png(path, img);
+}
+
+int write_card(const std::string &out, int w = 40, int h = 20) {
+    return imgtext_create(out.c_str(), "Hi", w, h, 12, 255, 255, 255, 0, 0, 0);
+}
+
+std::string failure_for(const std::string &path) { return "failed to write image to " + path; }
+
+TEST(SaveSafety, DeviceThatIsAlwaysFullFails) {
+    ASSERT_EQ(write_card("/dev/full"), 0);
+    EXPECT_EQ(std::string(imgtext_last_error()), failure_for("/dev/full"));
+}
+
+TEST(SaveSafety, DeviceOutputIsWrittenDirectly) {
+    EXPECT_EQ(write_card("/dev/null"), 1) << imgtext_last_error();
+    struct stat st {};
+    ASSERT_EQ(stat("/dev/null", &st), 0);
+    EXPECT_TRUE(S_ISCHR(st.st_mode));  // not replaced by a regular file
+}
+
+TEST(SaveSafety, FullDiskFailsAndKeepsThePreviousFile) {
+    scratch_dir dir;
+    small_disk disk(dir.path("disk"), "size=64k");
+    if (!disk.mounted()) GTEST_SKIP() << disk.why();
+    const std::string out = disk.path("picture.bmp");
+    ASSERT_EQ(write_card(out), 1);
+    const std::vector<uint8_t> before = test_support::read_bytes(out);
+
+    write_noise_png(dir.path("noise.png"), 200, 200);  // 160 kB as BMP
+    EXPECT_EQ(imgtext_add(dir.path("noise.png").c_str(), out.c_str(), "x", 0, 0, 0, 0, 0, 0, 1.0f), 0);
+    EXPECT_EQ(std::string(imgtext_last_error()), failure_for(out));
+    EXPECT_EQ(test_support::read_bytes(out), before);
+    EXPECT_EQ(disk.entries(), std::vector<std::string>{"picture.bmp"});
+}
+
+TEST(SaveSafety, InPlaceEditThatCannotBeWrittenLeavesTheInputIntact) {
+    scratch_dir dir;
+    small_disk disk(dir.path("disk"), "size=96k");
+    if (!disk.mounted()) GTEST_SKIP() << disk.why();
+    const std::string photo = disk.path("photo.png");
+    write_noise_png(photo, 150, 150);  // ~90 kB: a second copy cannot fit
+    const std::vector<uint8_t> before = test_support::read_bytes(photo);
+
+    EXPECT_EQ(imgtext_add(photo.c_str(), photo.c_str(), "Hi", 5, 5, 24, 255, 255, 255, 1.0f), 0);
+    EXPECT_EQ(std::string(imgtext_last_error()), failure_for(photo));
+    EXPECT_EQ(test_support::read_bytes(photo), before);
+    EXPECT_EQ(disk.entries(), std::vector<std::string>{"photo.png"});
+}
+
+TEST(SaveSafety, MissingFolderFailsAndCreatesNothing) {
+    scratch_dir dir;
+    const std::string out = dir.path("no/such/folder/card.png");
+    EXPECT_EQ(write_card(out), 0);
+    EXPECT_EQ(std::string(imgtext_last_error()), failure_for(out));
+    EXPECT_TRUE(dir.entries().empty());
+}
+
+TEST(SaveSafety, ReadOnlyFolderFailsForANewFileAndCreatesNothing) {
+    scratch_dir dir;
+    small_disk disk(dir.path("disk"), "size=64k");
+    if (!disk.mounted()) GTEST_SKIP() << disk.why();
+    ASSERT_TRUE(disk.remount_read_only());
+    const std::string out = disk.path("card.png");
+    EXPECT_EQ(write_card(out), 0);
+    EXPECT_EQ(std::string(imgtext_last_error()), failure_for(out));
+    EXPECT_TRUE(disk.entries().empty());
+}
+
+TEST(SaveSafety, WritableFileInAFolderThatForbidsNewFilesIsOverwrittenInPlace) {
+    // Root ignores folder permissions, so the save runs as an unprivileged
+    // user in a child process.
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to an unprivileged user";
+    scratch_dir dir;
+    const uid_t nobody = 65534;
+    const std::string folder = dir.path("locked"), out = folder + "/card.png";
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    ASSERT_EQ(write_card(out, 10, 10), 1);
+    ASSERT_EQ(chown(out.c_str(), nobody, nobody), 0);
+    ASSERT_EQ(chmod(dir.root().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgid(nobody) != 0 || setuid(nobody) != 0) _exit(3);
+        _exit(write_card(out, 30, 20) == 1 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(test_support::decode(out).width, 30);
+    chmod(folder.c_str(), 0755);
+}
+
+TEST(SaveSafety, ReplacedFileKeepsItsPermissionsAndNewFilesFollowTheUmask) {
+    scratch_dir dir;
+    const std::string kept = dir.path("kept.png"), fresh = dir.path("fresh.png");
+    ASSERT_EQ(write_card(kept), 1);
+    ASSERT_EQ(chmod(kept.c_str(), 0604), 0);
+    ASSERT_EQ(write_card(kept, 50, 30), 1);
+    struct stat st {};
+    ASSERT_EQ(stat(kept.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0604u);
+    EXPECT_EQ(test_support::decode(kept).width, 50);
+
+    const mode_t old_mask = umask(027);
+    ASSERT_EQ(write_card(fresh), 1);
+    umask(old_mask);
+    ASSERT_EQ(stat(fresh.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 07777, 0640u);
+}
+
+TEST(SaveSafety, SymbolicLinkKeepsPointingAtTheUpdatedFile) {
+    scratch_dir dir;
+    const std::string target = dir.path("target.png"), link = dir.path("link.png");
+    ASSERT_EQ(write_card(target), 1);
+    ASSERT_EQ(symlink("target.png", link.c_str()), 0);
+    ASSERT_EQ(write_card(link, 60, 25), 1);
+    struct stat st {};
+    ASSERT_EQ(lstat(link.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    EXPECT_EQ(test_support::decode(target).width, 60);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"link.png", "target.png"}));
+}
+
+TEST(SaveSafety, DanglingLinkCreatesTheFileItNames) {
+    scratch_dir dir;
+    const std::string link = dir.path("link.png");
+    ASSERT_EQ(symlink("made.png", link.c_str()), 0);
+    ASSERT_EQ(write_card(link), 1) << imgtext_last_error();
+    EXPECT_EQ(test_support::decode(dir.path("made.png")).width, 40);
+}
+
+TEST(SaveSafety, SuccessfulSavesLeaveNoTemporaryFiles) {
+    scratch_dir dir;
+    for (const char *name : {"a.png", "a.png", "b.jpg", "b.jpg", "c.bmp"}) ASSERT_EQ(write_card(dir.path(name)), 1);
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"a.png", "b.jpg", "c.bmp"}));
+}
+
+TEST(WriterLimits, JpegSidesAbove65535AreRefusedBeforeWriting) {
+    scratch_dir dir;
+    EXPECT_EQ(imgtext_create(dir.path("ok.jpg").c_str(), nullptr, 65535, 1, 0, 0, 0, 0, 9, 9, 9), 1);
+    const std::string out = dir.path("wide.jpg");
+    EXPECT_EQ(imgtext_create(out.c_str(), nullptr, 65536, 1, 0, 0, 0, 0, 9, 9, 9), 0);
+    EXPECT_EQ(std::string(imgtext_last_error()), failure_for(out));
+    EXPECT_EQ(imgtext_create(out.c_str(), nullptr, 1, 65536, 0, 0, 0, 0, 9, 9, 9), 0);
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"ok.jpg"});
+}
+
+}  // namespace
