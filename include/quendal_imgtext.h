@@ -14,7 +14,11 @@
  *   byte of a multi-byte UTF-8 sequence) draw nothing but advance the pen.
  *   Visible characters are printable ASCII.
  * - size is the pixel height from the font's ascender to its descender;
- *   0 or less means 24. Colours are 0..255 per channel, clamped.
+ *   0 or less means 24. Text at a size above QUENDAL_IMGTEXT_MAX_SIZE is
+ *   refused ("invalid size: ..."). A glyph too large to rasterise (a bitmap
+ *   over 2 GiB) is left out, as is one whose bitmap cannot be allocated.
+ *   Colours are 0..255 per channel, clamped. Every int argument may take any
+ *   value: positions and sizes far outside the image are clipped.
  * - Coordinates are pixels from the top-left corner, y down. (x, y) is the
  *   top-left of the text box; negative values and text running off the image
  *   are allowed and clipped.
@@ -35,6 +39,9 @@
 #define QUENDAL_IMGTEXT_VERSION_MAJOR 0
 #define QUENDAL_IMGTEXT_VERSION_MINOR 1
 #define QUENDAL_IMGTEXT_VERSION_PATCH 0
+
+/* The largest pixel size text can be drawn at. */
+#define QUENDAL_IMGTEXT_MAX_SIZE 100000
 
 #if defined(_WIN32)
 #  if defined(QUENDAL_IMGTEXT_BUILDING)

@@ -5,6 +5,7 @@
 
 #include "font.h"
 #include "library_frame.h"
+#include "quendal_imgtext.h"
 #include "text.h"
 
 namespace imgtext {
@@ -42,6 +43,12 @@ float line_width_sum(const char *text, size_t len, float scale) {
 
 int measure_text_box(const char *text, int size, text_layout *layout) {
     if (!s_font_ready && !ensure_font_ready()) return 0;
+    // Far beyond any real use, glyph boxes overflow the rasteriser's int
+    // arithmetic; refusing keeps every size that can be drawn exact.
+    if (size > QUENDAL_IMGTEXT_MAX_SIZE) {
+        set_err("invalid size: pixel size must be <= %d (%d)", QUENDAL_IMGTEXT_MAX_SIZE, size);
+        return 0;
+    }
 
     const int px = effective_pixel_size(size);
     const float scale = font_scale(px);

@@ -56,13 +56,17 @@ void composite_coverage(const rgba_image &image, const unsigned char *coverage, 
 }
 
 // Draws one glyph with its pen at (pen, baseline). Glyphs with no outline
-// (space, glyph 0) and glyphs whose bitmap cannot be allocated draw nothing.
+// (space, glyph 0) and glyphs whose bitmap cannot be allocated or indexed
+// draw nothing; the caller's pen moves on regardless.
 void draw_glyph(const rgba_image &image, int glyph, float scale, float pen, int64_t baseline,
                 const text_colour &colour) {
     const glyph_box box = glyph_bitmap_box(glyph, scale);
     const int gw = box.x1 - box.x0, gh = box.y1 - box.y0;
     if (gw <= 0 || gh <= 0) return;
-    auto *coverage = static_cast<unsigned char *>(std::calloc(static_cast<size_t>(gw) * static_cast<size_t>(gh), 1));
+    // The rasteriser indexes its bitmap with int arithmetic.
+    const uint64_t bytes = static_cast<uint64_t>(gw) * static_cast<uint64_t>(gh);
+    if (bytes > INT32_MAX) return;
+    auto *coverage = static_cast<unsigned char *>(std::calloc(static_cast<size_t>(bytes), 1));
     if (!coverage) return;
     rasterise_glyph(glyph, scale, coverage, gw, gh);
     // Only the placement drops the pen's fraction; the pen itself keeps it.

@@ -1,0 +1,91 @@
+// Every int argument may be anything from INT_MIN to INT_MAX, and opacity any
+// float: no call may overflow, crash or hang, and failures carry messages.
+// Run under UndefinedBehaviorSanitizer this proves the arithmetic is defined.
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "quendal_imgtext.h"
+#include "test_support.h"
+
+using test_support::scratch_dir;
+
+namespace {
+
+const int k_extremes[] = {INT_MIN, INT_MIN + 1, -100000, -1, 0, 1, 99, 100000, INT_MAX - 1, INT_MAX};
+const int k_sizes[] = {INT_MIN, -1, 0, 1, 7, 300};
+
+class ExtremeArguments : public ::testing::Test {
+protected:
+    void SetUp() override {
+        input_ = dir_.path("in.png");
+        test_support::write_png(input_, test_support::pattern(30, 20));
+        output_ = dir_.path("out.png");
+    }
+    scratch_dir dir_;
+    std::string input_, output_;
+};
+
+TEST_F(ExtremeArguments, AddAcceptsAnyPositionSizeAndColour) {
+    for (int x : k_extremes)
+        for (int y : k_extremes)
+            ASSERT_EQ(imgtext_add(input_.c_str(), output_.c_str(), "Hq\n\nW", x, y, 24, x, y, x, 1.0f), 1) << x << "," << y;
+    for (int size : k_sizes)
+        for (int c : k_extremes)
+            ASSERT_EQ(imgtext_add(input_.c_str(), output_.c_str(), "AV\nTo", -3, -2, size, c, ~c, c, 0.7f), 1) << size;
+}
+
+TEST_F(ExtremeArguments, AnyOpacityIsClampedOrDrawsNothing) {
+    const float opacities[] = {-std::numeric_limits<float>::infinity(), std::numeric_limits<float>::infinity(),
+                               std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::denorm_min(),
+                               -0.0f, 1e30f};
+    for (float opacity : opacities)
+        ASSERT_EQ(imgtext_add(input_.c_str(), output_.c_str(), "Hi", 1, 1, 12, 255, 0, 0, opacity), 1) << opacity;
+}
+
+TEST_F(ExtremeArguments, BoxedAcceptsAnyPaddingAndCorner) {
+    for (int padding : k_extremes)
+        for (int x : {INT_MIN, -5, 0, INT_MAX})
+            ASSERT_EQ(imgtext_add_boxed(input_.c_str(), output_.c_str(), "Box", x, x, 12, 0, 0, 0, 255, 255, 255,
+                                        padding),
+                      1)
+                << padding << " at " << x;
+}
+
+TEST_F(ExtremeArguments, CenteredHandlesTextFarLargerThanTheImage) {
+    for (int size : k_sizes)
+        ASSERT_EQ(imgtext_centered(input_.c_str(), output_.c_str(), "Wide text\nthat overflows", size, 1, 2, 3), 1)
+            << size;
+}
+
+TEST_F(ExtremeArguments, SizesAboveTheMaximumAreRefusedWithAMessage) {
+    ASSERT_EQ(imgtext_add(input_.c_str(), output_.c_str(), "x", 0, 0, QUENDAL_IMGTEXT_MAX_SIZE + 1, 0, 0, 0, 1.0f), 0);
+    EXPECT_STREQ(imgtext_last_error(), "invalid size: pixel size must be <= 100000 (100001)");
+    ASSERT_EQ(imgtext_centered(input_.c_str(), output_.c_str(), "x", INT_MAX, 0, 0, 0), 0);
+    EXPECT_STREQ(imgtext_last_error(), "invalid size: pixel size must be <= 100000 (2147483647)");
+    ASSERT_EQ(imgtext_create(output_.c_str(), "x", 5, 5, INT_MAX, 0, 0, 0, 0, 0, 0), 0);
+    // Nothing is laid out for an empty text, so any size is fine there.
+    EXPECT_EQ(imgtext_create(output_.c_str(), "", 5, 5, INT_MAX, 0, 0, 0, 0, 0, 0), 1);
+}
+
+TEST_F(ExtremeArguments, GlyphsTooLargeToRasteriseAreLeftOut) {
+    // At the largest size an H's bitmap would pass 2 GiB: it is skipped, not
+    // allocated, and the picture is written unchanged.
+    ASSERT_EQ(imgtext_add(input_.c_str(), output_.c_str(), "H", -40000, -80000, QUENDAL_IMGTEXT_MAX_SIZE, 0, 0, 0,
+                          1.0f),
+              1)
+        << imgtext_last_error();
+    EXPECT_EQ(test_support::decode(output_).pixels, test_support::decode(input_).pixels);
+}
+
+TEST_F(ExtremeArguments, HugeCanvasFailsToAllocateWithTheSizeInTheMessage) {
+    ASSERT_EQ(imgtext_create(output_.c_str(), "x", INT_MAX, INT_MAX, 0, 0, 0, 0, 0, 0, 0), 0);
+    EXPECT_STREQ(imgtext_last_error(), "failed to allocate image buffer (2147483647x2147483647)");
+    ASSERT_EQ(imgtext_create(output_.c_str(), "x", INT_MIN, INT_MAX, 0, 0, 0, 0, 0, 0, 0), 0);
+    EXPECT_STREQ(imgtext_last_error(), "invalid dimensions: width and height must be > 0 (-2147483648x2147483647)");
+}
+
+}  // namespace
