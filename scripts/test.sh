@@ -1,31 +1,53 @@
 #!/usr/bin/env bash
 # Sets everything up, then builds and runs the whole test suite in every
-# configuration that matters: -O0, -O3 -march=native (outputs must be
-# identical, which the recorded output digests check), ASan+UBSan, and clang.
-# Usage: scripts/test.sh [preset...]   (default: debug native asan clang)
+# configuration that matters:
+#   debug    -O0
+#   native   -O3 -march=native (outputs must match -O0 byte for byte, which the
+#            recorded output digests check)
+#   asan     AddressSanitizer + UndefinedBehaviorSanitizer
+#   clang    clang, warnings as errors
+#   valgrind the -O0 test programs under memcheck: no errors, no leaks
+#   fuzz     each libFuzzer target for IMGTEXT_FUZZ_SECONDS (default 60)
+# Usage: scripts/test.sh [stage...]   (default: all of the above)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
 
 scripts/setup.sh
 
-presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(debug native asan clang)
+stages=("$@")
+[ ${#stages[@]} -gt 0 ] || stages=(debug native asan clang valgrind fuzz)
+
+build_and_test() {
+    cmake --preset "$1" >/dev/null && cmake --build --preset "$1" && ctest --preset "$1"
+}
+
+run_valgrind() {
+    cmake --preset debug >/dev/null && cmake --build --preset debug || return 1
+    local dir=build/debug/tests status=0 program
+    local memcheck=(valgrind -q --error-exitcode=99 --leak-check=full
+        --show-leak-kinds=definite,indirect,possible --errors-for-leak-kinds=definite,indirect,possible
+        --soname-synonyms=somalloc=nouserintercepts --suppressions=tests/valgrind.supp)
+    for program in unit_tests api_tests allocation_failure_tests; do
+        echo "--- valgrind $program"
+        "${memcheck[@]}" "$dir/$program" --gtest_brief=1 || status=1
+    done
+    "${memcheck[@]}" "$dir/c_host" "$dir" || status=1
+    return $status
+}
 
 failed=()
-for preset in "${presets[@]}"; do
-    echo "=== $preset ==="
-    if cmake --preset "$preset" >/dev/null &&
-       cmake --build --preset "$preset" &&
-       ctest --preset "$preset"; then
-        :
-    else
-        failed+=("$preset")
-    fi
+for stage in "${stages[@]}"; do
+    echo "=== $stage ==="
+    case $stage in
+        valgrind) run_valgrind || failed+=("$stage") ;;
+        fuzz) scripts/fuzz.sh "${IMGTEXT_FUZZ_SECONDS:-60}" || failed+=("$stage") ;;
+        *) build_and_test "$stage" || failed+=("$stage") ;;
+    esac
 done
 
 if [ ${#failed[@]} -gt 0 ]; then
     echo "FAILED in: ${failed[*]}" >&2
     exit 1
 fi
-echo "all tests passed in: ${presets[*]}"
+echo "all tests passed in: ${stages[*]}"

@@ -76,6 +76,15 @@ TEST(InputFormats, BmpTgaPsdAndPnmDecodeExactly) {
     EXPECT_EQ(round_trip(dir, dir.path("in.ppm")).pixels, opaque.pixels);
 }
 
+TEST(InputFormats, PsdMatteRemovalClampsAtZeroInsteadOfWrapping) {
+    // Removing the white matte from (10, 200, 250) at alpha 100 gives
+    // (-369.75, 114.75, 242.25): the negative channel becomes 0.
+    scratch_dir dir;
+    test_support::rgba picture = test_support::solid(2, 1, 10, 200, 250, 100);
+    test_support::write_bytes(dir.path("in.psd"), test_support::psd_bytes(picture));
+    EXPECT_EQ(round_trip(dir, dir.path("in.psd")).pixels, (std::vector<uint8_t>{0, 114, 242, 100, 0, 114, 242, 100}));
+}
+
 TEST(InputFormats, JpegDecodesCloseToItsSource) {
     scratch_dir dir;
     const rgba picture = test_support::pattern(16, 16);

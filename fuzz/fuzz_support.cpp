@@ -1,0 +1,43 @@
+#include "fuzz_support.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+#include <vector>
+
+#define STB_IMAGE_STATIC
+#define STB_IMAGE_IMPLEMENTATION
+#define STBI_NO_STDIO
+#include <stb_image.h>
+
+namespace fuzz_support {
+
+namespace {
+std::vector<std::string> g_scratch;
+void remove_scratch() {
+    for (const std::string &path : g_scratch) std::remove(path.c_str());
+}
+}  // namespace
+
+std::string scratch_path(const char *name) {
+    const char *tmp = std::getenv("TMPDIR");
+    std::string path = std::string(tmp && *tmp ? tmp : "/tmp") + "/imgtext-" + std::to_string(getpid()) + "-" + name;
+    if (g_scratch.empty()) std::atexit(remove_scratch);
+    g_scratch.push_back(path);
+    return path;
+}
+
+bool write_file(const std::string &path, const uint8_t *data, size_t size) {
+    FILE *f = std::fopen(path.c_str(), "wb");
+    if (!f) return false;
+    const bool ok = std::fwrite(data, 1, size, f) == size;
+    return std::fclose(f) == 0 && ok;
+}
+
+bool claims_more_pixels_than(const uint8_t *data, size_t size, long long pixels) {
+    int w = 0, h = 0, n = 0;
+    if (size > 0x7FFFFFFF || !stbi_info_from_memory(data, static_cast<int>(size), &w, &h, &n)) return false;
+    return static_cast<long long>(w) * h > pixels;
+}
+
+}  // namespace fuzz_support

@@ -1,0 +1,52 @@
+// Writes the fuzzers' starting corpus: one small picture in every format the
+// decoder reads, and a few text-layout records.
+// Usage: make_seeds INPUT-DIR LAYOUT-DIR
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace ts = test_support;
+
+namespace {
+
+void put(std::vector<uint8_t> &out, const void *p, size_t n) {
+    out.insert(out.end(), static_cast<const uint8_t *>(p), static_cast<const uint8_t *>(p) + n);
+}
+
+// One record in the layout the text fuzzer reads.
+std::vector<uint8_t> layout_record(uint8_t which, int16_t x, int16_t y, int16_t padding, int8_t size, int16_t red,
+                                   uint8_t green, uint8_t blue, float opacity, const char *text) {
+    std::vector<uint8_t> out{which};
+    put(out, &x, 2), put(out, &y, 2), put(out, &padding, 2), put(out, &size, 1);
+    put(out, &red, 2), put(out, &green, 1), put(out, &blue, 1), put(out, &opacity, 4);
+    put(out, text, std::strlen(text));
+    return out;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc < 3) return 2;
+    const std::string in = argv[1], layout = argv[2];
+    ts::rgba picture = ts::pattern(9, 7);
+    picture.at(2, 3)[3] = 100;
+    ts::write_png(in + "/rgba.png", picture);
+    ts::write_png_channels(in + "/grey.png", 4, 2, 1, {0, 50, 100, 150, 200, 250, 30, 60});
+    ts::write_bytes(in + "/deep.png", ts::png16_bytes(2, 1, {1, 2, 3, 4, 5, 6, 7, 8}));
+    ts::write_jpg(in + "/photo.jpg", picture, 90);
+    ts::write_bmp(in + "/picture.bmp", picture);
+    ts::write_tga(in + "/picture.tga", picture);
+    ts::write_bytes(in + "/anim.gif", ts::gif_bytes(2, 2, {{0, 1, 2, 3}, {3, 2, 1, 0}}, {{{1, 2, 3}}}, 1));
+    ts::write_bytes(in + "/picture.psd", ts::psd_bytes(picture));
+    ts::write_bytes(in + "/picture.ppm", ts::ppm_bytes(picture));
+    ts::write_hdr(in + "/light.hdr", 2, 1, {1.0f, 0.5f, 0.25f, 2.0f, 0.0f, 0.125f});
+
+    ts::write_bytes(layout + "/add", layout_record(0, 32, 48, 0, 12, 255, 255, 255, 0.8f, "Hello\nWorld"));
+    ts::write_bytes(layout + "/boxed", layout_record(1, -16, 80, 64, 24, 10, 200, 30, 1.0f, "AV To\r\n\tW\xC3\xA9"));
+    ts::write_bytes(layout + "/centered", layout_record(2, 0, 0, 0, -1, 0, 0, 255, 1.0f, "\n\nx\n"));
+    ts::write_bytes(layout + "/create", layout_record(3, 1000, 300, 0, 100, 255, 0, 0, 0.5f, "Title"));
+    return 0;
+}
