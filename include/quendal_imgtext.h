@@ -26,7 +26,11 @@
  *   selects PNG (8-bit RGBA), JPEG (quality 92, alpha dropped) or BMP (32-bit
  *   with alpha). Any other name gets the input's own format when that was
  *   JPEG, PNG or BMP, otherwise PNG.
- * - Paths are handed to the C runtime's fopen unchanged.
+ * - Paths are passed on unchanged, for reading and writing alike: to the C
+ *   runtime on POSIX systems, and on Windows to the narrow (ANSI code page)
+ *   functions, so a path must be representable in the ANSI code page.
+ * - Saving writes a temporary file beside the output and renames it into
+ *   place only once complete: a failed save leaves any earlier file intact.
  * - Input files may be hostile: they are decoded with size limits and every
  *   failure is reported, never crashed on.
  * - Thread safety: the library keeps process-wide state (error text, parsed

@@ -5,6 +5,7 @@
 #   2. the pinned stb headers and font, fetched as the exact Debian packages
 #      through a private apt configuration, extracted into .deps/ and verified
 #      by SHA-256 against scripts/pinned.sha256.
+# With --windows it also installs the MinGW-w64 cross compiler and Wine.
 # Safe to run again: verified files already in .deps/ are not fetched twice.
 set -euo pipefail
 
@@ -28,6 +29,11 @@ die() { printf 'setup: error: %s\n' "$*" >&2; exit 1; }
 # ---------------------------------------------------------------- build tools
 # clang: the warning-clean check and the fuzzers; valgrind: memcheck runs.
 TOOL_PACKAGES=(cmake g++ clang make pkg-config binutils libgtest-dev libgmock-dev libbenchmark-dev valgrind)
+
+# The Windows DLL is cross-built with the -posix MinGW-w64 compilers and
+# tested under Wine.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine)
+[ "${1:-}" = "--windows" ] && TOOL_PACKAGES+=("${WINDOWS_PACKAGES[@]}")
 
 package_installed() {
     [ "$(dpkg-query -W -f='${Status}' "$1" 2>/dev/null)" = "install ok installed" ]

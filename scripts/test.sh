@@ -8,6 +8,8 @@
 #   clang    clang, warnings as errors
 #   valgrind the -O0 test programs under memcheck: no errors, no leaks
 #   fuzz     each libFuzzer target for IMGTEXT_FUZZ_SECONDS (default 60)
+#   windows  the DLL cross-built with MinGW-w64, its tests run under Wine;
+#            output files must match the Linux build's recorded digests
 # Usage: scripts/test.sh [stage...]   (default: all of the above)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -16,7 +18,7 @@ cd "$ROOT"
 scripts/setup.sh
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(debug native asan clang valgrind fuzz)
+[ ${#stages[@]} -gt 0 ] || stages=(debug native asan clang valgrind windows fuzz)
 
 build_and_test() {
     cmake --preset "$1" >/dev/null && cmake --build --preset "$1" && ctest --preset "$1"
@@ -42,6 +44,7 @@ for stage in "${stages[@]}"; do
     case $stage in
         valgrind) run_valgrind || failed+=("$stage") ;;
         fuzz) scripts/fuzz.sh "${IMGTEXT_FUZZ_SECONDS:-60}" || failed+=("$stage") ;;
+        windows) scripts/windows.sh --test || failed+=("$stage") ;;
         *) build_and_test "$stage" || failed+=("$stage") ;;
     esac
 done

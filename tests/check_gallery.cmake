@@ -1,9 +1,10 @@
 # Fails if the README's committed pictures differ from what the gallery
 # example writes now, so the pictures always show the library's real output.
-# Usage: cmake -DGALLERY=<exe> -DWORK=<dir> -DEXPECTED=<docs/images> -P check_gallery.cmake
+# Usage: cmake -DGALLERY=<exe> -DWORK=<dir> -DEXPECTED=<docs/images> [-DEMULATOR=wine]
+#        -P check_gallery.cmake
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
-execute_process(COMMAND "${GALLERY}" "${WORK}" RESULT_VARIABLE status OUTPUT_QUIET)
+execute_process(COMMAND ${EMULATOR} "${GALLERY}" "${WORK}" RESULT_VARIABLE status OUTPUT_QUIET)
 if(NOT status EQUAL 0)
     message(FATAL_ERROR "gallery failed (${status})")
 endif()
