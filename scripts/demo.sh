@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Sets everything up, builds the library, and runs the example host, which
-# writes a title card and one picture per drawing function into build/demo/.
+# Sets everything up, builds the library, and shows it working: the example
+# host writes a title card, the gallery example writes one picture per
+# drawing function, and the imgtext tool stamps a caption on all of them in
+# one batch (with one file that is not a picture, to show how failures are
+# reported while the rest are done). Everything lands in build/demo/.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
@@ -9,10 +12,22 @@ scripts/setup.sh
 cmake --preset release >/dev/null
 cmake --build --preset release
 
-mkdir -p build/demo
-build/release/examples/title_card build/demo/title-card.png
-build/release/examples/gallery build/demo
+demo=build/demo
+rm -rf "$demo"
+mkdir -p "$demo/pictures" "$demo/stamped"
+build/release/examples/title_card "$demo/pictures/title-card.png"
+build/release/examples/gallery "$demo/pictures"
+printf 'this is not a picture\n' > "$demo/pictures/broken.jpg"
+
 echo
-echo "Pictures written to $ROOT/build/demo/:"
-echo "  title-card.png (imgtext_create), and for each drawing function on input.png:"
-echo "  add.png, add_boxed.png, centered.png, create.png"
+echo "$ build/release/tools/imgtext/imgtext boxed --text '(c) 2026 Quendal' --size 16 --x 8 --y 8 \\"
+echo "      --box-color '#202020' --padding 4 -o $demo/stamped $demo/pictures/*"
+status=0
+build/release/tools/imgtext/imgtext boxed --text '(c) 2026 Quendal' --size 16 --x 8 --y 8 \
+    --box-color '#202020' --padding 4 -o "$demo/stamped" "$demo"/pictures/* || status=$?
+echo "(exit status $status: broken.jpg is not a picture, on purpose; the others were stamped)"
+echo
+echo "Pictures are in $ROOT/$demo/:"
+echo "  pictures/  title-card.png from examples/title_card.c; input.png and one result per"
+echo "             drawing function (add, add_boxed, centered, create) from examples/gallery.c"
+echo "  stamped/   the same pictures with a caption box, from the imgtext tool"

@@ -27,8 +27,10 @@ log() { printf 'setup: %s\n' "$*" >&2; }
 die() { printf 'setup: error: %s\n' "$*" >&2; exit 1; }
 
 # ---------------------------------------------------------------- build tools
-# clang: the warning-clean check and the fuzzers; valgrind: memcheck runs.
-TOOL_PACKAGES=(cmake g++ clang make pkg-config binutils libgtest-dev libgmock-dev libbenchmark-dev valgrind)
+# clang: the warning-clean check and the fuzzers; valgrind: memcheck runs;
+# python3: the Python bindings and the command-line tool's tests.
+TOOL_PACKAGES=(cmake g++ clang make pkg-config binutils libgtest-dev libgmock-dev libbenchmark-dev valgrind
+               python3 python3-venv)
 
 # The Windows DLL is cross-built with the -posix MinGW-w64 compilers and
 # tested under Wine.

@@ -7,6 +7,8 @@
 #   asan     AddressSanitizer + UndefinedBehaviorSanitizer
 #   clang    clang, warnings as errors
 #   valgrind the -O0 test programs under memcheck: no errors, no leaks
+#   python   `pip install ./bindings/python` into a fresh virtual environment
+#            (no network), then a call through the installed package
 #   fuzz     each libFuzzer target for IMGTEXT_FUZZ_SECONDS (default 60)
 #   windows  the DLL cross-built with MinGW-w64, its tests run under Wine;
 #            output files must match the Linux build's recorded digests
@@ -18,7 +20,7 @@ cd "$ROOT"
 scripts/setup.sh
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(debug native asan clang valgrind windows fuzz)
+[ ${#stages[@]} -gt 0 ] || stages=(debug native asan clang valgrind python windows fuzz)
 
 build_and_test() {
     cmake --preset "$1" >/dev/null && cmake --build --preset "$1" && ctest --preset "$1"
@@ -38,6 +40,22 @@ run_valgrind() {
     return $status
 }
 
+run_python_package() {
+    cmake --preset release >/dev/null && cmake --build --preset release || return 1
+    local venv=build/python-venv
+    rm -rf "$venv"
+    python3 -m venv "$venv" && "$venv/bin/pip" install -q ./bindings/python || return 1
+    (cd build && python-venv/bin/python -c "
+import quendal_imgtext as t
+t.create('python-card.png', b'Hi', 200, 100)
+try:
+    t.create('never.png', 'x', 0, 1)
+    raise SystemExit('a failing call did not raise')
+except t.ImgTextError as error:
+    assert str(error) == 'invalid dimensions: width and height must be > 0 (0x1)', error
+print('python package: installed, called, and raised with the library message')")
+}
+
 failed=()
 for stage in "${stages[@]}"; do
     echo "=== $stage ==="
@@ -45,6 +63,7 @@ for stage in "${stages[@]}"; do
         valgrind) run_valgrind || failed+=("$stage") ;;
         fuzz) scripts/fuzz.sh "${IMGTEXT_FUZZ_SECONDS:-60}" || failed+=("$stage") ;;
         windows) scripts/windows.sh --test || failed+=("$stage") ;;
+        python) run_python_package || failed+=("$stage") ;;
         *) build_and_test "$stage" || failed+=("$stage") ;;
     esac
 done

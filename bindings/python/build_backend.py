@@ -1,0 +1,92 @@
+"""A minimal PEP 517 backend for this pure-Python package.
+
+It needs nothing from a package index. When the shared library can be found
+at build time (QUENDAL_IMGTEXT_LIBRARY, or the project's own release build),
+it is bundled beside the package and the wheel is tagged for this platform;
+otherwise the wheel is pure Python and finds the library at run time.
+"""
+
+import base64
+import hashlib
+import os
+import sysconfig
+import zipfile
+
+NAME = "quendal_imgtext"
+VERSION = "0.1.0"
+HERE = os.path.dirname(os.path.abspath(__file__))
+METADATA = f"""Metadata-Version: 2.1
+Name: quendal-imgtext
+Version: {VERSION}
+Summary: Write text onto raster images (ctypes bindings for the quendal-imgtext library)
+Requires-Python: >=3.8
+"""
+
+
+def _built_library():
+    override = os.environ.get("QUENDAL_IMGTEXT_LIBRARY")
+    if override:
+        return override if os.path.exists(override) else None
+    for folder in ("release", "debug"):
+        candidate = os.path.join(HERE, "..", "..", "build", folder, "libquendal-imgtext.so")
+        if os.path.exists(candidate):
+            return os.path.realpath(candidate)
+    return None
+
+
+def _record_line(path, data):
+    digest = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=").decode()
+    return f"{path},sha256={digest},{len(data)}"
+
+
+def get_requires_for_build_wheel(config_settings=None):
+    return []
+
+
+def get_requires_for_build_sdist(config_settings=None):
+    return []
+
+
+def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
+    files = {}
+    package = os.path.join(HERE, NAME)
+    for name in sorted(os.listdir(package)):
+        if name.endswith(".py"):
+            with open(os.path.join(package, name), "rb") as f:
+                files[f"{NAME}/{name}"] = f.read()
+    library = _built_library()
+    tag = "py3-none-any"
+    if library:
+        with open(library, "rb") as f:
+            files[f"{NAME}/libquendal-imgtext.so"] = f.read()
+        tag = "py3-none-" + sysconfig.get_platform().replace("-", "_").replace(".", "_")
+    dist_info = f"{NAME}-{VERSION}.dist-info"
+    files[f"{dist_info}/METADATA"] = METADATA.encode()
+    files[f"{dist_info}/WHEEL"] = (f"Wheel-Version: 1.0\nGenerator: build_backend\n"
+                                   f"Root-Is-Purelib: {'false' if library else 'true'}\nTag: {tag}\n").encode()
+    record = [_record_line(path, data) for path, data in files.items()] + [f"{dist_info}/RECORD,,"]
+    files[f"{dist_info}/RECORD"] = ("\n".join(record) + "\n").encode()
+
+    wheel_name = f"{NAME}-{VERSION}-{tag}.whl"
+    with zipfile.ZipFile(os.path.join(wheel_directory, wheel_name), "w", zipfile.ZIP_DEFLATED) as wheel:
+        for path, data in files.items():
+            info = zipfile.ZipInfo(path, date_time=(2026, 1, 1, 0, 0, 0))
+            info.external_attr = (0o755 if path.endswith(".so") else 0o644) << 16
+            wheel.writestr(info, data)
+    return wheel_name
+
+
+def build_sdist(sdist_directory, config_settings=None):
+    import tarfile
+    base = f"quendal-imgtext-{VERSION}"
+    name = f"{base}.tar.gz"
+    with tarfile.open(os.path.join(sdist_directory, name), "w:gz") as tar:
+        for item in ("pyproject.toml", "build_backend.py", NAME):
+            tar.add(os.path.join(HERE, item), arcname=f"{base}/{item}",
+                    filter=lambda t: None if "__pycache__" in t.name else t)
+        info = tarfile.TarInfo(f"{base}/PKG-INFO")
+        data = METADATA.encode()
+        info.size = len(data)
+        import io
+        tar.addfile(info, io.BytesIO(data))
+    return name

@@ -1,0 +1,32 @@
+# Installs the build into a fresh prefix, then builds and runs two consumers
+# against it: one with find_package, one with pkg-config.
+# Usage: cmake -DBUILD_DIR=<build> -DSOURCE_DIR=<tests/consumers> -DWORK=<dir> -P check_install.cmake
+function(run)
+    execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
+    if(NOT status EQUAL 0)
+        message(FATAL_ERROR "failed: ${ARGN}\n${out}\n${err}")
+    endif()
+    message(STATUS "${out}")
+endfunction()
+
+file(REMOVE_RECURSE "${WORK}")
+set(prefix "${WORK}/prefix")
+run("${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${prefix}")
+
+# find_package
+run("${CMAKE_COMMAND}" -S "${SOURCE_DIR}/cmake" -B "${WORK}/cmake-build" "-DCMAKE_PREFIX_PATH=${prefix}")
+run("${CMAKE_COMMAND}" --build "${WORK}/cmake-build")
+run("${WORK}/cmake-build/consumer" "${WORK}/from-cmake.png")
+
+# pkg-config
+file(GLOB pc_file "${prefix}/lib*/pkgconfig/quendal-imgtext.pc" "${prefix}/lib/*/pkgconfig/quendal-imgtext.pc")
+get_filename_component(pc_dir "${pc_file}" DIRECTORY)
+set(ENV{PKG_CONFIG_PATH} "${pc_dir}")
+execute_process(COMMAND pkg-config --cflags --libs quendal-imgtext OUTPUT_VARIABLE flags RESULT_VARIABLE status
+                OUTPUT_STRIP_TRAILING_WHITESPACE)
+if(NOT status EQUAL 0)
+    message(FATAL_ERROR "pkg-config does not know quendal-imgtext")
+endif()
+separate_arguments(flags UNIX_COMMAND "${flags}")
+run(cc "${SOURCE_DIR}/consumer.c" ${flags} "-Wl,-rpath,${pc_dir}/.." -o "${WORK}/pkgconfig-consumer")
+run("${WORK}/pkgconfig-consumer" "${WORK}/from-pkgconfig.png")

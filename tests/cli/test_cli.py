@@ -1,0 +1,111 @@
+"""Tests of the imgtext command-line tool, run as a user would run it.
+
+IMGTEXT_CLI names the program under test."""
+
+import os
+import pathlib
+import pty
+import struct
+import subprocess
+import tempfile
+import unittest
+
+CLI = os.environ.get("IMGTEXT_CLI", "imgtext")
+
+
+def run(*args, stdin=None):
+    return subprocess.run([CLI, *args], input=stdin, capture_output=True, timeout=60)
+
+
+def image_size(path):
+    data = pathlib.Path(path).read_bytes()
+    if data[:4] == b"\x89PNG":
+        return struct.unpack(">II", data[16:24])
+    if data[:2] == b"BM":
+        return struct.unpack("<ii", data[18:26])
+    raise AssertionError(f"{path} is neither PNG nor BMP")
+
+
+class CliTests(unittest.TestCase):
+    def setUp(self):
+        self._dir = tempfile.TemporaryDirectory()
+        self.dir = pathlib.Path(self._dir.name)
+        self.card = self.dir / "card.png"
+        done = run("create", "--text", "Card", "--width", "64", "--height", "32", "-o", str(self.card))
+        self.assertEqual(done.returncode, 0, done.stderr)
+
+    def tearDown(self):
+        self._dir.cleanup()
+
+    def test_help_and_version(self):
+        done = run("--help")
+        self.assertEqual(done.returncode, 0)
+        self.assertIn(b"Examples:", done.stdout)
+        self.assertRegex(run("--version").stdout, rb"^imgtext \d+\.\d+\.\d+")
+
+    def test_usage_errors_exit_2(self):
+        for args in ([], ["paint"], ["add", "--text", "x"], ["add", "-o", "o.png", "in.png"],
+                     ["create", "--text", "x", "-o", "o.png"], ["add", "--text", "x", "--size", "big", "-o", "o", "i"],
+                     ["add", "--text", "x", "--color", "#12", "-o", "o", "i"], ["add", "--bogus", "1"]):
+            done = run(*args)
+            self.assertEqual(done.returncode, 2, args)
+            self.assertIn(b"imgtext:", done.stderr)
+
+    def test_each_command_writes_its_output(self):
+        for command, extra in (("add", ["--x", "2", "--y", "3", "--opacity", "0.5"]),
+                               ("boxed", ["--box-color", "#a01e1e", "--padding", "4"]),
+                               ("centered", ["--size", "12", "--color", "10,20,30"])):
+            out = self.dir / f"{command}.bmp"
+            done = run(command, "--text", "Hi", *extra, "-o", str(out), str(self.card))
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(image_size(out), (64, 32))
+
+    def test_text_sources_agree(self):
+        outputs = []
+        for i, (args, stdin) in enumerate(((["--text", "A\nB"], None), (["--text", "A\\nB", "--escapes"], None),
+                                           (["--text-file", "-"], b"A\nB\n"))):
+            out = self.dir / f"t{i}.png"
+            done = run("create", *args, "--width", "40", "--height", "60", "-o", str(out), stdin=stdin)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            outputs.append(out.read_bytes())
+        self.assertEqual(outputs[0], outputs[1])
+        self.assertEqual(outputs[0], outputs[2])
+
+    def test_several_inputs_continue_past_a_bad_file_and_report_it(self):
+        bad = self.dir / "broken.jpg"
+        bad.write_bytes(b"not a picture")
+        folder = self.dir / "out"
+        folder.mkdir()
+        done = run("add", "--text", "x", "--format", "bmp", "-o", str(folder), str(self.card), str(bad),
+                   str(self.card.with_name("missing.png")))
+        self.assertEqual(done.returncode, 1)
+        stderr = done.stderr.decode()
+        self.assertIn(f"{bad}: cannot decode image {bad} (unknown image type)", stderr)
+        self.assertIn("cannot read file:", stderr)
+        self.assertIn("1 written, 2 failed", stderr)
+        self.assertNotIn("\r", stderr)  # no progress bar when stderr is not a terminal
+        self.assertEqual(sorted(p.name for p in folder.iterdir()), ["card.bmp"])
+
+    def test_progress_bar_on_a_terminal(self):
+        folder = self.dir / "out"
+        folder.mkdir()
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.execv(CLI, [CLI, "centered", "--text", "x", "-o", str(folder), str(self.card), str(self.card)])
+        output = b""
+        while True:
+            try:
+                chunk = os.read(fd, 4096)
+            except OSError:
+                break
+            if not chunk:
+                break
+            output += chunk
+        _, status = os.waitpid(pid, 0)
+        self.assertEqual(os.waitstatus_to_exitcode(status), 0)
+        self.assertIn(b"[###", output)
+        self.assertIn(b"2 written, 0 failed", output)
+
+
+if __name__ == "__main__":
+    unittest.main()

@@ -1,0 +1,132 @@
+// imgtext: the library's four drawing functions from the command line, for
+// shell scripts and batch jobs. See `imgtext --help`.
+#include <sys/stat.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#if defined(_WIN32)
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
+#include "options.h"
+#include "quendal_imgtext.h"
+
+namespace {
+
+bool is_directory(const std::string &path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == S_IFDIR;
+}
+
+bool is_separator(char c) {
+#if defined(_WIN32)
+    return c == '/' || c == '\\';
+#else
+    return c == '/';
+#endif
+}
+
+// OUTDIR/name-of-input, with the extension replaced when a format is given.
+std::string output_in_folder(const std::string &folder, const std::string &input, const options &o) {
+    size_t base = input.size();
+    while (base > 0 && !is_separator(input[base - 1])) --base;
+    std::string name = input.substr(base);
+    if (o.format) {
+        const size_t dot = name.rfind('.');
+        name = (dot == std::string::npos || dot == 0 ? name : name.substr(0, dot)) + "." + *o.format;
+    }
+    return folder + (folder.empty() || is_separator(folder.back()) ? "" : "/") + name;
+}
+
+int draw(const options &o, const std::string &input, const std::string &output) {
+    const char *in = input.c_str(), *out = output.c_str(), *text = o.text.c_str();
+    const colour &c = o.color;
+    switch (o.cmd) {
+        case command::add: return imgtext_add(in, out, text, o.x, o.y, o.size, c.red, c.green, c.blue, o.opacity);
+        case command::boxed:
+            return imgtext_add_boxed(in, out, text, o.x, o.y, o.size, c.red, c.green, c.blue, o.box_color.red,
+                                     o.box_color.green, o.box_color.blue, o.padding);
+        case command::centered: return imgtext_centered(in, out, text, o.size, c.red, c.green, c.blue);
+        case command::create:
+            return imgtext_create(out, text, o.width, o.height, o.size, c.red, c.green, c.blue, o.background.red,
+                                  o.background.green, o.background.blue);
+    }
+    return 0;
+}
+
+// A one-line bar on a terminal, redrawn in place; nothing when redirected.
+class progress {
+public:
+    explicit progress(size_t total) : total_(total), shown_(total > 1 && isatty(fileno(stderr))) {}
+    void update(size_t done, const std::string &name) {
+        if (!shown_) return;
+        constexpr size_t width = 30;
+        const size_t filled = total_ ? done * width / total_ : width;
+        std::fprintf(stderr, "\r[%s%s] %zu/%zu %-30.30s", std::string(filled, '#').c_str(),
+                     std::string(width - filled, ' ').c_str(), done, total_, name.c_str());
+        std::fflush(stderr);
+    }
+    // Clears the bar so a message can take the line.
+    void clear() {
+        if (shown_) std::fprintf(stderr, "\r%*s\r", 80, "");
+    }
+
+private:
+    size_t total_;
+    bool shown_;
+};
+
+int run(const options &o) {
+    if (o.cmd == command::create) {
+        if (draw(o, "", o.output)) return 0;
+        std::fprintf(stderr, "%s: %s\n", o.output.c_str(), imgtext_last_error());
+        return 1;
+    }
+    const bool into_folder = o.inputs.size() > 1 || is_directory(o.output);
+    if (into_folder && !is_directory(o.output)) {
+        std::fprintf(stderr, "imgtext: %s is not a folder (needed for several inputs)\n", o.output.c_str());
+        return 2;
+    }
+    progress bar(o.inputs.size());
+    size_t failed = 0, done = 0;
+    for (const std::string &input : o.inputs) {
+        bar.update(done, input);
+        const std::string output = into_folder ? output_in_folder(o.output, input, o) : o.output;
+        if (!draw(o, input, output)) {
+            bar.clear();
+            std::fprintf(stderr, "%s: %s\n", input.c_str(), imgtext_last_error());
+            ++failed;
+        }
+        ++done;
+    }
+    bar.update(done, "");
+    bar.clear();
+    if (o.inputs.size() > 1) {
+        std::fprintf(stderr, "imgtext: %zu written, %zu failed, into %s\n", done - failed, failed, o.output.c_str());
+    }
+    return failed ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    const parse_result parsed = parse_arguments(argc, argv);
+    switch (parsed.what) {
+        case parse_result::help: std::fputs(usage_text(), stdout); return 0;
+        case parse_result::version:
+            std::printf("imgtext %s (quendal-imgtext %d.%d.%d)\n", IMGTEXT_TOOL_VERSION, QUENDAL_IMGTEXT_VERSION_MAJOR,
+                        QUENDAL_IMGTEXT_VERSION_MINOR, QUENDAL_IMGTEXT_VERSION_PATCH);
+            return 0;
+        case parse_result::error:
+            std::fprintf(stderr, "imgtext: %s\nTry 'imgtext --help'.\n", parsed.message.c_str());
+            return 2;
+        case parse_result::run: break;
+    }
+    return run(parsed.opts);
+}
