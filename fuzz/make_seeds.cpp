@@ -1,6 +1,6 @@
 // Writes the fuzzers' starting corpus: one small picture in every format the
 // decoder reads, and a few text-layout records.
-// Usage: make_seeds INPUT-DIR LAYOUT-DIR
+// Usage: make_seeds INPUT-DIR LAYOUT-DIR PNG-IDENTITY-DIR
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -29,8 +29,8 @@ std::vector<uint8_t> layout_record(uint8_t which, int16_t x, int16_t y, int16_t 
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc < 3) return 2;
-    const std::string in = argv[1], layout = argv[2];
+    if (argc < 4) return 2;
+    const std::string in = argv[1], layout = argv[2], identity = argv[3];
     ts::rgba picture = ts::pattern(9, 7);
     picture.at(2, 3)[3] = 100;
     ts::write_png(in + "/rgba.png", picture);
@@ -48,5 +48,13 @@ int main(int argc, char **argv) {
     ts::write_bytes(layout + "/boxed", layout_record(1, -16, 80, 64, 24, 10, 200, 30, 1.0f, "AV To\r\n\tW\xC3\xA9"));
     ts::write_bytes(layout + "/centered", layout_record(2, 0, 0, 0, -1, 0, 0, 255, 1.0f, "\n\nx\n"));
     ts::write_bytes(layout + "/create", layout_record(3, 1000, 300, 0, 100, 255, 0, 0, 0.5f, "Title"));
+
+    // Encoder identity: 2 bytes width, 2 bytes height, then the pixel pattern.
+    ts::write_bytes(identity + "/flat", {37, 0, 11, 0, 10, 20, 30, 255});
+    ts::write_bytes(identity + "/runs", {0, 2, 3, 0, 1, 1, 1, 1, 1, 1, 1, 1, 200, 200, 200, 200, 7});
+    std::vector<uint8_t> noise = {99, 1, 64, 0};
+    for (int i = 0; i < 3000; ++i) noise.push_back(static_cast<uint8_t>((i * 2654435761u) >> 13));
+    ts::write_bytes(identity + "/noise", noise);
+    ts::write_bytes(identity + "/tiny", {0, 0, 0, 0});
     return 0;
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "file_output.h"
+#include "png_encoder.h"
 
 #include "image.h"
 #include "library_frame.h"
@@ -52,6 +53,10 @@ void write_to_file(void *context, void *data, int size) {
     static_cast<file_output *>(context)->write(data, static_cast<size_t>(size));
 }
 
+[[maybe_unused]] void write_bytes_to_file(void *context, const void *data, size_t size) {
+    static_cast<file_output *>(context)->write(data, size);
+}
+
 }  // namespace
 
 bool writer_can_encode(int format, int width, int height) {
@@ -82,7 +87,11 @@ int save_image(const char *path, int width, int height, const unsigned char *pix
                 break;
             case FMT_BMP: encoded = stbi_write_bmp_to_func(write_to_file, &file, width, height, 4, pixels); break;
             default:
+#if defined(IMGTEXT_REFERENCE_WRITERS)
                 encoded = stbi_write_png_to_func(write_to_file, &file, width, height, 4, pixels, width * 4);
+#else
+                encoded = encode_png(pixels, width, height, write_bytes_to_file, &file);
+#endif
                 break;
         }
         written = encoded && file.commit();

@@ -232,6 +232,25 @@ std::vector<uint8_t> ppm_bytes(const rgba &image) {
     return out;
 }
 
+namespace {
+void append_bytes(void *context, void *data, int size) {
+    auto *out = static_cast<std::vector<uint8_t> *>(context);
+    out->insert(out->end(), static_cast<uint8_t *>(data), static_cast<uint8_t *>(data) + size);
+}
+}  // namespace
+
+std::vector<uint8_t> reference_png(const rgba &image) {
+    std::vector<uint8_t> out;
+    stbi_write_png_to_func(append_bytes, &out, image.width, image.height, 4, image.pixels.data(), image.width * 4);
+    return out;
+}
+
+std::vector<uint8_t> reference_jpg(const rgba &image, int quality) {
+    std::vector<uint8_t> out;
+    stbi_write_jpg_to_func(append_bytes, &out, image.width, image.height, 4, image.pixels.data(), quality);
+    return out;
+}
+
 uint64_t fnv1a(const std::vector<uint8_t> &bytes) {
     uint64_t hash = 0xcbf29ce484222325ull;
     for (uint8_t b : bytes) {

@@ -61,6 +61,11 @@ std::vector<uint8_t> gif_bytes(int width, int height, const std::vector<std::vec
 std::vector<uint8_t> psd_bytes(const rgba &image);  // uncompressed, 4 channels
 std::vector<uint8_t> ppm_bytes(const rgba &image);  // P6, alpha dropped
 
+// The reference encoders' bytes for RGBA pixels: stb_image_write's PNG at its
+// defaults and JPEG at the given quality.
+std::vector<uint8_t> reference_png(const rgba &image);
+std::vector<uint8_t> reference_jpg(const rgba &image, int quality);
+
 // A stable 64-bit digest (FNV-1a) of a byte string, for golden outputs.
 uint64_t fnv1a(const std::vector<uint8_t> &bytes);
 

@@ -1,0 +1,420 @@
+// PNG encoding that makes exactly the decisions stb_image_write 1.16 makes:
+// the same filter per row (least sum of |signed byte|, ties to the lower
+// type), the same deflate matches (16384 hash buckets of at most 16 earlier
+// positions, trimmed to the newest 8 when full; longest match, ties to the
+// newest; one-step lazy matching; fixed Huffman codes; stored blocks when
+// that is smaller). What differs is only how fast each decision is reached:
+// fixed-size buckets, word-at-a-time match lengths, a quick reject on the
+// byte that would decide a match, filter sums in one pass without building
+// rejected rows, a 64-bit bit writer with precomputed reversed codes, and no
+// final copy of the file.
+#include "png_encoder.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+namespace imgtext {
+
+namespace {
+
+// ---------------------------------------------------------------- filters
+
+inline int magnitude(int filtered_byte) { return std::abs(static_cast<int>(static_cast<int8_t>(filtered_byte))); }
+
+// The byte Paeth-filtered against left a, up b and up-left c, branch-free so
+// that the row loops vectorise.
+inline uint8_t paeth_filtered(int x, int a, int b, int c) {
+    const int p = a + b - c, pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    const int predictor = (pa <= pb && pa <= pc) ? a : (pb <= pc ? b : c);
+    return static_cast<uint8_t>(x - predictor);
+}
+
+// Writes the row filtered with `type` (as the reference encoder numbers them)
+// into out and returns the sum of |filtered byte as signed|. `up` is null on
+// the first row, where Up becomes None, Average uses only the left byte and
+// Paeth becomes Sub, exactly as in the reference.
+int64_t filter_with(int type, const uint8_t *z, const uint8_t *up, size_t n, uint8_t *out) {
+    int64_t sum = 0;
+    const size_t first = n < 4 ? n : 4;  // the first pixel has no left neighbour
+    if (type == 0 || (type == 2 && !up)) {
+        for (size_t i = 0; i < n; ++i) sum += magnitude(out[i] = z[i]);
+    } else if (type == 1 || (type == 4 && !up)) {
+        for (size_t i = 0; i < first; ++i) sum += magnitude(out[i] = z[i]);
+        for (size_t i = 4; i < n; ++i) sum += magnitude(out[i] = static_cast<uint8_t>(z[i] - z[i - 4]));
+    } else if (type == 2) {
+        for (size_t i = 0; i < n; ++i) sum += magnitude(out[i] = static_cast<uint8_t>(z[i] - up[i]));
+    } else if (type == 3 && !up) {
+        for (size_t i = 0; i < first; ++i) sum += magnitude(out[i] = z[i]);
+        for (size_t i = 4; i < n; ++i) sum += magnitude(out[i] = static_cast<uint8_t>(z[i] - (z[i - 4] >> 1)));
+    } else if (type == 3) {
+        for (size_t i = 0; i < first; ++i) sum += magnitude(out[i] = static_cast<uint8_t>(z[i] - (up[i] >> 1)));
+        for (size_t i = 4; i < n; ++i)
+            sum += magnitude(out[i] = static_cast<uint8_t>(z[i] - ((z[i - 4] + up[i]) >> 1)));
+    } else {
+        for (size_t i = 0; i < first; ++i) sum += magnitude(out[i] = paeth_filtered(z[i], 0, up[i], 0));
+        for (size_t i = 4; i < n; ++i) sum += magnitude(out[i] = paeth_filtered(z[i], z[i - 4], up[i], up[i - 4]));
+    }
+    return sum;
+}
+
+// Chooses the row's filter by the least sum of |filtered byte as signed|,
+// ties to the lower type, and writes the filter byte and the filtered row.
+// Candidates are filtered into `scratch`; only a better one is kept in out.
+void filter_row(const uint8_t *z, const uint8_t *up, size_t n, uint8_t *out, uint8_t *scratch) {
+    int best = 0;
+    int64_t best_sum = filter_with(0, z, up, n, out + 1);
+    for (int type = 1; type < 5; ++type) {
+        const int64_t sum = filter_with(type, z, up, n, scratch);
+        if (sum < best_sum) {
+            best_sum = sum, best = type;
+            std::memcpy(out + 1, scratch, n);
+        }
+    }
+    out[0] = static_cast<uint8_t>(best);
+}
+
+// ---------------------------------------------------------------- output
+
+class byte_buffer {
+public:
+    ~byte_buffer() { std::free(data_); }
+    bool reserve(size_t more) {
+        if (size_ + more <= capacity_) return true;
+        size_t capacity = capacity_ ? capacity_ : 4096;
+        while (capacity < size_ + more) capacity *= 2;
+        auto *grown = static_cast<uint8_t *>(std::realloc(data_, capacity));
+        if (!grown) return false;
+        data_ = grown;
+        capacity_ = capacity;
+        return true;
+    }
+    void put(uint8_t b) { data_[size_++] = b; }
+    uint8_t *data() { return data_; }
+    size_t size() const { return size_; }
+    void resize(size_t n) { size_ = n; }
+
+private:
+    uint8_t *data_ = nullptr;
+    size_t size_ = 0, capacity_ = 0;
+};
+
+// LSB-first bit writer over a byte_buffer; the caller reserves space.
+struct bit_writer {
+    byte_buffer &out;
+    uint64_t bits = 0;
+    int count = 0;
+    void add(uint32_t code, int length) {
+        bits |= static_cast<uint64_t>(code) << count;
+        count += length;
+        while (count >= 8) {
+            out.put(static_cast<uint8_t>(bits));
+            bits >>= 8;
+            count -= 8;
+        }
+    }
+    void pad_to_byte() {
+        if (count > 0) add(0, 8 - count);
+    }
+};
+
+uint32_t reverse_bits(uint32_t code, int length) {
+    uint32_t r = 0;
+    for (int i = 0; i < length; ++i, code >>= 1) r = (r << 1) | (code & 1);
+    return r;
+}
+
+// ---------------------------------------------------------------- deflate
+
+constexpr int k_hash_buckets = 16384;
+constexpr int k_bucket_size = 16;  // twice the reference encoder's quality 8
+constexpr int k_max_match = 258;
+
+const uint16_t k_length_base[] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                  31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258, 259};
+const uint8_t k_length_extra[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+const uint16_t k_dist_base[] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,   33,
+                                49,   65,   97,   129,  193,  257,   385,   513,   769,   1025, 1537,
+                                2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32768};
+const uint8_t k_dist_extra[] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+
+struct code {
+    uint32_t bits;
+    int length;
+};
+
+// Fixed-Huffman literal/length codes, bit-reversed for LSB-first output.
+struct fixed_codes {
+    code symbol[288];
+    code length_for[k_max_match + 1];  // length symbol and extra bits, packed
+    fixed_codes() {
+        for (int n = 0; n < 288; ++n) {
+            if (n <= 143) symbol[n] = {reverse_bits(0x30 + n, 8), 8};
+            else if (n <= 255) symbol[n] = {reverse_bits(0x190 + n - 144, 9), 9};
+            else if (n <= 279) symbol[n] = {reverse_bits(n - 256, 7), 7};
+            else symbol[n] = {reverse_bits(0xC0 + n - 280, 8), 8};
+        }
+        for (int len = 3; len <= k_max_match; ++len) {
+            int j = 0;
+            while (len > k_length_base[j + 1] - 1) ++j;
+            const code s = symbol[257 + j];
+            length_for[len] = {s.bits | static_cast<uint32_t>(len - k_length_base[j]) << s.length,
+                               s.length + k_length_extra[j]};
+        }
+    }
+};
+
+// Distance symbol for d: distances up to 256 directly, longer ones by their
+// 128-wide block, inside which the symbol does not change.
+struct distance_symbols {
+    uint8_t symbol[512];
+    distance_symbols() {
+        for (int slot = 0; slot < 512; ++slot) {
+            const int d = slot < 256 ? slot + 1 : ((slot - 256) << 7) + 1;
+            int j = 0;
+            while (d > k_dist_base[j + 1] - 1) ++j;
+            symbol[slot] = static_cast<uint8_t>(j);
+        }
+    }
+};
+
+code distance_code(int d) {
+    static const distance_symbols table;
+    const int j = table.symbol[d <= 256 ? d - 1 : 256 + ((d - 1) >> 7)];
+    return {reverse_bits(static_cast<uint32_t>(j), 5) | static_cast<uint32_t>(d - k_dist_base[j]) << 5,
+            5 + k_dist_extra[j]};
+}
+
+inline uint32_t hash3(const uint8_t *p) {
+    uint32_t h = p[0] + (p[1] << 8) + (p[2] << 16);
+    h ^= h << 3;
+    h += h >> 5;
+    h ^= h << 4;
+    h += h >> 17;
+    h ^= h << 25;
+    h += h >> 6;
+    return h & (k_hash_buckets - 1);
+}
+
+inline uint64_t load64(const uint8_t *p) {
+    uint64_t v;
+    std::memcpy(&v, p, 8);
+    return v;
+}
+
+static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "match_length counts bytes from the low end of a word");
+
+// Length of the common prefix of a and b, at most min(limit, 258), eight
+// bytes a step.
+inline int match_length(const uint8_t *a, const uint8_t *b, int limit) {
+    if (limit > k_max_match) limit = k_max_match;
+    int i = 0;
+    while (i + 8 <= limit) {
+        const uint64_t diff = load64(a + i) ^ load64(b + i);
+        if (diff) return i + __builtin_ctzll(diff) / 8;
+        i += 8;
+    }
+    while (i < limit && a[i] == b[i]) ++i;
+    return i;
+}
+
+// Up to 16 earlier positions per bucket, oldest first; when a bucket is full
+// the oldest half is dropped, as the reference does.
+struct hash_table {
+    int32_t pos[k_hash_buckets][k_bucket_size];
+    uint8_t count[k_hash_buckets];
+
+    void insert(uint32_t h, int32_t position) {
+        if (count[h] == k_bucket_size) {
+            std::memmove(pos[h], pos[h] + k_bucket_size / 2, sizeof(int32_t) * (k_bucket_size / 2));
+            count[h] = k_bucket_size / 2;
+        }
+        pos[h][count[h]++] = position;
+    }
+};
+
+
+
+// The zlib stream (header, one fixed-Huffman block or stored blocks, Adler-32).
+bool deflate(const uint8_t *data, int len, byte_buffer &out) {
+    static const fixed_codes codes;
+    auto *table = static_cast<hash_table *>(std::malloc(sizeof(hash_table)));
+    if (!table) return false;
+    std::memset(table->count, 0, sizeof table->count);
+
+    // Fixed-Huffman output never exceeds 9 bits a byte, plus a little.
+    const size_t bound = static_cast<size_t>(len) + static_cast<size_t>(len) / 8 + 64;
+    if (!out.reserve(bound)) {
+        std::free(table);
+        return false;
+    }
+    out.put(0x78);
+    out.put(0x5E);
+    bit_writer bits{out};
+    bits.add(1, 1);  // final block
+    bits.add(1, 2);  // fixed Huffman codes
+
+    int i = 0;
+    while (i < len - 3) {
+        // The longest match, ties to the newest: newest first, keeping only
+        // a strictly longer one. Positions only get older down the bucket,
+        // so the first one outside the window ends the search.
+        const uint32_t h = hash3(data + i);
+        const int32_t *bucket = table->pos[h];
+        const int limit = len - i;
+        const int longest = limit < k_max_match ? limit : k_max_match;
+        int best = 2, best_pos = -1;
+        for (int j = table->count[h] - 1; j >= 0; --j) {
+            const int32_t e = bucket[j];
+            if (e <= i - 32768) break;
+            const int d = match_length(data + e, data + i, limit);
+            if (d > best) {
+                best = d, best_pos = e;
+                if (d == longest) break;
+            }
+        }
+        if (best_pos < 0) best = 3;
+        table->insert(h, i);
+
+        if (best_pos >= 0 && best < longest && best < limit - 1) {
+            // Lazy matching: a longer match one byte on makes this a literal.
+            // It must agree on best + 1 bytes: test the last of them first.
+            const uint32_t h2 = hash3(data + i + 1);
+            const int32_t *next = table->pos[h2];
+            for (int j = table->count[h2] - 1; j >= 0; --j) {
+                const int32_t e = next[j];
+                if (e <= i - 32767) break;
+                if (data[e + best] == data[i + 1 + best] &&
+                    match_length(data + e, data + i + 1, limit - 1) > best) {
+                    best_pos = -1;
+                    break;
+                }
+            }
+        }
+
+        if (best_pos >= 0) {
+            const code &length = codes.length_for[best];
+            bits.add(length.bits, length.length);
+            const code distance = distance_code(i - best_pos);
+            bits.add(distance.bits, distance.length);
+            i += best;
+        } else {
+            const code &literal = codes.symbol[data[i]];
+            bits.add(literal.bits, literal.length);
+            ++i;
+        }
+    }
+    for (; i < len; ++i) bits.add(codes.symbol[data[i]].bits, codes.symbol[data[i]].length);
+    bits.add(codes.symbol[256].bits, codes.symbol[256].length);
+    bits.pad_to_byte();
+    std::free(table);
+
+    // Stored blocks when compression did not pay, as the reference does.
+    const size_t stored = static_cast<size_t>(len) + 2 + (static_cast<size_t>(len) + 32766) / 32767 * 5;
+    if (out.size() > stored) {
+        out.resize(2);
+        if (!out.reserve(stored + 4)) return false;
+        for (int j = 0; j < len;) {
+            const int block = len - j > 32767 ? 32767 : len - j;
+            out.put(len - j == block ? 1 : 0);
+            out.put(static_cast<uint8_t>(block));
+            out.put(static_cast<uint8_t>(block >> 8));
+            out.put(static_cast<uint8_t>(~block));
+            out.put(static_cast<uint8_t>(~block >> 8));
+            std::memcpy(out.data() + out.size(), data + j, static_cast<size_t>(block));
+            out.resize(out.size() + static_cast<size_t>(block));
+            j += block;
+        }
+    }
+
+    uint32_t s1 = 1, s2 = 0;
+    for (int j = 0; j < len;) {
+        const int block = (j == 0 && len % 5552) ? len % 5552 : 5552;
+        for (int k = 0; k < block; ++k) s1 += data[j + k], s2 += s1;
+        s1 %= 65521;
+        s2 %= 65521;
+        j += block;
+    }
+    if (!out.reserve(4)) return false;
+    out.put(static_cast<uint8_t>(s2 >> 8));
+    out.put(static_cast<uint8_t>(s2));
+    out.put(static_cast<uint8_t>(s1 >> 8));
+    out.put(static_cast<uint8_t>(s1));
+    return true;
+}
+
+// ---------------------------------------------------------------- chunks
+
+struct crc_table {
+    uint32_t entry[8][256];
+    crc_table() {
+        for (uint32_t n = 0; n < 256; ++n) {
+            uint32_t c = n;
+            for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
+            entry[0][n] = c;
+        }
+        for (int t = 1; t < 8; ++t)
+            for (uint32_t n = 0; n < 256; ++n) entry[t][n] = (entry[t - 1][n] >> 8) ^ entry[0][entry[t - 1][n] & 0xFF];
+    }
+};
+
+// CRC-32 continued over more bytes, eight at a time.
+uint32_t crc_update(uint32_t crc, const uint8_t *p, size_t n) {
+    static const crc_table t;
+    crc = ~crc;
+    for (; n >= 8; n -= 8, p += 8) {
+        const uint32_t lo = crc ^ (p[0] | p[1] << 8 | p[2] << 16 | static_cast<uint32_t>(p[3]) << 24);
+        crc = t.entry[7][lo & 0xFF] ^ t.entry[6][(lo >> 8) & 0xFF] ^ t.entry[5][(lo >> 16) & 0xFF] ^
+              t.entry[4][lo >> 24] ^ t.entry[3][p[4]] ^ t.entry[2][p[5]] ^ t.entry[1][p[6]] ^ t.entry[0][p[7]];
+    }
+    while (n--) crc = t.entry[0][(crc ^ *p++) & 0xFF] ^ (crc >> 8);
+    return ~crc;
+}
+
+void put_be32(uint8_t *p, uint32_t v) {
+    p[0] = static_cast<uint8_t>(v >> 24), p[1] = static_cast<uint8_t>(v >> 16);
+    p[2] = static_cast<uint8_t>(v >> 8), p[3] = static_cast<uint8_t>(v);
+}
+
+}  // namespace
+
+int encode_png(const unsigned char *pixels, int width, int height, write_fn write, void *context) {
+    const size_t row = static_cast<size_t>(width) * 4;
+    const size_t filtered_size = (row + 1) * static_cast<size_t>(height);
+    auto *filt = static_cast<uint8_t *>(std::malloc(filtered_size + row));
+    if (!filt) return 0;
+    uint8_t *scratch = filt + filtered_size;  // one row for candidate filters
+    for (int y = 0; y < height; ++y) {
+        const uint8_t *z = pixels + row * static_cast<size_t>(y);
+        filter_row(z, y ? z - row : nullptr, row, filt + (row + 1) * static_cast<size_t>(y), scratch);
+    }
+    byte_buffer zlib;
+    const bool ok = deflate(filt, static_cast<int>(filtered_size), zlib);
+    std::free(filt);
+    if (!ok) return 0;
+
+    uint8_t head[8 + 25 + 8];
+    static const uint8_t signature[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    std::memcpy(head, signature, 8);
+    put_be32(head + 8, 13);
+    std::memcpy(head + 12, "IHDR", 4);
+    put_be32(head + 16, static_cast<uint32_t>(width));
+    put_be32(head + 20, static_cast<uint32_t>(height));
+    const uint8_t ihdr_tail[5] = {8, 6, 0, 0, 0};  // 8-bit RGBA, no interlace
+    std::memcpy(head + 24, ihdr_tail, 5);
+    put_be32(head + 29, crc_update(0, head + 12, 17));
+    put_be32(head + 33, static_cast<uint32_t>(zlib.size()));
+    std::memcpy(head + 37, "IDAT", 4);
+    write(context, head, sizeof head);
+    write(context, zlib.data(), zlib.size());
+
+    uint8_t tail[4 + 12];
+    put_be32(tail, crc_update(crc_update(0, reinterpret_cast<const uint8_t *>("IDAT"), 4), zlib.data(), zlib.size()));
+    put_be32(tail + 4, 0);
+    std::memcpy(tail + 8, "IEND", 4);
+    put_be32(tail + 12, crc_update(0, reinterpret_cast<const uint8_t *>("IEND"), 4));
+    write(context, tail, sizeof tail);
+    return 1;
+}
+
+}  // namespace imgtext
