@@ -99,23 +99,36 @@ private:
     size_t size_ = 0, capacity_ = 0;
 };
 
-// LSB-first bit writer over a byte_buffer; the caller reserves space.
-struct bit_writer {
-    byte_buffer &out;
-    uint64_t bits = 0;
-    int count = 0;
-    void add(uint32_t code, int length) {
-        bits |= static_cast<uint64_t>(code) << count;
-        count += length;
-        while (count >= 8) {
-            out.put(static_cast<uint8_t>(bits));
-            bits >>= 8;
-            count -= 8;
+// LSB-first bit writer into space the caller reserved in a byte_buffer,
+// storing four bytes at a time; finish() pads with zero bits to a whole byte
+// and settles the buffer's size.
+class bit_writer {
+public:
+    explicit bit_writer(byte_buffer &out) : out_(out), p_(out.data() + out.size()) {}
+    void add(uint32_t code, int length) {  // length <= 31
+        bits_ |= static_cast<uint64_t>(code) << count_;
+        count_ += length;
+        if (count_ >= 32) {
+            const uint32_t word = static_cast<uint32_t>(bits_);
+            const uint8_t bytes[4] = {static_cast<uint8_t>(word), static_cast<uint8_t>(word >> 8),
+                                      static_cast<uint8_t>(word >> 16), static_cast<uint8_t>(word >> 24)};
+            std::memcpy(p_, bytes, 4);
+            p_ += 4;
+            bits_ >>= 32;
+            count_ -= 32;
         }
     }
-    void pad_to_byte() {
-        if (count > 0) add(0, 8 - count);
+    void finish() {
+        for (; count_ > 0; count_ -= 8, bits_ >>= 8) *p_++ = static_cast<uint8_t>(bits_);
+        count_ = 0;
+        out_.resize(static_cast<size_t>(p_ - out_.data()));
     }
+
+private:
+    byte_buffer &out_;
+    uint8_t *p_;
+    uint64_t bits_ = 0;
+    int count_ = 0;
 };
 
 uint32_t reverse_bits(uint32_t code, int length) {
@@ -238,35 +251,44 @@ struct hash_table {
 // The zlib stream (header, one fixed-Huffman block or stored blocks, Adler-32).
 bool deflate(const uint8_t *data, int len, byte_buffer &out) {
     static const fixed_codes codes;
-    auto *table = static_cast<hash_table *>(std::malloc(sizeof(hash_table)));
-    if (!table) return false;
+    // One cache line per bucket: the block is aligned by hand, since not
+    // every C runtime has aligned_alloc.
+    void *block = std::malloc(sizeof(hash_table) + 63);
+    if (!block) return false;
+    auto *table = reinterpret_cast<hash_table *>((reinterpret_cast<uintptr_t>(block) + 63) & ~uintptr_t{63});
     std::memset(table->count, 0, sizeof table->count);
 
     // Fixed-Huffman output never exceeds 9 bits a byte, plus a little.
     const size_t bound = static_cast<size_t>(len) + static_cast<size_t>(len) / 8 + 64;
     if (!out.reserve(bound)) {
-        std::free(table);
+        std::free(block);
         return false;
     }
     out.put(0x78);
     out.put(0x5E);
-    bit_writer bits{out};
+    bit_writer bits(out);
     bits.add(1, 1);  // final block
     bits.add(1, 2);  // fixed Huffman codes
 
     int i = 0;
+    uint32_t h = len > 3 ? hash3(data) : 0;
     while (i < len - 3) {
         // The longest match, ties to the newest: newest first, keeping only
         // a strictly longer one. Positions only get older down the bucket,
         // so the first one outside the window ends the search.
-        const uint32_t h = hash3(data + i);
         const int32_t *bucket = table->pos[h];
         const int limit = len - i;
+        // The table outgrows the fastest caches; the next position's bucket
+        // (for a literal, and for the lazy check) is asked for early.
+        const uint32_t h_next = hash3(data + i + 1);
+        __builtin_prefetch(table->pos[h_next]);
         const int longest = limit < k_max_match ? limit : k_max_match;
         int best = 2, best_pos = -1;
         for (int j = table->count[h] - 1; j >= 0; --j) {
             const int32_t e = bucket[j];
             if (e <= i - 32768) break;
+            // Longer than best means agreeing at index best: test that first.
+            if (data[e + best] != data[i + best]) continue;
             const int d = match_length(data + e, data + i, limit);
             if (d > best) {
                 best = d, best_pos = e;
@@ -274,14 +296,14 @@ bool deflate(const uint8_t *data, int len, byte_buffer &out) {
             }
         }
         if (best_pos < 0) best = 3;
+        else if (i + best < len - 3) __builtin_prefetch(table->pos[hash3(data + i + best)]);
         table->insert(h, i);
 
         if (best_pos >= 0 && best < longest && best < limit - 1) {
             // Lazy matching: a longer match one byte on makes this a literal.
             // It must agree on best + 1 bytes: test the last of them first.
-            const uint32_t h2 = hash3(data + i + 1);
-            const int32_t *next = table->pos[h2];
-            for (int j = table->count[h2] - 1; j >= 0; --j) {
+            const int32_t *next = table->pos[h_next];
+            for (int j = table->count[h_next] - 1; j >= 0; --j) {
                 const int32_t e = next[j];
                 if (e <= i - 32767) break;
                 if (data[e + best] == data[i + 1 + best] &&
@@ -298,16 +320,18 @@ bool deflate(const uint8_t *data, int len, byte_buffer &out) {
             const code distance = distance_code(i - best_pos);
             bits.add(distance.bits, distance.length);
             i += best;
+            if (i < len - 3) h = hash3(data + i);
         } else {
             const code &literal = codes.symbol[data[i]];
             bits.add(literal.bits, literal.length);
             ++i;
+            h = h_next;
         }
     }
     for (; i < len; ++i) bits.add(codes.symbol[data[i]].bits, codes.symbol[data[i]].length);
     bits.add(codes.symbol[256].bits, codes.symbol[256].length);
-    bits.pad_to_byte();
-    std::free(table);
+    bits.finish();
+    std::free(block);
 
     // Stored blocks when compression did not pay, as the reference does.
     const size_t stored = static_cast<size_t>(len) + 2 + (static_cast<size_t>(len) + 32766) / 32767 * 5;
