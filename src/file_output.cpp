@@ -110,6 +110,8 @@ char *temporary_name(const char *destination, int attempt) {
 
 bool file_output::open() {
     opened_ = true;
+    buffer_ = static_cast<unsigned char *>(std::malloc(k_output_buffer_size));
+    if (!buffer_) return false;
     stat_buf st{};
     if (is_link(path_)) {
         char *target = resolve_link(path_, &st);
@@ -159,20 +161,34 @@ void file_output::write(const void *data, size_t size) {
         return;
     }
     const auto *p = static_cast<const unsigned char *>(data);
+    if (buffered_ + size <= k_output_buffer_size) {
+        std::memcpy(buffer_ + buffered_, p, size);
+        buffered_ += size;
+        return;
+    }
+    if (!flush() || !write_through(p, size)) failed_ = true;
+}
+
+bool file_output::flush() {
+    const bool ok = write_through(buffer_, buffered_);
+    buffered_ = 0;
+    return ok;
+}
+
+bool file_output::write_through(const unsigned char *p, size_t size) {
     while (size > 0) {
         const long n = write_some(fd_, p, size);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            failed_ = true;
-            return;
-        }
+        if (n <= 0) return false;
         p += n;
         size -= static_cast<size_t>(n);
     }
+    return true;
 }
 
 bool file_output::commit() {
     if (!opened_ && !failed_ && !open()) failed_ = true;
+    if (fd_ >= 0 && !failed_ && !flush()) failed_ = true;
     if (fd_ >= 0) {
         // close reports write-back errors some file systems hold until then
         if (close_fd(fd_) != 0) failed_ = true;
@@ -197,7 +213,10 @@ void file_output::discard() {
     if (temp_path_) remove_file(temp_path_);
     std::free(temp_path_);
     std::free(final_path_);
+    std::free(buffer_);
     temp_path_ = final_path_ = nullptr;
+    buffer_ = nullptr;
+    buffered_ = 0;
 }
 
 }  // namespace imgtext

@@ -9,6 +9,8 @@
 
 namespace imgtext {
 
+constexpr size_t k_output_buffer_size = 64 * 1024;
+
 #if defined(_WIN32)
 using stat_buf_t = struct _stat64;
 #else
@@ -29,8 +31,9 @@ public:
     file_output(const file_output &) = delete;
     file_output &operator=(const file_output &) = delete;
 
-    // Appends bytes, opening the file on the first call. After the first
-    // failure later calls do nothing and commit() fails.
+    // Appends bytes, opening the file on the first call. Small writes are
+    // gathered (the encoders hand over as little as one byte at a time).
+    // After the first failure later calls do nothing and commit() fails.
     void write(const void *data, size_t size);
     // Closes the file and puts it in place. Returns false if anything failed,
     // after removing any temporary file: the destination is then untouched,
@@ -39,6 +42,8 @@ public:
 
 private:
     bool open();
+    bool flush();
+    bool write_through(const unsigned char *p, size_t size);
     bool open_direct();
     // existing: the status of the file being replaced, or null for a new file.
     bool open_temporary(const char *destination, const stat_buf_t *existing);
@@ -47,6 +52,8 @@ private:
     const char *path_;
     char *temp_path_ = nullptr;   // null when writing the destination directly
     char *final_path_ = nullptr;  // where the temporary file goes on commit
+    unsigned char *buffer_ = nullptr;
+    size_t buffered_ = 0;
     int fd_ = -1;
     bool opened_ = false;
     bool replaces_existing_ = false;
