@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "image.h"
+#include "jpeg_encoder.h"
 #include "png_encoder.h"
 
 #define STB_IMAGE_WRITE_STATIC
@@ -67,12 +68,20 @@ void BM_png_stb(benchmark::State &state, const picture &p) {
     for (auto _ : state) stbi_write_png_to_func(discard_int, nullptr, p.width, p.height, 4, p.rgba.data(), p.width * 4);
 }
 
-// Whole saves to a file, through the checked, buffered file output: the
-// JPEG and BMP writers hand over a few bytes at a time.
 const picture &photo_12mp() {
     static const picture p = photo_like(4000, 3000);
     return p;
 }
+
+void BM_jpeg_ours(benchmark::State &state, const picture &p) {
+    for (auto _ : state) imgtext::encode_jpeg(p.rgba.data(), p.width, p.height, 92, discard, nullptr);
+}
+void BM_jpeg_stb(benchmark::State &state, const picture &p) {
+    for (auto _ : state) stbi_write_jpg_to_func(discard_int, nullptr, p.width, p.height, 4, p.rgba.data(), 92);
+}
+
+// Whole saves to a file, through the checked, buffered file output: the
+// JPEG and BMP writers hand over a few bytes at a time.
 void BM_save(benchmark::State &state, int format, const char *path) {
     const picture &p = photo_12mp();
     for (auto _ : state) imgtext::save_image(path, p.width, p.height, p.rgba.data(), format);
@@ -81,6 +90,8 @@ void BM_save(benchmark::State &state, int format, const char *path) {
 
 }  // namespace
 
+BENCHMARK_CAPTURE(BM_jpeg_stb, photo_4000x3000, photo_12mp())->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_jpeg_ours, photo_4000x3000, photo_12mp())->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_save, jpeg_4000x3000, imgtext::FMT_JPG, "encode_benchmark.jpg")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_save, bmp_4000x3000, imgtext::FMT_BMP, "encode_benchmark.bmp")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_png_stb, photo_1920x1080, photo_1080())->Unit(benchmark::kMillisecond);

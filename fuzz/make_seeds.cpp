@@ -1,6 +1,6 @@
 // Writes the fuzzers' starting corpus: one small picture in every format the
 // decoder reads, and a few text-layout records.
-// Usage: make_seeds INPUT-DIR LAYOUT-DIR PNG-IDENTITY-DIR
+// Usage: make_seeds INPUT-DIR LAYOUT-DIR ENCODER-IDENTITY-DIR
 #include <cstdint>
 #include <cstring>
 #include <string>

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "file_output.h"
+#include "jpeg_encoder.h"
 #include "png_encoder.h"
 
 #include "image.h"
@@ -83,7 +84,11 @@ int save_image(const char *path, int width, int height, const unsigned char *pix
         file_output file(path);
         switch (format) {
             case FMT_JPG:
+#if defined(IMGTEXT_REFERENCE_WRITERS)
                 encoded = stbi_write_jpg_to_func(write_to_file, &file, width, height, 4, pixels, k_jpeg_quality);
+#else
+                encoded = encode_jpeg(pixels, width, height, k_jpeg_quality, write_bytes_to_file, &file);
+#endif
                 break;
             case FMT_BMP: encoded = stbi_write_bmp_to_func(write_to_file, &file, width, height, 4, pixels); break;
             default:

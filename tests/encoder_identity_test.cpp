@@ -1,4 +1,4 @@
-// The library's own PNG encoder against stb_image_write, byte for byte, on a
+// The library's own PNG and JPEG encoders against stb_image_write, byte for byte, on a
 // corpus of generated pictures of every kind the library writes.
 #include <gtest/gtest.h>
 
@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "font.h"
+#include "jpeg_encoder.h"
 #include "png_encoder.h"
 #include "test_support.h"
 #include "text.h"
@@ -15,13 +16,20 @@ using test_support::rgba;
 
 namespace {
 
+void append(void *context, const void *data, size_t size) {
+    auto *bytes = static_cast<std::vector<uint8_t> *>(context);
+    bytes->insert(bytes->end(), static_cast<const uint8_t *>(data), static_cast<const uint8_t *>(data) + size);
+}
+
 std::vector<uint8_t> our_png(const rgba &image) {
     std::vector<uint8_t> out;
-    auto append = [](void *context, const void *data, size_t size) {
-        auto *bytes = static_cast<std::vector<uint8_t> *>(context);
-        bytes->insert(bytes->end(), static_cast<const uint8_t *>(data), static_cast<const uint8_t *>(data) + size);
-    };
     EXPECT_EQ(imgtext::encode_png(image.pixels.data(), image.width, image.height, append, &out), 1);
+    return out;
+}
+
+std::vector<uint8_t> our_jpg(const rgba &image, int quality) {
+    std::vector<uint8_t> out;
+    EXPECT_EQ(imgtext::encode_jpeg(image.pixels.data(), image.width, image.height, quality, append, &out), 1);
     return out;
 }
 
@@ -86,6 +94,18 @@ TEST_P(PngIdentity, SameBytesAsTheReferenceEncoder) {
     EXPECT_TRUE(ours == reference);
 }
 
+class JpegIdentity : public ::testing::TestWithParam<corpus_case> {};
+
+TEST_P(JpegIdentity, SameBytesAsTheReferenceEncoderAtEveryQualityAbove90) {
+    const corpus_case c = GetParam();
+    const rgba image = make(c.k, c.w, c.h, static_cast<uint32_t>(c.w * 104729 + c.h));
+    for (int quality : {92, 91, 100}) {
+        const std::vector<uint8_t> ours = our_jpg(image, quality), reference = test_support::reference_jpg(image, quality);
+        ASSERT_EQ(ours.size(), reference.size()) << "quality " << quality;
+        EXPECT_TRUE(ours == reference) << "quality " << quality;
+    }
+}
+
 std::vector<corpus_case> corpus() {
     std::vector<corpus_case> cases;
     const std::pair<int, int> sizes[] = {{1, 1},  {2, 1},   {1, 3},   {3, 2},   {7, 5},    {16, 16},
@@ -98,5 +118,6 @@ std::vector<corpus_case> corpus() {
 }
 
 INSTANTIATE_TEST_SUITE_P(Corpus, PngIdentity, ::testing::ValuesIn(corpus()));
+INSTANTIATE_TEST_SUITE_P(Corpus, JpegIdentity, ::testing::ValuesIn(corpus()));
 
 }  // namespace

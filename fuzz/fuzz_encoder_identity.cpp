@@ -1,10 +1,11 @@
-// Fuzz target: the library's PNG encoder must write exactly the bytes
-// stb_image_write does, for any size up to 512 x 512 and any pixels.
+// Fuzz target: the library's PNG and JPEG encoders must write exactly the
+// bytes stb_image_write does, for any size up to 512 x 512 and any pixels.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
+#include "jpeg_encoder.h"
 #include "png_encoder.h"
 
 #define STB_IMAGE_WRITE_STATIC
@@ -31,6 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     std::vector<uint8_t> ours, reference;
     if (!imgtext::encode_png(pixels.data(), width, height, append, &ours)) return 0;
     stbi_write_png_to_func(append_int, &reference, width, height, 4, pixels.data(), width * 4);
+    if (ours != reference) __builtin_trap();
+
+    ours.clear(), reference.clear();
+    imgtext::encode_jpeg(pixels.data(), width, height, 92, append, &ours);
+    stbi_write_jpg_to_func(append_int, &reference, width, height, 4, pixels.data(), 92);
     if (ours != reference) __builtin_trap();
     return 0;
 }
