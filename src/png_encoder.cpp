@@ -177,25 +177,27 @@ struct fixed_codes {
     }
 };
 
-// Distance symbol for d: distances up to 256 directly, longer ones by their
-// 128-wide block, inside which the symbol does not change.
-struct distance_symbols {
+// The code for distance d (its bit-reversed 5-bit symbol and extra bits):
+// distances up to 256 are looked up directly, longer ones by their 128-wide
+// block, inside which the symbol does not change.
+struct distance_codes {
     uint8_t symbol[512];
-    distance_symbols() {
+    uint8_t reversed[30];
+    distance_codes() {
         for (int slot = 0; slot < 512; ++slot) {
             const int d = slot < 256 ? slot + 1 : ((slot - 256) << 7) + 1;
             int j = 0;
             while (d > k_dist_base[j + 1] - 1) ++j;
             symbol[slot] = static_cast<uint8_t>(j);
         }
+        for (uint32_t j = 0; j < 30; ++j) reversed[j] = static_cast<uint8_t>(reverse_bits(j, 5));
     }
 };
 
 code distance_code(int d) {
-    static const distance_symbols table;
+    static const distance_codes table;
     const int j = table.symbol[d <= 256 ? d - 1 : 256 + ((d - 1) >> 7)];
-    return {reverse_bits(static_cast<uint32_t>(j), 5) | static_cast<uint32_t>(d - k_dist_base[j]) << 5,
-            5 + k_dist_extra[j]};
+    return {table.reversed[j] | static_cast<uint32_t>(d - k_dist_base[j]) << 5, 5 + k_dist_extra[j]};
 }
 
 inline uint32_t hash3(const uint8_t *p) {
