@@ -219,10 +219,10 @@ inline uint64_t load64(const uint8_t *p) {
 
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "match_length counts bytes from the low end of a word");
 
-// Length of the common prefix of a and b, at most min(limit, 258), eight
+// Length of the common prefix of a and b, at most min(limit, cap), eight
 // bytes a step.
-inline int match_length(const uint8_t *a, const uint8_t *b, int limit) {
-    if (limit > k_max_match) limit = k_max_match;
+inline int match_length(const uint8_t *a, const uint8_t *b, int limit, int cap) {
+    if (limit > cap) limit = cap;
     int i = 0;
     while (i + 8 <= limit) {
         const uint64_t diff = load64(a + i) ^ load64(b + i);
@@ -286,15 +286,28 @@ bool deflate(const uint8_t *data, int len, byte_buffer &out) {
         __builtin_prefetch(table->pos[h_next]);
         const int longest = limit < k_max_match ? limit : k_max_match;
         int best = 2, best_pos = -1;
-        for (int j = table->count[h] - 1; j >= 0; --j) {
-            const int32_t e = bucket[j];
-            if (e <= i - 32768) break;
-            // Longer than best means agreeing at index best: test that first.
-            if (data[e + best] != data[i + best]) continue;
-            const int d = match_length(data + e, data + i, limit);
-            if (d > best) {
-                best = d, best_pos = e;
-                if (d == longest) break;
+        const int32_t oldest_in_window = i - 32767;
+        if (limit >= 16) {
+            // Candidates are measured eight bytes at a time without branching
+            // on the data; only one agreeing on all eight is followed further.
+            const uint64_t here = load64(data + i);
+            for (int j = table->count[h] - 1; j >= 0; --j) {
+                const int32_t e = bucket[j];
+                if (e < oldest_in_window) break;
+                const uint64_t diff = load64(data + e) ^ here;
+                const int d = diff ? __builtin_ctzll(diff) >> 3
+                                   : 8 + match_length(data + e + 8, data + i + 8, limit - 8, k_max_match - 8);
+                const bool longer = d > best;
+                best = longer ? d : best;
+                best_pos = longer ? e : best_pos;
+                if (d == longest) break;  // nothing older can be longer
+            }
+        } else {
+            for (int j = table->count[h] - 1; j >= 0; --j) {
+                const int32_t e = bucket[j];
+                if (e < oldest_in_window) break;
+                const int d = match_length(data + e, data + i, limit, k_max_match);
+                if (d > best) best = d, best_pos = e;
             }
         }
         if (best_pos < 0) best = 3;
@@ -303,15 +316,26 @@ bool deflate(const uint8_t *data, int len, byte_buffer &out) {
 
         if (best_pos >= 0 && best < longest && best < limit - 1) {
             // Lazy matching: a longer match one byte on makes this a literal.
-            // It must agree on best + 1 bytes: test the last of them first.
+            // It must agree on the first best + 1 bytes.
             const int32_t *next = table->pos[h_next];
-            for (int j = table->count[h_next] - 1; j >= 0; --j) {
-                const int32_t e = next[j];
-                if (e <= i - 32767) break;
-                if (data[e + best] == data[i + 1 + best] &&
-                    match_length(data + e, data + i + 1, limit - 1) > best) {
-                    best_pos = -1;
-                    break;
+            const int32_t oldest_lazy = i - 32766;
+            if (best < 8 && limit >= 16) {
+                const uint64_t ahead = load64(data + i + 1), mask = ~0ull >> (8 * (7 - best));
+                bool longer = false;
+                for (int j = table->count[h_next] - 1; j >= 0; --j) {
+                    const int32_t e = next[j];
+                    if (e < oldest_lazy) break;
+                    longer |= ((load64(data + e) ^ ahead) & mask) == 0;
+                }
+                if (longer) best_pos = -1;
+            } else {
+                for (int j = table->count[h_next] - 1; j >= 0; --j) {
+                    const int32_t e = next[j];
+                    if (e < oldest_lazy) break;
+                    if (match_length(data + e, data + i + 1, limit - 1, k_max_match) > best) {
+                        best_pos = -1;
+                        break;
+                    }
                 }
             }
         }
