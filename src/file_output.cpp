@@ -137,7 +137,7 @@ bool file_output::open_direct() {
 bool file_output::open_temporary(const char *destination, const stat_buf_t *existing) {
     final_path_ = copy_string(destination);
     if (!final_path_) return false;
-    for (int attempt = 0; attempt < 100 && fd_ < 0; ++attempt) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
         temp_path_ = temporary_name(destination, attempt);
         if (!temp_path_) return false;
         fd_ = open_excl(temp_path_);

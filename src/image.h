@@ -3,6 +3,7 @@
 #ifndef IMGTEXT_IMAGE_H
 #define IMGTEXT_IMAGE_H
 
+#include <cstddef>
 #include <cstdint>
 
 namespace imgtext {
@@ -40,6 +41,9 @@ int str_ends_with_nocase(const char *s, const char *suffix);
 
 // The format named by path's extension (.jpg/.jpeg/.png/.bmp), else fallback.
 int format_from_path(const char *path, int fallback);
+
+// Where an encoder hands its output, piece by piece.
+using write_fn = void (*)(void *context, const void *data, size_t size);
 
 // Whether the encoder for format can write a width x height image exactly.
 bool writer_can_encode(int format, int width, int height);

@@ -4,7 +4,7 @@
 #ifndef IMGTEXT_JPEG_ENCODER_H
 #define IMGTEXT_JPEG_ENCODER_H
 
-#include "png_encoder.h"  // write_fn
+#include "image.h"  // write_fn
 
 namespace imgtext {
 

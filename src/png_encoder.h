@@ -4,11 +4,9 @@
 #ifndef IMGTEXT_PNG_ENCODER_H
 #define IMGTEXT_PNG_ENCODER_H
 
-#include <cstddef>
+#include "image.h"  // write_fn
 
 namespace imgtext {
-
-using write_fn = void (*)(void *context, const void *data, size_t size);
 
 // Encodes width x height RGBA pixels (stride width * 4) and hands the file to
 // write in pieces. Returns 1, or 0 if memory ran out (nothing written then).

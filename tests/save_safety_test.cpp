@@ -107,11 +107,27 @@ TEST(SaveSafety, DeviceThatIsAlwaysFullFails) {
     EXPECT_EQ(std::string(imgtext_last_error()), failure_for("/dev/full"));
 }
 
-TEST(SaveSafety, DeviceOutputIsWrittenDirectly) {
-    EXPECT_EQ(write_card("/dev/null"), 1) << imgtext_last_error();
+TEST(SaveSafety, FifoOutputIsWrittenDirectlyNotReplaced) {
+    // A FIFO stands for every output that is not a regular file (devices
+    // too): the bytes must go through it, and it must still be a FIFO.
+    scratch_dir dir;
+    const std::string fifo = dir.path("pipe.png");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    // Our reading end is open first, so the library's open does not block,
+    // and the small card fits in the pipe's buffer.
+    const int reader = open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    EXPECT_EQ(write_card(fifo), 1) << imgtext_last_error();
+    std::vector<uint8_t> received(65536);
+    const ssize_t got = read(reader, received.data(), received.size());
+    close(reader);
+    received.resize(got > 0 ? static_cast<size_t>(got) : 0);
+    ASSERT_GT(received.size(), 8u);
+    EXPECT_EQ(received[1], 'P');  // a PNG came through
     struct stat st {};
-    ASSERT_EQ(stat("/dev/null", &st), 0);
-    EXPECT_TRUE(S_ISCHR(st.st_mode));  // not replaced by a regular file
+    ASSERT_EQ(lstat(fifo.c_str(), &st), 0);
+    EXPECT_TRUE(S_ISFIFO(st.st_mode));
+    EXPECT_EQ(dir.entries(), std::vector<std::string>{"pipe.png"});
 }
 
 TEST(SaveSafety, FullDiskFailsAndKeepsThePreviousFile) {
