@@ -1,5 +1,6 @@
 // Fuzz target: the library's PNG and JPEG encoders must write exactly the
-// bytes stb_image_write does, for any size up to 512 x 512 and any pixels.
+// bytes stb_image_write does, for any size up to 512 x 512 and any pixels,
+// with either match search.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -30,9 +31,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = size ? data[i % size] : 0;
 
     std::vector<uint8_t> ours, reference;
-    if (!imgtext::encode_png(pixels.data(), width, height, append, &ours)) return 0;
     stbi_write_png_to_func(append_int, &reference, width, height, 4, pixels.data(), width * 4);
-    if (ours != reference) __builtin_trap();
+    for (auto search : {imgtext::match_search::automatic, imgtext::match_search::portable}) {
+        ours.clear();
+        if (!imgtext::encode_png(pixels.data(), width, height, append, &ours, search)) return 0;
+        if (ours != reference) __builtin_trap();
+    }
 
     ours.clear(), reference.clear();
     imgtext::encode_jpeg(pixels.data(), width, height, 92, append, &ours);

@@ -5,13 +5,16 @@
 #define IMGTEXT_PNG_ENCODER_H
 
 #include "image.h"  // write_fn
+#include "png_deflate.h"
 
 namespace imgtext {
 
 // Encodes width x height RGBA pixels (stride width * 4) and hands the file to
 // write in pieces. Returns 1, or 0 if memory ran out (nothing written then).
-// The caller has checked the size with writer_can_encode.
-int encode_png(const unsigned char *pixels, int width, int height, write_fn write, void *context);
+// The caller has checked the size with writer_can_encode. `search` is for
+// tests that cover both match searches on one machine.
+int encode_png(const unsigned char *pixels, int width, int height, write_fn write, void *context,
+               match_search search = match_search::automatic);
 
 }  // namespace imgtext
 

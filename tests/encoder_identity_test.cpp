@@ -21,9 +21,9 @@ void append(void *context, const void *data, size_t size) {
     bytes->insert(bytes->end(), static_cast<const uint8_t *>(data), static_cast<const uint8_t *>(data) + size);
 }
 
-std::vector<uint8_t> our_png(const rgba &image) {
+std::vector<uint8_t> our_png(const rgba &image, imgtext::match_search search) {
     std::vector<uint8_t> out;
-    EXPECT_EQ(imgtext::encode_png(image.pixels.data(), image.width, image.height, append, &out), 1);
+    EXPECT_EQ(imgtext::encode_png(image.pixels.data(), image.width, image.height, append, &out, search), 1);
     return out;
 }
 
@@ -86,12 +86,17 @@ struct corpus_case {
 
 class PngIdentity : public ::testing::TestWithParam<corpus_case> {};
 
+// Both match searches: the vector one where this processor has it (the
+// automatic choice), and the portable one every processor runs.
 TEST_P(PngIdentity, SameBytesAsTheReferenceEncoder) {
     const corpus_case c = GetParam();
     const rgba image = make(c.k, c.w, c.h, static_cast<uint32_t>(c.w * 7919 + c.h));
-    const std::vector<uint8_t> ours = our_png(image), reference = test_support::reference_png(image);
-    ASSERT_EQ(ours.size(), reference.size());
-    EXPECT_TRUE(ours == reference);
+    const std::vector<uint8_t> reference = test_support::reference_png(image);
+    for (auto search : {imgtext::match_search::automatic, imgtext::match_search::portable}) {
+        const std::vector<uint8_t> ours = our_png(image, search);
+        ASSERT_EQ(ours.size(), reference.size()) << "search " << static_cast<int>(search);
+        EXPECT_TRUE(ours == reference) << "search " << static_cast<int>(search);
+    }
 }
 
 class JpegIdentity : public ::testing::TestWithParam<corpus_case> {};
