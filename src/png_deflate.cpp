@@ -30,8 +30,10 @@ namespace imgtext {
 
 bool byte_buffer::reserve(size_t more) {
     if (size_ + more <= capacity_) return true;
-    size_t capacity = capacity_ ? capacity_ : 4096;
-    while (capacity < size_ + more) capacity *= 2;
+    // Doubling keeps small appends cheap; a large reservation gets exactly
+    // what it asked for, so the worst-case bound costs no extra memory.
+    size_t capacity = capacity_ ? capacity_ * 2 : 4096;
+    if (capacity < size_ + more) capacity = size_ + more;
     auto *grown = static_cast<uint8_t *>(std::realloc(data_, capacity));
     if (!grown) return false;
     data_ = grown;
