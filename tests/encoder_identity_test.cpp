@@ -2,12 +2,14 @@
 // corpus of generated pictures of every kind the library writes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "font.h"
 #include "jpeg_encoder.h"
+#include "png_deflate.h"
 #include "png_encoder.h"
 #include "test_support.h"
 #include "text.h"
@@ -124,5 +126,68 @@ std::vector<corpus_case> corpus() {
 
 INSTANTIATE_TEST_SUITE_P(Corpus, PngIdentity, ::testing::ValuesIn(corpus()));
 INSTANTIATE_TEST_SUITE_P(Corpus, JpegIdentity, ::testing::ValuesIn(corpus()));
+
+// The deflate stream alone against stb's, on bytes built to reach the corners
+// of the match search that pictures reach only by chance: the edges of the
+// window for the search and for the lazy check, full and trimmed buckets,
+// runs, matches longer than a word or than the longest code, and the end.
+void expect_same_deflate(const std::vector<uint8_t> &bytes, const std::string &what) {
+    const std::vector<uint8_t> reference = test_support::reference_zlib(bytes);
+    for (auto search : {imgtext::match_search::automatic, imgtext::match_search::portable}) {
+        imgtext::byte_buffer out;
+        ASSERT_TRUE(imgtext::zlib_compress(bytes.data(), static_cast<int>(bytes.size()), out, search));
+        const std::vector<uint8_t> ours(out.data(), out.data() + out.size());
+        EXPECT_TRUE(ours == reference) << what << ", search " << static_cast<int>(search);
+    }
+}
+
+std::vector<uint8_t> random_bytes(size_t n, uint32_t seed, int alphabet = 256) {
+    std::vector<uint8_t> bytes(n);
+    lcg random{seed};
+    for (auto &b : bytes) b = static_cast<uint8_t>(random.next() % alphabet);
+    return bytes;
+}
+
+TEST(DeflateIdentity, LazyMatchAtTheEdgeOfTheWindow) {
+    // At i a 3-byte match 100 back; at i + 1 a 12-byte phrase whose earlier
+    // copy is `distance` back. The lazy check may see it only up to 32767.
+    // Bytes below 128 and a run at the end keep the stream compressed (not
+    // stored), so every decision shows in the output.
+    for (int distance = 32760; distance <= 32770; ++distance) {
+        std::vector<uint8_t> bytes = random_bytes(static_cast<size_t>(distance) + 300, static_cast<uint32_t>(distance), 128);
+        bytes.resize(bytes.size() + 4000, 0);
+        const size_t phrase = 50, i = phrase + static_cast<size_t>(distance) - 1;
+        std::copy(bytes.begin() + phrase, bytes.begin() + phrase + 12, bytes.begin() + i + 1);
+        std::copy(bytes.begin() + i, bytes.begin() + i + 3, bytes.begin() + i - 100);
+        expect_same_deflate(bytes, "distance " + std::to_string(distance));
+    }
+}
+
+TEST(DeflateIdentity, ShortMatchesFillAndTrimBuckets) {
+    for (int alphabet : {4, 12, 40})
+        expect_same_deflate(random_bytes(200000, 7u * alphabet, alphabet), "alphabet " + std::to_string(alphabet));
+}
+
+TEST(DeflateIdentity, RunsAndRepeatsOfEveryReach) {
+    std::vector<uint8_t> runs;
+    lcg random{99};
+    while (runs.size() < 120000) runs.insert(runs.end(), 1 + random.next() % 200 + (random.next() & 1) * 100, random.next());
+    expect_same_deflate(runs, "runs");
+    for (size_t period : {3, 7, 8, 9, 16, 257, 259, 300, 30000}) {
+        const std::vector<uint8_t> unit = random_bytes(period, static_cast<uint32_t>(period));
+        std::vector<uint8_t> bytes;
+        while (bytes.size() < 90000) bytes.insert(bytes.end(), unit.begin(), unit.end());
+        bytes[bytes.size() / 2] ^= 0x5A;  // one break in the repetition
+        expect_same_deflate(bytes, "period " + std::to_string(period));
+    }
+}
+
+TEST(DeflateIdentity, EveryShortLengthAndEnding) {
+    for (size_t n = 0; n <= 64; ++n) {
+        expect_same_deflate(random_bytes(n, static_cast<uint32_t>(n), 3), "length " + std::to_string(n));
+        std::vector<uint8_t> tail = random_bytes(4000 + n, 5, 6);  // matches run into the last bytes
+        expect_same_deflate(tail, "tail " + std::to_string(n));
+    }
+}
 
 }  // namespace

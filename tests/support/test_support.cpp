@@ -251,6 +251,15 @@ std::vector<uint8_t> reference_jpg(const rgba &image, int quality) {
     return out;
 }
 
+std::vector<uint8_t> reference_zlib(const std::vector<uint8_t> &bytes) {
+    int size = 0;
+    unsigned char *z = stbi_zlib_compress(const_cast<unsigned char *>(bytes.data()), static_cast<int>(bytes.size()),
+                                          &size, 8);
+    std::vector<uint8_t> out(z, z + size);
+    STBIW_FREE(z);
+    return out;
+}
+
 uint64_t fnv1a(const std::vector<uint8_t> &bytes) {
     uint64_t hash = 0xcbf29ce484222325ull;
     for (uint8_t b : bytes) {

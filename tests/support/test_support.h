@@ -65,6 +65,8 @@ std::vector<uint8_t> ppm_bytes(const rgba &image);  // P6, alpha dropped
 // defaults and JPEG at the given quality.
 std::vector<uint8_t> reference_png(const rgba &image);
 std::vector<uint8_t> reference_jpg(const rgba &image, int quality);
+// stb_image_write's zlib stream for any bytes, at the level its PNGs use.
+std::vector<uint8_t> reference_zlib(const std::vector<uint8_t> &bytes);
 
 // A stable 64-bit digest (FNV-1a) of a byte string, for golden outputs.
 uint64_t fnv1a(const std::vector<uint8_t> &bytes);
