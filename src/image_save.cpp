@@ -6,6 +6,7 @@
 
 #include "file_output.h"
 #include "jpeg_encoder.h"
+#include "png_deflate.h"
 #include "png_encoder.h"
 
 #include "image.h"
@@ -68,9 +69,7 @@ bool writer_can_encode(int format, int width, int height) {
         case FMT_BMP: return 122 + w * h * 4 <= k_int_max;
         default: {
             const uint64_t filtered = (w * 4 + 1) * h;
-            // Fixed-Huffman deflate spends at most 9 bits per input byte.
-            const uint64_t stream_bound = filtered + filtered / 8 + 64;
-            return filtered <= k_int_max && stream_bound <= k_png_stream_max;
+            return filtered <= k_int_max && zlib_bound(filtered) <= k_png_stream_max;
         }
     }
 }

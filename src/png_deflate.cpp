@@ -228,6 +228,12 @@ struct compressor {
     int longest_at(int i, uint32_t h, int &best) const;
     bool longer_one_on(int i, uint32_t h_next, int best) const;
     int step(int i, uint32_t h, uint32_t h_next);
+    // Moves i past the `covered` bytes just written and h to the new i's hash.
+    void move_on(int &i, uint32_t &h, int covered, uint32_t h_next) const {
+        i += covered;
+        if (covered == 1) h = h_next;
+        else if (i < len - 3) h = hash3(data + i);
+    }
 };
 
 // The reference's search at i over bucket h: the longest match of at least
@@ -321,10 +327,7 @@ int compress_portable(compressor &c) {
     while (i < c.len - 3) {
         const uint32_t h_next = hash3(c.data + i + 1);
         __builtin_prefetch(c.table.pos[h_next]);
-        const int covered = c.step(i, h, h_next);
-        i += covered;
-        if (covered == 1) h = h_next;
-        else if (i < c.len - 3) h = hash3(c.data + i);
+        c.move_on(i, h, c.step(i, h, h_next), h_next);
     }
     return i;
 }
@@ -386,26 +389,17 @@ IMGTEXT_AVX512 int compress_vector(compressor &c) {
             if (best < 8) {  // every length is exact
                 const int32_t best_pos = c.table.pos[h][key & 15];
                 c.table.insert(h, i);
-                if (best >= 3 && best_next <= best) {
-                    c.match(best, i - best_pos);
-                    i += best;
-                    if (i < c.len - 3) h = hash3(data + i);
-                    have_here = false;
-                } else {
-                    c.literal(i);
-                    ++i;
-                    h = h_next;
-                    have_here = best_next < 8;
-                    here_key = next_key;
-                }
+                const bool take = best >= 3 && best_next <= best;
+                if (take) c.match(best, i - best_pos);
+                else c.literal(i);
+                c.move_on(i, h, take ? best : 1, h_next);
+                have_here = !take;
+                here_key = next_key;
                 continue;
             }
         }
         have_here = false;
-        const int covered = c.step(i, h, h_next);
-        i += covered;
-        if (covered == 1) h = h_next;
-        else if (i < c.len - 3) h = hash3(data + i);
+        c.move_on(i, h, c.step(i, h, h_next), h_next);
     }
     return i;
 }
@@ -434,11 +428,15 @@ uint32_t adler32(const uint8_t *p, size_t n) {
     return static_cast<uint32_t>(s2 << 16 | s1);
 }
 
-// Stored blocks of at most 32767 bytes, as the reference writes them when
-// compression did not pay.
+// Stored blocks of at most 32767 bytes, each with a 5-byte header.
+size_t stored_size(int len) {
+    return static_cast<size_t>(len) + (static_cast<size_t>(len) + 32766) / 32767 * 5;
+}
+
+// The input as stored blocks, as the reference writes it when compression
+// did not pay.
 bool store(const uint8_t *data, int len, byte_buffer &out) {
-    const size_t stored = static_cast<size_t>(len) + (static_cast<size_t>(len) + 32766) / 32767 * 5;
-    if (!out.reserve(stored)) return false;
+    if (!out.reserve(stored_size(len))) return false;
     for (int j = 0; j < len;) {
         const int block = len - j > 32767 ? 32767 : len - j;
         out.put(len - j == block ? 1 : 0);
@@ -471,11 +469,8 @@ bool zlib_compress(const uint8_t *data, int len, byte_buffer &out, match_search 
     if (!table) return false;
     std::memset(table->count, 0, sizeof table->count);
 
-    // Fixed-Huffman output never exceeds 9 bits a byte; the bit writer
-    // needs 8 bytes beyond its last.
     const size_t start = out.size();
-    const size_t bound = static_cast<size_t>(len) + static_cast<size_t>(len) / 8 + 64;
-    if (!out.reserve(bound)) return false;
+    if (!out.reserve(static_cast<size_t>(zlib_bound(static_cast<uint64_t>(len))))) return false;
     out.put(0x78);
     out.put(0x5E);
     bit_writer bits(out);
@@ -496,8 +491,7 @@ bool zlib_compress(const uint8_t *data, int len, byte_buffer &out, match_search 
     bits.add(codes.symbol[256].bits, codes.symbol[256].length);
     bits.finish();
 
-    const size_t stored = static_cast<size_t>(len) + 2 + (static_cast<size_t>(len) + 32766) / 32767 * 5;
-    if (out.size() - start > stored) {
+    if (out.size() - start > 2 + stored_size(len)) {
         out.resize(start + 2);
         if (!store(data, len, out)) return false;
     }

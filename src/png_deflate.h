@@ -36,6 +36,11 @@ enum class match_search { automatic, portable };
 // True when `automatic` would use the vector search on this machine.
 bool vector_match_search_available();
 
+// The most bytes zlib_compress writes for len input bytes: fixed-Huffman
+// codes never take more than 9 bits a byte, and the bit writer needs 8 bytes
+// beyond its last. The reference writer's stream has the same bound.
+constexpr uint64_t zlib_bound(uint64_t len) { return len + len / 8 + 64; }
+
 // Appends the zlib stream for len bytes to out (header, one fixed-Huffman
 // block or stored blocks, Adler-32). Returns false if memory ran out.
 bool zlib_compress(const uint8_t *data, int len, byte_buffer &out, match_search search = match_search::automatic);

@@ -27,35 +27,34 @@ inline uint8_t paeth_filtered(int x, int a, int b, int c) {
     return static_cast<uint8_t>(x - predictor);
 }
 
-// Writes the row filtered with `type` (as the reference encoder numbers them)
-// into out and returns the sum of |filtered byte as signed|. `up` is null on
-// the first row, where Up becomes None, Average uses only the left byte and
-// Paeth becomes Sub, exactly as in the reference.
-int64_t filter_with(int type, const uint8_t *z, const uint8_t *up, size_t n, uint8_t *out) {
-    int64_t sum = 0;
+// The first row is filtered against a row of zeros: that makes Up the same
+// as None, Average use only the left byte and Paeth become Sub, which is
+// exactly how the reference treats the row with nothing above it.
+
+// Writes the row filtered with `type` (as the reference encoder numbers them).
+void write_filtered(int type, const uint8_t *z, const uint8_t *up, size_t n, uint8_t *out) {
     const size_t first = n < 4 ? n : 4;  // the first pixel has no left neighbour
-    if (type == 0 || (type == 2 && !up)) {
-        for (size_t i = 0; i < n; ++i) sum += magnitude(out[i] = z[i]);
-    } else if (type == 1 || (type == 4 && !up)) {
-        for (size_t i = 0; i < first; ++i) sum += magnitude(out[i] = z[i]);
-        for (size_t i = 4; i < n; ++i) sum += magnitude(out[i] = static_cast<uint8_t>(z[i] - z[i - 4]));
-    } else if (type == 2) {
-        for (size_t i = 0; i < n; ++i) sum += magnitude(out[i] = static_cast<uint8_t>(z[i] - up[i]));
-    } else if (type == 3 && !up) {
-        for (size_t i = 0; i < first; ++i) sum += magnitude(out[i] = z[i]);
-        for (size_t i = 4; i < n; ++i) sum += magnitude(out[i] = static_cast<uint8_t>(z[i] - (z[i - 4] >> 1)));
-    } else if (type == 3) {
-        for (size_t i = 0; i < first; ++i) sum += magnitude(out[i] = static_cast<uint8_t>(z[i] - (up[i] >> 1)));
-        for (size_t i = 4; i < n; ++i)
-            sum += magnitude(out[i] = static_cast<uint8_t>(z[i] - ((z[i - 4] + up[i]) >> 1)));
-    } else {
-        for (size_t i = 0; i < first; ++i) sum += magnitude(out[i] = paeth_filtered(z[i], 0, up[i], 0));
-        for (size_t i = 4; i < n; ++i) sum += magnitude(out[i] = paeth_filtered(z[i], z[i - 4], up[i], up[i - 4]));
+    switch (type) {
+        case 0: std::memcpy(out, z, n); break;
+        case 1:
+            for (size_t i = 0; i < first; ++i) out[i] = z[i];
+            for (size_t i = 4; i < n; ++i) out[i] = static_cast<uint8_t>(z[i] - z[i - 4]);
+            break;
+        case 2:
+            for (size_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(z[i] - up[i]);
+            break;
+        case 3:
+            for (size_t i = 0; i < first; ++i) out[i] = static_cast<uint8_t>(z[i] - (up[i] >> 1));
+            for (size_t i = 4; i < n; ++i) out[i] = static_cast<uint8_t>(z[i] - ((z[i - 4] + up[i]) >> 1));
+            break;
+        default:
+            for (size_t i = 0; i < first; ++i) out[i] = paeth_filtered(z[i], 0, up[i], 0);
+            for (size_t i = 4; i < n; ++i) out[i] = paeth_filtered(z[i], z[i - 4], up[i], up[i - 4]);
+            break;
     }
-    return sum;
 }
 
-// The five candidates' sums for a row with a row above, in one pass that
+// The five candidates' sums of |filtered byte as signed|, in one pass that
 // writes nothing. Sums run in 32 bits over stretches short enough not to
 // overflow (at most 128 a byte), so the loop vectorises widely.
 void candidate_sums(const uint8_t *z, const uint8_t *up, size_t n, int64_t sums[5]) {
@@ -78,29 +77,16 @@ void candidate_sums(const uint8_t *z, const uint8_t *up, size_t n, int64_t sums[
     }
 }
 
-// Chooses the row's filter by the least sum of |filtered byte as signed|,
-// ties to the lower type, and writes the filter byte and the filtered row.
-// The first row (no row above) has fewer distinct candidates and is filtered
-// through `scratch`; later rows are summed first and filtered once.
-void filter_row(const uint8_t *z, const uint8_t *up, size_t n, uint8_t *out, uint8_t *scratch) {
+// Chooses the row's filter by the least sum, ties to the lower type, and
+// writes the filter byte and the filtered row.
+void filter_row(const uint8_t *z, const uint8_t *up, size_t n, uint8_t *out) {
+    int64_t sums[5];
+    candidate_sums(z, up, n, sums);
     int best = 0;
-    if (up) {
-        int64_t sums[5];
-        candidate_sums(z, up, n, sums);
-        for (int type = 1; type < 5; ++type)
-            if (sums[type] < sums[best]) best = type;
-        filter_with(best, z, up, n, out + 1);
-    } else {
-        int64_t best_sum = filter_with(0, z, up, n, out + 1);
-        for (int type = 1; type < 5; ++type) {
-            const int64_t sum = filter_with(type, z, up, n, scratch);
-            if (sum < best_sum) {
-                best_sum = sum, best = type;
-                std::memcpy(out + 1, scratch, n);
-            }
-        }
-    }
+    for (int type = 1; type < 5; ++type)
+        if (sums[type] < sums[best]) best = type;
     out[0] = static_cast<uint8_t>(best);
+    write_filtered(best, z, up, n, out + 1);
 }
 
 // ---------------------------------------------------------------- chunks
@@ -143,10 +129,11 @@ int encode_png(const unsigned char *pixels, int width, int height, write_fn writ
     const size_t filtered_size = (row + 1) * static_cast<size_t>(height);
     auto *filt = static_cast<uint8_t *>(std::malloc(filtered_size + row));
     if (!filt) return 0;
-    uint8_t *scratch = filt + filtered_size;  // one row for candidate filters
+    uint8_t *zero_row = filt + filtered_size;  // what the first row is filtered against
+    std::memset(zero_row, 0, row);
     for (int y = 0; y < height; ++y) {
         const uint8_t *z = pixels + row * static_cast<size_t>(y);
-        filter_row(z, y ? z - row : nullptr, row, filt + (row + 1) * static_cast<size_t>(y), scratch);
+        filter_row(z, y ? z - row : zero_row, row, filt + (row + 1) * static_cast<size_t>(y));
     }
     byte_buffer zlib;
     const bool ok = zlib_compress(filt, static_cast<int>(filtered_size), zlib, search);
