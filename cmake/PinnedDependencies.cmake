@@ -68,5 +68,51 @@ file(WRITE "${_stb_fixed_dir}/stb_image.h.in" "${_stb_image}")
 # Rewrites the header only when it changed, so builds stay incremental.
 configure_file("${_stb_fixed_dir}/stb_image.h.in" "${_stb_fixed_dir}/stb_image.h" COPYONLY)
 
-# Include path for stb: the fixed stb_image.h first, then the pinned folder.
+# Replaces one exact piece of stb code in the variable named by text_var,
+# failing the configure if the pinned file does not contain it.
+function(imgtext_fix_stb text_var file unfixed fixed)
+    string(FIND "${${text_var}}" "${unfixed}" _at)
+    if(_at EQUAL -1)
+        message(FATAL_ERROR "${file} does not contain the code this build changes:\n${unfixed}")
+    endif()
+    string(REPLACE "${unfixed}" "${fixed}" _text "${${text_var}}")
+    set(${text_var} "${_text}" PARENT_SCOPE)
+endfunction()
+
+# Two changes to stb_truetype 1.26's rasteriser, applied to a copy in the
+# build tree like the fix above:
+# - A window. Text is clipped to the picture, yet the rasteriser fills every
+#   row and column of a glyph's bitmap: 'M' at 60,000 px is 1.4 GB of
+#   coverage, of which an 8 x 8 picture shows 64 bytes. The bitmap record
+#   gains the window to keep (x0, y0 inclusive, x1, y1 exclusive; x1 = y1 = 0
+#   keeps it all). Edges are still stepped through every row from the glyph's
+#   top, and each kept row is still filled and summed from the glyph's left
+#   edge, so every kept byte is the one the whole bitmap would hold: rows
+#   above the window only skip their fill, and rows below it are not visited.
+# - The scanline buffer's allocation is checked. Unchecked, a glyph wider
+#   than 64 px crashes when memory runs out, where every other allocation in
+#   the rasteriser already fails by leaving the glyph out.
+file(READ "${IMGTEXT_STB_INCLUDE_DIR}/stb_truetype.h" _stb_truetype)
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    "   int w,h,stride;\n   unsigned char *pixels;\n} stbtt__bitmap;"
+    "   int w,h,stride;\n   unsigned char *pixels;\n   int x0,y0,x1,y1;\n} stbtt__bitmap;")
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    "   stbtt__bitmap gbm;\n"
+    "   stbtt__bitmap gbm = {0};\n")
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    "      scanline = scanline_data;\n\n   scanline2 = scanline + result->w;"
+    "      scanline = scanline_data;\n   if (scanline == NULL) return;\n   int windowed = result->x1 > 0 || result->y1 > 0;\n   int row_end = windowed ? result->y1 : result->h;\n   int col_end = windowed ? result->x1 : result->w;\n\n   scanline2 = scanline + result->w;")
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    "   while (j < result->h) {\n      // find center of pixel for this scanline\n      float scan_y_top    = y + 0.0f;\n      float scan_y_bottom = y + 1.0f;\n      stbtt__active_edge **step = &active;\n\n      STBTT_memset(scanline , 0, result->w*sizeof(scanline[0]));\n      STBTT_memset(scanline2, 0, (result->w+1)*sizeof(scanline[0]));"
+    "   while (j < row_end) {\n      // find center of pixel for this scanline\n      float scan_y_top    = y + 0.0f;\n      float scan_y_bottom = y + 1.0f;\n      stbtt__active_edge **step = &active;\n      int kept = !windowed || j >= result->y0;\n\n      if (kept) STBTT_memset(scanline , 0, result->w*sizeof(scanline[0]));\n      if (kept) STBTT_memset(scanline2, 0, (result->w+1)*sizeof(scanline[0]));")
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    "      if (active)\n         stbtt__fill_active_edges_new(scanline, scanline2+1, result->w, active, scan_y_top);\n\n      {\n         float sum = 0;\n         for (i=0; i < result->w; ++i) {"
+    "      if (active && kept)\n         stbtt__fill_active_edges_new(scanline, scanline2+1, result->w, active, scan_y_top);\n\n      if (kept) {\n         float sum = 0;\n         for (i=0; i < col_end; ++i) {")
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    "            result->pixels[j*result->stride + i] = (unsigned char) m;"
+    "            if (!windowed) result->pixels[j*result->stride + i] = (unsigned char) m;\n            else if (i >= result->x0) result->pixels[(j-result->y0)*result->stride + (i-result->x0)] = (unsigned char) m;")
+file(WRITE "${_stb_fixed_dir}/stb_truetype.h.in" "${_stb_truetype}")
+configure_file("${_stb_fixed_dir}/stb_truetype.h.in" "${_stb_fixed_dir}/stb_truetype.h" COPYONLY)
+
+# Include path for stb: the fixed copies first, then the pinned folder.
 set(IMGTEXT_STB_INCLUDE_DIRS "${_stb_fixed_dir}" "${IMGTEXT_STB_INCLUDE_DIR}")

@@ -65,4 +65,26 @@ void rasterise_glyph(int glyph, float scale, unsigned char *coverage, int width,
     stbtt_MakeGlyphBitmapSubpixel(&s_font, coverage, width, height, width, scale, scale, 0.0f, 0.0f, glyph);
 }
 
+// stbtt_MakeGlyphBitmapSubpixel with the build's window added to the bitmap
+// record (the rasteriser stores only the window's bytes, see the stb fixes).
+void rasterise_glyph_window(int glyph, float scale, const glyph_window &window, unsigned char *coverage) {
+    const glyph_box box = glyph_bitmap_box(glyph, scale);
+    stbtt_vertex *vertices = nullptr;
+    const int vertex_count = stbtt_GetGlyphShape(&s_font, glyph, &vertices);
+    stbtt__bitmap bitmap{};
+    bitmap.w = box.x1 - box.x0;
+    bitmap.h = box.y1 - box.y0;
+    bitmap.stride = window.x1 - window.x0;
+    bitmap.pixels = coverage;
+    bitmap.x0 = window.x0;
+    bitmap.y0 = window.y0;
+    bitmap.x1 = window.x1;
+    bitmap.y1 = window.y1;
+    if (bitmap.w > 0 && bitmap.h > 0) {
+        stbtt_Rasterize(&bitmap, 0.35f, vertices, vertex_count, scale, scale, 0.0f, 0.0f, box.x0, box.y0, 1,
+                        s_font.userdata);
+    }
+    STBTT_free(vertices, s_font.userdata);
+}
+
 }  // namespace imgtext

@@ -40,8 +40,21 @@ struct glyph_box {
 glyph_box glyph_bitmap_box(int glyph, float scale);
 
 // Rasterises 8-bit coverage into a width x height buffer with stride width,
-// where width and height come from glyph_bitmap_box at the same scale.
+// where width and height come from glyph_bitmap_box at the same scale: the
+// whole bitmap, as stb_truetype makes it.
 void rasterise_glyph(int glyph, float scale, unsigned char *coverage, int width, int height);
+
+// A part of a glyph's bitmap: columns x0..x1-1 and rows y0..y1-1, counted
+// from the bitmap's top-left corner. Never empty.
+struct glyph_window {
+    int x0, y0, x1, y1;
+};
+
+// Rasterises only the window of the glyph's bitmap into a buffer of its size
+// (stride x1 - x0). Every byte equals the one rasterise_glyph writes at the
+// same place, but the cost follows the window, not the glyph: text clipped
+// by a small picture costs what the picture shows.
+void rasterise_glyph_window(int glyph, float scale, const glyph_window &window, unsigned char *coverage);
 
 }  // namespace imgtext
 

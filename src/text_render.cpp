@@ -1,6 +1,7 @@
 // Rasterising glyphs and compositing their coverage onto an RGBA image with
 // source-over on straight alpha. All blending arithmetic is single precision
 // in a fixed order, so results are the same on every compiler and platform.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -56,22 +57,34 @@ void composite_coverage(const rgba_image &image, const unsigned char *coverage, 
 }
 
 // Draws one glyph with its pen at (pen, baseline). Glyphs with no outline
-// (space, glyph 0) and glyphs whose bitmap cannot be allocated or indexed
-// draw nothing; the caller's pen moves on regardless.
+// (space, glyph 0), glyphs wholly outside the image and glyphs whose bitmap
+// cannot be allocated or indexed draw nothing; the caller's pen moves on
+// regardless. Only the part of the bitmap that lands on the image is
+// rasterised, with the same bytes the whole bitmap would have there.
 void draw_glyph(const rgba_image &image, int glyph, float scale, float pen, int64_t baseline,
                 const text_colour &colour) {
     const glyph_box box = glyph_bitmap_box(glyph, scale);
     const int gw = box.x1 - box.x0, gh = box.y1 - box.y0;
     if (gw <= 0 || gh <= 0) return;
-    // The rasteriser indexes its bitmap with int arithmetic.
-    const uint64_t bytes = static_cast<uint64_t>(gw) * static_cast<uint64_t>(gh);
-    if (bytes > INT32_MAX) return;
-    auto *coverage = static_cast<unsigned char *>(std::calloc(static_cast<size_t>(bytes), 1));
-    if (!coverage) return;
-    rasterise_glyph(glyph, scale, coverage, gw, gh);
+    // The rasteriser indexes a whole bitmap with int arithmetic; glyphs it
+    // could not make whole stay left out, as they always were.
+    if (static_cast<uint64_t>(gw) * static_cast<uint64_t>(gh) > INT32_MAX) return;
+
     // Only the placement drops the pen's fraction; the pen itself keeps it.
     const int64_t gx = static_cast<int64_t>(std::floor(pen)) + box.x0;
-    composite_coverage(image, coverage, gw, gh, gx, baseline + box.y0, colour);
+    const int64_t gy = baseline + box.y0;
+    const int64_t left = std::max<int64_t>(0, -gx), top = std::max<int64_t>(0, -gy);
+    const int64_t right = std::min<int64_t>(gw, image.width - gx);
+    const int64_t bottom = std::min<int64_t>(gh, image.height - gy);
+    if (left >= right || top >= bottom) return;
+
+    const glyph_window window{static_cast<int>(left), static_cast<int>(top), static_cast<int>(right),
+                              static_cast<int>(bottom)};
+    const int ww = window.x1 - window.x0, wh = window.y1 - window.y0;
+    auto *coverage = static_cast<unsigned char *>(std::calloc(static_cast<size_t>(ww) * static_cast<size_t>(wh), 1));
+    if (!coverage) return;
+    rasterise_glyph_window(glyph, scale, window, coverage);
+    composite_coverage(image, coverage, ww, wh, gx + left, gy + top, colour);
     std::free(coverage);
 }
 

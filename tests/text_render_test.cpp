@@ -209,4 +209,56 @@ TEST_F(Render, GlyphsWithoutOutlinesOnlyAdvanceThePen) {
     EXPECT_EQ(spaced.pixels, tabbed.pixels);
 }
 
+// Clipping must not change a single byte: a window of a glyph's bitmap holds
+// exactly what the whole bitmap holds there, at its edges and corners too.
+TEST_F(Render, GlyphWindowsMatchTheWholeBitmapByteForByte) {
+    for (const int px : {9, 24, 77, 333}) {
+        for (const char c : std::string("Mg@W&")) {
+            const coverage_map whole = coverage_of(c, px);
+            const int w = whole.box.x1 - whole.box.x0, h = whole.box.y1 - whole.box.y0;
+            for (const int x0 : {0, 1, w / 3, w - 1})
+                for (const int y0 : {0, 1, h / 2, h - 1})
+                    for (const int x1 : {x0 + 1, w})
+                        for (const int y1 : {y0 + 1, h}) {
+                            std::vector<uint8_t> part(static_cast<size_t>(x1 - x0) * (y1 - y0), 7);
+                            rasterise_glyph_window(glyph_for_byte(c), font_scale(px), {x0, y0, x1, y1}, part.data());
+                            for (int r = y0; r < y1; ++r)
+                                for (int col = x0; col < x1; ++col)
+                                    ASSERT_EQ(part[static_cast<size_t>(r - y0) * (x1 - x0) + (col - x0)],
+                                              whole.at(col, r))
+                                        << c << " at " << px << " px, window " << x0 << "," << y0 << "-" << x1
+                                        << "," << y1 << ", byte " << col << "," << r;
+                        }
+        }
+    }
+}
+
+// Text drawn on a small picture equals the same part of the text drawn on a
+// picture large enough to hold all of it, wherever the small one's edges cut.
+TEST_F(Render, ClippedTextEqualsTheSamePartOfUnclippedText) {
+    for (const int px : {13, 48, 150}) {
+        const std::string text = "Wg@\nAVo";
+        rgba big = test_support::pattern(px * 4, px * 3);
+        draw(big, text, {.x = px / 2, .y = px / 3, .size = px, .opacity = 0.8f});
+        for (int ox = -px; ox < px * 4; ox += px / 3 + 1) {
+            for (int oy = -px; oy < px * 3; oy += px / 2 + 1) {
+                const int w = px / 2 + 3, h = px / 3 + 2;
+                rgba small = test_support::pattern(px * 4, px * 3);  // same background, then cut out
+                rgba cut{w, h, std::vector<uint8_t>(static_cast<size_t>(w) * h * 4, 0)};
+                for (int y = 0; y < h; ++y)
+                    for (int x = 0; x < w; ++x)
+                        if (ox + x >= 0 && oy + y >= 0 && ox + x < small.width && oy + y < small.height)
+                            std::copy_n(small.at(ox + x, oy + y), 4, cut.at(x, y));
+                rgba expected = cut;
+                for (int y = 0; y < h; ++y)
+                    for (int x = 0; x < w; ++x)
+                        if (ox + x >= 0 && oy + y >= 0 && ox + x < big.width && oy + y < big.height)
+                            std::copy_n(big.at(ox + x, oy + y), 4, expected.at(x, y));
+                draw(cut, text, {.x = px / 2 - ox, .y = px / 3 - oy, .size = px, .opacity = 0.8f});
+                ASSERT_EQ(cut.pixels, expected.pixels) << px << " px, cut at " << ox << "," << oy;
+            }
+        }
+    }
+}
+
 }  // namespace
