@@ -36,6 +36,16 @@ struct measured_text {
 // larger than the image gets a negative origin.
 int64_t centred_origin(int64_t outer, int64_t inner) { return (outer - inner) / 2; }
 
+// The save would refuse a picture too large for its format's encoder: refuse
+// it from the input's header instead, with the same message, before
+// gigabytes are decoded only to be thrown away.
+int refuse_what_cannot_be_written(void *output_path, int input_format, int width, int height) {
+    const char *path = static_cast<const char *>(output_path);
+    if (writer_can_encode(format_from_path(path, input_format), width, height)) return 1;
+    set_err("failed to write image to %s", path);
+    return 0;
+}
+
 struct placement {
     int64_t x, y;
     float opacity;
@@ -64,7 +74,8 @@ int draw_on_file(const char *input_path, const char *output_path, const char *te
 
     pixel_buffer pixels;
     int input_format = FMT_PNG;
-    if (!load_image(input_path, &pixels.image, &input_format)) return 0;
+    const load_check refuse_unwritable{refuse_what_cannot_be_written, const_cast<char *>(output_path)};
+    if (!load_image(input_path, &pixels.image, &input_format, &refuse_unwritable)) return 0;
 
     measured_text measured;
     if (!measure_text_box(text, size, &measured.layout)) return 0;
@@ -134,6 +145,13 @@ extern "C" int imgtext_create(const char *output_path, const char *text, int wid
         set_err("failed to allocate image buffer (%dx%d)", width, height);
         return 0;
     }
+    // A large zeroed block is mapped, not touched, so allocating costs
+    // nothing; filling gigabytes that the encoder would then refuse does.
+    const int format = format_from_path(output_path, FMT_PNG);
+    if (!writer_can_encode(format, width, height)) {
+        set_err("failed to write image to %s", output_path);
+        return 0;
+    }
     fill_rect(canvas.image, 0, 0, width, height, bg_red, bg_green, bg_blue);
 
     if (text && text[0]) {
@@ -143,5 +161,5 @@ extern "C" int imgtext_create(const char *output_path, const char *text, int wid
         render_text_lines(canvas.image, layout, centred_origin(width, layout.box_width),
                           centred_origin(height, layout.box_height), size, red, green, blue, 1.0f, true);
     }
-    return save_image(output_path, width, height, canvas.image.pixels, format_from_path(output_path, FMT_PNG));
+    return save_image(output_path, width, height, canvas.image.pixels, format);
 }

@@ -26,10 +26,28 @@ void fill_rect(const rgba_image &image, int64_t x, int64_t y, int64_t w, int64_t
 
 inline int clamp_channel(int value) { return value < 0 ? 0 : value > 255 ? 255 : value; }
 
+// Decides, from the sniffed format and the dimensions in the file's header,
+// whether a load is worth doing: returns 1 to decode, or 0 after setting a
+// message to stop before any pixel memory is allocated.
+struct load_check {
+    int (*accept)(void *context, int format, int width, int height);
+    void *context;
+};
+
 // Reads and decodes an image file to RGBA and reports the format its first
-// bytes suggest (falling back to the extension). On failure returns 0 with a
-// message and leaves both outputs untouched.
-int load_image(const char *path, rgba_image *image, int *format);
+// bytes suggest (falling back to the extension). When the header's
+// dimensions can be read, `check` (if any) sees them before decoding starts.
+// On failure returns 0 with a message and leaves both outputs untouched.
+int load_image(const char *path, rgba_image *image, int *format, const load_check *check = nullptr);
+
+// Progressive JPEG decoding costs a pass over the whole picture per scan, and
+// scans can be a few bytes each: a file with more scans than this is refused
+// before decoding. Real encoders write about ten.
+constexpr int k_max_jpeg_scans = 500;
+
+// The number of scans (SOS segments) in a JPEG's marker stream, counting no
+// further than limit + 1.
+int count_jpeg_scans(const unsigned char *data, size_t size, int limit);
 
 // The output format an input file's first bytes suggest: JPEG, PNG or BMP
 // by their signatures, otherwise what the path's extension names (PNG if none).

@@ -85,15 +85,53 @@ int sniff_format(const char *path, const unsigned char *data, int size) {
     return by_extension;
 }
 
-int load_image(const char *path, rgba_image *image, int *format) {
+int count_jpeg_scans(const unsigned char *data, size_t size, int limit) {
+    int scans = 0;
+    size_t pos = 2;  // past the start-of-image marker
+    while (scans <= limit) {
+        while (pos < size && data[pos] != 0xFF) ++pos;  // stray bytes between segments
+        while (pos < size && data[pos] == 0xFF) ++pos;  // fill bytes before a marker
+        if (pos >= size) break;
+        const unsigned char marker = data[pos++];
+        if (marker == 0xD9) break;                                         // end of image
+        if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;  // no length field
+        if (pos + 2 > size) break;
+        const size_t length = (static_cast<size_t>(data[pos]) << 8) | data[pos + 1];
+        pos += length;
+        if (marker != 0xDA) continue;
+        ++scans;
+        // Entropy-coded data runs to the next marker that is neither a
+        // stuffed zero nor a restart marker.
+        for (; pos + 1 < size; ++pos) {
+            if (data[pos] != 0xFF) continue;
+            const unsigned char next = data[pos + 1];
+            if (next != 0x00 && next != 0xFF && !(next >= 0xD0 && next <= 0xD7)) break;
+        }
+    }
+    return scans;
+}
+
+int load_image(const char *path, rgba_image *image, int *format, const load_check *check) {
     unsigned char *data = nullptr;
     int size = 0;
     if (!read_whole_file(path, &data, &size)) return 0;
+    struct owned_bytes {
+        unsigned char *p;
+        ~owned_bytes() { std::free(p); }
+    } file{data};
 
     const int sniffed = sniff_format(path, data, size);
     int width = 0, height = 0, channels_in_file = 0;
+    if (check && stbi_info_from_memory(data, size, &width, &height, &channels_in_file) &&
+        !check->accept(check->context, sniffed, width, height)) {
+        return 0;
+    }
+    if (size >= 2 && data[0] == 0xFF && data[1] == 0xD8 &&
+        count_jpeg_scans(data, static_cast<size_t>(size), k_max_jpeg_scans) > k_max_jpeg_scans) {
+        set_err("cannot decode image %s (too many scans)", path);
+        return 0;
+    }
     unsigned char *pixels = stbi_load_from_memory(data, size, &width, &height, &channels_in_file, 4);
-    std::free(data);
     if (!pixels) {
         set_err("cannot decode image %s (%s)", path, stbi_failure_reason());
         return 0;

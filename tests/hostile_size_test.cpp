@@ -1,0 +1,139 @@
+// Small files that claim huge pictures, and other inputs whose cost is out of
+// all proportion to their size: each is refused before the work is done.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#if !defined(_WIN32)
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <valgrind/valgrind.h>
+#endif
+
+#include "quendal_imgtext.h"
+#include "test_support.h"
+
+using test_support::scratch_dir;
+
+namespace {
+
+void put_le16(std::vector<uint8_t> &b, size_t at, unsigned v) {
+    b[at] = v & 0xFF, b[at + 1] = (v >> 8) & 0xFF;
+}
+void put_le32(std::vector<uint8_t> &b, size_t at, unsigned v) { put_le16(b, at, v & 0xFFFF), put_le16(b, at + 2, v >> 16); }
+void put_be16(std::vector<uint8_t> &b, size_t at, unsigned v) {
+    b[at] = (v >> 8) & 0xFF, b[at + 1] = v & 0xFF;
+}
+void put_be32(std::vector<uint8_t> &b, size_t at, unsigned v) { put_be16(b, at, v >> 16), put_be16(b, at + 2, v & 0xFFFF); }
+
+size_t find_marker(const std::vector<uint8_t> &jpeg, uint8_t marker) {
+    for (size_t i = 0; i + 1 < jpeg.size(); ++i)
+        if (jpeg[i] == 0xFF && jpeg[i + 1] == marker) return i;
+    ADD_FAILURE() << "no marker " << int(marker);
+    return 0;
+}
+
+// 23170 x 23170: four bytes a pixel is just under INT_MAX, so the JPEG and
+// BMP writers would take it, but the PNG writer's limit refuses it.
+constexpr unsigned k_side = 23170;
+
+// Real small files of each format with only their header's size changed.
+std::vector<std::pair<std::string, std::vector<uint8_t>>> header_bombs(const scratch_dir &dir) {
+    const test_support::rgba small = test_support::pattern(8, 8);
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> files;
+    test_support::write_jpg(dir.path("b.jpg"), small);
+    std::vector<uint8_t> jpeg = test_support::read_bytes(dir.path("b.jpg"));
+    const size_t sof = find_marker(jpeg, 0xC0);
+    put_be16(jpeg, sof + 5, k_side), put_be16(jpeg, sof + 7, k_side);
+    files.emplace_back("jpeg", jpeg);
+    test_support::write_bmp(dir.path("b.bmp"), small);
+    std::vector<uint8_t> bmp = test_support::read_bytes(dir.path("b.bmp"));
+    put_le32(bmp, 18, k_side), put_le32(bmp, 22, k_side);
+    files.emplace_back("bmp", bmp);
+    test_support::write_tga(dir.path("b.tga"), small);
+    std::vector<uint8_t> tga = test_support::read_bytes(dir.path("b.tga"));
+    put_le16(tga, 12, k_side), put_le16(tga, 14, k_side);
+    files.emplace_back("tga", tga);
+    std::vector<uint8_t> psd = test_support::psd_bytes(small);
+    put_be32(psd, 14, k_side), put_be32(psd, 18, k_side);
+    files.emplace_back("psd", psd);
+    return files;
+}
+
+// Runs the call in a child process and returns its peak resident memory in
+// MiB (0 where that cannot be measured), failing if the call did not fail.
+template <typename Call>
+long peak_mib_of_failing_call(Call call) {
+#if defined(_WIN32)
+    EXPECT_EQ(call(), 0);
+    return 0;
+#else
+    if (RUNNING_ON_VALGRIND) {  // valgrind's own memory would swamp the figure
+        EXPECT_EQ(call(), 0);
+        return 0;
+    }
+    const pid_t child = fork();
+    if (child == 0) _exit(call() == 0 ? 0 : 1);
+    int status = 0;
+    rusage usage{};
+    EXPECT_EQ(wait4(child, &status, 0, &usage), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the call did not fail";
+    EXPECT_EQ(call(), 0);  // again here, for the message
+    return usage.ru_maxrss / 1024;
+#endif
+}
+
+TEST(HostileSize, HeadersClaimingWhatTheWriterRefusesAreRefusedBeforeDecoding) {
+    scratch_dir dir;
+    const std::string out = dir.path("out.png");
+    for (const auto &[format, bytes] : header_bombs(dir)) {
+        const std::string in = dir.path("bomb." + format);
+        test_support::write_bytes(in, bytes);
+        const long mib = peak_mib_of_failing_call(
+            [&] { return imgtext_add(in.c_str(), out.c_str(), "x", 0, 0, 0, 0, 0, 0, 1.0f); });
+        EXPECT_LT(mib, 150) << format;
+        EXPECT_EQ(std::string(imgtext_last_error()), "failed to write image to " + out) << format;
+    }
+    EXPECT_FALSE(test_support::file_exists(out));
+}
+
+TEST(HostileSize, CanvasTheWriterRefusesIsNeverFilled) {
+    scratch_dir dir;
+    const std::string out = dir.path("card.png");
+    const long mib =
+        peak_mib_of_failing_call([&] { return imgtext_create(out.c_str(), "x", 30000, 20000, 0, 0, 0, 0, 9, 9, 9); });
+    EXPECT_LT(mib, 150);
+    EXPECT_EQ(std::string(imgtext_last_error()), "failed to write image to " + out);
+}
+
+// Each scan of a progressive JPEG is a pass over the whole picture, and an
+// empty scan is a few bytes: past the limit the file is refused unread.
+TEST(HostileSize, JpegWithMoreScansThanTheLimitIsRefused) {
+    scratch_dir dir;
+    test_support::write_jpg(dir.path("base.jpg"), test_support::pattern(16, 16));
+    const std::vector<uint8_t> base = test_support::read_bytes(dir.path("base.jpg"));
+    const size_t sos = find_marker(base, 0xDA);
+    const size_t header_len = 2 + ((size_t{base[sos + 2]} << 8) | base[sos + 3]);
+    const std::vector<uint8_t> empty_scan(base.begin() + static_cast<long>(sos),
+                                          base.begin() + static_cast<long>(sos + header_len));
+    for (const int extra : {499, 500}) {  // plus the file's own scan
+        std::vector<uint8_t> jpeg(base.begin(), base.end() - 2);  // up to the end-of-image marker
+        for (int i = 0; i < extra; ++i) jpeg.insert(jpeg.end(), empty_scan.begin(), empty_scan.end());
+        jpeg.push_back(0xFF), jpeg.push_back(0xD9);
+        const std::string in = dir.path("scans.jpg");
+        test_support::write_bytes(in, jpeg);
+        const int ok = imgtext_add(in.c_str(), dir.path("out.png").c_str(), "x", 0, 0, 0, 0, 0, 0, 1.0f);
+        const std::string refused = "cannot decode image " + in + " (too many scans)";
+        if (extra == 500) {
+            EXPECT_EQ(ok, 0);
+            EXPECT_EQ(imgtext_last_error(), refused);
+        } else {
+            EXPECT_NE(imgtext_last_error(), refused);
+        }
+    }
+}
+
+}  // namespace
