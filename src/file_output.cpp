@@ -3,6 +3,7 @@
 #include "file_output.h"
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -50,6 +51,18 @@ bool move_into_place(const char *temp, const char *final_path, bool replaces_exi
     }
     return MoveFileExA(temp, final_path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
+bool rename_was_refused() { return GetLastError() == ERROR_ACCESS_DENIED; }
+int open_existing(const char *path, bool for_writing) {
+    return _open(path, (for_writing ? _O_WRONLY : _O_RDONLY) | _O_BINARY | _O_NOINHERIT);
+}
+int64_t size_of(int fd) { return _filelengthi64(fd); }
+bool set_size(int fd, int64_t size) { return _chsize_s(fd, size) == 0; }
+// Extending the file claims the space; the old bytes stay where they are.
+bool reserve_space(int fd, int64_t size) { return size <= size_of(fd) || set_size(fd, size); }
+bool rewind_fd(int fd) { return _lseeki64(fd, 0, SEEK_SET) == 0; }
+long read_some(int fd, unsigned char *p, size_t n) {
+    return _read(fd, p, static_cast<unsigned>(n > 0x40000000u ? 0x40000000u : n));
+}
 #else
 using stat_buf = stat_buf_t;
 int stat_path(const char *path, stat_buf *st) { return stat(path, st); }
@@ -83,6 +96,21 @@ char *resolve_link(const char *path, stat_buf *st) {
     return resolved;
 }
 bool move_into_place(const char *temp, const char *final_path, bool) { return std::rename(temp, final_path) == 0; }
+bool rename_was_refused() { return errno == EACCES || errno == EPERM; }
+int open_existing(const char *path, bool for_writing) {
+    return ::open(path, (for_writing ? O_WRONLY : O_RDONLY) | O_CLOEXEC);
+}
+int64_t size_of(int fd) {
+    struct stat st;
+    return fstat(fd, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+}
+bool set_size(int fd, int64_t size) { return ftruncate(fd, static_cast<off_t>(size)) == 0; }
+// Allocates every block the new content needs without changing a byte of
+// the old, so a full disk or a file-size limit shows before anything is
+// overwritten.
+bool reserve_space(int fd, int64_t size) { return size == 0 || posix_fallocate(fd, 0, static_cast<off_t>(size)) == 0; }
+bool rewind_fd(int fd) { return lseek(fd, 0, SEEK_SET) == 0; }
+long read_some(int fd, unsigned char *p, size_t n) { return static_cast<long>(::read(fd, p, n)); }
 #endif
 
 char *copy_string(const char *s) {
@@ -92,18 +120,55 @@ char *copy_string(const char *s) {
     return copy;
 }
 
+// The longest file name (one path component) the file systems in use take.
+constexpr size_t k_name_max = 255;
+
 // "<folder>/.<name>.<pid>.<attempt>.tmp" beside the destination, hidden on
-// POSIX, so a crash leaves only an obviously temporary file.
+// POSIX, so a crash leaves only an obviously temporary file. The name part
+// is shortened so the whole stays a legal file name whatever the
+// destination's length.
 char *temporary_name(const char *destination, int attempt) {
     const size_t len = std::strlen(destination);
     size_t base = len;
     while (base > 0 && !is_separator(destination[base - 1])) --base;
-    const size_t size = len + 48;
+    char suffix[40];
+    const int suffix_len = std::snprintf(suffix, sizeof suffix, ".%d.%d.tmp", process_id(), attempt);
+    const size_t room = k_name_max - 1 - static_cast<size_t>(suffix_len);
+    const size_t name_len = len - base < room ? len - base : room;
+    const size_t size = base + 1 + name_len + static_cast<size_t>(suffix_len) + 1;
     auto *name = static_cast<char *>(std::malloc(size));
     if (!name) return nullptr;
-    std::snprintf(name, size, "%.*s.%s.%d.%d.tmp", static_cast<int>(base), destination, destination + base,
-                  process_id(), attempt);
+    std::snprintf(name, size, "%.*s.%.*s%s", static_cast<int>(base), destination, static_cast<int>(name_len),
+                  destination + base, suffix);
     return name;
+}
+
+bool write_all(int fd, const unsigned char *p, size_t size) {
+    while (size > 0) {
+        const long n = write_some(fd, p, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        p += n;
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Overwrites an existing file with the whole new content. The space is
+// reserved first; if that fails the file is given back its old size and
+// nothing of it has changed.
+bool write_in_place(const char *path, const unsigned char *data, size_t size) {
+    const int fd = open_existing(path, true);
+    if (fd < 0) return false;
+    const int64_t old_size = size_of(fd);
+    if (old_size < 0 || !reserve_space(fd, static_cast<int64_t>(size))) {
+        if (old_size >= 0 && size_of(fd) != old_size) set_size(fd, old_size);
+        close_fd(fd);
+        return false;
+    }
+    bool ok = rewind_fd(fd) && write_all(fd, data, size) && set_size(fd, static_cast<int64_t>(size));
+    if (close_fd(fd) != 0) ok = false;
+    return ok;
 }
 
 }  // namespace
@@ -122,11 +187,7 @@ bool file_output::open() {
     }
     if (stat_path(path_, &st) != 0) return open_temporary(path_, nullptr);
     if (!is_regular(st)) return open_direct();
-    if (open_temporary(path_, &st)) return true;
-    // A writable file in a folder that allows no new files can still be
-    // overwritten in place, as it always could.
-    if (errno == EACCES || errno == EPERM || errno == EROFS) return open_direct();
-    return false;
+    return open_temporary(path_, &st);
 }
 
 bool file_output::open_direct() {
@@ -145,7 +206,12 @@ bool file_output::open_temporary(const char *destination, const stat_buf_t *exis
         const int error = errno;
         std::free(temp_path_);
         temp_path_ = nullptr;
-        errno = error;
+        // A writable file in a folder that allows no new files can still be
+        // overwritten, as it always could: safely, in place.
+        if (existing && (error == EACCES || error == EPERM || error == EROFS)) {
+            in_place_ = true;
+            return true;
+        }
         if (error != EEXIST) return false;
     }
     if (fd_ < 0) return false;
@@ -161,6 +227,10 @@ void file_output::write(const void *data, size_t size) {
         return;
     }
     const auto *p = static_cast<const unsigned char *>(data);
+    if (in_place_) {
+        if (!keep_in_memory(p, size)) failed_ = true;
+        return;
+    }
     if (buffered_ + size <= k_output_buffer_size) {
         std::memcpy(buffer_ + buffered_, p, size);
         buffered_ += size;
@@ -169,25 +239,59 @@ void file_output::write(const void *data, size_t size) {
     if (!flush() || !write_through(p, size)) failed_ = true;
 }
 
+bool file_output::keep_in_memory(const unsigned char *p, size_t size) {
+    if (size > whole_capacity_ - whole_size_) {
+        size_t capacity = whole_capacity_ ? whole_capacity_ : k_output_buffer_size;
+        while (capacity - whole_size_ < size) {
+            if (capacity > SIZE_MAX / 2) return false;
+            capacity *= 2;
+        }
+        auto *grown = static_cast<unsigned char *>(std::realloc(whole_, capacity));
+        if (!grown) return false;
+        whole_ = grown;
+        whole_capacity_ = capacity;
+    }
+    std::memcpy(whole_ + whole_size_, p, size);
+    whole_size_ += size;
+    return true;
+}
+
+// The temporary file is complete but may not replace the destination: read
+// it back and overwrite the destination in place instead.
+bool file_output::replace_in_place_from_temporary() {
+    const int fd = open_existing(temp_path_, false);
+    if (fd < 0) return false;
+    const int64_t size = size_of(fd);
+    bool ok = size >= 0 && static_cast<uint64_t>(size) <= SIZE_MAX;
+    if (ok) {
+        whole_ = static_cast<unsigned char *>(std::malloc(size > 0 ? static_cast<size_t>(size) : 1));
+        ok = whole_ != nullptr;
+    }
+    for (whole_size_ = 0; ok && whole_size_ < static_cast<size_t>(size);) {
+        const long n = read_some(fd, whole_ + whole_size_, static_cast<size_t>(size) - whole_size_);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) ok = false;
+        else whole_size_ += static_cast<size_t>(n);
+    }
+    close_fd(fd);
+    return ok && write_in_place(final_path_, whole_, whole_size_);
+}
+
 bool file_output::flush() {
     const bool ok = write_through(buffer_, buffered_);
     buffered_ = 0;
     return ok;
 }
 
-bool file_output::write_through(const unsigned char *p, size_t size) {
-    while (size > 0) {
-        const long n = write_some(fd_, p, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        p += n;
-        size -= static_cast<size_t>(n);
-    }
-    return true;
-}
+bool file_output::write_through(const unsigned char *p, size_t size) { return write_all(fd_, p, size); }
 
 bool file_output::commit() {
     if (!opened_ && !failed_ && !open()) failed_ = true;
+    if (in_place_) {
+        const bool ok = !failed_ && write_in_place(final_path_, whole_, whole_size_);
+        discard();
+        return ok;
+    }
     if (fd_ >= 0 && !failed_ && !flush()) failed_ = true;
     if (fd_ >= 0) {
         // close reports write-back errors some file systems hold until then
@@ -198,7 +302,7 @@ bool file_output::commit() {
         if (move_into_place(temp_path_, final_path_, replaces_existing_)) {
             std::free(temp_path_);
             temp_path_ = nullptr;
-        } else {
+        } else if (!(replaces_existing_ && rename_was_refused() && replace_in_place_from_temporary())) {
             failed_ = true;
         }
     }
@@ -214,9 +318,10 @@ void file_output::discard() {
     std::free(temp_path_);
     std::free(final_path_);
     std::free(buffer_);
+    std::free(whole_);
     temp_path_ = final_path_ = nullptr;
-    buffer_ = nullptr;
-    buffered_ = 0;
+    buffer_ = whole_ = nullptr;
+    buffered_ = whole_size_ = whole_capacity_ = 0;
 }
 
 }  // namespace imgtext

@@ -20,10 +20,13 @@ using stat_buf_t = struct stat;
 // One output file being written. Bytes go to a temporary file beside the
 // destination, which replaces the destination atomically on commit; a file
 // that was replaced keeps its permissions, and a symbolic link keeps pointing
-// at the file it named. Paths that are not regular files (devices, FIFOs),
-// dangling links, and existing files whose folder does not allow new files
-// are written directly, as a plain fopen would, with every write checked.
-// Uses malloc only, so nothing here can throw.
+// at the file it named. Paths that are not regular files (devices, FIFOs) and
+// dangling links are written directly, as a plain fopen would, with every
+// write checked. An existing file that cannot be replaced (its folder allows
+// no new files, or refuses the rename, as a sticky /tmp does for another
+// user's file) is overwritten in place, but only once the whole new content
+// is in memory and the disk space for it is reserved, so a failure still
+// leaves the old bytes intact. Uses malloc only, so nothing here can throw.
 class file_output {
 public:
     explicit file_output(const char *path) : path_(path) {}
@@ -45,6 +48,8 @@ private:
     bool flush();
     bool write_through(const unsigned char *p, size_t size);
     bool open_direct();
+    bool keep_in_memory(const unsigned char *p, size_t size);
+    bool replace_in_place_from_temporary();
     // existing: the status of the file being replaced, or null for a new file.
     bool open_temporary(const char *destination, const stat_buf_t *existing);
     void discard();
@@ -57,6 +62,9 @@ private:
     int fd_ = -1;
     bool opened_ = false;
     bool replaces_existing_ = false;
+    bool in_place_ = false;             // gathering everything for an in-place overwrite
+    unsigned char *whole_ = nullptr;    // the whole content, when in place
+    size_t whole_size_ = 0, whole_capacity_ = 0;
     bool failed_ = false;
 };
 

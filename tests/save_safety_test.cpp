@@ -8,11 +8,13 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -57,6 +59,18 @@ TEST(WriterLimits, JpegSidesAbove65535AreRefusedBeforeWriting) {
 }
 
 #if !defined(_WIN32)
+// The temporary file's name is longer than the destination's; a name at the
+// file system's limit must still be writable.
+TEST(SaveSafety, NamesAtTheLengthLimitCanBeWritten) {
+    scratch_dir dir;
+    for (const size_t length : {240u, 250u, 255u}) {
+        const std::string name = std::string(length - 4, 'n') + ".png";
+        ASSERT_EQ(write_card(dir.path(name)), 1) << length << ": " << imgtext_last_error();
+        ASSERT_EQ(write_card(dir.path(name), 20, 10), 1) << length;
+    }
+    EXPECT_EQ(dir.entries().size(), 3u);
+}
+
 // A small tmpfs mounted for the length of a test; needs root (or the
 // capability to mount), otherwise the test that wants it is skipped.
 class small_disk {
@@ -170,30 +184,69 @@ TEST(SaveSafety, ReadOnlyFolderFailsForANewFileAndCreatesNothing) {
     EXPECT_TRUE(disk.entries().empty());
 }
 
-TEST(SaveSafety, WritableFileInAFolderThatForbidsNewFilesIsOverwrittenInPlace) {
-    // Root ignores folder permissions, so the save runs as an unprivileged
-    // user in a child process.
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to an unprivileged user";
-    scratch_dir dir;
-    const uid_t nobody = 65534;
-    const std::string folder = dir.path("locked"), out = folder + "/card.png";
-    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
-    ASSERT_EQ(write_card(out, 10, 10), 1);
-    ASSERT_EQ(chown(out.c_str(), nobody, nobody), 0);
-    ASSERT_EQ(chmod(dir.root().c_str(), 0755), 0);
-    ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
-
+// Root ignores folder permissions, so these saves run as an unprivileged user
+// in a child process; returns the child's exit status (the call's result).
+constexpr uid_t k_nobody = 65534;
+template <typename Save>
+int save_as_nobody(Save save) {
     const pid_t child = fork();
     if (child == 0) {
-        if (setgid(nobody) != 0 || setuid(nobody) != 0) _exit(3);
-        _exit(write_card(out, 30, 20) == 1 ? 0 : 1);
+        if (setgid(k_nobody) != 0 || setuid(k_nobody) != 0) _exit(3);
+        _exit(save());
     }
     int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(waitpid(child, &status, 0), child);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(SaveSafety, WritableFileInAFolderThatForbidsNewFilesIsOverwrittenInPlaceOrNotAtAll) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to an unprivileged user";
+    scratch_dir dir;
+    const std::string folder = dir.path("locked"), out = folder + "/card.bmp";
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    ASSERT_EQ(write_card(out, 10, 10), 1);
+    ASSERT_EQ(chown(out.c_str(), k_nobody, k_nobody), 0);
+    ASSERT_EQ(chmod(dir.root().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(folder.c_str(), 0555), 0);
+    const std::vector<uint8_t> before = test_support::read_bytes(out);
+
+    // A file-size limit below the new file's 2,522 bytes: the old file stays.
+    EXPECT_EQ(save_as_nobody([&] {
+                  signal(SIGXFSZ, SIG_IGN);
+                  const rlimit limit{1024, 1024};
+                  setrlimit(RLIMIT_FSIZE, &limit);
+                  return write_card(out, 30, 20);
+              }),
+              0);
+    EXPECT_EQ(test_support::read_bytes(out), before);
+
+    EXPECT_EQ(save_as_nobody([&] { return write_card(out, 30, 20); }), 1);
     EXPECT_EQ(test_support::decode(out).width, 30);
     chmod(folder.c_str(), 0755);
+}
+
+// In a sticky folder such as /tmp, another user's file may be written but
+// not replaced by a rename.
+TEST(SaveSafety, AnotherUsersWritableFileInAStickyFolderIsUpdatedInPlace) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to an unprivileged user";
+    scratch_dir dir;
+    const std::string folder = dir.path("sticky"), out = folder + "/shared.png";
+    ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+    ASSERT_EQ(chmod(dir.root().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(folder.c_str(), 01777), 0);
+    ASSERT_EQ(write_card(out, 10, 10), 1);
+    ASSERT_EQ(chmod(out.c_str(), 0666), 0);
+
+    EXPECT_EQ(save_as_nobody([&] { return write_card(out, 30, 20); }), 1);
+    EXPECT_EQ(test_support::decode(out).width, 30);
+    struct stat st {};
+    ASSERT_EQ(stat(out.c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, 0u);
+    DIR *listing = opendir(folder.c_str());
+    int entries = 0;
+    while (dirent *e = readdir(listing)) entries += e->d_name[0] != '.' || std::strlen(e->d_name) > 2;
+    closedir(listing);
+    EXPECT_EQ(entries, 1);  // no temporary file left behind
 }
 
 TEST(SaveSafety, ReplacedFileKeepsItsPermissionsAndNewFilesFollowTheUmask) {
