@@ -51,6 +51,24 @@ class CliTests(unittest.TestCase):
             self.assertEqual(done.returncode, 2, args)
             self.assertIn(b"imgtext:", done.stderr)
 
+    def test_unreadable_text_file_is_a_usage_error(self):
+        cases = [(str(self.dir), None, b"is a folder"), (str(self.dir / "none.txt"), None, b"No such file"),
+                 ("-", str(self.dir), b"is a folder")]
+        if os.geteuid() != 0:  # root reads anything
+            locked = self.dir / "locked.txt"
+            locked.write_text("x")
+            locked.chmod(0)
+            cases.append((str(locked), None, b"Permission denied"))
+        for path, stdin_path, reason in cases:
+            stdin = os.open(stdin_path or os.devnull, os.O_RDONLY)
+            try:
+                done = subprocess.run([CLI, "add", "--text-file", path, "-o", str(self.dir / "o.png"), str(self.card)],
+                                      stdin=stdin, capture_output=True, timeout=60)
+            finally:
+                os.close(stdin)
+            self.assertEqual(done.returncode, 2, (path, done.stderr))
+            self.assertIn(b"imgtext: cannot read text file " + path.encode() + b": " + reason, done.stderr)
+
     def test_each_command_writes_its_output(self):
         for command, extra in (("add", ["--x", "2", "--y", "3", "--opacity", "0.5"]),
                                ("boxed", ["--box-color", "#a01e1e", "--padding", "4"]),

@@ -3,6 +3,8 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <exception>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -113,9 +115,7 @@ int run(const options &o) {
     return failed ? 1 : 0;
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
+int dispatch(int argc, char **argv) {
     const parse_result parsed = parse_arguments(argc, argv);
     switch (parsed.what) {
         case parse_result::help: std::fputs(usage_text(), stdout); return 0;
@@ -129,4 +129,21 @@ int main(int argc, char **argv) {
         case parse_result::run: break;
     }
     return run(parsed.opts);
+}
+
+}  // namespace
+
+// Nothing the tool does is meant to throw, but a string can still run out of
+// memory; a message and status 1 beat an abort's core dump.
+int main(int argc, char **argv) {
+    try {
+        return dispatch(argc, argv);
+    } catch (const std::bad_alloc &) {
+        std::fputs("imgtext: out of memory\n", stderr);
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "imgtext: %s\n", error.what());
+    } catch (...) {
+        std::fputs("imgtext: unexpected error\n", stderr);
+    }
+    return 1;
 }

@@ -1,13 +1,13 @@
 // Command-line parsing for the imgtext tool.
 #include "options.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
-#include <iterator>
-#include <fstream>
+#include <cstring>
 
 namespace {
 
@@ -35,15 +35,30 @@ int hex_digit(char c) {
     return -1;
 }
 
-// The whole of a file, or of standard input for "-".
-std::optional<std::string> read_text_file(const std::string &path) {
+// The whole of a file, or of standard input for "-"; on failure, why not.
+// Read through stdio, whose errors come back as values: libstdc++'s file
+// streams throw from inside istreambuf_iterator when a read fails, as reading
+// a folder does.
+std::optional<std::string> read_text_file(const std::string &path, std::string &why) {
+    struct stat st {};
+    if (path != "-" && stat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == S_IFDIR) {
+        why = "is a folder";
+        return std::nullopt;
+    }
+    std::FILE *in = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+    if (!in) {
+        why = std::strerror(errno);
+        return std::nullopt;
+    }
     std::string text;
-    if (path == "-") {
-        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-    } else {
-        std::ifstream in(path, std::ios::binary);
-        if (!in) return std::nullopt;
-        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    char chunk[16384];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) text.append(chunk, n);
+    const bool failed = std::ferror(in) != 0;
+    const int error = errno;
+    if (in != stdin) std::fclose(in);
+    if (failed) {
+        why = error == EISDIR ? "is a folder" : error ? std::strerror(error) : "read error";
+        return std::nullopt;
     }
     // Text files end with a newline that nobody means as an empty last line.
     if (!text.empty() && text.back() == '\n') text.pop_back();
@@ -221,8 +236,9 @@ parse_result parse_arguments(int argc, char **argv) {
 
     if (o.have_text && text_file) return fail("give --text or --text-file, not both");
     if (text_file) {
-        const auto text = read_text_file(*text_file);
-        if (!text) return fail("cannot read text file " + *text_file);
+        std::string why;
+        const auto text = read_text_file(*text_file, why);
+        if (!text) return fail("cannot read text file " + *text_file + ": " + why);
         o.text = *text;
         o.have_text = true;
     } else if (escapes) {
