@@ -104,12 +104,30 @@ class CliTests(unittest.TestCase):
         self.assertNotIn("\r", stderr)  # no progress bar when stderr is not a terminal
         self.assertEqual(sorted(p.name for p in folder.iterdir()), ["card.bmp"])
 
+    def test_inputs_sharing_an_output_name_are_refused_and_the_rest_written(self):
+        inputs = [self.dir / "a" / "same.png", self.dir / "b" / "same.png", self.dir / "x.png", self.dir / "x.jpg"]
+        for path in inputs:
+            path.parent.mkdir(exist_ok=True)
+            path.write_bytes(self.card.read_bytes())
+        folder = self.dir / "out"
+        folder.mkdir()
+        done = run("add", "--text", "x", "--format", "png", "-o", str(folder), str(self.card), *map(str, inputs))
+        self.assertEqual(done.returncode, 1)
+        stderr = done.stderr.decode()
+        for path, other in zip(inputs, (inputs[1], inputs[0], inputs[3], inputs[2])):
+            self.assertIn(f"{path}: not written: {other} has the same output {folder / path.with_suffix('.png').name}",
+                          stderr)
+        self.assertIn("1 written, 4 failed", stderr)
+        self.assertEqual([p.name for p in folder.iterdir()], ["card.png"])
+
     def test_progress_bar_on_a_terminal(self):
         folder = self.dir / "out"
         folder.mkdir()
+        other = self.dir / "other.png"
+        other.write_bytes(self.card.read_bytes())
         pid, fd = pty.fork()
         if pid == 0:
-            os.execv(CLI, [CLI, "centered", "--text", "x", "-o", str(folder), str(self.card), str(self.card)])
+            os.execv(CLI, [CLI, "centered", "--text", "x", "-o", str(folder), str(self.card), str(other)])
         output = b""
         while True:
             try:

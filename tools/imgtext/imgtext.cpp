@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <exception>
+#include <map>
 #include <new>
 #include <string>
 #include <vector>
@@ -34,8 +35,9 @@ bool is_separator(char c) {
 #endif
 }
 
-// OUTDIR/name-of-input, with the extension replaced when a format is given.
-std::string output_in_folder(const std::string &folder, const std::string &input, const options &o) {
+// The name a result takes in the output folder: the input's, with the
+// extension replaced when a format is given.
+std::string output_name(const std::string &input, const options &o) {
     size_t base = input.size();
     while (base > 0 && !is_separator(input[base - 1])) --base;
     std::string name = input.substr(base);
@@ -43,7 +45,38 @@ std::string output_in_folder(const std::string &folder, const std::string &input
         const size_t dot = name.rfind('.');
         name = (dot == std::string::npos || dot == 0 ? name : name.substr(0, dot)) + "." + *o.format;
     }
+    return name;
+}
+
+std::string in_folder(const std::string &folder, const std::string &name) {
     return folder + (folder.empty() || is_separator(folder.back()) ? "" : "/") + name;
+}
+
+// Two names that open the same file in one folder. Windows and macOS ignore
+// case by default, so there "A.png" is "a.png"; elsewhere they are two files.
+std::string same_file_key(std::string name) {
+#if defined(_WIN32) || defined(__APPLE__)
+    for (char &c : name)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+#endif
+    return name;
+}
+
+// For each input, another input whose result would land on the same file,
+// or npos. Results in a folder are named after their inputs, so a/x.png and
+// b/x.png (or x.png and x.jpg with --format png) claim one file and the later
+// would silently replace the earlier; all such inputs are refused up front.
+std::vector<size_t> colliding_inputs(const options &o) {
+    std::vector<size_t> other(o.inputs.size(), std::string::npos);
+    std::map<std::string, size_t> first_claim;
+    for (size_t i = 0; i < o.inputs.size(); ++i) {
+        const auto claim = first_claim.emplace(same_file_key(output_name(o.inputs[i], o)), i);
+        if (claim.second) continue;
+        const size_t first = claim.first->second;
+        other[i] = first;
+        if (other[first] == std::string::npos) other[first] = i;
+    }
+    return other;
 }
 
 int draw(const options &o, const std::string &input, const std::string &output) {
@@ -95,12 +128,23 @@ int run(const options &o) {
         std::fprintf(stderr, "imgtext: %s is not a folder (needed for several inputs)\n", o.output.c_str());
         return 2;
     }
+    const std::vector<size_t> collides = colliding_inputs(o);  // none for a single input
     progress bar(o.inputs.size());
     size_t failed = 0, done = 0;
-    for (const std::string &input : o.inputs) {
+    for (size_t i = 0; i < o.inputs.size(); ++i) {
+        const std::string &input = o.inputs[i];
         bar.update(done, input);
-        const std::string output = into_folder ? output_in_folder(o.output, input, o) : o.output;
-        if (!draw(o, input, output)) {
+        const std::string output = into_folder ? in_folder(o.output, output_name(input, o)) : o.output;
+        if (collides[i] != std::string::npos) {
+            bar.clear();
+            const std::string &other = o.inputs[collides[i]];
+            if (other == input)
+                std::fprintf(stderr, "%s: not written: input given twice (output %s)\n", input.c_str(), output.c_str());
+            else
+                std::fprintf(stderr, "%s: not written: %s has the same output %s\n", input.c_str(), other.c_str(),
+                             output.c_str());
+            ++failed;
+        } else if (!draw(o, input, output)) {
             bar.clear();
             std::fprintf(stderr, "%s: %s\n", input.c_str(), imgtext_last_error());
             ++failed;

@@ -123,7 +123,8 @@ const char *usage_text() {
   imgtext boxed    --text TEXT [options] -o OUT IN
   imgtext centered --text TEXT [options] -o OUT IN
   With several inputs (or when OUT is a folder) -o names a folder, and each
-  result keeps its input's name.
+  result keeps its input's name; inputs whose results would share a name
+  (a/x.png and b/x.png) fail, and nothing is written for them.
 
 Text (one is required):
   --text TEXT         the text; a real newline starts a new line
