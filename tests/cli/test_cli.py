@@ -69,6 +69,20 @@ class CliTests(unittest.TestCase):
             self.assertEqual(done.returncode, 2, (path, done.stderr))
             self.assertIn(b"imgtext: cannot read text file " + path.encode() + b": " + reason, done.stderr)
 
+    @unittest.skipUnless(os.path.exists("/dev/full"), "needs /dev/full")
+    def test_own_output_that_cannot_be_written_fails(self):
+        with open("/dev/full", "wb") as full:
+            for args in (["--help"], ["--version"]):
+                done = subprocess.run([CLI, *args], stdout=full, stderr=subprocess.PIPE, timeout=60)
+                self.assertEqual(done.returncode, 1, args)
+                self.assertIn(b"imgtext: cannot write standard output: No space left on device", done.stderr)
+            other = self.dir / "other.png"
+            other.write_bytes(self.card.read_bytes())
+            (self.dir / "out").mkdir()
+            summary_lost = subprocess.run([CLI, "add", "--text", "x", "-o", str(self.dir / "out"), str(self.card),
+                                           str(other)], stderr=full, timeout=60)
+            self.assertEqual(summary_lost.returncode, 1)
+
     def test_each_command_writes_its_output(self):
         for command, extra in (("add", ["--x", "2", "--y", "3", "--opacity", "0.5"]),
                                ("boxed", ["--box-color", "#a01e1e", "--padding", "4"]),

@@ -2,7 +2,9 @@
 // shell scripts and batch jobs. See `imgtext --help`.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <map>
 #include <new>
@@ -175,13 +177,29 @@ int dispatch(int argc, char **argv) {
     return run(parsed.opts);
 }
 
+// Output that never arrived is a failure: `imgtext --help > file` on a full
+// disk must not pass for success. Standard output is buffered, so its errors
+// show at the flush. Standard error is unbuffered and its failures (summary,
+// progress, messages) have nowhere left to be reported, so they only set the
+// status. A status already non-zero is kept.
+int check_own_output(int status) {
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        const int error = errno;
+        std::fprintf(stderr, "imgtext: cannot write standard output%s%s\n", error ? ": " : "",
+                     error ? std::strerror(error) : "");
+        return status ? status : 1;
+    }
+    return std::ferror(stderr) && !status ? 1 : status;
+}
+
 }  // namespace
 
 // Nothing the tool does is meant to throw, but a string can still run out of
 // memory; a message and status 1 beat an abort's core dump.
 int main(int argc, char **argv) {
     try {
-        return dispatch(argc, argv);
+        return check_own_output(dispatch(argc, argv));
     } catch (const std::bad_alloc &) {
         std::fputs("imgtext: out of memory\n", stderr);
     } catch (const std::exception &error) {

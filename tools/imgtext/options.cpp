@@ -154,7 +154,8 @@ Examples:
   imgtext centered --text-file caption.txt --size 40 --format png -o captioned/ *.jpg
 
 Exit status: 0 all written, 1 some file failed (each reported as
-"path: message"), 2 usage error.
+"path: message") or imgtext's own output (this help, messages, the summary)
+could not be written, 2 usage error.
 )";
 }
 
