@@ -51,6 +51,38 @@ class CliTests(unittest.TestCase):
             self.assertEqual(done.returncode, 2, args)
             self.assertIn(b"imgtext:", done.stderr)
 
+    def test_unreadable_text_file_is_a_usage_error(self):
+        cases = [(str(self.dir), None, b"is a folder"), (str(self.dir / "none.txt"), None, b"No such file"),
+                 ("-", str(self.dir), b"is a folder")]
+        if os.geteuid() != 0:  # root reads anything
+            locked = self.dir / "locked.txt"
+            locked.write_text("x")
+            locked.chmod(0)
+            cases.append((str(locked), None, b"Permission denied"))
+        for path, stdin_path, reason in cases:
+            stdin = os.open(stdin_path or os.devnull, os.O_RDONLY)
+            try:
+                done = subprocess.run([CLI, "add", "--text-file", path, "-o", str(self.dir / "o.png"), str(self.card)],
+                                      stdin=stdin, capture_output=True, timeout=60)
+            finally:
+                os.close(stdin)
+            self.assertEqual(done.returncode, 2, (path, done.stderr))
+            self.assertIn(b"imgtext: cannot read text file " + path.encode() + b": " + reason, done.stderr)
+
+    @unittest.skipUnless(os.path.exists("/dev/full"), "needs /dev/full")
+    def test_own_output_that_cannot_be_written_fails(self):
+        with open("/dev/full", "wb") as full:
+            for args in (["--help"], ["--version"]):
+                done = subprocess.run([CLI, *args], stdout=full, stderr=subprocess.PIPE, timeout=60)
+                self.assertEqual(done.returncode, 1, args)
+                self.assertIn(b"imgtext: cannot write standard output: No space left on device", done.stderr)
+            other = self.dir / "other.png"
+            other.write_bytes(self.card.read_bytes())
+            (self.dir / "out").mkdir()
+            summary_lost = subprocess.run([CLI, "add", "--text", "x", "-o", str(self.dir / "out"), str(self.card),
+                                           str(other)], stderr=full, timeout=60)
+            self.assertEqual(summary_lost.returncode, 1)
+
     def test_each_command_writes_its_output(self):
         for command, extra in (("add", ["--x", "2", "--y", "3", "--opacity", "0.5"]),
                                ("boxed", ["--box-color", "#a01e1e", "--padding", "4"]),
@@ -86,12 +118,30 @@ class CliTests(unittest.TestCase):
         self.assertNotIn("\r", stderr)  # no progress bar when stderr is not a terminal
         self.assertEqual(sorted(p.name for p in folder.iterdir()), ["card.bmp"])
 
+    def test_inputs_sharing_an_output_name_are_refused_and_the_rest_written(self):
+        inputs = [self.dir / "a" / "same.png", self.dir / "b" / "same.png", self.dir / "x.png", self.dir / "x.jpg"]
+        for path in inputs:
+            path.parent.mkdir(exist_ok=True)
+            path.write_bytes(self.card.read_bytes())
+        folder = self.dir / "out"
+        folder.mkdir()
+        done = run("add", "--text", "x", "--format", "png", "-o", str(folder), str(self.card), *map(str, inputs))
+        self.assertEqual(done.returncode, 1)
+        stderr = done.stderr.decode()
+        for path, other in zip(inputs, (inputs[1], inputs[0], inputs[3], inputs[2])):
+            self.assertIn(f"{path}: not written: {other} has the same output {folder / path.with_suffix('.png').name}",
+                          stderr)
+        self.assertIn("1 written, 4 failed", stderr)
+        self.assertEqual([p.name for p in folder.iterdir()], ["card.png"])
+
     def test_progress_bar_on_a_terminal(self):
         folder = self.dir / "out"
         folder.mkdir()
+        other = self.dir / "other.png"
+        other.write_bytes(self.card.read_bytes())
         pid, fd = pty.fork()
         if pid == 0:
-            os.execv(CLI, [CLI, "centered", "--text", "x", "-o", str(folder), str(self.card), str(self.card)])
+            os.execv(CLI, [CLI, "centered", "--text", "x", "-o", str(folder), str(self.card), str(other)])
         output = b""
         while True:
             try:

@@ -2,7 +2,12 @@
 // shell scripts and batch jobs. See `imgtext --help`.
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <exception>
+#include <map>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -32,8 +37,9 @@ bool is_separator(char c) {
 #endif
 }
 
-// OUTDIR/name-of-input, with the extension replaced when a format is given.
-std::string output_in_folder(const std::string &folder, const std::string &input, const options &o) {
+// The name a result takes in the output folder: the input's, with the
+// extension replaced when a format is given.
+std::string output_name(const std::string &input, const options &o) {
     size_t base = input.size();
     while (base > 0 && !is_separator(input[base - 1])) --base;
     std::string name = input.substr(base);
@@ -41,7 +47,38 @@ std::string output_in_folder(const std::string &folder, const std::string &input
         const size_t dot = name.rfind('.');
         name = (dot == std::string::npos || dot == 0 ? name : name.substr(0, dot)) + "." + *o.format;
     }
+    return name;
+}
+
+std::string in_folder(const std::string &folder, const std::string &name) {
     return folder + (folder.empty() || is_separator(folder.back()) ? "" : "/") + name;
+}
+
+// Two names that open the same file in one folder. Windows and macOS ignore
+// case by default, so there "A.png" is "a.png"; elsewhere they are two files.
+std::string same_file_key(std::string name) {
+#if defined(_WIN32) || defined(__APPLE__)
+    for (char &c : name)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+#endif
+    return name;
+}
+
+// For each input, another input whose result would land on the same file,
+// or npos. Results in a folder are named after their inputs, so a/x.png and
+// b/x.png (or x.png and x.jpg with --format png) claim one file and the later
+// would silently replace the earlier; all such inputs are refused up front.
+std::vector<size_t> colliding_inputs(const options &o) {
+    std::vector<size_t> other(o.inputs.size(), std::string::npos);
+    std::map<std::string, size_t> first_claim;
+    for (size_t i = 0; i < o.inputs.size(); ++i) {
+        const auto claim = first_claim.emplace(same_file_key(output_name(o.inputs[i], o)), i);
+        if (claim.second) continue;
+        const size_t first = claim.first->second;
+        other[i] = first;
+        if (other[first] == std::string::npos) other[first] = i;
+    }
+    return other;
 }
 
 int draw(const options &o, const std::string &input, const std::string &output) {
@@ -93,12 +130,23 @@ int run(const options &o) {
         std::fprintf(stderr, "imgtext: %s is not a folder (needed for several inputs)\n", o.output.c_str());
         return 2;
     }
+    const std::vector<size_t> collides = colliding_inputs(o);  // none for a single input
     progress bar(o.inputs.size());
     size_t failed = 0, done = 0;
-    for (const std::string &input : o.inputs) {
+    for (size_t i = 0; i < o.inputs.size(); ++i) {
+        const std::string &input = o.inputs[i];
         bar.update(done, input);
-        const std::string output = into_folder ? output_in_folder(o.output, input, o) : o.output;
-        if (!draw(o, input, output)) {
+        const std::string output = into_folder ? in_folder(o.output, output_name(input, o)) : o.output;
+        if (collides[i] != std::string::npos) {
+            bar.clear();
+            const std::string &other = o.inputs[collides[i]];
+            if (other == input)
+                std::fprintf(stderr, "%s: not written: input given twice (output %s)\n", input.c_str(), output.c_str());
+            else
+                std::fprintf(stderr, "%s: not written: %s has the same output %s\n", input.c_str(), other.c_str(),
+                             output.c_str());
+            ++failed;
+        } else if (!draw(o, input, output)) {
             bar.clear();
             std::fprintf(stderr, "%s: %s\n", input.c_str(), imgtext_last_error());
             ++failed;
@@ -113,9 +161,7 @@ int run(const options &o) {
     return failed ? 1 : 0;
 }
 
-}  // namespace
-
-int main(int argc, char **argv) {
+int dispatch(int argc, char **argv) {
     const parse_result parsed = parse_arguments(argc, argv);
     switch (parsed.what) {
         case parse_result::help: std::fputs(usage_text(), stdout); return 0;
@@ -129,4 +175,37 @@ int main(int argc, char **argv) {
         case parse_result::run: break;
     }
     return run(parsed.opts);
+}
+
+// Output that never arrived is a failure: `imgtext --help > file` on a full
+// disk must not pass for success. Standard output is buffered, so its errors
+// show at the flush. Standard error is unbuffered and its failures (summary,
+// progress, messages) have nowhere left to be reported, so they only set the
+// status. A status already non-zero is kept.
+int check_own_output(int status) {
+    errno = 0;
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        const int error = errno;
+        std::fprintf(stderr, "imgtext: cannot write standard output%s%s\n", error ? ": " : "",
+                     error ? std::strerror(error) : "");
+        return status ? status : 1;
+    }
+    return std::ferror(stderr) && !status ? 1 : status;
+}
+
+}  // namespace
+
+// Nothing the tool does is meant to throw, but a string can still run out of
+// memory; a message and status 1 beat an abort's core dump.
+int main(int argc, char **argv) {
+    try {
+        return check_own_output(dispatch(argc, argv));
+    } catch (const std::bad_alloc &) {
+        std::fputs("imgtext: out of memory\n", stderr);
+    } catch (const std::exception &error) {
+        std::fprintf(stderr, "imgtext: %s\n", error.what());
+    } catch (...) {
+        std::fputs("imgtext: unexpected error\n", stderr);
+    }
+    return 1;
 }

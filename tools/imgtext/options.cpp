@@ -1,13 +1,13 @@
 // Command-line parsing for the imgtext tool.
 #include "options.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
-#include <iostream>
-#include <iterator>
-#include <fstream>
+#include <cstring>
 
 namespace {
 
@@ -35,15 +35,30 @@ int hex_digit(char c) {
     return -1;
 }
 
-// The whole of a file, or of standard input for "-".
-std::optional<std::string> read_text_file(const std::string &path) {
+// The whole of a file, or of standard input for "-"; on failure, why not.
+// Read through stdio, whose errors come back as values: libstdc++'s file
+// streams throw from inside istreambuf_iterator when a read fails, as reading
+// a folder does.
+std::optional<std::string> read_text_file(const std::string &path, std::string &why) {
+    struct stat st {};
+    if (path != "-" && stat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == S_IFDIR) {
+        why = "is a folder";
+        return std::nullopt;
+    }
+    std::FILE *in = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
+    if (!in) {
+        why = std::strerror(errno);
+        return std::nullopt;
+    }
     std::string text;
-    if (path == "-") {
-        text.assign(std::istreambuf_iterator<char>(std::cin), std::istreambuf_iterator<char>());
-    } else {
-        std::ifstream in(path, std::ios::binary);
-        if (!in) return std::nullopt;
-        text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    char chunk[16384];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) text.append(chunk, n);
+    const bool failed = std::ferror(in) != 0;
+    const int error = errno;
+    if (in != stdin) std::fclose(in);
+    if (failed) {
+        why = error == EISDIR ? "is a folder" : error ? std::strerror(error) : "read error";
+        return std::nullopt;
     }
     // Text files end with a newline that nobody means as an empty last line.
     if (!text.empty() && text.back() == '\n') text.pop_back();
@@ -108,7 +123,8 @@ const char *usage_text() {
   imgtext boxed    --text TEXT [options] -o OUT IN
   imgtext centered --text TEXT [options] -o OUT IN
   With several inputs (or when OUT is a folder) -o names a folder, and each
-  result keeps its input's name.
+  result keeps its input's name; inputs whose results would share a name
+  (a/x.png and b/x.png) fail, and nothing is written for them.
 
 Text (one is required):
   --text TEXT         the text; a real newline starts a new line
@@ -138,7 +154,8 @@ Examples:
   imgtext centered --text-file caption.txt --size 40 --format png -o captioned/ *.jpg
 
 Exit status: 0 all written, 1 some file failed (each reported as
-"path: message"), 2 usage error.
+"path: message") or imgtext's own output (this help, messages, the summary)
+could not be written, 2 usage error.
 )";
 }
 
@@ -221,8 +238,9 @@ parse_result parse_arguments(int argc, char **argv) {
 
     if (o.have_text && text_file) return fail("give --text or --text-file, not both");
     if (text_file) {
-        const auto text = read_text_file(*text_file);
-        if (!text) return fail("cannot read text file " + *text_file);
+        std::string why;
+        const auto text = read_text_file(*text_file, why);
+        if (!text) return fail("cannot read text file " + *text_file + ": " + why);
         o.text = *text;
         o.have_text = true;
     } else if (escapes) {
