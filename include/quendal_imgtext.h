@@ -1,18 +1,28 @@
 /* quendal-imgtext: write text onto raster images.
  *
- * Seven C functions. Each drawing call is one complete file-to-file operation:
- * read an image (PNG, JPEG, BMP, GIF, TGA, PSD, PIC, PNM or HDR), lay out the
- * text in the one built-in typeface (Caladea Regular), composite it in a solid
- * colour, and write PNG, JPEG or BMP chosen by the output path's extension.
+ * Two APIs over one engine, in one library:
  *
- * Conventions shared by every function below:
+ * 1. Seven file-to-file calls (imgtext_create, imgtext_add, imgtext_add_boxed,
+ *    imgtext_centered, imgtext_init, imgtext_cleanup, imgtext_last_error).
+ *    Each drawing call reads an image, lays out bytes of text in the
+ *    built-in typeface (Caladea Regular), composites it and writes PNG, JPEG
+ *    or BMP chosen by the output path's extension. One call at a time.
+ *
+ * 2. The drawing API (imgtext_image_*, imgtext_font_*, imgtext_draw_text,
+ *    imgtext_measure_text ...): images and fonts as values in memory, UTF-8
+ *    text, any TrueType/OpenType font, measuring, anchors, gravity,
+ *    alignment and wrapping; safe from any number of threads at once.
+ *    Its defaults give byte for byte what the seven calls give for ASCII
+ *    text in the built-in font: the seven calls are wrappers over it.
+ *
+ * Conventions of the seven calls:
  * - Results: 1 on success, 0 on failure. After a failure imgtext_last_error()
  *   returns a fixed English message; every call but imgtext_last_error()
  *   clears it on entry, so it is empty after any success.
  * - Text is a NUL-terminated byte string. Each byte is one glyph: 0x0A starts
  *   a new line, bytes with no glyph in the font (controls, 0x80-0xFF, so every
  *   byte of a multi-byte UTF-8 sequence) draw nothing but advance the pen.
- *   Visible characters are printable ASCII.
+ *   Visible characters are printable ASCII. (The drawing API reads UTF-8.)
  * - size is the pixel height from the font's ascender to its descender;
  *   0 or less means 24. Text at a size above QUENDAL_IMGTEXT_MAX_SIZE is
  *   refused ("invalid size: ..."). A glyph too large to rasterise (a bitmap
@@ -25,17 +35,24 @@
  * - Output format: a path ending in .png, .jpg, .jpeg or .bmp (any case)
  *   selects PNG (8-bit RGBA), JPEG (quality 92, alpha dropped) or BMP (32-bit
  *   with alpha). Any other name gets the input's own format when that was
- *   JPEG, PNG or BMP, otherwise PNG.
+ *   JPEG, PNG or BMP, otherwise PNG. A picture larger than the chosen format's
+ *   encoder can write is refused from the input file's header, before it is
+ *   decoded, with the message the save would have given.
  * - Paths are passed on unchanged, for reading and writing alike: to the C
  *   runtime on POSIX systems, and on Windows to the narrow (ANSI code page)
  *   functions, so a path must be representable in the ANSI code page.
  * - Saving writes a temporary file beside the output and renames it into
  *   place only once complete: a failed save leaves any earlier file intact.
+ *   A file that may be written but not replaced (its folder allows no new
+ *   files, or a sticky folder holds another user's file) is overwritten in
+ *   place, but only after the whole new file is encoded and its disk space
+ *   reserved, so a failure still leaves the old bytes.
  * - Input files may be hostile: they are decoded with size limits and every
- *   failure is reported, never crashed on.
- * - Thread safety: the library keeps process-wide state (error text, parsed
- *   font) without locks. Make one call at a time and read imgtext_last_error()
- *   before the next call.
+ *   failure is reported, never crashed on. A JPEG of more than
+ *   QUENDAL_IMGTEXT_MAX_JPEG_SCANS scans is refused ("... (too many scans)").
+ * - Thread safety: the seven calls share one process-wide error text. Make
+ *   one call at a time and read imgtext_last_error() before the next call.
+ *   They may run while other threads use the drawing API.
  */
 #ifndef QUENDAL_IMGTEXT_H
 #define QUENDAL_IMGTEXT_H
@@ -46,6 +63,11 @@
 
 /* The largest pixel size text can be drawn at. */
 #define QUENDAL_IMGTEXT_MAX_SIZE 100000
+
+/* Each scan of a progressive JPEG is a pass over the whole picture, yet may
+ * be a few bytes long; files with more scans are refused before decoding.
+ * Encoders write about ten; this is TurboJPEG's recommended limit. */
+#define QUENDAL_IMGTEXT_MAX_JPEG_SCANS 500
 
 #if defined(_WIN32)
 #  if defined(QUENDAL_IMGTEXT_BUILDING)
@@ -58,6 +80,9 @@
 #else
 #  define QUENDAL_IMGTEXT_API
 #endif
+
+#include <stddef.h>
+#include <stdint.h>
 
 #ifdef __cplusplus
 extern "C" {
@@ -103,6 +128,246 @@ QUENDAL_IMGTEXT_API int imgtext_create(const char *output_path, const char *text
                                        int width, int height, int size,
                                        int red, int green, int blue,
                                        int bg_red, int bg_green, int bg_blue);
+
+/* ======================================================================
+ * The drawing API
+ *
+ * Images and fonts are opaque handles; options are structs that begin with
+ * their own size, filled with defaults by an _init function, so that new
+ * fields can be added without breaking programs built against an older
+ * header (the library reads only the fields the caller's version knew).
+ *
+ * Results: every function that can fail returns an imgtext_status, 0 for
+ * success. After a failure imgtext_error_message() holds a fixed English
+ * message for the calling thread (the same texts the seven calls use where
+ * the failure is the same); every call that can fail clears it on entry.
+ *
+ * Threads: every function may be called from any number of threads at
+ * once. A font is immutable once loaded and may be shared by all threads.
+ * An image may be used by one thread at a time (drawing changes it), and
+ * different images by different threads freely. Nothing process-wide
+ * changes.
+ *
+ * Text: UTF-8 with an explicit length in bytes (IMGTEXT_NUL_TERMINATED
+ * for a NUL-terminated string). A malformed sequence reads as one U+FFFD.
+ * LF and CR LF end a line. A code point the font (and the fallback font)
+ * lacks, a NUL included, is drawn as the font's missing glyph (nothing
+ * visible in the built-in font, the width of a space) and counted in
+ * imgtext_text_metrics.missing_glyphs.
+ *
+ * Paths: UTF-8 on every platform (on Windows they become UTF-16 for the
+ * wide file functions, so any file name works).
+ * ====================================================================== */
+
+typedef struct imgtext_image imgtext_image;
+typedef struct imgtext_font imgtext_font;
+
+typedef enum imgtext_status {
+    IMGTEXT_OK = 0,
+    IMGTEXT_ERROR_ARGUMENT = 1, /* an argument or option out of range */
+    IMGTEXT_ERROR_READ = 2,     /* a file could not be read */
+    IMGTEXT_ERROR_DECODE = 3,   /* an image or font file is not one, or is damaged */
+    IMGTEXT_ERROR_LIMIT = 4,    /* a picture or text beyond a size limit */
+    IMGTEXT_ERROR_WRITE = 5,    /* the output could not be written or encoded */
+    IMGTEXT_ERROR_MEMORY = 6    /* out of memory */
+} imgtext_status;
+
+/* This thread's message for its last failed call of the drawing API, or ""
+ * if it succeeded. Never NULL; valid until this thread's next call. */
+QUENDAL_IMGTEXT_API const char *imgtext_error_message(void);
+
+/* A short English name of a status ("ok", "argument", "read", "decode",
+ * "limit", "write", "memory"; "unknown" otherwise). Static storage. */
+QUENDAL_IMGTEXT_API const char *imgtext_status_name(int status);
+
+#define IMGTEXT_NUL_TERMINATED ((size_t)-1)
+
+/* Pillow's decompression-bomb threshold: about 179 million pixels. */
+#define IMGTEXT_DEFAULT_MAX_PIXELS 178956970u
+
+typedef struct imgtext_color {
+    uint8_t r, g, b, a; /* straight (not premultiplied) alpha */
+} imgtext_color;
+
+/* Output formats; the codes match what imgtext_image_format() reports. */
+enum {
+    IMGTEXT_FORMAT_AUTO = 0, /* saving: from the path's extension, else the
+                                input's format, else PNG */
+    IMGTEXT_FORMAT_JPEG = 1,
+    IMGTEXT_FORMAT_PNG = 2,
+    IMGTEXT_FORMAT_BMP = 3
+};
+
+/* The nine points of a text box, for anchors and gravity. */
+typedef enum imgtext_position {
+    IMGTEXT_TOP_LEFT = 0,
+    IMGTEXT_TOP = 1,
+    IMGTEXT_TOP_RIGHT = 2,
+    IMGTEXT_LEFT = 3,
+    IMGTEXT_CENTER = 4,
+    IMGTEXT_RIGHT = 5,
+    IMGTEXT_BOTTOM_LEFT = 6,
+    IMGTEXT_BOTTOM = 7,
+    IMGTEXT_BOTTOM_RIGHT = 8
+} imgtext_position;
+
+/* ---- Images ----------------------------------------------------------- */
+
+typedef struct imgtext_load_options {
+    size_t struct_size;  /* sizeof(imgtext_load_options) */
+    uint64_t max_pixels; /* refuse (IMGTEXT_ERROR_LIMIT) pictures whose header
+                            claims more pixels, before decoding anything;
+                            default IMGTEXT_DEFAULT_MAX_PIXELS, 0 = no limit
+                            beyond the decoder's own */
+} imgtext_load_options;
+
+QUENDAL_IMGTEXT_API void imgtext_load_options_init(imgtext_load_options *options);
+
+/* A new width x height image filled with color (transparent allowed).
+ * *image receives the handle; free it with imgtext_image_free. */
+QUENDAL_IMGTEXT_API imgtext_status imgtext_image_create(int width, int height, imgtext_color color,
+                                                        imgtext_image **image);
+
+/* Decodes a picture (PNG, JPEG, BMP, GIF first frame, TGA, PSD, PIC, PNM,
+ * HDR) from a file or from memory to 8-bit RGBA. The bytes may be hostile.
+ * options may be NULL for the defaults. The library keeps no pointer to
+ * data. Failures: READ (file), DECODE, LIMIT, MEMORY. */
+QUENDAL_IMGTEXT_API imgtext_status imgtext_image_load(const char *path, const imgtext_load_options *options,
+                                                      imgtext_image **image);
+QUENDAL_IMGTEXT_API imgtext_status imgtext_image_load_memory(const void *data, size_t size,
+                                                             const imgtext_load_options *options,
+                                                             imgtext_image **image);
+
+/* An image over the caller's RGBA pixels (straight alpha, rows stride bytes
+ * apart, stride >= width * 4). wrap draws into the caller's memory, which
+ * must outlive the handle and stays the caller's; copy takes a copy. */
+QUENDAL_IMGTEXT_API imgtext_status imgtext_image_wrap(void *pixels, int width, int height, size_t stride,
+                                                      imgtext_image **image);
+QUENDAL_IMGTEXT_API imgtext_status imgtext_image_copy(const void *pixels, int width, int height, size_t stride,
+                                                      imgtext_image **image);
+
+/* Frees the handle and the pixels it owns (never a wrapped buffer). NULL is
+ * allowed. */
+QUENDAL_IMGTEXT_API void imgtext_image_free(imgtext_image *image);
+
+/* Size, row stride in bytes, and the pixels: RGBA rows, top row first, valid
+ * until the image is freed. NULL image gives 0 / NULL. */
+QUENDAL_IMGTEXT_API int imgtext_image_width(const imgtext_image *image);
+QUENDAL_IMGTEXT_API int imgtext_image_height(const imgtext_image *image);
+QUENDAL_IMGTEXT_API size_t imgtext_image_stride(const imgtext_image *image);
+QUENDAL_IMGTEXT_API uint8_t *imgtext_image_pixels(imgtext_image *image);
+
+/* The format the loaded file looked like (IMGTEXT_FORMAT_JPEG, _PNG, _BMP),
+ * or IMGTEXT_FORMAT_AUTO for anything else, including canvases. */
+QUENDAL_IMGTEXT_API int imgtext_image_format(const imgtext_image *image);
+
+typedef struct imgtext_save_options {
+    size_t struct_size; /* sizeof(imgtext_save_options) */
+    int format;         /* IMGTEXT_FORMAT_*; default AUTO */
+    int jpeg_quality;   /* 1..100; default 92 (no chroma subsampling above 90) */
+    int png_rgb_if_opaque; /* 1: write RGB when every pixel is opaque; default 0:
+                              always RGBA, as the seven calls do */
+} imgtext_save_options;
+
+QUENDAL_IMGTEXT_API void imgtext_save_options_init(imgtext_save_options *options);
+
+/* Encodes the image and writes it to path with the same guarantees as the
+ * seven calls (temporary file renamed into place; a failure leaves any old
+ * file intact). options may be NULL. Failures: ARGUMENT, LIMIT (too large
+ * for the format), WRITE, MEMORY. */
+QUENDAL_IMGTEXT_API imgtext_status imgtext_image_save(const imgtext_image *image, const char *path,
+                                                      const imgtext_save_options *options);
+
+/* Encodes the image into a new buffer (*data, *size bytes) that the caller
+ * releases with imgtext_free. With format AUTO: the input's format, else PNG. */
+QUENDAL_IMGTEXT_API imgtext_status imgtext_image_encode(const imgtext_image *image,
+                                                        const imgtext_save_options *options, void **data,
+                                                        size_t *size);
+
+/* Releases memory the library handed over (encoded images). NULL allowed. */
+QUENDAL_IMGTEXT_API void imgtext_free(void *data);
+
+/* ---- Fonts ------------------------------------------------------------ */
+
+/* The built-in Caladea Regular, parsed once on first use. Never freed;
+ * NULL only if the library's own font data is damaged. */
+QUENDAL_IMGTEXT_API const imgtext_font *imgtext_font_builtin(void);
+
+/* A TrueType or CFF-flavoured OpenType font from a file or memory; index
+ * picks a font of a collection (0 otherwise). The bytes are copied and may
+ * be hostile. Failures: READ, DECODE, MEMORY. */
+QUENDAL_IMGTEXT_API imgtext_status imgtext_font_load(const char *path, int index, imgtext_font **font);
+QUENDAL_IMGTEXT_API imgtext_status imgtext_font_load_memory(const void *data, size_t size, int index,
+                                                            imgtext_font **font);
+
+/* Frees a loaded font once no thread uses it. NULL and the built-in font
+ * are ignored. */
+QUENDAL_IMGTEXT_API void imgtext_font_free(imgtext_font *font);
+
+/* ---- Text ------------------------------------------------------------- */
+
+enum { IMGTEXT_SIZE_PIXEL_HEIGHT = 0, IMGTEXT_SIZE_EM = 1 };
+enum { IMGTEXT_ALIGN_LEFT = 0, IMGTEXT_ALIGN_CENTER = 1, IMGTEXT_ALIGN_RIGHT = 2 };
+
+typedef struct imgtext_text_style {
+    size_t struct_size;          /* sizeof(imgtext_text_style) */
+    const imgtext_font *font;    /* default NULL: the built-in font */
+    const imgtext_font *fallback; /* for code points font lacks; default NULL */
+    float size;                  /* default 24; 0 < size <= QUENDAL_IMGTEXT_MAX_SIZE */
+    int size_unit;               /* IMGTEXT_SIZE_PIXEL_HEIGHT (ascender to
+                                    descender, the seven calls' size; default)
+                                    or IMGTEXT_SIZE_EM (what other tools call
+                                    the font size) */
+    float line_spacing;          /* factor on the line height; default 1 */
+    int align;                   /* each line in the box; default LEFT */
+    int max_width;               /* wrap lines wider than this many pixels at
+                                    spaces (inside a word only when the word
+                                    alone is wider); 0 = no wrapping */
+    imgtext_color color;         /* default opaque white */
+    float opacity;               /* multiplies coverage and color.a, 0..1;
+                                    default 1 */
+    int box;                     /* 1: draw a box behind the text; default 0 */
+    imgtext_color box_color;     /* default opaque black; alpha 255 paints the
+                                    box opaque, less blends it */
+    int padding;                 /* box margin around the text box; default 0 */
+} imgtext_text_style;
+
+QUENDAL_IMGTEXT_API void imgtext_text_style_init(imgtext_text_style *style);
+
+typedef struct imgtext_text_metrics {
+    size_t struct_size; /* set by the caller: sizeof(imgtext_text_metrics) */
+    int x, y;           /* top-left of the text box as placed (0, 0 when measuring) */
+    int width, height;  /* the text box: widest line (at least 1) x line count * line pitch */
+    int line_count;
+    int line_height;    /* pitch from one baseline to the next */
+    int ascent;         /* top of the box to the first baseline */
+    int descent;        /* below a baseline to the font's descender */
+    int missing_glyphs; /* code points no font had a glyph for */
+} imgtext_text_metrics;
+
+/* Lays out text in style (NULL for the defaults) without drawing. metrics
+ * (may be NULL) receives the box; line_widths (may be NULL) receives the
+ * width of up to max_lines lines. Failures: ARGUMENT, LIMIT, MEMORY. */
+QUENDAL_IMGTEXT_API imgtext_status imgtext_measure_text(const char *text, size_t length,
+                                                        const imgtext_text_style *style,
+                                                        imgtext_text_metrics *metrics, int *line_widths,
+                                                        size_t max_lines);
+
+/* Draws text with the anchor point of its box (e.g. IMGTEXT_BOTTOM_RIGHT)
+ * at (x, y). Text outside the image is clipped. metrics may be NULL. */
+QUENDAL_IMGTEXT_API imgtext_status imgtext_draw_text(imgtext_image *image, const char *text, size_t length, int x,
+                                                     int y, imgtext_position anchor,
+                                                     const imgtext_text_style *style,
+                                                     imgtext_text_metrics *metrics);
+
+/* Draws text with its box margin pixels inside the edges gravity names;
+ * on an axis it leaves free the box is centred ((W - w) / 2, truncated
+ * toward zero). IMGTEXT_BOTTOM_RIGHT with margin 16 puts the box's top-left
+ * at (W - 16 - w, H - 16 - h). */
+QUENDAL_IMGTEXT_API imgtext_status imgtext_draw_text_gravity(imgtext_image *image, const char *text,
+                                                             size_t length, imgtext_position gravity,
+                                                             int margin, const imgtext_text_style *style,
+                                                             imgtext_text_metrics *metrics);
 
 #ifdef __cplusplus
 }

@@ -25,36 +25,54 @@ namespace {
 
 #if defined(_WIN32)
 using stat_buf = stat_buf_t;
-int stat_path(const char *path, stat_buf *st) { return _stat64(path, st); }
-bool is_regular(const stat_buf &st) { return (st.st_mode & _S_IFMT) == _S_IFREG; }
-int open_excl(const char *path) {
-    return _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+// Every path goes to the wide (UTF-16) functions, converted from the code
+// page its caller used.
+struct wide {
+    wchar_t *p;
+    wide(const char *path, path_encoding encoding) : p(wide_path(path, encoding)) {
+        if (!p) errno = EINVAL;
+    }
+    ~wide() { std::free(p); }
+    wide(const wide &) = delete;
+    wide &operator=(const wide &) = delete;
+};
+int stat_path(const char *path, path_encoding e, stat_buf *st) {
+    const wide w(path, e);
+    return w.p ? _wstat64(w.p, st) : -1;
 }
-int open_trunc(const char *path) {
-    return _open(path, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE);
+bool is_regular(const stat_buf &st) { return (st.st_mode & _S_IFMT) == _S_IFREG; }
+int open_flags(const char *path, path_encoding e, int flags) {
+    const wide w(path, e);
+    return w.p ? _wopen(w.p, flags | _O_BINARY | _O_NOINHERIT, _S_IREAD | _S_IWRITE) : -1;
+}
+int open_excl(const char *path, path_encoding e) { return open_flags(path, e, _O_WRONLY | _O_CREAT | _O_EXCL); }
+int open_trunc(const char *path, path_encoding e) { return open_flags(path, e, _O_WRONLY | _O_CREAT | _O_TRUNC); }
+int open_existing(const char *path, path_encoding e, bool for_writing) {
+    return open_flags(path, e, for_writing ? _O_WRONLY : _O_RDONLY);
 }
 long write_some(int fd, const unsigned char *p, size_t n) {
     return _write(fd, p, static_cast<unsigned>(n > 0x40000000u ? 0x40000000u : n));
 }
 int close_fd(int fd) { return _close(fd); }
-int remove_file(const char *path) { return _unlink(path); }
+int remove_file(const char *path, path_encoding e) {
+    const wide w(path, e);
+    return w.p ? _wunlink(w.p) : -1;
+}
 int process_id() { return _getpid(); }
 bool is_separator(char c) { return c == '/' || c == '\\'; }
 void keep_owner_and_mode(int, const stat_buf &) {}  // ReplaceFile keeps the old file's attributes
 // Symbolic links are not followed specially on Windows.
-char *resolve_link(const char *, stat_buf *) { return nullptr; }
-bool is_link(const char *) { return false; }
-bool move_into_place(const char *temp, const char *final_path, bool replaces_existing) {
-    if (replaces_existing &&
-        ReplaceFileA(final_path, temp, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+char *resolve_link(const char *, path_encoding, stat_buf *) { return nullptr; }
+bool is_link(const char *, path_encoding) { return false; }
+bool move_into_place(const char *temp, const char *final_path, path_encoding e, bool replaces_existing) {
+    const wide from(temp, e), to(final_path, e);
+    if (!from.p || !to.p) return false;
+    if (replaces_existing && ReplaceFileW(to.p, from.p, nullptr, REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
         return true;
     }
-    return MoveFileExA(temp, final_path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    return MoveFileExW(from.p, to.p, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 bool rename_was_refused() { return GetLastError() == ERROR_ACCESS_DENIED; }
-int open_existing(const char *path, bool for_writing) {
-    return _open(path, (for_writing ? _O_WRONLY : _O_RDONLY) | _O_BINARY | _O_NOINHERIT);
-}
 int64_t size_of(int fd) { return _filelengthi64(fd); }
 bool set_size(int fd, int64_t size) { return _chsize_s(fd, size) == 0; }
 // Extending the file claims the space; the old bytes stay where they are.
@@ -65,14 +83,14 @@ long read_some(int fd, unsigned char *p, size_t n) {
 }
 #else
 using stat_buf = stat_buf_t;
-int stat_path(const char *path, stat_buf *st) { return stat(path, st); }
+int stat_path(const char *path, path_encoding, stat_buf *st) { return stat(path, st); }
 bool is_regular(const stat_buf &st) { return S_ISREG(st.st_mode); }
 // 0666 before the umask: the same permissions fopen gives a new file.
-int open_excl(const char *path) { return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); }
-int open_trunc(const char *path) { return ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); }
+int open_excl(const char *path, path_encoding) { return ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); }
+int open_trunc(const char *path, path_encoding) { return ::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666); }
 long write_some(int fd, const unsigned char *p, size_t n) { return static_cast<long>(::write(fd, p, n)); }
 int close_fd(int fd) { return ::close(fd); }
-int remove_file(const char *path) { return ::unlink(path); }
+int remove_file(const char *path, path_encoding) { return ::unlink(path); }
 int process_id() { return static_cast<int>(::getpid()); }
 bool is_separator(char c) { return c == '/'; }
 void keep_owner_and_mode(int fd, const stat_buf &st) {
@@ -82,12 +100,12 @@ void keep_owner_and_mode(int fd, const stat_buf &st) {
     }
     fchmod(fd, st.st_mode & 07777);
 }
-bool is_link(const char *path) {
+bool is_link(const char *path, path_encoding) {
     struct stat st;
     return lstat(path, &st) == 0 && S_ISLNK(st.st_mode);
 }
 // The file a symbolic link finally names, or null if it names nothing.
-char *resolve_link(const char *path, stat_buf *st) {
+char *resolve_link(const char *path, path_encoding, stat_buf *st) {
     char *resolved = realpath(path, nullptr);
     if (resolved && stat(resolved, st) != 0) {
         std::free(resolved);
@@ -95,9 +113,11 @@ char *resolve_link(const char *path, stat_buf *st) {
     }
     return resolved;
 }
-bool move_into_place(const char *temp, const char *final_path, bool) { return std::rename(temp, final_path) == 0; }
+bool move_into_place(const char *temp, const char *final_path, path_encoding, bool) {
+    return std::rename(temp, final_path) == 0;
+}
 bool rename_was_refused() { return errno == EACCES || errno == EPERM; }
-int open_existing(const char *path, bool for_writing) {
+int open_existing(const char *path, path_encoding, bool for_writing) {
     return ::open(path, (for_writing ? O_WRONLY : O_RDONLY) | O_CLOEXEC);
 }
 int64_t size_of(int fd) {
@@ -134,7 +154,9 @@ char *temporary_name(const char *destination, int attempt) {
     char suffix[40];
     const int suffix_len = std::snprintf(suffix, sizeof suffix, ".%d.%d.tmp", process_id(), attempt);
     const size_t room = k_name_max - 1 - static_cast<size_t>(suffix_len);
-    const size_t name_len = len - base < room ? len - base : room;
+    size_t name_len = len - base < room ? len - base : room;
+    // Never cut a multi-byte character in two.
+    while (name_len > 0 && name_len < len - base && (destination[base + name_len] & 0xC0) == 0x80) --name_len;
     const size_t size = base + 1 + name_len + static_cast<size_t>(suffix_len) + 1;
     auto *name = static_cast<char *>(std::malloc(size));
     if (!name) return nullptr;
@@ -157,8 +179,8 @@ bool write_all(int fd, const unsigned char *p, size_t size) {
 // Overwrites an existing file with the whole new content. The space is
 // reserved first; if that fails the file is given back its old size and
 // nothing of it has changed.
-bool write_in_place(const char *path, const unsigned char *data, size_t size) {
-    const int fd = open_existing(path, true);
+bool write_in_place(const char *path, path_encoding encoding, const unsigned char *data, size_t size) {
+    const int fd = open_existing(path, encoding, true);
     if (fd < 0) return false;
     const int64_t old_size = size_of(fd);
     if (old_size < 0 || !reserve_space(fd, static_cast<int64_t>(size))) {
@@ -178,20 +200,20 @@ bool file_output::open() {
     buffer_ = static_cast<unsigned char *>(std::malloc(k_output_buffer_size));
     if (!buffer_) return false;
     stat_buf st{};
-    if (is_link(path_)) {
-        char *target = resolve_link(path_, &st);
+    if (is_link(path_, encoding_)) {
+        char *target = resolve_link(path_, encoding_, &st);
         if (!target) return open_direct();  // dangling: create what it names, as fopen would
         const bool ok = is_regular(st) ? open_temporary(target, &st) : open_direct();
         std::free(target);
         return ok;
     }
-    if (stat_path(path_, &st) != 0) return open_temporary(path_, nullptr);
+    if (stat_path(path_, encoding_, &st) != 0) return open_temporary(path_, nullptr);
     if (!is_regular(st)) return open_direct();
     return open_temporary(path_, &st);
 }
 
 bool file_output::open_direct() {
-    fd_ = open_trunc(path_);
+    fd_ = open_trunc(path_, encoding_);
     return fd_ >= 0;
 }
 
@@ -201,7 +223,7 @@ bool file_output::open_temporary(const char *destination, const stat_buf_t *exis
     for (int attempt = 0; attempt < 100; ++attempt) {
         temp_path_ = temporary_name(destination, attempt);
         if (!temp_path_) return false;
-        fd_ = open_excl(temp_path_);
+        fd_ = open_excl(temp_path_, encoding_);
         if (fd_ >= 0) break;
         const int error = errno;
         std::free(temp_path_);
@@ -259,7 +281,7 @@ bool file_output::keep_in_memory(const unsigned char *p, size_t size) {
 // The temporary file is complete but may not replace the destination: read
 // it back and overwrite the destination in place instead.
 bool file_output::replace_in_place_from_temporary() {
-    const int fd = open_existing(temp_path_, false);
+    const int fd = open_existing(temp_path_, encoding_, false);
     if (fd < 0) return false;
     const int64_t size = size_of(fd);
     bool ok = size >= 0 && static_cast<uint64_t>(size) <= SIZE_MAX;
@@ -274,7 +296,7 @@ bool file_output::replace_in_place_from_temporary() {
         else whole_size_ += static_cast<size_t>(n);
     }
     close_fd(fd);
-    return ok && write_in_place(final_path_, whole_, whole_size_);
+    return ok && write_in_place(final_path_, encoding_, whole_, whole_size_);
 }
 
 bool file_output::flush() {
@@ -288,7 +310,7 @@ bool file_output::write_through(const unsigned char *p, size_t size) { return wr
 bool file_output::commit() {
     if (!opened_ && !failed_ && !open()) failed_ = true;
     if (in_place_) {
-        const bool ok = !failed_ && write_in_place(final_path_, whole_, whole_size_);
+        const bool ok = !failed_ && write_in_place(final_path_, encoding_, whole_, whole_size_);
         discard();
         return ok;
     }
@@ -299,7 +321,7 @@ bool file_output::commit() {
         fd_ = -1;
     }
     if (!failed_ && temp_path_) {
-        if (move_into_place(temp_path_, final_path_, replaces_existing_)) {
+        if (move_into_place(temp_path_, final_path_, encoding_, replaces_existing_)) {
             std::free(temp_path_);
             temp_path_ = nullptr;
         } else if (!(replaces_existing_ && rename_was_refused() && replace_in_place_from_temporary())) {
@@ -314,7 +336,7 @@ bool file_output::commit() {
 void file_output::discard() {
     if (fd_ >= 0) close_fd(fd_);
     fd_ = -1;
-    if (temp_path_) remove_file(temp_path_);
+    if (temp_path_) remove_file(temp_path_, encoding_);
     std::free(temp_path_);
     std::free(final_path_);
     std::free(buffer_);

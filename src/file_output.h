@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
+#include "file_paths.h"
+
 namespace imgtext {
 
 constexpr size_t k_output_buffer_size = 64 * 1024;
@@ -29,7 +31,8 @@ using stat_buf_t = struct stat;
 // leaves the old bytes intact. Uses malloc only, so nothing here can throw.
 class file_output {
 public:
-    explicit file_output(const char *path) : path_(path) {}
+    explicit file_output(const char *path, path_encoding encoding = path_encoding::native)
+        : path_(path), encoding_(encoding) {}
     ~file_output() { discard(); }
     file_output(const file_output &) = delete;
     file_output &operator=(const file_output &) = delete;
@@ -55,6 +58,7 @@ private:
     void discard();
 
     const char *path_;
+    path_encoding encoding_;
     char *temp_path_ = nullptr;   // null when writing the destination directly
     char *final_path_ = nullptr;  // where the temporary file goes on commit
     unsigned char *buffer_ = nullptr;

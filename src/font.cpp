@@ -1,7 +1,11 @@
-// The built-in typeface. This file is the only user of stb_truetype, which is
-// compiled here with static linkage so none of its symbols leave the library.
+// Fonts. This file is the only user of stb_truetype, which is compiled here
+// with static linkage so none of its symbols leave the library.
 #include "font.h"
 
+#include <cstdlib>
+#include <cstring>
+
+#include "file_input.h"
 #include "font/font_data.h"
 #include "library_frame.h"
 
@@ -9,68 +13,122 @@
 #define STB_TRUETYPE_IMPLEMENTATION
 #include <stb_truetype.h>
 
+// A parsed font. Immutable once made; `data` is owned unless the font is the
+// built-in one, which points into the library's read-only bytes.
+struct imgtext_font {
+    stbtt_fontinfo info;
+    unsigned char *owned_data;
+    bool has_kerning;
+    imgtext::vertical_metrics metrics;
+};
+
 namespace imgtext {
 
-int s_font_ready;
+std::atomic<int> s_font_ready{0};
 
 namespace {
-// Points into s_font_data; owns no memory, so it is never freed.
-stbtt_fontinfo s_font;
+
+imgtext_font s_builtin{};
+
+void finish_parsed(imgtext_font &font) {
+    font.has_kerning = font.info.kern || font.info.gpos;
+    stbtt_GetFontVMetrics(&font.info, &font.metrics.ascent, &font.metrics.descent, &font.metrics.line_gap);
+}
+
+// Returns null on success, else why the embedded bytes could not be parsed.
+const char *parse_builtin() {
+    const int offset = stbtt_GetFontOffsetForIndex(s_font_data, 0);
+    if (offset < 0) return "invalid embedded font offset";
+    if (!stbtt_InitFont(&s_builtin.info, s_font_data, offset)) return "failed to initialize embedded font";
+    finish_parsed(s_builtin);
+    return nullptr;
+}
+
 }  // namespace
 
+const font_face *builtin_font() {
+    // Parsed once, by whichever thread comes first; the others wait for it.
+    static const char *const failure = parse_builtin();
+    if (failure) {
+        set_error(IMGTEXT_ERROR_DECODE, "%s", failure);
+        return nullptr;
+    }
+    return &s_builtin;
+}
+
 int ensure_font_ready() {
-    const int offset = stbtt_GetFontOffsetForIndex(s_font_data, 0);
-    if (offset < 0) {
-        set_err("invalid embedded font offset");
-        return 0;
-    }
-    if (!stbtt_InitFont(&s_font, s_font_data, offset)) {
-        set_err("failed to initialize embedded font");
-        return 0;
-    }
+    if (!builtin_font()) return 0;
     s_font_ready = 1;
     return 1;
 }
 
-float font_scale(int px) { return stbtt_ScaleForPixelHeight(&s_font, static_cast<float>(px)); }
+bool is_builtin(const font_face *font) { return font == &s_builtin; }
 
-vertical_metrics font_vertical_metrics() {
-    vertical_metrics m{};
-    stbtt_GetFontVMetrics(&s_font, &m.ascent, &m.descent, &m.line_gap);
-    return m;
+imgtext_status load_font(const unsigned char *data, size_t size, int index, font_face **font) {
+    if (!data || size == 0) return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: font data is empty");
+    if (size > INT32_MAX) return set_error(IMGTEXT_ERROR_LIMIT, "font file too large (%zu bytes)", size);
+    auto *parsed = static_cast<imgtext_font *>(std::calloc(1, sizeof(imgtext_font)));
+    auto *copy = static_cast<unsigned char *>(std::malloc(size));
+    if (!parsed || !copy) {
+        std::free(parsed);
+        std::free(copy);
+        return set_error(IMGTEXT_ERROR_MEMORY, "out of memory loading font");
+    }
+    std::memcpy(copy, data, size);
+    parsed->owned_data = copy;
+    const int offset = index >= 0 ? stbtt_GetFontOffsetForIndex(copy, index) : -1;
+    if (offset < 0 || !stbtt_InitFont(&parsed->info, copy, offset)) {
+        free_font(parsed);
+        return set_error(IMGTEXT_ERROR_DECODE, "cannot decode font (not a TrueType or OpenType font, or no font %d)",
+                         index);
+    }
+    finish_parsed(*parsed);
+    *font = parsed;
+    return IMGTEXT_OK;
 }
 
-int glyph_for_byte(char byte) {
-    return stbtt_FindGlyphIndex(&s_font, static_cast<int>(static_cast<signed char>(byte)));
+void free_font(font_face *font) {
+    if (!font || is_builtin(font)) return;
+    std::free(font->owned_data);
+    std::free(font);
 }
 
-int glyph_advance(int glyph) {
+float font_scale(const font_face &font, float size, bool em_size) {
+    return em_size ? stbtt_ScaleForMappingEmToPixels(&font.info, size) : stbtt_ScaleForPixelHeight(&font.info, size);
+}
+
+vertical_metrics font_vertical_metrics(const font_face &font) { return font.metrics; }
+
+int glyph_for_codepoint(const font_face &font, int codepoint) { return stbtt_FindGlyphIndex(&font.info, codepoint); }
+
+int glyph_advance(const font_face &font, int glyph) {
     int advance = 0, left_side_bearing = 0;
-    stbtt_GetGlyphHMetrics(&s_font, glyph, &advance, &left_side_bearing);
+    stbtt_GetGlyphHMetrics(&font.info, glyph, &advance, &left_side_bearing);
     return advance;
 }
 
-int glyph_kerning(int left_glyph, int right_glyph) {
-    if (!s_font.kern && !s_font.gpos) return 0;
-    return stbtt_GetGlyphKernAdvance(&s_font, left_glyph, right_glyph);
+int glyph_kerning(const font_face &font, int left_glyph, int right_glyph) {
+    if (!font.has_kerning) return 0;
+    return stbtt_GetGlyphKernAdvance(&font.info, left_glyph, right_glyph);
 }
 
-glyph_box glyph_bitmap_box(int glyph, float scale) {
+glyph_box glyph_bitmap_box(const font_face &font, int glyph, float scale) {
     glyph_box b{};
-    stbtt_GetGlyphBitmapBoxSubpixel(&s_font, glyph, scale, scale, 0.0f, 0.0f, &b.x0, &b.y0, &b.x1, &b.y1);
+    stbtt_GetGlyphBitmapBoxSubpixel(&font.info, glyph, scale, scale, 0.0f, 0.0f, &b.x0, &b.y0, &b.x1, &b.y1);
     return b;
 }
 
-void rasterise_glyph(int glyph, float scale, unsigned char *coverage, int width, int height) {
-    stbtt_MakeGlyphBitmapSubpixel(&s_font, coverage, width, height, width, scale, scale, 0.0f, 0.0f, glyph);
+void rasterise_glyph(const font_face &font, int glyph, float scale, unsigned char *coverage, int width, int height) {
+    stbtt_MakeGlyphBitmapSubpixel(&font.info, coverage, width, height, width, scale, scale, 0.0f, 0.0f, glyph);
 }
 
 // stbtt_MakeGlyphBitmapSubpixel with the build's window added to the bitmap
 // record (the rasteriser stores only the window's bytes, see the stb fixes).
-void rasterise_glyph_window(int glyph, float scale, const glyph_window &window, unsigned char *coverage) {
-    const glyph_box box = glyph_bitmap_box(glyph, scale);
+void rasterise_glyph_window(const font_face &font, int glyph, float scale, const glyph_window &window,
+                            unsigned char *coverage) {
+    const glyph_box box = glyph_bitmap_box(font, glyph, scale);
     stbtt_vertex *vertices = nullptr;
-    const int vertex_count = stbtt_GetGlyphShape(&s_font, glyph, &vertices);
+    const int vertex_count = stbtt_GetGlyphShape(&font.info, glyph, &vertices);
     stbtt__bitmap bitmap{};
     bitmap.w = box.x1 - box.x0;
     bitmap.h = box.y1 - box.y0;
@@ -82,9 +140,51 @@ void rasterise_glyph_window(int glyph, float scale, const glyph_window &window, 
     bitmap.y1 = window.y1;
     if (bitmap.w > 0 && bitmap.h > 0) {
         stbtt_Rasterize(&bitmap, 0.35f, vertices, vertex_count, scale, scale, 0.0f, 0.0f, box.x0, box.y0, 1,
-                        s_font.userdata);
+                        font.info.userdata);
     }
-    STBTT_free(vertices, s_font.userdata);
+    STBTT_free(vertices, font.info.userdata);
+}
+
+// The seven calls' view: callers have made sure the built-in font is parsed.
+float font_scale(int px) { return font_scale(s_builtin, static_cast<float>(px), false); }
+vertical_metrics font_vertical_metrics() { return s_builtin.metrics; }
+int glyph_for_byte(char byte) { return glyph_for_codepoint(s_builtin, static_cast<signed char>(byte)); }
+int glyph_advance(int glyph) { return glyph_advance(s_builtin, glyph); }
+int glyph_kerning(int left_glyph, int right_glyph) { return glyph_kerning(s_builtin, left_glyph, right_glyph); }
+glyph_box glyph_bitmap_box(int glyph, float scale) { return glyph_bitmap_box(s_builtin, glyph, scale); }
+void rasterise_glyph(int glyph, float scale, unsigned char *coverage, int width, int height) {
+    rasterise_glyph(s_builtin, glyph, scale, coverage, width, height);
+}
+void rasterise_glyph_window(int glyph, float scale, const glyph_window &window, unsigned char *coverage) {
+    rasterise_glyph_window(s_builtin, glyph, scale, window, coverage);
 }
 
 }  // namespace imgtext
+
+extern "C" const imgtext_font *imgtext_font_builtin(void) {
+    imgtext::clear_error();
+    return imgtext::builtin_font();
+}
+
+extern "C" imgtext_status imgtext_font_load_memory(const void *data, size_t size, int index, imgtext_font **font) {
+    imgtext::clear_error();
+    if (!font) return imgtext::set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: font is NULL");
+    *font = nullptr;
+    return imgtext::load_font(static_cast<const unsigned char *>(data), size, index, font);
+}
+
+extern "C" void imgtext_font_free(imgtext_font *font) { imgtext::free_font(font); }
+
+extern "C" imgtext_status imgtext_font_load(const char *path, int index, imgtext_font **font) {
+    imgtext::clear_error();
+    if (!font) return imgtext::set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: font is NULL");
+    *font = nullptr;
+    if (!path) return imgtext::set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: path is NULL");
+    unsigned char *data = nullptr;
+    size_t size = 0;
+    const imgtext_status read = imgtext::read_whole_file(path, imgtext::path_encoding::utf8, &data, &size);
+    if (read != IMGTEXT_OK) return read;
+    const imgtext_status status = imgtext::load_font(data, size, index, font);
+    std::free(data);
+    return status;
+}

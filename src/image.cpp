@@ -1,4 +1,5 @@
-// The RGBA buffer's one non-blending primitive: the opaque rectangle fill.
+// The RGBA buffer's painting primitives: the opaque rectangle fill, and
+// source-over blending of a colour at some coverage, shared by text and boxes.
 #include "image.h"
 
 #include <algorithm>
@@ -6,23 +7,65 @@
 #include <cstdint>
 #include <cstring>
 
+#include "blend.h"
+
 namespace imgtext {
 
-void fill_rect(const rgba_image &image, int64_t x, int64_t y, int64_t w, int64_t h, int red, int green, int blue) {
-    if (w < 1 || h < 1) return;
-    const int64_t left = std::max<int64_t>(x, 0);
-    const int64_t top = std::max<int64_t>(y, 0);
-    const int64_t right = std::min<int64_t>(x + w, image.width);
-    const int64_t bottom = std::min<int64_t>(y + h, image.height);
-    if (left >= right || top >= bottom) return;
+namespace {
 
+struct clipped_rect {
+    int64_t left, top, right, bottom;
+    bool empty() const { return left >= right || top >= bottom; }
+};
+
+clipped_rect clip(const rgba_image &image, int64_t x, int64_t y, int64_t w, int64_t h) {
+    if (w < 1 || h < 1) return {0, 0, 0, 0};
+    return {std::max<int64_t>(x, 0), std::max<int64_t>(y, 0), std::min<int64_t>(x + w, image.width),
+            std::min<int64_t>(y + h, image.height)};
+}
+
+uint8_t blend_channel(float text_value, float a, float image_value, float da, float inv, float out) {
+    const int v = static_cast<int>(((text_value * a) + (image_value * da) * inv) / out + 0.5f);
+    return static_cast<uint8_t>(v < 255 ? v : 255);
+}
+
+}  // namespace
+
+void composite_pixel(unsigned char *d, unsigned char coverage, const paint &colour) {
+    const float a = (static_cast<float>(coverage) / 255.0f) * colour.opacity;
+    if (a <= 0.0f) return;  // a NaN opacity falls through to the test below
+    const float da = static_cast<float>(d[3]) / 255.0f;
+    const float inv = 1.0f - a;
+    const float out = da * inv + a;
+    if (!(out > 0.00001f)) return;  // also rejects NaN
+    d[0] = blend_channel(colour.red, a, static_cast<float>(d[0]), da, inv, out);
+    d[1] = blend_channel(colour.green, a, static_cast<float>(d[1]), da, inv, out);
+    d[2] = blend_channel(colour.blue, a, static_cast<float>(d[2]), da, inv, out);
+    const int alpha = static_cast<int>(out * 255.0f + 0.5f);
+    d[3] = static_cast<uint8_t>(alpha < 255 ? alpha : 255);
+}
+
+void fill_rect(const rgba_image &image, int64_t x, int64_t y, int64_t w, int64_t h, int red, int green, int blue) {
+    const clipped_rect r = clip(image, x, y, w, h);
+    if (r.empty()) return;
     const unsigned char pixel[4] = {static_cast<unsigned char>(clamp_channel(red)),
                                     static_cast<unsigned char>(clamp_channel(green)),
                                     static_cast<unsigned char>(clamp_channel(blue)), 255};
-    const size_t stride = static_cast<size_t>(image.width) * 4;
-    for (int64_t row = top; row < bottom; ++row) {
-        unsigned char *p = image.pixels + static_cast<size_t>(row) * stride + static_cast<size_t>(left) * 4;
-        for (int64_t col = left; col < right; ++col, p += 4) std::memcpy(p, pixel, 4);
+    for (int64_t row = r.top; row < r.bottom; ++row) {
+        unsigned char *p = image.row(row) + static_cast<size_t>(r.left) * 4;
+        for (int64_t col = r.left; col < r.right; ++col, p += 4) std::memcpy(p, pixel, 4);
+    }
+}
+
+void blend_rect(const rgba_image &image, int64_t x, int64_t y, int64_t w, int64_t h, imgtext_color colour) {
+    if (colour.a == 255) return fill_rect(image, x, y, w, h, colour.r, colour.g, colour.b);
+    const clipped_rect r = clip(image, x, y, w, h);
+    if (r.empty() || colour.a == 0) return;
+    const paint p{static_cast<float>(colour.r), static_cast<float>(colour.g), static_cast<float>(colour.b),
+                  static_cast<float>(colour.a) / 255.0f};
+    for (int64_t row = r.top; row < r.bottom; ++row) {
+        unsigned char *d = image.row(row) + static_cast<size_t>(r.left) * 4;
+        for (int64_t col = r.left; col < r.right; ++col, d += 4) composite_pixel(d, 255, p);
     }
 }
 

@@ -1,30 +1,44 @@
 // Images and files: the one in-memory pixel form, reading, writing and the
-// opaque rectangle fill.
+// rectangle fills.
 #ifndef IMGTEXT_IMAGE_H
 #define IMGTEXT_IMAGE_H
 
 #include <cstddef>
 #include <cstdint>
 
+#include "file_paths.h"
+#include "quendal_imgtext.h"
+
 namespace imgtext {
 
-// 8-bit RGBA, straight alpha, rows top to bottom with no gap (stride width*4).
-// The pixels are owned by the drawing call that made them and freed with free().
+// 8-bit RGBA, straight alpha, rows top to bottom. Rows are `stride` bytes
+// apart, or packed (width * 4) when stride is 0, as for every picture the
+// library allocates itself; a caller's wrapped buffer may have a gap.
 struct rgba_image {
     int width;
     int height;
     unsigned char *pixels;
+    size_t stride = 0;
+    size_t row_bytes() const { return stride ? stride : static_cast<size_t>(width) * 4; }
+    unsigned char *row(int64_t y) const { return pixels + static_cast<size_t>(y) * row_bytes(); }
 };
 
-// Output format codes; any other value is written as PNG.
-enum : int { FMT_JPG = 1, FMT_PNG = 2, FMT_BMP = 3 };
+// Output format codes, as in the public header; any other value is PNG.
+enum : int { FMT_AUTO = IMGTEXT_FORMAT_AUTO, FMT_JPG = IMGTEXT_FORMAT_JPEG, FMT_PNG = IMGTEXT_FORMAT_PNG,
+             FMT_BMP = IMGTEXT_FORMAT_BMP };
 
 // Paints the part of the rectangle inside the image with the clamped colour
 // at alpha 255, overwriting what was there. Geometry is 64-bit so that a
 // padded box near INT_MAX cannot overflow.
 void fill_rect(const rgba_image &image, int64_t x, int64_t y, int64_t w, int64_t h, int red, int green, int blue);
 
+// Blends the colour over the part of the rectangle inside the image with
+// the given alpha, as text of that coverage would be.
+void blend_rect(const rgba_image &image, int64_t x, int64_t y, int64_t w, int64_t h, imgtext_color colour);
+
 inline int clamp_channel(int value) { return value < 0 ? 0 : value > 255 ? 255 : value; }
+
+// ---- loading
 
 // Decides, from the sniffed format and the dimensions in the file's header,
 // whether a load is worth doing: returns 1 to decode, or 0 after setting a
@@ -34,16 +48,29 @@ struct load_check {
     void *context;
 };
 
-// Reads and decodes an image file to RGBA and reports the format its first
-// bytes suggest (falling back to the extension). When the header's
-// dimensions can be read, `check` (if any) sees them before decoding starts.
-// On failure returns 0 with a message and leaves both outputs untouched.
+struct load_settings {
+    uint64_t max_pixels = 0;            // 0: no limit beyond the decoder's own
+    const load_check *check = nullptr;  // may refuse from the header
+};
+
+// Decodes encoded bytes to a packed RGBA picture the caller frees. `path`
+// names the file in messages (null: the bytes came from memory) and backs
+// up format sniffing with its extension. *format receives the format the
+// bytes looked like, else the extension's, else `fallback`.
+imgtext_status decode_image(const unsigned char *data, size_t size, const char *path, const load_settings &settings,
+                            int fallback, rgba_image *image, int *format);
+
+// Reads a whole file and decodes it as above (the seven calls' load; their
+// fallback format is PNG). On failure returns 0 with a message and leaves
+// both outputs untouched.
 int load_image(const char *path, rgba_image *image, int *format, const load_check *check = nullptr);
+imgtext_status load_image_file(const char *path, path_encoding encoding, const load_settings &settings,
+                               int fallback, rgba_image *image, int *format);
 
 // Progressive JPEG decoding costs a pass over the whole picture per scan, and
 // scans can be a few bytes each: a file with more scans than this is refused
-// before decoding. Real encoders write about ten.
-constexpr int k_max_jpeg_scans = 500;
+// before decoding.
+constexpr int k_max_jpeg_scans = QUENDAL_IMGTEXT_MAX_JPEG_SCANS;
 
 // The number of scans (SOS segments) in a JPEG's marker stream, counting no
 // further than limit + 1.
@@ -60,18 +87,44 @@ int str_ends_with_nocase(const char *s, const char *suffix);
 // The format named by path's extension (.jpg/.jpeg/.png/.bmp), else fallback.
 int format_from_path(const char *path, int fallback);
 
+// ---- saving
+
 // Where an encoder hands its output, piece by piece.
 using write_fn = void (*)(void *context, const void *data, size_t size);
 
 // Whether the encoder for format can write a width x height image exactly.
 bool writer_can_encode(int format, int width, int height);
 
-// Encodes the pixels in the given format to path, replacing any file there
-// only once the whole new file is safely written. Returns 1, or 0 with
-// "failed to write image to <path>" (including for images too large for the
-// format). Does not free the pixels.
+struct encode_settings {
+    int format = FMT_PNG;            // FMT_JPG, FMT_PNG or FMT_BMP
+    int jpeg_quality = 92;           // 1..100
+    bool png_rgb_if_opaque = false;  // RGB colour type when no pixel is translucent
+};
+
+// Encodes the picture, handing the bytes to write. Returns 1, or 0 if the
+// encoder failed (out of memory) or refused the size; sets no message.
+int encode_image(const rgba_image &image, const encode_settings &settings, write_fn write, void *context);
+
+// Encodes the pixels to path, replacing any file there only once the whole
+// new file is safely written. Returns IMGTEXT_OK, or LIMIT / WRITE with
+// "failed to write image to <path>".
+imgtext_status save_image_file(const char *path, path_encoding encoding, const rgba_image &image,
+                               const encode_settings &settings);
+
+// The seven calls' save: their defaults, 1 or 0 with the message above.
 int save_image(const char *path, int width, int height, const unsigned char *pixels, int format);
 
+// Encodes into a new malloc'd buffer.
+imgtext_status encode_image_to_memory(const rgba_image &image, const encode_settings &settings, void **data,
+                                      size_t *size);
+
 }  // namespace imgtext
+
+// An image handle of the drawing API.
+struct imgtext_image {
+    imgtext::rgba_image view;
+    bool owns_pixels;
+    int format;  // what the loaded file looked like, or FMT_AUTO
+};
 
 #endif

@@ -1,10 +1,12 @@
-// Reading an input file whole, guessing its format from the first bytes, and
-// decoding it to RGBA. The only user of stb_image, compiled here with static
-// linkage so none of its symbols leave the library.
+// Guessing an input's format from its first bytes and decoding it to RGBA. The
+// only user of stb_image, compiled here with static linkage so none of its
+// symbols leave the library.
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "file_input.h"
 
 #include "image.h"
 #include "library_frame.h"
@@ -32,57 +34,37 @@ namespace imgtext {
 
 namespace {
 
-int cannot_read(const char *path) {
-    set_err("cannot read file: %s", path);
-    return 0;
+// JPEG, PNG or BMP by the first bytes (not the full signatures), else 0.
+int format_by_signature(const unsigned char *data, size_t size) {
+    if (size < 2) return FMT_AUTO;
+    if (data[0] == 0xFF) return data[1] == 0xD8 ? FMT_JPG : FMT_AUTO;
+    if (data[0] == 0x89) return size >= 8 && data[1] == 'P' && data[2] == 'N' && data[3] == 'G' ? FMT_PNG : FMT_AUTO;
+    if (data[0] == 'B' && data[1] == 'M') return FMT_BMP;
+    return FMT_AUTO;
 }
 
-// Reads the whole file into one malloc'd buffer of exactly its size.
-int read_whole_file(const char *path, unsigned char **data, int *size) {
-    FILE *file = std::fopen(path, "rb");
-    if (!file) return cannot_read(path);
+struct owned_bytes {
+    unsigned char *p = nullptr;
+    ~owned_bytes() { std::free(p); }
+};
 
-    long length = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0) length = std::ftell(file);
-    // Empty files, ftell errors and files the decoder's int length cannot
-    // describe are all unreadable here.
-    if (length <= 0 || length > INT_MAX) {
-        std::fclose(file);
-        return cannot_read(path);
-    }
-    std::rewind(file);
-
-    auto *buffer = static_cast<unsigned char *>(std::malloc(static_cast<size_t>(length)));
-    if (!buffer) {
-        std::fclose(file);
-        return cannot_read(path);
-    }
-    const size_t got = std::fread(buffer, 1, static_cast<size_t>(length), file);
-    std::fclose(file);
-    if (got != static_cast<size_t>(length)) {
-        std::free(buffer);
-        return cannot_read(path);
-    }
-    *data = buffer;
-    *size = static_cast<int>(length);
-    return 1;
+imgtext_status decode_failure(const char *path, const char *reason) {
+    // The decoder's own words for what went wrong tell memory and size
+    // failures apart from damaged data.
+    const imgtext_status status = std::strcmp(reason, "outofmem") == 0 ? IMGTEXT_ERROR_MEMORY
+                                  : std::strcmp(reason, "too large") == 0 ? IMGTEXT_ERROR_LIMIT
+                                                                          : IMGTEXT_ERROR_DECODE;
+    if (!path) return set_error(status, "cannot decode image from memory (%s)", reason);
+    return set_error(status, "cannot decode image %s (%s)", path, reason);
 }
 
 }  // namespace
 
 // Only JPEG, PNG and BMP are recognised, since those are the formats the
 // result can be written back in; anything else defers to the extension.
-// Only the first bytes are looked at, not the full signatures.
 int sniff_format(const char *path, const unsigned char *data, int size) {
-    const int by_extension = format_from_path(path, FMT_PNG);
-    if (size == 1) return by_extension;
-    if (data[0] == 0xFF) return data[1] == 0xD8 ? FMT_JPG : by_extension;
-    if (data[0] == 0x89) {
-        const bool png = size >= 8 && data[1] == 'P' && data[2] == 'N' && data[3] == 'G';
-        return png ? FMT_PNG : by_extension;
-    }
-    if (data[0] == 'B' && data[1] == 'M') return FMT_BMP;
-    return by_extension;
+    const int by_signature = format_by_signature(data, static_cast<size_t>(size));
+    return by_signature ? by_signature : format_from_path(path, FMT_PNG);
 }
 
 int count_jpeg_scans(const unsigned char *data, size_t size, int limit) {
@@ -93,7 +75,7 @@ int count_jpeg_scans(const unsigned char *data, size_t size, int limit) {
         while (pos < size && data[pos] == 0xFF) ++pos;  // fill bytes before a marker
         if (pos >= size) break;
         const unsigned char marker = data[pos++];
-        if (marker == 0xD9) break;                                         // end of image
+        if (marker == 0xD9) break;                                            // end of image
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;  // no length field
         if (pos + 2 > size) break;
         const size_t length = (static_cast<size_t>(data[pos]) << 8) | data[pos + 1];
@@ -111,35 +93,49 @@ int count_jpeg_scans(const unsigned char *data, size_t size, int limit) {
     return scans;
 }
 
-int load_image(const char *path, rgba_image *image, int *format, const load_check *check) {
-    unsigned char *data = nullptr;
-    int size = 0;
-    if (!read_whole_file(path, &data, &size)) return 0;
-    struct owned_bytes {
-        unsigned char *p;
-        ~owned_bytes() { std::free(p); }
-    } file{data};
+imgtext_status decode_image(const unsigned char *data, size_t size, const char *path, const load_settings &settings,
+                            int fallback, rgba_image *image, int *format) {
+    if (size > INT_MAX) return decode_failure(path, "too large");
+    const int length = static_cast<int>(size);
+    const int by_signature = format_by_signature(data, size);
+    const int sniffed = by_signature ? by_signature : format_from_path(path, fallback);
 
-    const int sniffed = sniff_format(path, data, size);
+    // The header gives the size before any pixel is decoded or allocated.
     int width = 0, height = 0, channels_in_file = 0;
-    if (check && stbi_info_from_memory(data, size, &width, &height, &channels_in_file) &&
-        !check->accept(check->context, sniffed, width, height)) {
-        return 0;
+    if ((settings.max_pixels || settings.check) && stbi_info_from_memory(data, length, &width, &height, &channels_in_file)) {
+        const uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
+        if (settings.max_pixels && pixels > settings.max_pixels) {
+            return set_error(IMGTEXT_ERROR_LIMIT, "image too large: %dx%d is more than %llu pixels", width, height,
+                             static_cast<unsigned long long>(settings.max_pixels));
+        }
+        if (settings.check && !settings.check->accept(settings.check->context, sniffed, width, height)) {
+            return error_status();
+        }
     }
-    if (size >= 2 && data[0] == 0xFF && data[1] == 0xD8 &&
-        count_jpeg_scans(data, static_cast<size_t>(size), k_max_jpeg_scans) > k_max_jpeg_scans) {
-        set_err("cannot decode image %s (too many scans)", path);
-        return 0;
+    if (by_signature == FMT_JPG && count_jpeg_scans(data, size, k_max_jpeg_scans) > k_max_jpeg_scans) {
+        return decode_failure(path, "too many scans");
     }
-    unsigned char *pixels = stbi_load_from_memory(data, size, &width, &height, &channels_in_file, 4);
-    if (!pixels) {
-        set_err("cannot decode image %s (%s)", path, stbi_failure_reason());
-        return 0;
-    }
+    unsigned char *pixels = stbi_load_from_memory(data, length, &width, &height, &channels_in_file, 4);
+    if (!pixels) return decode_failure(path, stbi_failure_reason());
 
     *image = rgba_image{width, height, pixels};
     *format = sniffed;
-    return 1;
+    return IMGTEXT_OK;
+}
+
+imgtext_status load_image_file(const char *path, path_encoding encoding, const load_settings &settings,
+                               int fallback, rgba_image *image, int *format) {
+    owned_bytes file;
+    size_t size = 0;
+    const imgtext_status read = read_whole_file(path, encoding, &file.p, &size);
+    if (read != IMGTEXT_OK) return read;
+    return decode_image(file.p, size, path, settings, fallback, image, format);
+}
+
+int load_image(const char *path, rgba_image *image, int *format, const load_check *check) {
+    load_settings settings;
+    settings.check = check;
+    return load_image_file(path, path_encoding::native, settings, FMT_PNG, image, format) == IMGTEXT_OK;
 }
 
 }  // namespace imgtext

@@ -2,6 +2,7 @@
 // user of stb_image_write, compiled here with static linkage so none of its
 // symbols leave the library.
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "file_output.h"
@@ -17,10 +18,6 @@
 #include <stb_image_write.h>
 
 namespace imgtext {
-
-namespace {
-constexpr int k_jpeg_quality = 92;  // high enough that the writer keeps full-resolution chroma
-}
 
 int str_ends_with_nocase(const char *s, const char *suffix) {
     const size_t s_len = std::strlen(s), suffix_len = std::strlen(suffix);
@@ -51,13 +48,87 @@ constexpr uint64_t k_int_max = 2147483647u;
 // first capacity past 2^30 (1,610,612,735 bytes) the next growth overflows.
 constexpr uint64_t k_png_stream_max = 1610612733u;
 
-void write_to_file(void *context, void *data, int size) {
-    static_cast<file_output *>(context)->write(data, static_cast<size_t>(size));
+struct func_writer {
+    write_fn write;
+    void *context;
+};
+
+void write_through_func(void *context, void *data, int size) {
+    auto *w = static_cast<func_writer *>(context);
+    w->write(w->context, data, static_cast<size_t>(size));
 }
 
-[[maybe_unused]] void write_bytes_to_file(void *context, const void *data, size_t size) {
+void write_to_file(void *context, const void *data, size_t size) {
     static_cast<file_output *>(context)->write(data, size);
 }
+
+// Pixels as the encoders take them: packed rows, and for an RGB PNG three
+// channels. Borrows the image's own rows when they already are that.
+struct packed_pixels {
+    const unsigned char *data = nullptr;
+    unsigned char *owned = nullptr;
+    ~packed_pixels() { std::free(owned); }
+    bool pack(const rgba_image &image, int channels) {
+        const size_t packed_row = static_cast<size_t>(image.width) * static_cast<size_t>(channels);
+        if (channels == 4 && image.row_bytes() == packed_row) {
+            data = image.pixels;
+            return true;
+        }
+        owned = static_cast<unsigned char *>(std::malloc(packed_row * static_cast<size_t>(image.height)));
+        if (!owned) return false;
+        for (int y = 0; y < image.height; ++y) {
+            const unsigned char *from = image.row(y);
+            unsigned char *to = owned + packed_row * static_cast<size_t>(y);
+            if (channels == 4) {
+                std::memcpy(to, from, packed_row);
+            } else {
+                for (int x = 0; x < image.width; ++x, from += 4, to += 3) std::memcpy(to, from, 3);
+            }
+        }
+        data = owned;
+        return true;
+    }
+};
+
+bool every_pixel_opaque(const rgba_image &image) {
+    for (int y = 0; y < image.height; ++y) {
+        const unsigned char *p = image.row(y);
+        for (int x = 0; x < image.width; ++x)
+            if (p[x * 4 + 3] != 255) return false;
+    }
+    return true;
+}
+
+// Growable memory for encoding into a buffer; malloc only, never throws.
+struct memory_sink {
+    unsigned char *data = nullptr;
+    size_t size = 0, capacity = 0;
+    bool failed = false;
+    ~memory_sink() { std::free(data); }
+    static void write(void *context, const void *bytes, size_t n) {
+        auto *sink = static_cast<memory_sink *>(context);
+        if (sink->failed) return;
+        if (n > sink->capacity - sink->size) {
+            size_t grown = sink->capacity ? sink->capacity : 64 * 1024;
+            while (grown - sink->size < n) {
+                if (grown > SIZE_MAX / 2) {
+                    sink->failed = true;
+                    return;
+                }
+                grown *= 2;
+            }
+            auto *p = static_cast<unsigned char *>(std::realloc(sink->data, grown));
+            if (!p) {
+                sink->failed = true;
+                return;
+            }
+            sink->data = p;
+            sink->capacity = grown;
+        }
+        std::memcpy(sink->data + sink->size, bytes, n);
+        sink->size += n;
+    }
+};
 
 }  // namespace
 
@@ -74,37 +145,68 @@ bool writer_can_encode(int format, int width, int height) {
     }
 }
 
+// The library's own encoders write exactly stb_image_write's bytes, faster,
+// for the settings they cover (RGBA PNG; JPEG above quality 90, where the
+// writer keeps full-resolution chroma); stb's writers do the rest.
+int encode_image(const rgba_image &image, const encode_settings &settings, write_fn write, void *context) {
+    if (!writer_can_encode(settings.format, image.width, image.height)) return 0;
+    const bool rgb_png =
+        settings.format != FMT_JPG && settings.format != FMT_BMP && settings.png_rgb_if_opaque && every_pixel_opaque(image);
+    packed_pixels packed;
+    if (!packed.pack(image, rgb_png ? 3 : 4)) return 0;
+    func_writer to_func{write, context};
+    const int w = image.width, h = image.height;
+    switch (settings.format) {
+        case FMT_JPG:
+#if !defined(IMGTEXT_REFERENCE_WRITERS)
+            if (settings.jpeg_quality > 90) return encode_jpeg(packed.data, w, h, settings.jpeg_quality, write, context);
+#endif
+            return stbi_write_jpg_to_func(write_through_func, &to_func, w, h, 4, packed.data, settings.jpeg_quality);
+        case FMT_BMP: return stbi_write_bmp_to_func(write_through_func, &to_func, w, h, 4, packed.data);
+        default:
+            if (rgb_png) return stbi_write_png_to_func(write_through_func, &to_func, w, h, 3, packed.data, w * 3);
+#if !defined(IMGTEXT_REFERENCE_WRITERS)
+            return encode_png(packed.data, w, h, write, context);
+#else
+            return stbi_write_png_to_func(write_through_func, &to_func, w, h, 4, packed.data, w * 4);
+#endif
+    }
+}
+
+imgtext_status save_image_file(const char *path, path_encoding encoding, const rgba_image &image,
+                               const encode_settings &settings) {
+    if (!writer_can_encode(settings.format, image.width, image.height)) {
+        return set_error(IMGTEXT_ERROR_LIMIT, "failed to write image to %s", path);
+    }
+    // The writers' own file output ignores write errors; encoding through
+    // a callback lets every byte's write be checked.
+    file_output file(path, encoding);
+    const int encoded = encode_image(image, settings, write_to_file, &file);
+    if (!(encoded && file.commit())) return set_error(IMGTEXT_ERROR_WRITE, "failed to write image to %s", path);
+    return IMGTEXT_OK;
+}
+
 int save_image(const char *path, int width, int height, const unsigned char *pixels, int format) {
-    int encoded = 0;
-    bool written = false;
-    if (writer_can_encode(format, width, height)) {
-        // The writers' own file output ignores write errors; encoding through
-        // a callback lets every byte's write be checked.
-        file_output file(path);
-        switch (format) {
-            case FMT_JPG:
-#if defined(IMGTEXT_REFERENCE_WRITERS)
-                encoded = stbi_write_jpg_to_func(write_to_file, &file, width, height, 4, pixels, k_jpeg_quality);
-#else
-                encoded = encode_jpeg(pixels, width, height, k_jpeg_quality, write_bytes_to_file, &file);
-#endif
-                break;
-            case FMT_BMP: encoded = stbi_write_bmp_to_func(write_to_file, &file, width, height, 4, pixels); break;
-            default:
-#if defined(IMGTEXT_REFERENCE_WRITERS)
-                encoded = stbi_write_png_to_func(write_to_file, &file, width, height, 4, pixels, width * 4);
-#else
-                encoded = encode_png(pixels, width, height, write_bytes_to_file, &file);
-#endif
-                break;
-        }
-        written = encoded && file.commit();
+    encode_settings settings;
+    settings.format = format == FMT_JPG || format == FMT_BMP ? format : FMT_PNG;
+    const rgba_image image{width, height, const_cast<unsigned char *>(pixels)};
+    return save_image_file(path, path_encoding::native, image, settings) == IMGTEXT_OK;
+}
+
+imgtext_status encode_image_to_memory(const rgba_image &image, const encode_settings &settings, void **data,
+                                      size_t *size) {
+    if (!writer_can_encode(settings.format, image.width, image.height)) {
+        return set_error(IMGTEXT_ERROR_LIMIT, "image too large to encode in this format (%dx%d)", image.width,
+                         image.height);
     }
-    if (!written) {
-        set_err("failed to write image to %s", path);
-        return 0;
+    memory_sink sink;
+    if (!encode_image(image, settings, memory_sink::write, &sink) || sink.failed) {
+        return set_error(IMGTEXT_ERROR_MEMORY, "out of memory encoding image (%dx%d)", image.width, image.height);
     }
-    return 1;
+    *data = sink.data;
+    *size = sink.size;
+    sink.data = nullptr;
+    return IMGTEXT_OK;
 }
 
 }  // namespace imgtext

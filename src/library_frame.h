@@ -1,23 +1,36 @@
-// Library frame: the process-wide error text and the one way to set it.
+// Library frame: how failures are reported. The engine records a status and
+// a message per thread; the seven file-to-file calls copy that message into
+// their one process-wide text, which is what imgtext_last_error() shows.
 #ifndef IMGTEXT_LIBRARY_FRAME_H
 #define IMGTEXT_LIBRARY_FRAME_H
+
+#include "quendal_imgtext.h"
 
 namespace imgtext {
 
 constexpr int k_error_capacity = 512;
 
-// The text of the most recent failure; first byte 0 means "no error".
+// The seven calls' error text; first byte 0 means "no error".
 extern char s_err[k_error_capacity];
 
-// Formats a message into s_err (cut to 511 bytes) and returns s_err. A failing
-// function calls this at the point of failure, then returns 0; callers pass
-// the 0 up without touching the message again.
+// Records a failure for the calling thread: formats the message (cut to 511
+// bytes) and returns the status, so a failing function can end with
+// `return set_error(...)`. Callers pass the failure up without touching the
+// message again.
 #if defined(__GNUC__)
-__attribute__((format(printf, 1, 2)))
+__attribute__((format(printf, 2, 3)))
 #endif
-const char *set_err(const char *format, ...);
+imgtext_status set_error(imgtext_status status, const char *format, ...);
 
+// This thread's message and status for its last failure.
+const char *error_text();
+imgtext_status error_status();
+void clear_error();
+
+// The seven calls: clear their text on entry; on failure, report with
+// fail_legacy(), which copies this thread's message and returns 0.
 inline void clear_err() { s_err[0] = '\0'; }
+int fail_legacy();
 
 }  // namespace imgtext
 

@@ -1,4 +1,4 @@
-# Fails unless the DLL exports exactly the seven public functions and imports
+# Fails unless the DLL exports exactly the public functions and imports
 # only from Windows system DLLs (no MinGW runtime DLLs to ship beside it).
 # Usage: cmake -DLIBRARY=<dll> -DOBJDUMP=<objdump> -P check_dll_tables.cmake
 execute_process(COMMAND "${OBJDUMP}" -p "${LIBRARY}" OUTPUT_VARIABLE dump RESULT_VARIABLE status)

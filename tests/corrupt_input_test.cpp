@@ -48,7 +48,7 @@ decoded decode_after_dirtying(const std::string &path, unsigned char pattern) {
         result.pixels.assign(image.pixels, image.pixels + static_cast<size_t>(image.width) * image.height * 4);
         std::free(image.pixels);
     } else {
-        result.error = s_err;
+        result.error = error_text();
     }
     return result;
 }

@@ -1,10 +1,29 @@
 # The one list of the library's public functions, shared by the export-table
-# checks of every platform.
+# checks of every platform: exactly the functions the public header declares,
+# all with the imgtext_ prefix (the seven calls among them).
 function(expect_public_exports found what)
-    set(expected imgtext_add imgtext_add_boxed imgtext_centered imgtext_cleanup imgtext_create
-                 imgtext_init imgtext_last_error)
+    file(READ "${CMAKE_CURRENT_LIST_DIR}/../include/quendal_imgtext.h" header)
+    string(REGEX MATCHALL "\nQUENDAL_IMGTEXT_API [^;(]*[ *]([a-z_0-9]+)\\(" declarations "${header}")
+    set(expected "")
+    foreach(declaration IN LISTS declarations)
+        string(REGEX REPLACE ".*[ *]([a-z_0-9]+)\\($" "\\1" name "${declaration}")
+        list(APPEND expected "${name}")
+    endforeach()
+    foreach(name imgtext_add imgtext_add_boxed imgtext_centered imgtext_cleanup imgtext_create imgtext_init
+                 imgtext_last_error)
+        list(FIND expected "${name}" at)
+        if(at EQUAL -1)
+            message(FATAL_ERROR "the header no longer declares ${name}")
+        endif()
+    endforeach()
+    foreach(name IN LISTS expected found)
+        if(NOT name MATCHES "^imgtext_")
+            message(FATAL_ERROR "${what}: ${name} lacks the imgtext_ prefix")
+        endif()
+    endforeach()
     list(SORT found)
+    list(SORT expected)
     if(NOT found STREQUAL expected)
-        message(FATAL_ERROR "${what} differ.\n  expected: ${expected}\n  found:    ${found}")
+        message(FATAL_ERROR "${what} differ from the header's declarations.\n  expected: ${expected}\n  found:    ${found}")
     endif()
 endfunction()
