@@ -2,6 +2,8 @@
 // the embedded Caladea Regular.
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include <deque>
 #include <string>
 #include <vector>
@@ -169,6 +171,27 @@ TEST_F(Measure, CarriageReturnStaysInTheLine) {
     ASSERT_EQ(layout.line_count, 2u);
     EXPECT_EQ(layout.lines[0].len, 6u);
     EXPECT_EQ(layout.lines[0].width, 51);
+}
+
+// UTF-8 text runs the seven calls' arithmetic with glyphs looked up by code
+// point: "T" then U+00F3 is advance, kerning, advance, as for ASCII pairs.
+TEST_F(Measure, NonAsciiLinesUseTheirGlyphsAndKerningByCodePoint) {
+    const font_face &font = *builtin_font();
+    const int t = glyph_for_codepoint(font, 'T'), o_acute = glyph_for_codepoint(font, 0xF3);
+    ASSERT_NE(o_acute, 0);
+    const int kerning = glyph_kerning(font, t, o_acute);
+    ASSERT_LT(kerning, 0);
+    const text_face face = pixel_size_face(100);
+    float sum = 0.0f;
+    sum = sum + static_cast<float>(glyph_advance(font, t)) * face.scale;
+    sum = sum + static_cast<float>(kerning) * face.scale;
+    sum = sum + static_cast<float>(glyph_advance(font, o_acute)) * face.scale;
+    const std::string text = "T\xC3\xB3";
+    text_layout layout{};
+    ASSERT_EQ(layout_text({text.c_str(), text.size(), text_encoding::utf8, face, 0}, &layout), IMGTEXT_OK);
+    EXPECT_EQ(layout.box_width, static_cast<int>(std::ceil(sum)));
+    EXPECT_EQ(layout.box_width, 89);
+    free_text_layout(&layout);
 }
 
 }  // namespace
