@@ -265,8 +265,8 @@ imgtext_status imgtext_image_wrap(void *pixels, int width, int height, size_t st
     *image = nullptr;
     if (!pixels) return bad_argument("pixels is NULL");
     if (!valid_size(width, height) || stride / 4 < static_cast<size_t>(width)) {
-        return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid dimensions: %dx%d with a stride of %zu bytes", width, height,
-                         stride);
+        return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid dimensions: %dx%d with a stride of %.0f bytes", width, height,
+                         static_cast<double>(stride));
     }
     *image = new_handle(rgba_image{width, height, static_cast<unsigned char *>(pixels), stride}, false, FMT_AUTO);
     return *image ? IMGTEXT_OK : set_error(IMGTEXT_ERROR_MEMORY, "out of memory");
@@ -278,8 +278,8 @@ imgtext_status imgtext_image_copy(const void *pixels, int width, int height, siz
     *image = nullptr;
     if (!pixels) return bad_argument("pixels is NULL");
     if (!valid_size(width, height) || stride / 4 < static_cast<size_t>(width)) {
-        return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid dimensions: %dx%d with a stride of %zu bytes", width, height,
-                         stride);
+        return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid dimensions: %dx%d with a stride of %.0f bytes", width, height,
+                         static_cast<double>(stride));
     }
     rgba_image copy{width, height, allocate_pixels(width, height, false)};
     if (!copy.pixels) return set_error(IMGTEXT_ERROR_MEMORY, "failed to allocate image buffer (%dx%d)", width, height);

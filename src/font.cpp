@@ -66,7 +66,7 @@ bool is_builtin(const font_face *font) { return font == &s_builtin; }
 
 imgtext_status load_font(const unsigned char *data, size_t size, int index, font_face **font) {
     if (!data || size == 0) return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: font data is empty");
-    if (size > INT32_MAX) return set_error(IMGTEXT_ERROR_LIMIT, "font file too large (%zu bytes)", size);
+    if (size > INT32_MAX) return set_error(IMGTEXT_ERROR_LIMIT, "font file too large (%.0f bytes)", static_cast<double>(size));
     auto *parsed = static_cast<imgtext_font *>(std::calloc(1, sizeof(imgtext_font)));
     auto *copy = static_cast<unsigned char *>(std::malloc(size));
     if (!parsed || !copy) {

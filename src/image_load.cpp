@@ -105,8 +105,8 @@ imgtext_status decode_image(const unsigned char *data, size_t size, const char *
     if ((settings.max_pixels || settings.check) && stbi_info_from_memory(data, length, &width, &height, &channels_in_file)) {
         const uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
         if (settings.max_pixels && pixels > settings.max_pixels) {
-            return set_error(IMGTEXT_ERROR_LIMIT, "image too large: %dx%d is more than %llu pixels", width, height,
-                             static_cast<unsigned long long>(settings.max_pixels));
+            return set_error(IMGTEXT_ERROR_LIMIT, "image too large: %dx%d is more than %.0f pixels", width, height,
+                             static_cast<double>(settings.max_pixels));
         }
         if (settings.check && !settings.check->accept(settings.check->context, sniffed, width, height)) {
             return error_status();

@@ -4,10 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <cstddef>
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 #include "quendal_imgtext.h"
 #include "test_support.h"
@@ -290,6 +297,33 @@ TEST(DrawingApi, EightThreadsGiveTheSameBytesAndTheirOwnErrors) {
         EXPECT_EQ(pngs[i], alone) << i;
         EXPECT_EQ(errors[i], "") << i;
     }
+}
+
+// Paths are UTF-8 everywhere; on Windows they reach the wide file functions,
+// so names outside the ANSI code page work there too.
+TEST(DrawingApi, Utf8PathsNameTheFilesTheySay) {
+    scratch_dir dir;
+    image_handle card;
+    ASSERT_EQ(imgtext_image_create(12, 7, {200, 100, 50, 255}, &card.p), IMGTEXT_OK);
+    for (const char *name : {"\xCE\xB5\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD\xCE\xB9\xCE\xBA\xCE\xAC.png",  // Greek
+                             "\xE4\xB8\xAD\xE6\x96\x87\xE5\x90\x8D.jpg"}) {                          // CJK
+        const std::string path = dir.path(name);
+        ASSERT_EQ(imgtext_image_save(card.p, path.c_str(), nullptr), IMGTEXT_OK) << imgtext_error_message();
+        ASSERT_EQ(imgtext_image_save(card.p, path.c_str(), nullptr), IMGTEXT_OK);  // and replace it
+        image_handle back;
+        ASSERT_EQ(imgtext_image_load(path.c_str(), nullptr, &back.p), IMGTEXT_OK) << imgtext_error_message();
+        EXPECT_EQ(imgtext_image_width(back.p), 12);
+#if defined(_WIN32)
+        wchar_t wide[MAX_PATH];
+        ASSERT_GT(MultiByteToWideChar(CP_UTF8, 0, path.c_str(), -1, wide, MAX_PATH), 0);
+        FILE *file = _wfopen(wide, L"rb");
+        EXPECT_NE(file, nullptr) << "no file under the Unicode name";
+        if (file) fclose(file);
+#endif
+    }
+    // Counted without turning the names into narrow strings, which cannot
+    // hold them on Windows.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.root()), {}), 2);
 }
 
 }  // namespace
