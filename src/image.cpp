@@ -32,6 +32,13 @@ uint8_t blend_channel(float text_value, float a, float image_value, float da, fl
 }  // namespace
 
 void composite_pixel(unsigned char *d, unsigned char coverage, const paint &colour) {
+    // Full coverage at full opacity is the colour itself, alpha 255: what
+    // the arithmetic below gives exactly (a = 1, inv = 0, out = 1), skipped.
+    if (coverage == 255 && colour.opacity == 1.0f) {
+        d[0] = static_cast<uint8_t>(colour.red), d[1] = static_cast<uint8_t>(colour.green);
+        d[2] = static_cast<uint8_t>(colour.blue), d[3] = 255;
+        return;
+    }
     const float a = (static_cast<float>(coverage) / 255.0f) * colour.opacity;
     if (a <= 0.0f) return;  // a NaN opacity falls through to the test below
     const float da = static_cast<float>(d[3]) / 255.0f;

@@ -1,0 +1,89 @@
+// Drawing speed: the seven calls' engine against the drawing API on the
+// same work, text-heavy pages, and text clipped by small pictures (which
+// must cost what the picture shows, not what the glyphs would).
+#include <benchmark/benchmark.h>
+
+#include <string>
+#include <vector>
+
+#include "quendal_imgtext.h"
+
+namespace {
+
+struct image_handle {
+    imgtext_image *p = nullptr;
+    ~image_handle() { imgtext_image_free(p); }
+};
+
+// About 2,000 words of prose-like text with no line breaks of its own.
+const std::string &page_text() {
+    static const std::string text = [] {
+        const char *words[] = {"the", "quick", "brown", "fox", "jumps", "over", "lazy", "dogs", "while",
+                               "Caf\xC3\xA9", "owners", "in", "\xC5\x81\xC3\xB3" "d\xC5\xBA", "watch", "patiently,",
+                               "counting", "every", "leap"};
+        std::string t;
+        for (int i = 0; i < 2000; ++i) t += std::string(words[(i * 7 + i / 5) % 18]) + " ";
+        return t;
+    }();
+    return text;
+}
+
+void BM_card_seven_calls(benchmark::State &state) {
+    for (auto _ : state) imgtext_create("/dev/null", "Hello\nWorld", 800, 400, 48, 250, 245, 230, 32, 54, 84);
+}
+
+// The same card through the drawing API, encoded into memory.
+void BM_card_drawing_api(benchmark::State &state) {
+    imgtext_text_style style;
+    imgtext_text_style_init(&style);
+    style.size = 48, style.color = {250, 245, 230, 255}, style.align = IMGTEXT_ALIGN_CENTER;
+    for (auto _ : state) {
+        image_handle card;
+        imgtext_image_create(800, 400, {32, 54, 84, 255}, &card.p);
+        imgtext_draw_text_gravity(card.p, "Hello\nWorld", IMGTEXT_NUL_TERMINATED, IMGTEXT_CENTER, 0, &style, nullptr);
+        void *png = nullptr;
+        size_t size = 0;
+        imgtext_image_encode(card.p, nullptr, &png, &size);
+        imgtext_free(png);
+    }
+}
+
+// Drawing alone: a wrapped 2,000-word page on a 2000 x 3000 canvas.
+void BM_page_2000_words(benchmark::State &state) {
+    image_handle canvas;
+    imgtext_image_create(2000, 3000, {255, 255, 255, 255}, &canvas.p);
+    imgtext_text_style style;
+    imgtext_text_style_init(&style);
+    style.size = static_cast<float>(state.range(0)), style.color = {20, 20, 20, 255}, style.max_width = 1900;
+    for (auto _ : state) {
+        imgtext_draw_text(canvas.p, page_text().data(), page_text().size(), 50, 50, IMGTEXT_TOP_LEFT, &style, nullptr);
+    }
+}
+
+// Glyphs 60,000 px tall on an 8 x 8 picture: only 64 pixels are visible.
+void BM_huge_glyphs_on_a_tiny_picture(benchmark::State &state) {
+    image_handle tiny;
+    imgtext_image_create(8, 8, {0, 0, 0, 255}, &tiny.p);
+    imgtext_text_style style;
+    imgtext_text_style_init(&style);
+    style.size = 60000;
+    for (auto _ : state) imgtext_draw_text(tiny.p, "MMMM", 4, -100, -40000, IMGTEXT_TOP_LEFT, &style, nullptr);
+}
+
+// 10 MB of text at 24 px on a 13 x 9 picture: layout, and nothing else.
+void BM_ten_megabytes_on_a_tiny_picture(benchmark::State &state) {
+    const std::string text(10 << 20, 'M');
+    image_handle tiny;
+    imgtext_image_create(13, 9, {0, 0, 0, 255}, &tiny.p);
+    for (auto _ : state) imgtext_draw_text(tiny.p, text.data(), text.size(), 0, 0, IMGTEXT_TOP_LEFT, nullptr, nullptr);
+}
+
+}  // namespace
+
+BENCHMARK(BM_card_seven_calls)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_card_drawing_api)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_page_2000_words)->Arg(16)->Arg(24)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_huge_glyphs_on_a_tiny_picture)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_ten_megabytes_on_a_tiny_picture)->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
