@@ -264,7 +264,8 @@ TEST(DrawingApi, WrappedBuffersAreDrawnInPlaceAndKeepTheirPadding) {
         for (size_t x = 0; x < 80; x += 4) EXPECT_EQ(buffer[y * stride + x + 2], 3);  // the box painted the picture...
         for (size_t pad = 80; pad < stride; ++pad) EXPECT_EQ(buffer[y * stride + pad], 0xAB);  // ...not the gap
     }
-    EXPECT_EQ(imgtext_image_wrap(buffer.data(), 20, 10, 79, &wrapped.p), IMGTEXT_ERROR_ARGUMENT);
+    image_handle too_narrow;
+    EXPECT_EQ(imgtext_image_wrap(buffer.data(), 20, 10, 79, &too_narrow.p), IMGTEXT_ERROR_ARGUMENT);
 }
 
 // Threads share fonts and nothing else: eight at once give one thread's
