@@ -190,7 +190,8 @@ class CliTests(unittest.TestCase):
                      ["add", "--format", "png", "-o", "o.jpg", card], ["centered", "--x", "3", "-o", "o.png", card],
                      ["add", "--padding", "2", "-o", "o.png", card], ["add", "--quality", "80", "-o", "o.png", card],
                      ["add", "--gravity", "top", "--x", "1", "-o", "o.png", card], ["create", "--width", "9",
-                     "--height", "9", "--x", "1", "-o", "o.png"], ["add", "--margin", "3", "-o", "o.png", card]):
+                     "--height", "9", "--x", "1", "-o", "o.png"], ["add", "--margin", "3", "-o", "o.png", card],
+                     ["add", "--font", card, "-o", "o.png", card]):
             done = run(args[0], "--text", "x", *args[1:], cwd=self.dir)
             self.assertEqual(done.returncode, 2, (args, done.stderr))
         self.assertEqual(list(self.dir.glob("o.*")), [])
