@@ -221,6 +221,30 @@ class CliTests(unittest.TestCase):
             t.add(photo, reference, text, x=x, y=y, size=18)
             self.assertEqual(out.read_bytes(), reference.read_bytes(), gravity)
 
+    @unittest.skipIf(quendal_imgtext is None, "needs the Python bindings")
+    def test_style_options_reach_the_library_as_the_python_api_passes_them(self):
+        from quendal_imgtext import Image
+        text = "wrapped words, right aligned"
+        done = run("add", "--text", text, "--wrap", "70", "--align", "right", "--em-size", "15", "--color",
+                   "255,0,0,128", "--opacity", "0.5", "--anchor", "bottom", "--x", "32", "--y", "30", "--quality",
+                   "70", "-o", str(self.dir / "cli.jpg"), str(self.card))
+        self.assertEqual(done.returncode, 0, done.stderr)
+        image = Image.open(self.card)
+        image.draw_text((32, 30), text, max_width=70, align="right", font_size=15, fill="#ff000080", opacity=0.5,
+                        anchor="bottom")
+        self.assertEqual((self.dir / "cli.jpg").read_bytes(), image.encode("jpeg", quality=70))
+
+    @unittest.skipIf(quendal_imgtext is None, "needs the Python bindings")
+    def test_create_and_centered_equal_the_seven_calls(self):
+        t = quendal_imgtext
+        run("create", "--text", "A\nBB", "--width", "70", "--height", "40", "--size", "15", "--color", "#102030",
+            "--background", "#fed", "-o", str(self.dir / "cli.png"))
+        t.create(self.dir / "ref.png", "A\nBB", 70, 40, size=15, color="#102030", background="#fed")
+        run("centered", "--text", "A\nBB", "-o", str(self.dir / "cli.bmp"), str(self.card))
+        t.centered(self.card, self.dir / "ref.bmp", "A\nBB")
+        for name in ("cli.png", "cli.bmp"):
+            self.assertEqual((self.dir / name).read_bytes(), (self.dir / name.replace("cli", "ref")).read_bytes())
+
     def test_anchor_places_that_point_of_the_box(self):
         outputs = []
         for placement in (["--gravity", "bottom-right"], ["--anchor", "bottom-right", "--x", "64", "--y", "32"]):

@@ -154,6 +154,16 @@ class ImageTests(Folder):
         baseline.draw_text((5, 5 + t.measure("Hi").ascent), "Hi", anchor="ls")
         self.assertEqual(top.tobytes(), baseline.tobytes())
 
+    def test_wrong_placements_and_options_are_refused(self):
+        image = Image.new(20, 20)
+        for call in (lambda: image.draw_text((1, 1), "x", gravity="top"), lambda: image.draw_text((1, 1), "x",
+                     anchor="xx"), lambda: image.draw_text((1, 1), "x", align="justify"),
+                     lambda: image.draw_text("x", gravity="north"), lambda: t.measure("x", size=9, font_size=9)):
+            with self.assertRaises(ValueError):
+                call()
+        with self.assertRaises(t.ArgumentError):
+            t.measure("x", size=0)
+
     def test_save_and_encode(self):
         image = Image.open(self.card)
         buffer = io.BytesIO()
@@ -206,6 +216,16 @@ class NumpyTests(unittest.TestCase):
         view = numpy.asarray(image)
         self.assertTrue(numpy.shares_memory(view, array))
         self.assertEqual(view.shape, (30, 40, 4))
+
+    def test_a_view_into_a_wider_array_is_drawn_in_place_and_no_further(self):
+        wide = numpy.zeros((20, 60, 4), numpy.uint8)
+        image = Image.from_array(wide[:, 10:30])
+        self.assertEqual((image.size, image.stride), ((20, 20), 240))
+        image.draw_text((0, 0), "WW", size=30)
+        self.assertGreater(wide[:, 10:30].max(), 0)
+        self.assertEqual(wide[:, :10].max() + wide[:, 30:].max(), 0)
+        self.assertEqual(image.pixels.shape, (20, 240))
+        self.assertEqual(image.tobytes(), wide[:, 10:30].tobytes())
 
     def test_rgb_and_read_only_arrays_are_converted(self):
         rgb = numpy.full((10, 20, 3), 7, numpy.uint8)
