@@ -276,7 +276,7 @@ class Image:
     def copy(self) -> "Image":
         """A new image with its own copy of the pixels."""
         handle = ctypes.c_void_p()
-        data = ctypes.string_at(self._pixels(), self.stride * self.height)
+        data = ctypes.string_at(self._pixels(), self._span())
         _checks.check(lib.imgtext_image_copy(data, self.width, self.height, self.stride, ctypes.byref(handle)))
         return Image(handle.value)
 
@@ -308,6 +308,11 @@ class Image:
     def _pixels(self) -> int:
         return lib.imgtext_image_pixels(self._handle)
 
+    def _span(self) -> int:
+        """Bytes from the first pixel to the last: a wrapped view into a wider
+        array owns no memory past its last row's last pixel."""
+        return self.stride * (self.height - 1) + self.width * 4
+
     @property
     def __array_interface__(self) -> Dict[str, Any]:
         return {"version": 3, "shape": (self.height, self.width, 4), "typestr": "|u1",
@@ -315,24 +320,24 @@ class Image:
 
     @property
     def pixels(self) -> memoryview:
-        """The pixels in place, as a writable memoryview: shaped (height, width, 4)
-        when rows are packed, else (height, stride). It keeps the image alive."""
-        height, stride = self.height, self.stride
+        """The pixels in place, as a writable memoryview that keeps the image
+        alive: shaped (height, width, 4) when rows are packed; otherwise flat,
+        with rows ``stride`` bytes apart."""
 
-        class _Rows(ctypes.c_uint8 * (stride * height)):
+        class _Rows(ctypes.c_uint8 * self._span()):
             pass
 
         rows = _Rows.from_address(self._pixels())
         rows.image = self  # the memory is the image's
         flat = memoryview(rows).cast("B")
-        return flat.cast("B", (height, self.width, 4) if stride == self.width * 4 else (height, stride))
+        return flat.cast("B", (self.height, self.width, 4)) if self.stride == self.width * 4 else flat
 
     def __buffer__(self, flags: int) -> memoryview:  # memoryview(image), from Python 3.12
         return self.pixels
 
     def tobytes(self) -> bytes:
         """The pixels as packed RGBA rows (a copy)."""
-        data = ctypes.string_at(self._pixels(), self.stride * self.height)
+        data = ctypes.string_at(self._pixels(), self._span())
         row = self.width * 4
         if self.stride == row:
             return data
