@@ -16,8 +16,7 @@ from typing import Optional, Sequence, Tuple, Union
 
 from . import _native
 
-StrPath = Union[str, "os.PathLike[str]"]
-Path = Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]
+Path = Union[str, bytes, os.PathLike]
 Text = Union[str, bytes]
 Color = Union[str, Sequence[int]]
 """A colour: "#RGB", "#RRGGBB", "#RRGGBBAA", or an (r, g, b) or (r, g, b, a) sequence of 0..255."""
