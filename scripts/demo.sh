@@ -14,20 +14,20 @@ cmake --build --preset release
 
 demo=build/demo
 rm -rf "$demo"
-mkdir -p "$demo/pictures" "$demo/stamped"
+mkdir -p "$demo/pictures"
 build/release/examples/title_card "$demo/pictures/title-card.png"
 build/release/examples/gallery "$demo/pictures"
 printf 'this is not a picture\n' > "$demo/pictures/broken.jpg"
 
 echo
-echo "$ build/release/tools/imgtext/imgtext boxed --text '(c) 2026 Quendal' --size 16 --x 8 --y 8 \\"
-echo "      --box-color '#202020' --padding 4 -o $demo/stamped $demo/pictures/*"
+echo "$ build/release/tools/imgtext/imgtext boxed --text '© 2026 Quendal' --size 16 --gravity bottom-right \\"
+echo "      --margin 8 --box-color '#202020c0' --padding 4 -o $demo/stamped/ $demo/pictures/*"
 status=0
-build/release/tools/imgtext/imgtext boxed --text '(c) 2026 Quendal' --size 16 --x 8 --y 8 \
-    --box-color '#202020' --padding 4 -o "$demo/stamped" "$demo"/pictures/* || status=$?
+build/release/tools/imgtext/imgtext boxed --text '© 2026 Quendal' --size 16 --gravity bottom-right \
+    --margin 8 --box-color '#202020c0' --padding 4 -o "$demo/stamped/" "$demo"/pictures/* || status=$?
 echo "(exit status $status: broken.jpg is not a picture, on purpose; the others were stamped)"
 echo
 echo "Pictures are in $ROOT/$demo/:"
 echo "  pictures/  title-card.png from examples/title_card.c; input.png and one result per"
 echo "             drawing function (add, add_boxed, centered, create) from examples/gallery.c"
-echo "  stamped/   the same pictures with a caption box, from the imgtext tool"
+echo "  stamped/   the same pictures with a translucent caption box, from the imgtext tool"

@@ -28,9 +28,11 @@ die() { printf 'setup: error: %s\n' "$*" >&2; exit 1; }
 
 # ---------------------------------------------------------------- build tools
 # clang: the warning-clean check and the fuzzers; valgrind: memcheck runs;
-# python3: the Python bindings and the command-line tool's tests.
+# python3: the Python bindings and the command-line tool's tests;
+# python3-numpy and python3-pil: the bindings work without them, but their
+# array and Pillow conversions are only tested where they are installed.
 TOOL_PACKAGES=(cmake g++ clang make pkg-config binutils libgtest-dev libgmock-dev libbenchmark-dev valgrind
-               python3 python3-venv)
+               python3 python3-venv python3-numpy python3-pil)
 
 # The Windows DLL is cross-built with the -posix MinGW-w64 compilers and
 # tested under Wine.

@@ -1,5 +1,6 @@
-# Installs the build into a fresh prefix, then builds and runs two consumers
-# against it: one with find_package, one with pkg-config.
+# Installs the build into a fresh prefix, runs the installed imgtext tool from
+# there, then builds and runs two consumers against it: one with
+# find_package, one with pkg-config.
 # Usage: cmake -DBUILD_DIR=<build> -DSOURCE_DIR=<tests/consumers> -DWORK=<dir> -P check_install.cmake
 function(run)
     execute_process(COMMAND ${ARGN} RESULT_VARIABLE status OUTPUT_VARIABLE out ERROR_VARIABLE err)
@@ -12,6 +13,11 @@ endfunction()
 file(REMOVE_RECURSE "${WORK}")
 set(prefix "${WORK}/prefix")
 run("${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${prefix}")
+
+# The prefix is on no loader path: the tool must find the library by itself.
+run("${CMAKE_COMMAND}" -E env --unset=LD_LIBRARY_PATH "${prefix}/bin/imgtext" --version)
+run("${CMAKE_COMMAND}" -E env --unset=LD_LIBRARY_PATH "${prefix}/bin/imgtext" create --text Installed --width 80
+    --height 30 -o "${WORK}/from-tool.png")
 
 # find_package
 run("${CMAKE_COMMAND}" -S "${SOURCE_DIR}/cmake" -B "${WORK}/cmake-build" "-DCMAKE_PREFIX_PATH=${prefix}")

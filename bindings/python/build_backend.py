@@ -51,7 +51,7 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
     files = {}
     package = os.path.join(HERE, NAME)
     for name in sorted(os.listdir(package)):
-        if name.endswith(".py"):
+        if name.endswith(".py") or name == "py.typed":
             with open(os.path.join(package, name), "rb") as f:
                 files[f"{NAME}/{name}"] = f.read()
     library = _built_library()

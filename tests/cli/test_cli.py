@@ -1,6 +1,7 @@
 """Tests of the imgtext command-line tool, run as a user would run it.
 
-IMGTEXT_CLI names the program under test."""
+IMGTEXT_CLI names the program under test; the Python bindings (on
+PYTHONPATH) give reference results from the library's own calls."""
 
 import os
 import pathlib
@@ -10,11 +11,16 @@ import subprocess
 import tempfile
 import unittest
 
+try:
+    import quendal_imgtext
+except ImportError:  # the reference comparisons are skipped
+    quendal_imgtext = None
+
 CLI = os.environ.get("IMGTEXT_CLI", "imgtext")
 
 
-def run(*args, stdin=None):
-    return subprocess.run([CLI, *args], input=stdin, capture_output=True, timeout=60)
+def run(*args, stdin=None, cwd=None):
+    return subprocess.run([CLI, *args], input=stdin, capture_output=True, timeout=60, cwd=cwd)
 
 
 def image_size(path):
@@ -46,7 +52,9 @@ class CliTests(unittest.TestCase):
     def test_usage_errors_exit_2(self):
         for args in ([], ["paint"], ["add", "--text", "x"], ["add", "-o", "o.png", "in.png"],
                      ["create", "--text", "x", "-o", "o.png"], ["add", "--text", "x", "--size", "big", "-o", "o", "i"],
-                     ["add", "--text", "x", "--color", "#12", "-o", "o", "i"], ["add", "--bogus", "1"]):
+                     ["add", "--text", "x", "--color", "#12", "-o", "o", "i"], ["add", "--bogus", "1"],
+                     ["add", "--text", "x", "--size", "0", "-o", "o.png", "i"],
+                     ["add", "--text", "x", "--size", "100001", "-o", "o.png", "i"]):
             done = run(*args)
             self.assertEqual(done.returncode, 2, args)
             self.assertIn(b"imgtext:", done.stderr)
@@ -112,8 +120,8 @@ class CliTests(unittest.TestCase):
                    str(self.card.with_name("missing.png")))
         self.assertEqual(done.returncode, 1)
         stderr = done.stderr.decode()
-        self.assertIn(f"{bad}: cannot decode image {bad} (unknown image type)", stderr)
-        self.assertIn("cannot read file:", stderr)
+        self.assertIn(f"{bad}: cannot decode image (unknown image type)\n", stderr)
+        self.assertIn(f"{self.card.with_name('missing.png')}: cannot read file: No such file or directory\n", stderr)
         self.assertIn("1 written, 2 failed", stderr)
         self.assertNotIn("\r", stderr)  # no progress bar when stderr is not a terminal
         self.assertEqual(sorted(p.name for p in folder.iterdir()), ["card.bmp"])
@@ -155,6 +163,121 @@ class CliTests(unittest.TestCase):
         self.assertEqual(os.waitstatus_to_exitcode(status), 0)
         self.assertIn(b"[###", output)
         self.assertIn(b"2 written, 0 failed", output)
+
+    def test_output_folder_is_created_for_a_trailing_slash_or_several_inputs(self):
+        for folder, inputs in (("made/", [self.card]), ("deep/er", [self.card, self.dir / "other.png"])):
+            (self.dir / "other.png").write_bytes(self.card.read_bytes())
+            done = run("add", "--text", "x", "-o", f"{self.dir}/{folder}", *map(str, inputs))
+            self.assertEqual(done.returncode, 0, done.stderr)
+            self.assertEqual(sorted(p.name for p in (self.dir / folder).iterdir()), sorted(p.name for p in inputs))
+
+    def test_dash_is_standard_input_and_output(self):
+        photo = self.dir / "photo.jpg"
+        self.assertEqual(run("create", "--text", "p", "--width", "90", "--height", "60", "-o", str(photo)).returncode, 0)
+        done = subprocess.run([CLI, "add", "--gravity", "bottom-right", "--margin", "16", "--text",
+                               "© 2026 Café Łódź", "-o", "-", str(photo)], capture_output=True, cwd=self.dir)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertEqual(done.stdout[:2], b"\xff\xd8")  # the input's format
+        self.assertFalse((self.dir / "-").exists())
+        piped = run("add", "--gravity", "bottom-right", "--margin", "16", "--text", "© 2026 Café Łódź",
+                    "--format", "png", "-o", "-", "-", stdin=photo.read_bytes())
+        self.assertEqual(piped.returncode, 0, piped.stderr)
+        self.assertEqual(piped.stdout[:4], b"\x89PNG")
+
+    def test_output_names_formats_and_options_that_cannot_be_honoured_are_refused(self):
+        card = str(self.card)
+        for args in (["add", "-o", "o.webp", card], ["add", "-o", "o.gif", card],
+                     ["add", "--format", "png", "-o", "o.jpg", card], ["centered", "--x", "3", "-o", "o.png", card],
+                     ["add", "--padding", "2", "-o", "o.png", card], ["add", "--quality", "80", "-o", "o.png", card],
+                     ["add", "--gravity", "top", "--x", "1", "-o", "o.png", card], ["create", "--width", "9",
+                     "--height", "9", "--x", "1", "-o", "o.png"], ["add", "--margin", "3", "-o", "o.png", card],
+                     ["add", "--font", card, "-o", "o.png", card]):
+            done = run(args[0], "--text", "x", *args[1:], cwd=self.dir)
+            self.assertEqual(done.returncode, 2, (args, done.stderr))
+        self.assertEqual(list(self.dir.glob("o.*")), [])
+
+    def test_opacity_is_honoured_by_boxed_and_create(self):
+        for args in (["boxed", "--padding", "3", str(self.card)], ["create", "--width", "40", "--height", "20"]):
+            outputs = []
+            for opacity in ([], ["--opacity", "0.5"]):
+                out = self.dir / f"op{len(outputs)}.png"
+                self.assertEqual(run(args[0], "--text", "Hi", *opacity, *args[1:], "-o", str(out)).returncode, 0)
+                outputs.append(out.read_bytes())
+            self.assertNotEqual(outputs[0], outputs[1], args[0])
+
+    @unittest.skipIf(quendal_imgtext is None, "needs the Python bindings")
+    def test_gravity_equals_imgtext_add_at_the_edge_it_names(self):
+        t = quendal_imgtext
+        photo = self.dir / "photo.png"
+        t.create(photo, "background", 200, 120, size=30, background=(20, 40, 60))
+        text = "Gravity\ntwo lines"
+        box = t.measure(text, size=18)
+        for gravity, margin, x, y in (("bottom-right", 16, 200 - 16 - box.width, 120 - 16 - box.height),
+                                      ("top", 10, (200 - box.width) // 2, 10), ("left", 5, 5, (120 - box.height) // 2)):
+            out, reference = self.dir / f"{gravity}.png", self.dir / f"{gravity}-ref.png"
+            done = run("add", "--gravity", gravity, "--margin", str(margin), "--size", "18", "--text", text, "-o",
+                       str(out), str(photo))
+            self.assertEqual(done.returncode, 0, done.stderr)
+            t.add(photo, reference, text, x=x, y=y, size=18)
+            self.assertEqual(out.read_bytes(), reference.read_bytes(), gravity)
+
+    @unittest.skipIf(quendal_imgtext is None, "needs the Python bindings")
+    def test_style_options_reach_the_library_as_the_python_api_passes_them(self):
+        from quendal_imgtext import Image
+        text = "wrapped words, right aligned"
+        done = run("add", "--text", text, "--wrap", "70", "--align", "right", "--em-size", "15", "--color",
+                   "255,0,0,128", "--opacity", "0.5", "--anchor", "bottom", "--x", "32", "--y", "30", "--quality",
+                   "70", "-o", str(self.dir / "cli.jpg"), str(self.card))
+        self.assertEqual(done.returncode, 0, done.stderr)
+        image = Image.open(self.card)
+        image.draw_text((32, 30), text, max_width=70, align="right", font_size=15, fill="#ff000080", opacity=0.5,
+                        anchor="bottom")
+        self.assertEqual((self.dir / "cli.jpg").read_bytes(), image.encode("jpeg", quality=70))
+
+    @unittest.skipIf(quendal_imgtext is None, "needs the Python bindings")
+    def test_create_and_centered_equal_the_seven_calls(self):
+        t = quendal_imgtext
+        run("create", "--text", "A\nBB", "--width", "70", "--height", "40", "--size", "15", "--color", "#102030",
+            "--background", "#fed", "-o", str(self.dir / "cli.png"))
+        t.create(self.dir / "ref.png", "A\nBB", 70, 40, size=15, color="#102030", background="#fed")
+        run("centered", "--text", "A\nBB", "-o", str(self.dir / "cli.bmp"), str(self.card))
+        t.centered(self.card, self.dir / "ref.bmp", "A\nBB")
+        for name in ("cli.png", "cli.bmp"):
+            self.assertEqual((self.dir / name).read_bytes(), (self.dir / name.replace("cli", "ref")).read_bytes())
+
+    def test_anchor_places_that_point_of_the_box(self):
+        outputs = []
+        for placement in (["--gravity", "bottom-right"], ["--anchor", "bottom-right", "--x", "64", "--y", "32"]):
+            out = self.dir / f"anchor{len(outputs)}.png"
+            done = run("boxed", "--text", "Hi", "--padding", "3", *placement, "-o", str(out), str(self.card))
+            self.assertEqual(done.returncode, 0, done.stderr)
+            outputs.append(out.read_bytes())
+        self.assertEqual(outputs[0], outputs[1])
+
+    def test_characters_the_font_lacks_are_named(self):
+        done = run("create", "--text", "Caf\u00e9 \u2603\u2603 \U0001F600", "--width", "90", "--height", "30", "-o",
+                   str(self.dir / "w.png"))
+        self.assertEqual(done.returncode, 0, done.stderr)
+        self.assertIn("imgtext: warning: the font has no glyph for \u2603 (U+2603), \U0001F600 (U+1F600)\n",
+                      done.stderr.decode())
+
+    def test_workers_write_what_one_writes_and_report_in_input_order(self):
+        inputs = []
+        for i in range(6):
+            path = self.dir / f"in{i}.png"
+            run("create", "--text", f"n{i}", "--width", "120", "--height", str(40 + i), "-o", str(path))
+            inputs.append(str(path))
+        inputs.insert(3, str(self.dir / "missing.png"))
+        results = []
+        for jobs in ("1", "4"):
+            folder = self.dir / f"j{jobs}"
+            done = run("centered", "--text", "same", "-j", jobs, "-v", "-o", f"{folder}/", *inputs)
+            self.assertEqual(done.returncode, 1)
+            results.append(([p.read_bytes() for p in sorted(folder.iterdir())], done.stderr.replace(b"j4", b"j1")))
+        self.assertEqual(len(results[0][0]), 6)
+        self.assertEqual(results[0], results[1])
+        quiet = run("centered", "--text", "q", "-q", "-o", str(self.dir / "q"), *inputs)
+        self.assertEqual(quiet.stderr.decode(), f"{inputs[3]}: cannot read file: No such file or directory\n")
 
 
 if __name__ == "__main__":

@@ -1,15 +1,43 @@
 // Command-line parsing for the imgtext tool.
+//
+// Every option is one row of a table: its names, the commands that honour
+// it, and how its value is read. An option given to a command that does not
+// honour it is a usage error rather than silently dropped, so adding an
+// option (a stroke, a shadow) is one row and its field in `options`.
 #include "options.h"
 
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <set>
+
+#include "files.h"
 
 namespace {
+
+enum : unsigned {
+    on_create = 1u << static_cast<int>(command::create),
+    on_add = 1u << static_cast<int>(command::add),
+    on_boxed = 1u << static_cast<int>(command::boxed),
+    on_centered = 1u << static_cast<int>(command::centered),
+    on_inputs = on_add | on_boxed | on_centered,
+    on_all = on_create | on_inputs,
+};
+
+const char *command_name(command c) {
+    switch (c) {
+        case command::create: return "create";
+        case command::add: return "add";
+        case command::boxed: return "boxed";
+        case command::centered: return "centered";
+    }
+    return "";
+}
 
 std::optional<int> parse_int(const std::string &text) {
     if (text.empty()) return std::nullopt;
@@ -24,7 +52,7 @@ std::optional<float> parse_float(const std::string &text) {
     if (text.empty()) return std::nullopt;
     char *end = nullptr;
     const float value = std::strtof(text.c_str(), &end);
-    if (*end != '\0') return std::nullopt;
+    if (*end != '\0' || !std::isfinite(value)) return std::nullopt;
     return value;
 }
 
@@ -35,37 +63,6 @@ int hex_digit(char c) {
     return -1;
 }
 
-// The whole of a file, or of standard input for "-"; on failure, why not.
-// Read through stdio, whose errors come back as values: libstdc++'s file
-// streams throw from inside istreambuf_iterator when a read fails, as reading
-// a folder does.
-std::optional<std::string> read_text_file(const std::string &path, std::string &why) {
-    struct stat st {};
-    if (path != "-" && stat(path.c_str(), &st) == 0 && (st.st_mode & S_IFMT) == S_IFDIR) {
-        why = "is a folder";
-        return std::nullopt;
-    }
-    std::FILE *in = path == "-" ? stdin : std::fopen(path.c_str(), "rb");
-    if (!in) {
-        why = std::strerror(errno);
-        return std::nullopt;
-    }
-    std::string text;
-    char chunk[16384];
-    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) text.append(chunk, n);
-    const bool failed = std::ferror(in) != 0;
-    const int error = errno;
-    if (in != stdin) std::fclose(in);
-    if (failed) {
-        why = error == EISDIR ? "is a folder" : error ? std::strerror(error) : "read error";
-        return std::nullopt;
-    }
-    // Text files end with a newline that nobody means as an empty last line.
-    if (!text.empty() && text.back() == '\n') text.pop_back();
-    if (!text.empty() && text.back() == '\r') text.pop_back();
-    return text;
-}
-
 std::optional<command> parse_command(const std::string &name) {
     if (name == "create") return command::create;
     if (name == "add") return command::add;
@@ -74,29 +71,189 @@ std::optional<command> parse_command(const std::string &name) {
     return std::nullopt;
 }
 
+std::optional<imgtext_position> parse_position(const std::string &name) {
+    static const char *const names[] = {"top-left", "top",         "top-right", "left",        "center",
+                                        "right",    "bottom-left", "bottom",    "bottom-right"};
+    for (int i = 0; i < 9; ++i)
+        if (name == names[i]) return static_cast<imgtext_position>(i);
+    if (name == "centre") return IMGTEXT_CENTER;
+    return std::nullopt;
+}
+
+// Reads an integer into target when it lies in [low, high].
+bool int_in(const std::string &value, int low, int high, int &target) {
+    const auto v = parse_int(value);
+    if (!v || *v < low || *v > high) return false;
+    target = *v;
+    return true;
+}
+
+bool colour_into(const std::string &value, imgtext_color &target) {
+    const auto c = parse_colour(value);
+    if (c) target = *c;
+    return c.has_value();
+}
+
+bool size_into(const std::string &value, float &target) {
+    const auto v = parse_float(value);
+    if (!v || !(*v > 0.0f) || *v > static_cast<float>(QUENDAL_IMGTEXT_MAX_SIZE)) return false;
+    target = *v;
+    return true;
+}
+
+struct option_spec {
+    const char *name;
+    const char *alias;  // or nullptr
+    unsigned commands;  // the commands that honour it
+    bool takes_value;
+    // Stores the value; false when it is not valid. The message says what is.
+    bool (*apply)(options &o, const std::string &value);
+    const char *valid;  // what a valid value is, for the message
+};
+
+constexpr int max_int = INT_MAX;
+
+const option_spec option_table[] = {
+    {"--text", nullptr, on_all, true, [](options &o, const std::string &v) { return o.text = v, o.have_text = true; },
+     ""},
+    {"--text-file", nullptr, on_all, true, [](options &, const std::string &) { return true; }, ""},
+    {"--escapes", nullptr, on_all, false, [](options &, const std::string &) { return true; }, ""},
+    {"--output", "-o", on_all, true, [](options &o, const std::string &v) { return !(o.output = v).empty(); },
+     "a path, or - for standard output"},
+    {"--size", nullptr, on_all, true, [](options &o, const std::string &v) { return size_into(v, o.size); },
+     "a number more than 0 and at most 100000"},
+    {"--em-size", nullptr, on_all, true,
+     [](options &o, const std::string &v) { return o.em_size = true, size_into(v, o.size); },
+     "a number more than 0 and at most 100000"},
+    {"--color", "--colour", on_all, true, [](options &o, const std::string &v) { return colour_into(v, o.color); },
+     "#RRGGBB, #RGB, #RRGGBBAA or R,G,B[,A]"},
+    {"--font", nullptr, on_all, true, [](options &o, const std::string &v) { return !(o.font_file = v).empty(); },
+     "a font file"},
+    {"--align", nullptr, on_all, true,
+     [](options &o, const std::string &v) {
+         o.align = v == "left" ? IMGTEXT_ALIGN_LEFT : v == "center" || v == "centre" ? IMGTEXT_ALIGN_CENTER
+                 : v == "right" ? IMGTEXT_ALIGN_RIGHT : -1;
+         return o.align >= 0;
+     },
+     "left, center or right"},
+    {"--wrap", nullptr, on_all, true, [](options &o, const std::string &v) { return int_in(v, 1, max_int, o.wrap); },
+     "a width in pixels, at least 1"},
+    {"--opacity", nullptr, on_all, true,
+     [](options &o, const std::string &v) {
+         const auto f = parse_float(v);
+         return f && *f >= 0.0f && *f <= 1.0f && (o.opacity = *f, true);
+     },
+     "a number from 0 to 1"},
+    {"--x", nullptr, on_add | on_boxed, true, [](options &o, const std::string &v) { return int_in(v, INT_MIN, max_int, o.x); },
+     "an integer"},
+    {"--y", nullptr, on_add | on_boxed, true, [](options &o, const std::string &v) { return int_in(v, INT_MIN, max_int, o.y); },
+     "an integer"},
+    {"--anchor", nullptr, on_add | on_boxed, true,
+     [](options &o, const std::string &v) {
+         const auto p = parse_position(v);
+         return p && (o.anchor = *p, true);
+     },
+     "top-left, top, top-right, left, center, right, bottom-left, bottom or bottom-right"},
+    {"--gravity", nullptr, on_add | on_boxed | on_create, true,
+     [](options &o, const std::string &v) { return (o.gravity = parse_position(v)).has_value(); },
+     "top-left, top, top-right, left, center, right, bottom-left, bottom or bottom-right"},
+    {"--margin", nullptr, on_add | on_boxed | on_create, true,
+     [](options &o, const std::string &v) { return int_in(v, 0, max_int, o.margin); }, "an integer, at least 0"},
+    {"--box-color", "--box-colour", on_boxed, true,
+     [](options &o, const std::string &v) { return colour_into(v, o.box_color); },
+     "#RRGGBB, #RGB, #RRGGBBAA or R,G,B[,A]"},
+    {"--padding", nullptr, on_boxed, true, [](options &o, const std::string &v) { return int_in(v, 0, max_int, o.padding); },
+     "an integer, at least 0"},
+    {"--background", nullptr, on_create, true,
+     [](options &o, const std::string &v) { return colour_into(v, o.background); },
+     "#RRGGBB, #RGB, #RRGGBBAA or R,G,B[,A]"},
+    {"--width", nullptr, on_create, true, [](options &o, const std::string &v) { return int_in(v, 1, max_int, o.width); },
+     "an integer, at least 1"},
+    {"--height", nullptr, on_create, true, [](options &o, const std::string &v) { return int_in(v, 1, max_int, o.height); },
+     "an integer, at least 1"},
+    {"--format", nullptr, on_all, true,
+     [](options &o, const std::string &v) {
+         const int f = format_of_name("x." + v);
+         return f > 0 && (o.format = f, true);
+     },
+     "png, jpg or bmp"},
+    {"--quality", nullptr, on_all, true,
+     [](options &o, const std::string &v) {
+         int q = 0;
+         return int_in(v, 1, 100, q) && (o.quality = q, true);
+     },
+     "an integer from 1 to 100"},
+    {"--jobs", "-j", on_inputs, true,
+     [](options &o, const std::string &v) {
+         int n = 0;
+         return int_in(v, 1, 1024, n) && (o.jobs = static_cast<unsigned>(n), true);
+     },
+     "an integer from 1 to 1024"},
+    {"--quiet", "-q", on_all, false, [](options &o, const std::string &) { return o.level = verbosity::quiet, true; },
+     ""},
+    {"--verbose", "-v", on_all, false,
+     [](options &o, const std::string &) { return o.level = verbosity::verbose, true; }, ""},
+};
+
+const option_spec *find_option(const std::string &name) {
+    for (const option_spec &spec : option_table)
+        if (name == spec.name || (spec.alias && name == spec.alias)) return &spec;
+    return nullptr;
+}
+
 }  // namespace
 
-std::optional<colour> parse_colour(const std::string &text) {
+bool is_separator(char c) {
+#if defined(_WIN32)
+    return c == '/' || c == '\\';
+#else
+    return c == '/';
+#endif
+}
+
+int format_of_name(const std::string &path) {
+    size_t base = path.size();
+    while (base > 0 && !is_separator(path[base - 1])) --base;
+    const size_t dot = path.rfind('.');
+    if (dot == std::string::npos || dot <= base) return IMGTEXT_FORMAT_AUTO;  // ".profile" has no extension
+    std::string ext = path.substr(dot + 1);
+    for (char &c : ext)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (ext == "png") return IMGTEXT_FORMAT_PNG;
+    if (ext == "jpg" || ext == "jpeg") return IMGTEXT_FORMAT_JPEG;
+    if (ext == "bmp") return IMGTEXT_FORMAT_BMP;
+    return -1;
+}
+
+const char *format_extension(int format) {
+    return format == IMGTEXT_FORMAT_JPEG ? "jpg" : format == IMGTEXT_FORMAT_BMP ? "bmp" : "png";
+}
+
+std::optional<imgtext_color> parse_colour(const std::string &text) {
     if (!text.empty() && text[0] == '#') {
         const std::string hex = text.substr(1);
-        int v[6];
-        for (size_t i = 0; i < hex.size() && i < 6; ++i)
+        int v[8];
+        for (size_t i = 0; i < hex.size() && i < 8; ++i)
             if ((v[i] = hex_digit(hex[i])) < 0) return std::nullopt;
-        if (hex.size() == 6) return colour{v[0] * 16 + v[1], v[2] * 16 + v[3], v[4] * 16 + v[5]};
-        if (hex.size() == 3) return colour{v[0] * 17, v[1] * 17, v[2] * 17};
+        auto byte = [](int value) { return static_cast<uint8_t>(value); };
+        if (hex.size() == 6 || hex.size() == 8)
+            return imgtext_color{byte(v[0] * 16 + v[1]), byte(v[2] * 16 + v[3]), byte(v[4] * 16 + v[5]),
+                                 byte(hex.size() == 8 ? v[6] * 16 + v[7] : 255)};
+        if (hex.size() == 3) return imgtext_color{byte(v[0] * 17), byte(v[1] * 17), byte(v[2] * 17), 255};
         return std::nullopt;
     }
-    int channel[3];
-    size_t start = 0;
-    for (int i = 0; i < 3; ++i) {
+    uint8_t channel[4] = {0, 0, 0, 255};
+    size_t start = 0, count = 0;
+    for (;;) {
         const size_t comma = text.find(',', start);
-        if ((i < 2) != (comma != std::string::npos)) return std::nullopt;
         const auto value = parse_int(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
-        if (!value || *value < 0 || *value > 255) return std::nullopt;
-        channel[i] = *value;
+        if (!value || *value < 0 || *value > 255 || count == 4) return std::nullopt;
+        channel[count++] = static_cast<uint8_t>(*value);
+        if (comma == std::string::npos) break;
         start = comma + 1;
     }
-    return colour{channel[0], channel[1], channel[2]};
+    if (count < 3) return std::nullopt;
+    return imgtext_color{channel[0], channel[1], channel[2], channel[3]};
 }
 
 std::string expand_escapes(const std::string &text) {
@@ -119,37 +276,65 @@ std::string expand_escapes(const std::string &text) {
 const char *usage_text() {
     return R"(Usage:
   imgtext create   --text TEXT --width W --height H [options] -o OUT
-  imgtext add      --text TEXT [options] -o OUT IN
-  imgtext boxed    --text TEXT [options] -o OUT IN
-  imgtext centered --text TEXT [options] -o OUT IN
-  With several inputs (or when OUT is a folder) -o names a folder, and each
-  result keeps its input's name; inputs whose results would share a name
-  (a/x.png and b/x.png) fail, and nothing is written for them.
+  imgtext add      --text TEXT [options] -o OUT IN...
+  imgtext boxed    --text TEXT [options] -o OUT IN...
+  imgtext centered --text TEXT [options] -o OUT IN...
+  With several inputs, or when OUT ends in / or is a folder, -o names a
+  folder (created if missing) and each result keeps its input's name; inputs
+  whose results would share a name (a/x.png and b/x.png) fail, and nothing is
+  written for them. - as IN reads standard input, and -o - writes standard
+  output.
 
-Text (one is required):
+Text (one is required), in UTF-8:
   --text TEXT         the text; a real newline starts a new line
   --text-file FILE    read the text from FILE, or from standard input for -
   --escapes           turn \n, \t and \\ in --text into newline, tab, backslash
 
-Options (defaults in brackets):
-  --size N            pixel size, ascender to descender [24]
+Text style (all commands; defaults in brackets):
+  --size N            pixel height, ascender to descender [24]
+  --em-size N         the size as other tools give it (the em), instead of --size
+  --font FILE         a TrueType or OpenType font [built-in Caladea]
   --color C           text colour [#FFFFFF]
-  --x N, --y N        top-left of the text (add, boxed) [0]
-  --opacity F         0 to 1 (add) [1]
+  --opacity F         0 to 1 [1]
+  --align A           left, center or right: each line within the text
+                      [left for add and boxed, center otherwise]
+  --wrap WIDTH        wrap lines wider than WIDTH pixels at spaces
+
+Placement:
+  --x N, --y N        the point the text is placed at (add, boxed) [0]
+  --anchor P          which point of the text's box lies there (add, boxed)
+                      [top-left]; for boxed, of the padded box
+  --gravity P         instead of --x/--y: the box's side or corner of the
+                      picture (add, boxed, create) [center for create]
+  --margin M          with --gravity: pixels between box and picture edges [0]
+  P is top-left, top, top-right, left, center, right, bottom-left, bottom or
+  bottom-right.
+
+Command options:
   --box-color C       box colour (boxed) [#000000]
   --padding N         box padding (boxed) [0]
   --background C      canvas colour (create) [#000000]
   --width N, --height N  canvas size (create)
-  --format F          png, jpg or bmp, for outputs written into a folder
-  -o, --output PATH   output file, or folder for several inputs
+
+Output:
+  -o, --output PATH   output file, folder, or - for standard output
+  --format F          png, jpg or bmp: for results in a folder or on standard
+                      output, and it must agree with OUT's extension
+  --quality Q         JPEG quality, 1 to 100 [92]
+  -j, --jobs N        files drawn at once [the number of processors]
+  -q, --quiet         no progress, warnings or summary; -v, --verbose: a line
+                      per file written
   -h, --help          this help;  --version  the version
 
-Colours are #RRGGBB, #RGB or R,G,B. The output format follows OUT's extension
-(.png, .jpg, .jpeg, .bmp), otherwise the input's format.
+Colours are #RRGGBB, #RGB, #RRGGBBAA or R,G,B[,A]. The output format follows
+OUT's extension (.png, .jpg, .jpeg, .bmp; other extensions are refused), else
+--format, else the input's format. An option a command does not use is an
+error, not ignored.
 
 Examples:
   imgtext create --text 'Hello' --width 640 --height 240 --size 48 -o card.png
   imgtext add --text '(c) 2026 Quendal' --x 10 --y 10 --opacity 0.6 -o out.jpg photo.jpg
+  imgtext add --text '© 2026 Café' --gravity bottom-right --margin 16 -o - photo.jpg > out.jpg
   imgtext boxed --text $'Trail\nclosed' --box-color '#a01e1e' --padding 8 -o sign.png trail.png
   imgtext centered --text-file caption.txt --size 40 --format png -o captioned/ *.jpg
 
@@ -159,7 +344,7 @@ could not be written, 2 usage error.
 )";
 }
 
-parse_result parse_arguments(int argc, char **argv) {
+parse_result parse_arguments(const std::vector<std::string> &args) {
     parse_result result;
     options &o = result.opts;
     auto fail = [&](const std::string &message) {
@@ -167,90 +352,79 @@ parse_result parse_arguments(int argc, char **argv) {
         result.message = message;
         return result;
     };
-    if (argc < 2) return fail("missing command");
-    const std::string first = argv[1];
+    if (args.size() < 2) return fail("missing command");
+    const std::string &first = args[1];
     if (first == "-h" || first == "--help") return result.what = parse_result::help, result;
     if (first == "--version") return result.what = parse_result::version, result;
     const auto cmd = parse_command(first);
     if (!cmd) return fail("unknown command '" + first + "'");
     o.cmd = *cmd;
+    o.align = o.cmd == command::add || o.cmd == command::boxed ? IMGTEXT_ALIGN_LEFT : IMGTEXT_ALIGN_CENTER;
 
-    bool escapes = false, have_width = false, have_height = false;
+    std::set<std::string> given;  // by canonical name
     std::optional<std::string> text_file;
-    for (int i = 2; i < argc; ++i) {
-        std::string arg = argv[i], value;
+    for (size_t i = 2; i < args.size(); ++i) {
+        std::string arg = args[i], value;
         if (arg == "-h" || arg == "--help") return result.what = parse_result::help, result;
-        if (arg == "--escapes") {
-            escapes = true;
-            continue;
-        }
         if (arg.empty() || arg[0] != '-' || arg == "-") {
             o.inputs.push_back(arg);
             continue;
         }
         if (arg == "--") {
-            for (++i; i < argc; ++i) o.inputs.push_back(argv[i]);
+            for (++i; i < args.size(); ++i) o.inputs.push_back(args[i]);
             break;
         }
+        bool value_attached = false;
         const size_t eq = arg.find('=');
         if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
             value = arg.substr(eq + 1);
             arg = arg.substr(0, eq);
-        } else {
-            if (i + 1 >= argc) return fail(arg + " needs a value");
-            value = argv[++i];
+            value_attached = true;
+        } else if (arg.size() > 2 && arg[1] != '-' && find_option(arg.substr(0, 2))) {  // -j4, -ofile
+            value = arg.substr(2);
+            arg = arg.substr(0, 2);
+            value_attached = true;
         }
-        auto number = [&](int &target) {
-            const auto v = parse_int(value);
-            if (v) target = *v;
-            return v.has_value();
-        };
-        auto colour_of = [&](colour &target) {
-            const auto c = parse_colour(value);
-            if (c) target = *c;
-            return c.has_value();
-        };
-        bool ok = true;
-        if (arg == "--text") o.text = value, o.have_text = true;
-        else if (arg == "--text-file") text_file = value;
-        else if (arg == "-o" || arg == "--output") o.output = value;
-        else if (arg == "--size") ok = number(o.size);
-        else if (arg == "--x") ok = number(o.x);
-        else if (arg == "--y") ok = number(o.y);
-        else if (arg == "--padding") ok = number(o.padding);
-        else if (arg == "--width") ok = have_width = number(o.width);
-        else if (arg == "--height") ok = have_height = number(o.height);
-        else if (arg == "--color" || arg == "--colour") ok = colour_of(o.color);
-        else if (arg == "--box-color" || arg == "--box-colour") ok = colour_of(o.box_color);
-        else if (arg == "--background") ok = colour_of(o.background);
-        else if (arg == "--opacity") {
-            const auto f = parse_float(value);
-            ok = f.has_value();
-            if (ok) o.opacity = *f;
-        } else if (arg == "--format") {
-            ok = value == "png" || value == "jpg" || value == "bmp";
-            if (ok) o.format = value;
-        } else {
-            return fail("unknown option " + arg);
+        const option_spec *spec = find_option(arg);
+        if (!spec) return fail("unknown option " + arg);
+        if (!(spec->commands & (1u << static_cast<int>(o.cmd))))
+            return fail(std::string(spec->name) + " does not apply to " + command_name(o.cmd));
+        if (!given.insert(spec->name).second) return fail(std::string(spec->name) + " given twice");
+        if (spec->takes_value && !value_attached) {
+            if (i + 1 >= args.size()) return fail(arg + " needs a value");
+            value = args[++i];
+        } else if (!spec->takes_value && value_attached) {
+            return fail(arg + " takes no value");
         }
-        if (!ok) return fail("invalid value for " + arg + ": '" + value + "'");
+        if (spec->name == std::string("--text-file")) text_file = value;
+        if (!spec->apply(o, value)) {
+            return fail("invalid value for " + arg + ": '" + value + "' (" + spec->valid + ")");
+        }
     }
 
-    if (o.have_text && text_file) return fail("give --text or --text-file, not both");
+    auto both = [&](const char *a, const char *b) { return given.count(a) && given.count(b); };
+    if (both("--text", "--text-file")) return fail("give --text or --text-file, not both");
+    if (both("--size", "--em-size")) return fail("give --size or --em-size, not both");
+    if (both("--quiet", "--verbose")) return fail("give --quiet or --verbose, not both");
+    for (const char *point : {"--x", "--y", "--anchor"})
+        if (both("--gravity", point)) return fail(std::string("give --gravity or ") + point + ", not both");
+    if (given.count("--margin") && !given.count("--gravity")) return fail("--margin needs --gravity");
     if (text_file) {
+        for (const std::string &input : o.inputs)
+            if (*text_file == "-" && input == "-") return fail("standard input cannot be both the text and an image");
         std::string why;
         const auto text = read_text_file(*text_file, why);
         if (!text) return fail("cannot read text file " + *text_file + ": " + why);
         o.text = *text;
         o.have_text = true;
-    } else if (escapes) {
+    } else if (given.count("--escapes")) {
         o.text = expand_escapes(o.text);
     }
     if (!o.have_text) return fail("missing --text or --text-file");
     if (o.output.empty()) return fail("missing -o OUTPUT");
     if (o.cmd == command::create) {
         if (!o.inputs.empty()) return fail("create takes no input files");
-        if (!have_width || !have_height) return fail("create needs --width and --height");
+        if (!given.count("--width") || !given.count("--height")) return fail("create needs --width and --height");
     } else if (o.inputs.empty()) {
         return fail("missing input file");
     }

@@ -6,22 +6,44 @@
 #include <string>
 #include <vector>
 
-struct colour {
-    int red, green, blue;
-};
+#include "quendal_imgtext.h"
 
 enum class command { create, add, boxed, centered };
+
+enum class verbosity { quiet, normal, verbose };
 
 struct options {
     command cmd = command::create;
     std::string text;
     bool have_text = false;
-    std::string output;
-    std::vector<std::string> inputs;
-    std::optional<std::string> format;  // png, jpg or bmp: extension for outputs in a folder
-    int x = 0, y = 0, size = 24, width = 0, height = 0, padding = 0;
+    std::string output;  // "-" for standard output
+    std::vector<std::string> inputs;  // "-" for standard input
+    std::optional<int> format;        // IMGTEXT_FORMAT_JPEG, _PNG or _BMP
+    std::optional<int> quality;       // JPEG quality 1..100
+
+    // Placement: a point and the anchor of the box placed on it, or gravity.
+    int x = 0, y = 0;
+    imgtext_position anchor = IMGTEXT_TOP_LEFT;
+    std::optional<imgtext_position> gravity;
+    int margin = 0;
+
+    // Text style.
+    float size = 24.0f;
+    bool em_size = false;  // size is the em size rather than the pixel height
+    int align = IMGTEXT_ALIGN_LEFT;
+    int wrap = 0;
+    std::string font_file;  // empty: the built-in font
     float opacity = 1.0f;
-    colour color{255, 255, 255}, box_color{0, 0, 0}, background{0, 0, 0};
+    imgtext_color color{255, 255, 255, 255};
+    imgtext_color box_color{0, 0, 0, 255};
+    int padding = 0;
+
+    // create's canvas.
+    int width = 0, height = 0;
+    imgtext_color background{0, 0, 0, 255};
+
+    unsigned jobs = 0;  // 0: one worker per core
+    verbosity level = verbosity::normal;
 };
 
 // What parsing asked for: run, print help or the version, or a usage error
@@ -32,11 +54,18 @@ struct parse_result {
     options opts;
 };
 
-parse_result parse_arguments(int argc, char **argv);
+parse_result parse_arguments(const std::vector<std::string> &args);
 const char *usage_text();
 
+// The format an output name asks for by its extension: IMGTEXT_FORMAT_* for
+// .png, .jpg, .jpeg and .bmp (any case), IMGTEXT_FORMAT_AUTO for a name with
+// no extension, -1 for any other extension.
+int format_of_name(const std::string &path);
+const char *format_extension(int format);
+bool is_separator(char c);
+
 // Exposed for tests of the tool's own parsing rules.
-std::optional<colour> parse_colour(const std::string &text);
+std::optional<imgtext_color> parse_colour(const std::string &text);
 std::string expand_escapes(const std::string &text);
 
 #endif

@@ -1,5 +1,9 @@
-"""Tests of the Python bindings against the real library."""
+"""Tests of the Python bindings against the real library.
 
+numpy and Pillow tests are skipped where those are not installed;
+IMGTEXT_FONT_FILE (a TrueType file) enables the font-file tests."""
+
+import io
 import os
 import pathlib
 import struct
@@ -8,6 +12,16 @@ import threading
 import unittest
 
 import quendal_imgtext as t
+from quendal_imgtext import Font, Image
+
+try:
+    import numpy
+except ImportError:
+    numpy = None
+try:
+    import PIL.Image
+except ImportError:
+    PIL = None
 
 
 def png_size(path):
@@ -17,14 +31,18 @@ def png_size(path):
     return struct.unpack(">II", head[16:24])
 
 
-class BindingTests(unittest.TestCase):
+class Folder(unittest.TestCase):
     def setUp(self):
         self._dir = tempfile.TemporaryDirectory()
         self.dir = pathlib.Path(self._dir.name)
+        self.card = self.dir / "card.png"
+        t.create(self.card, "card", 120, 60, background=(10, 60, 90))
 
     def tearDown(self):
         self._dir.cleanup()
 
+
+class ModuleFunctionTests(Folder):
     def test_create_accepts_str_bytes_and_pathlike_paths(self):
         for out in (str(self.dir / "a.png"), os.fsencode(self.dir / "b.png"), self.dir / "c.png"):
             t.create(out, b"Hi", 200, 100)
@@ -32,40 +50,52 @@ class BindingTests(unittest.TestCase):
         self.assertEqual(t.last_error(), "")
 
     def test_each_drawing_function_writes_its_output(self):
-        card = self.dir / "card.png"
-        t.create(card, "Title", 120, 60, size=20, color=(255, 0, 0), background=(0, 0, 40))
-        t.add(card, self.dir / "add.bmp", "add", x=3, y=4, opacity=0.5)
-        t.add_boxed(card, self.dir / "boxed.jpg", "box", padding=4, box_color=(255, 255, 0))
-        t.centered(card, self.dir / "centered.png", "mid\nline")
+        t.add(self.card, self.dir / "add.bmp", "add", x=3, y=4, opacity=0.5)
+        t.add_boxed(input_path=self.card, output_path=self.dir / "boxed.jpg", text="box", padding=4,
+                    box_color="#ff0")
+        t.centered(self.card, self.dir / "centered.png", "mid\nline")
         self.assertEqual((self.dir / "add.bmp").read_bytes()[:2], b"BM")
         self.assertEqual((self.dir / "boxed.jpg").read_bytes()[:2], b"\xff\xd8")
         self.assertEqual(png_size(self.dir / "centered.png"), (120, 60))
 
-    def test_str_text_is_utf8_like_a_c_host_would_pass(self):
-        t.create(self.dir / "str.png", "caf\u00e9", 80, 30)
-        t.create(self.dir / "bytes.png", "caf\u00e9".encode("utf-8"), 80, 30)
-        self.assertEqual((self.dir / "str.png").read_bytes(), (self.dir / "bytes.png").read_bytes())
-
-    def test_failures_raise_with_the_librarys_message(self):
-        with self.assertRaises(t.ImgTextError) as caught:
+    def test_failures_raise_the_librarys_message_as_a_fitting_subclass(self):
+        with self.assertRaises(t.ArgumentError) as caught:
             t.create(self.dir / "x.png", "x", -3, 50)
         self.assertEqual(str(caught.exception), "invalid dimensions: width and height must be > 0 (-3x50)")
         missing = self.dir / "missing.png"
-        with self.assertRaises(t.ImgTextError) as caught:
+        with self.assertRaises(FileNotFoundError) as caught:
             t.add(missing, self.dir / "out.png", "x")
+        self.assertIsInstance(caught.exception, t.ImgTextError)
         self.assertEqual(str(caught.exception), f"cannot read file: {missing}")
+        (self.dir / "bad.png").write_bytes(b"not a picture")
+        with self.assertRaises(t.DecodeError):
+            t.centered(self.dir / "bad.png", self.dir / "out.png", "x")
 
-    def test_text_none_is_the_librarys_null_check(self):
-        t.create(self.dir / "plain.png", None, 10, 10)
-        with self.assertRaises(t.ImgTextError) as caught:
-            t.centered(self.dir / "plain.png", self.dir / "o.png", None)
-        self.assertEqual(str(caught.exception), "invalid argument: text is NULL")
+    def test_nul_in_a_path_or_text_is_refused_not_cut(self):
+        for call in (lambda: t.add(self.card, str(self.dir / "o7\0.png"), "x"),
+                     lambda: t.add(self.card, self.dir / "o8.png", "x\0y")):
+            with self.assertRaises(ValueError):
+                call()
+        self.assertEqual(sorted(p.name for p in self.dir.iterdir()), ["card.png"])
 
-    def test_bad_colour_is_a_type_error(self):
-        with self.assertRaises(TypeError):
+    def test_ints_that_do_not_fit_or_are_not_ints_are_refused(self):
+        with self.assertRaises(OverflowError):
+            t.add(self.card, self.dir / "o.png", "x", x=2 ** 40)
+        with self.assertRaisesRegex(TypeError, "x must be an int, not float"):
+            t.add(self.card, self.dir / "o.png", "x", x=10.5)
+
+    def test_colours_as_hex_strings_and_rgba_tuples(self):
+        outputs = []
+        for color, opacity in (((255, 0, 0), 0.2), ("#ff0000", 0.2), ("#f00", 0.2), ((255, 0, 0, 51), 1.0),
+                               ("#ff000033", 1.0)):
+            out = self.dir / f"c{len(outputs)}.png"
+            t.add(self.card, out, "colour", color=color, opacity=opacity)
+            outputs.append(out.read_bytes())
+        self.assertEqual(len(set(outputs)), 1)
+        with self.assertRaises(ValueError):
             t.create(self.dir / "x.png", "x", 10, 10, color="red")
 
-    def test_calls_from_several_threads_are_serialised(self):
+    def test_module_function_calls_from_several_threads_are_serialised(self):
         errors = []
 
         def work(i):
@@ -83,10 +113,138 @@ class BindingTests(unittest.TestCase):
             thread.join()
         self.assertEqual(errors, [])
 
-    def test_init_and_cleanup(self):
-        t.init()
-        t.cleanup()
-        t.create(self.dir / "after.png", "ok", 30, 20)
+
+class ImageTests(Folder):
+    def test_ascii_in_the_builtin_font_draws_what_imgtext_add_draws(self):
+        t.add(self.card, self.dir / "ref.png", "Same\nbytes", x=7, y=-3, size=20, color=(250, 200, 0))
+        image = Image.open(self.card)
+        image.draw_text((7, -3), "Same\nbytes", fill="#fac800", size=20)
+        self.assertEqual(image.encode("png"), (self.dir / "ref.png").read_bytes())
+
+    def test_open_takes_a_path_bytes_or_a_file_object(self):
+        data = self.card.read_bytes()
+        with open(self.card, "rb") as f:
+            images = [Image.open(self.card), Image.open(data), Image.open(f), Image.open(io.BytesIO(data))]
+        self.assertEqual({(i.size, i.format, i.tobytes()) for i in images}.__len__(), 1)
+        with self.assertRaises(FileNotFoundError):
+            Image.open(self.dir / "none.png")
+        with self.assertRaises(ValueError):
+            Image.open(str(self.card) + "\0")
+
+    def test_nul_in_text_is_drawn_as_a_missing_glyph(self):
+        with_nul = t.measure("a\0b")
+        self.assertEqual(with_nul.missing_glyphs, 1)
+        self.assertGreater(with_nul.width, t.measure("ab").width)
+
+    def test_measure_gives_each_lines_width(self):
+        metrics = t.measure("one two three", max_width=60)
+        self.assertGreater(metrics.line_count, 1)
+        self.assertEqual(len(metrics.line_widths), metrics.line_count)
+        self.assertEqual(max(metrics.line_widths), metrics.width)
+
+    def test_pillow_anchors_are_the_box_points(self):
+        by_gravity, by_anchor, by_name = (Image.new(90, 50, "#123") for _ in range(3))
+        by_gravity.draw_text("Hi", gravity="bottom-right")
+        by_anchor.draw_text((90, 50), "Hi", anchor="rd")
+        by_name.draw_text((90, 50), "Hi", anchor="bottom-right")
+        self.assertEqual(by_gravity.tobytes(), by_anchor.tobytes())
+        self.assertEqual(by_gravity.tobytes(), by_name.tobytes())
+        top, baseline = Image.new(90, 50), Image.new(90, 50)
+        top.draw_text((5, 5), "Hi", anchor="la")
+        baseline.draw_text((5, 5 + t.measure("Hi").ascent), "Hi", anchor="ls")
+        self.assertEqual(top.tobytes(), baseline.tobytes())
+
+    def test_wrong_placements_and_options_are_refused(self):
+        image = Image.new(20, 20)
+        for call in (lambda: image.draw_text((1, 1), "x", gravity="top"), lambda: image.draw_text((1, 1), "x",
+                     anchor="xx"), lambda: image.draw_text((1, 1), "x", align="justify"),
+                     lambda: image.draw_text("x", gravity="north"), lambda: t.measure("x", size=9, font_size=9)):
+            with self.assertRaises(ValueError):
+                call()
+        with self.assertRaises(t.ArgumentError):
+            t.measure("x", size=0)
+
+    def test_save_and_encode(self):
+        image = Image.open(self.card)
+        buffer = io.BytesIO()
+        image.save(buffer, format="jpeg", quality=70)
+        self.assertEqual(buffer.getvalue(), image.encode("jpeg", quality=70))
+        image.save(self.dir / "plain")  # no extension: the format it was read from
+        self.assertEqual(png_size(self.dir / "plain"), (120, 60))
+        with self.assertRaises(ValueError):
+            image.save(self.dir / "out.webp")
+        with self.assertRaises(ValueError):
+            image.encode("png", quality=80)
+
+    @unittest.skipUnless(os.environ.get("IMGTEXT_FONT_FILE"), "needs IMGTEXT_FONT_FILE")
+    def test_font_from_a_path_or_bytes(self):
+        path = os.environ["IMGTEXT_FONT_FILE"]
+        with open(path, "rb") as f:
+            fonts = [Font(path), Font(f.read())]
+        self.assertEqual(t.measure("Font", fonts[0], font_size=30), t.measure("Font", fonts[1], font_size=30))
+        with self.assertRaises(t.DecodeError):
+            Font(b"not a font")
+
+    def test_eight_threads_draw_what_one_draws(self):
+        def job():
+            image = Image.new(400, 200, (30, 30, 30, 255))
+            image.draw_text("Parallel ¶ ünïcode\nsecond line", gravity="center", size=40, align="center")
+            return image.encode("png")
+
+        expected = job()
+        results, barrier = [None] * 8, threading.Barrier(8)
+
+        def work(i):
+            barrier.wait()
+            results[i] = [job() for _ in range(4)]
+
+        threads = [threading.Thread(target=work, args=(i,)) for i in range(8)]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+        self.assertEqual({data for batch in results for data in batch}, {expected})
+
+
+@unittest.skipIf(numpy is None, "needs numpy")
+class NumpyTests(unittest.TestCase):
+    def test_arrays_are_shared_not_copied(self):
+        array = numpy.zeros((30, 40, 4), numpy.uint8)
+        image = Image.from_array(array)
+        image.draw_text((0, 0), "X", size=30)
+        self.assertGreater(array.max(), 0)  # drawn into the array itself
+        view = numpy.asarray(image)
+        self.assertTrue(numpy.shares_memory(view, array))
+        self.assertEqual(view.shape, (30, 40, 4))
+
+    def test_a_view_into_a_wider_array_is_drawn_in_place_and_no_further(self):
+        wide = numpy.zeros((20, 60, 4), numpy.uint8)
+        image = Image.from_array(wide[:, 10:30])
+        self.assertEqual((image.size, image.stride), ((20, 20), 240))
+        image.draw_text((0, 0), "WW", size=30)
+        self.assertGreater(wide[:, 10:30].max(), 0)
+        self.assertEqual(wide[:, :10].max() + wide[:, 30:].max(), 0)
+        self.assertEqual(len(image.pixels), 19 * 240 + 80)  # nothing past the view's last pixel
+        self.assertEqual(image.tobytes(), wide[:, 10:30].tobytes())
+
+    def test_rgb_and_read_only_arrays_are_converted(self):
+        rgb = numpy.full((10, 20, 3), 7, numpy.uint8)
+        image = Image.from_array(rgb)
+        self.assertEqual(numpy.asarray(image)[0, 0].tolist(), [7, 7, 7, 255])
+        rgb.setflags(write=False)
+        self.assertEqual(Image.from_array(rgb).tobytes(), image.tobytes())
+
+
+@unittest.skipIf(PIL is None, "needs Pillow")
+class PillowTests(unittest.TestCase):
+    def test_round_trip_through_pillow(self):
+        picture = PIL.Image.new("RGB", (30, 20), (1, 2, 3))
+        image = Image.from_pil(picture)
+        image.draw_text((2, 2), "P", fill="#ffffff88")
+        back = image.to_pil()
+        self.assertEqual((back.mode, back.size), ("RGBA", (30, 20)))
+        self.assertEqual(back.tobytes(), image.tobytes())
+        self.assertEqual(back.getpixel((29, 19)), (1, 2, 3, 255))
 
 
 if __name__ == "__main__":

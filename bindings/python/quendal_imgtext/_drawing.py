@@ -1,0 +1,467 @@
+"""Images and fonts as Python objects, over the library's drawing API.
+
+No lock: every call may run in parallel with calls from other threads
+(ctypes releases the GIL). An Image is for one thread at a time, as the
+library's images are; a Font may be shared by all.
+"""
+
+from __future__ import annotations
+
+import ctypes
+import os
+from dataclasses import dataclass
+from typing import Any, BinaryIO, Dict, Optional, Tuple, Union
+
+from . import _checks, _native
+from ._checks import Color, Path, Text
+from ._native import lib
+
+_POSITIONS = ("top-left", "top", "top-right", "left", "center", "right", "bottom-left", "bottom", "bottom-right")
+# Pillow's anchors: a horizontal letter (left, middle, right) and a vertical
+# one (ascender, top, middle, baseline, bottom, descender). The box's top is
+# the first line's ascender and its bottom the last line's descender, so
+# both "a" and "t" are its top and both "b" and "d" its bottom.
+_PIL_COLUMNS = {"l": 0, "m": 1, "r": 2}
+_PIL_ROWS = {"a": 0, "t": 0, "m": 1, "b": 2, "d": 2}
+_ALIGNS = {"left": 0, "center": 1, "centre": 1, "right": 2}
+_FORMATS = {"png": _native.FORMAT_PNG, "jpeg": _native.FORMAT_JPEG, "jpg": _native.FORMAT_JPEG,
+            "bmp": _native.FORMAT_BMP}
+_FORMAT_NAMES = {_native.FORMAT_PNG: "PNG", _native.FORMAT_JPEG: "JPEG", _native.FORMAT_BMP: "BMP"}
+
+ImageSource = Union[Path, bytes, bytearray, memoryview, BinaryIO]
+
+
+def _position(name: str, what: str) -> int:
+    try:
+        return _POSITIONS.index(name.replace("_", "-").replace("centre", "center"))
+    except (ValueError, AttributeError):
+        raise ValueError(f"{what} must be one of {', '.join(_POSITIONS)}, not {name!r}") from None
+
+
+def _format_code(name: Optional[str]) -> int:
+    if name is None:
+        return _native.FORMAT_AUTO
+    try:
+        return _FORMATS[name.lower()]
+    except (KeyError, AttributeError):
+        raise ValueError(f"format must be 'png', 'jpeg' or 'bmp', not {name!r}") from None
+
+
+def _read_source(source: Any) -> Optional[bytes]:
+    """The bytes of a bytes-like object or a binary file object; None for a path."""
+    if isinstance(source, (bytes, bytearray, memoryview)):
+        return bytes(source)
+    if hasattr(source, "read"):
+        data = source.read()
+        if not isinstance(data, (bytes, bytearray)):
+            raise TypeError("the file object must be opened in binary mode")
+        return bytes(data)
+    return None
+
+
+class Font:
+    """A TrueType or OpenType font, immutable and shareable between threads.
+
+    ``Font(path)`` reads a file, ``Font(data)`` takes the file's bytes (or a
+    binary file object); ``index`` picks a font of a collection. ``Font.builtin()``
+    is the library's own Caladea Regular, which every call uses by default.
+    """
+
+    def __init__(self, source: Union[Path, bytes, bytearray, memoryview, BinaryIO], index: int = 0) -> None:
+        self._handle = None
+        index = _checks.c_int(index, "index")
+        handle = ctypes.c_void_p()
+        data = _read_source(source)
+        if data is not None:
+            _checks.check(lib.imgtext_font_load_memory(data, len(data), index, ctypes.byref(handle)))
+        else:
+            where = _checks.path(source)  # type: ignore[arg-type]
+            _checks.check(lib.imgtext_font_load(where, index, ctypes.byref(handle)), where)
+        self._handle = handle.value
+
+    @classmethod
+    def builtin(cls) -> "Font":
+        font = cls.__new__(cls)
+        font._handle = lib.imgtext_font_builtin()
+        return font
+
+    def __del__(self) -> None:
+        if self._handle and lib is not None:
+            lib.imgtext_font_free(self._handle)  # ignores the built-in font
+        self._handle = None
+
+
+@dataclass(frozen=True)
+class TextMetrics:
+    """The text box of a measured or drawn text, in pixels.
+
+    ``x``, ``y``: its top-left as drawn (0, 0 from measure); ``width`` is the
+    widest line, ``height`` line_count * line_height; ``ascent`` runs from the
+    box's top to the first baseline; ``missing_glyphs`` counts characters no
+    font had; ``line_widths`` (from measure) gives each line's width."""
+
+    x: int
+    y: int
+    width: int
+    height: int
+    line_count: int
+    line_height: int
+    ascent: int
+    descent: int
+    missing_glyphs: int
+    line_widths: Tuple[int, ...] = ()
+
+    @property
+    def size(self) -> Tuple[int, int]:
+        return (self.width, self.height)
+
+
+def _metrics(m: _native.TextMetrics, line_widths: Tuple[int, ...] = ()) -> TextMetrics:
+    return TextMetrics(m.x, m.y, m.width, m.height, m.line_count, m.line_height, m.ascent, m.descent,
+                       m.missing_glyphs, line_widths)
+
+
+def _style(font: Optional[Font], fallback: Optional[Font], size: Optional[float], font_size: Optional[float],
+           line_spacing: float, align: Optional[str], max_width: Optional[int], fill: Optional[Color] = None,
+           opacity: float = 1.0, box: Optional[Color] = None, padding: int = 0) -> _native.TextStyle:
+    style = _native.new_options(_native.TextStyle, lib.imgtext_text_style_init)
+    for name, value in (("font", font), ("fallback", fallback)):
+        if value is not None and not isinstance(value, Font):
+            raise TypeError(f"{name} must be a Font, not {type(value).__name__}")
+    style.font = font._handle if font is not None else None
+    style.fallback = fallback._handle if fallback is not None else None
+    if size is not None and font_size is not None:
+        raise ValueError("give size (pixel height) or font_size (em size), not both")
+    if font_size is not None:
+        style.size, style.size_unit = _checks.c_float(font_size, "font_size"), _native.SIZE_EM
+    elif size is not None:
+        style.size = _checks.c_float(size, "size")
+    style.line_spacing = _checks.c_float(line_spacing, "line_spacing")
+    if align is not None:
+        if align not in _ALIGNS:
+            raise ValueError(f"align must be 'left', 'center' or 'right', not {align!r}")
+        style.align = _ALIGNS[align]
+    style.max_width = _checks.c_int(max_width or 0, "max_width")
+    if fill is not None:
+        style.color = _checks.native_color(fill, "fill")
+    style.opacity = _checks.c_float(opacity, "opacity")
+    if box is not None:
+        style.box, style.box_color = 1, _checks.native_color(box, "box")
+    style.padding = _checks.c_int(padding, "padding")
+    return style
+
+
+def measure(text: Text, font: Optional[Font] = None, *, size: Optional[float] = None,
+            font_size: Optional[float] = None, line_spacing: float = 1.0, max_width: Optional[int] = None,
+            fallback: Optional[Font] = None) -> TextMetrics:
+    """Lay out text as draw_text would, without drawing.
+
+    ``size`` is the pixel height from ascender to descender (default 24, as
+    the module-level functions take it); ``font_size`` is the em size, as
+    Pillow and most tools give it. ``line_spacing`` multiplies the line
+    height; ``max_width`` wraps lines wider than that many pixels at spaces.
+    """
+    data = _checks.text(text)
+    style = _style(font, fallback, size, font_size, line_spacing, None, max_width)
+    metrics = _native.new_metrics()
+    room = data.count(b"\n") + 1
+    while True:
+        widths = (ctypes.c_int * room)()
+        _checks.check(lib.imgtext_measure_text(data, len(data), ctypes.byref(style), ctypes.byref(metrics),
+                                               widths, room))
+        if metrics.line_count <= room:
+            return _metrics(metrics, tuple(widths[:metrics.line_count]))
+        room = metrics.line_count  # wrapping made more lines than breaks
+
+
+class Image:
+    """An RGBA picture in memory (straight alpha, 8 bits a channel).
+
+    Make one with Image.open, Image.new, Image.from_array or Image.from_pil.
+    ``numpy.asarray(image)`` is a (height, width, 4) uint8 view of the pixels,
+    not a copy; ``image.pixels`` is the same as a memoryview.
+    """
+
+    def __init__(self, handle: int, owner: Any = None) -> None:
+        """Internal: wraps a library image handle (and keeps owner alive)."""
+        self._handle = handle
+        self._owner = owner  # the array whose memory a wrapped image draws into
+
+    def __del__(self) -> None:
+        if getattr(self, "_handle", None) and lib is not None:
+            lib.imgtext_image_free(self._handle)
+        self._handle = None
+
+    # ---- making images
+
+    @classmethod
+    def open(cls, source: ImageSource, *, max_pixels: Optional[int] = _native.DEFAULT_MAX_PIXELS) -> "Image":
+        """Decode a picture (PNG, JPEG, BMP, GIF, TGA, PSD, PIC, PNM, HDR) from a
+        path, from its bytes, or from a binary file object. Pictures whose
+        header claims more than max_pixels are refused before decoding
+        (None: no limit but the decoders' own)."""
+        options = _native.new_options(_native.LoadOptions, lib.imgtext_load_options_init)
+        options.max_pixels = 0 if max_pixels is None else max(0, _checks.index(max_pixels, "max_pixels"))
+        handle = ctypes.c_void_p()
+        data = _read_source(source)
+        if data is not None:
+            _checks.check(lib.imgtext_image_load_memory(data, len(data), ctypes.byref(options), ctypes.byref(handle)))
+        else:
+            where = _checks.path(source)  # type: ignore[arg-type]
+            _checks.check(lib.imgtext_image_load(where, ctypes.byref(options), ctypes.byref(handle)), where)
+        return cls(handle.value)
+
+    @classmethod
+    def new(cls, width: int, height: int, color: Color = (0, 0, 0, 0)) -> "Image":
+        """A width x height picture filled with color (default transparent black)."""
+        handle = ctypes.c_void_p()
+        _checks.check(lib.imgtext_image_create(_checks.c_int(width, "width"), _checks.c_int(height, "height"),
+                                               _checks.native_color(color, "color"), ctypes.byref(handle)))
+        return cls(handle.value)
+
+    @classmethod
+    def from_array(cls, array: Any, *, copy: bool = False) -> "Image":
+        """A picture over a numpy array of uint8: (height, width, 4) RGBA,
+        (height, width, 3) RGB or (height, width) grey.
+
+        A writable RGBA array whose pixels are packed is used in place, not
+        copied: drawing on the image changes the array. Anything else, or
+        ``copy=True``, is first converted into a new RGBA array (this needs
+        numpy)."""
+        interface = getattr(array, "__array_interface__", None)
+        if interface is None:
+            raise TypeError(f"from_array needs a numpy array (or an object with __array_interface__), "
+                            f"not {type(array).__name__}")
+        shape, strides = tuple(interface["shape"]), interface.get("strides")
+        if interface["typestr"] not in ("|u1", "<u1", ">u1") or len(shape) not in (2, 3) or shape[2:] not in (
+                (), (3,), (4,)):
+            raise ValueError(f"from_array takes uint8 arrays of (height, width[, 3 or 4]), "
+                             f"not {interface['typestr']} of shape {shape}")
+        address, readonly = interface["data"]
+        wrappable = (len(shape) == 3 and shape[2] == 4 and not readonly and not copy
+                     and (strides is None or (strides[1] == 4 and strides[2] == 1 and strides[0] >= shape[1] * 4)))
+        if not wrappable:
+            import numpy  # only here: converting needs it, wrapping does not
+
+            source = numpy.asarray(array)
+            rgba = numpy.empty(source.shape[:2] + (4,), numpy.uint8)
+            rgba[..., :3] = source[..., :3] if source.ndim == 3 and source.shape[2] >= 3 else source.reshape(
+                source.shape[:2] + (1,))[..., :1]
+            rgba[..., 3] = source[..., 3] if source.ndim == 3 and source.shape[2] == 4 else 255
+            return cls.from_array(rgba)
+        height, width = shape[0], shape[1]
+        stride = strides[0] if strides else width * 4
+        handle = ctypes.c_void_p()
+        _checks.check(lib.imgtext_image_wrap(address, _checks.c_int(width, "width"), _checks.c_int(height, "height"),
+                                             stride, ctypes.byref(handle)))
+        return cls(handle.value, owner=array)
+
+    @classmethod
+    def from_pil(cls, picture: Any) -> "Image":
+        """A copy of a Pillow image, converted to RGBA."""
+        if picture.mode != "RGBA":
+            picture = picture.convert("RGBA")
+        data = picture.tobytes()
+        width, height = picture.size
+        handle = ctypes.c_void_p()
+        _checks.check(lib.imgtext_image_copy(data, width, height, width * 4, ctypes.byref(handle)))
+        return cls(handle.value)
+
+    def to_pil(self) -> Any:
+        """A Pillow RGBA image with a copy of the pixels (needs Pillow)."""
+        from PIL import Image as PILImage
+
+        return PILImage.frombytes("RGBA", self.size, self.tobytes())
+
+    def copy(self) -> "Image":
+        """A new image with its own copy of the pixels."""
+        handle = ctypes.c_void_p()
+        data = ctypes.string_at(self._pixels(), self._span())
+        _checks.check(lib.imgtext_image_copy(data, self.width, self.height, self.stride, ctypes.byref(handle)))
+        return Image(handle.value)
+
+    # ---- looking at it
+
+    @property
+    def width(self) -> int:
+        return lib.imgtext_image_width(self._handle)
+
+    @property
+    def height(self) -> int:
+        return lib.imgtext_image_height(self._handle)
+
+    @property
+    def size(self) -> Tuple[int, int]:
+        """(width, height), as Pillow gives it."""
+        return (self.width, self.height)
+
+    @property
+    def stride(self) -> int:
+        """Bytes from one row to the next (width * 4 unless wrapping an array)."""
+        return lib.imgtext_image_stride(self._handle)
+
+    @property
+    def format(self) -> Optional[str]:
+        """'JPEG', 'PNG' or 'BMP' for a picture decoded from one, else None."""
+        return _FORMAT_NAMES.get(lib.imgtext_image_format(self._handle))
+
+    def _pixels(self) -> int:
+        return lib.imgtext_image_pixels(self._handle)
+
+    def _span(self) -> int:
+        """Bytes from the first pixel to the last: a wrapped view into a wider
+        array owns no memory past its last row's last pixel."""
+        return self.stride * (self.height - 1) + self.width * 4
+
+    @property
+    def __array_interface__(self) -> Dict[str, Any]:
+        return {"version": 3, "shape": (self.height, self.width, 4), "typestr": "|u1",
+                "data": (self._pixels(), False), "strides": (self.stride, 4, 1)}
+
+    @property
+    def pixels(self) -> memoryview:
+        """The pixels in place, as a writable memoryview that keeps the image
+        alive: shaped (height, width, 4) when rows are packed; otherwise flat,
+        with rows ``stride`` bytes apart."""
+
+        class _Rows(ctypes.c_uint8 * self._span()):
+            pass
+
+        rows = _Rows.from_address(self._pixels())
+        rows.image = self  # the memory is the image's
+        flat = memoryview(rows).cast("B")
+        return flat.cast("B", (self.height, self.width, 4)) if self.stride == self.width * 4 else flat
+
+    def __buffer__(self, flags: int) -> memoryview:  # memoryview(image), from Python 3.12
+        return self.pixels
+
+    def tobytes(self) -> bytes:
+        """The pixels as packed RGBA rows (a copy)."""
+        data = ctypes.string_at(self._pixels(), self._span())
+        row = self.width * 4
+        if self.stride == row:
+            return data
+        return b"".join(data[y * self.stride:y * self.stride + row] for y in range(self.height))
+
+    # ---- drawing
+
+    def draw_text(self, xy: Optional[Tuple[int, int]] = None, text: Optional[Text] = None,
+                  fill: Optional[Color] = None, font: Optional[Font] = None, anchor: Optional[str] = None, *,
+                  align: Optional[str] = None, size: Optional[float] = None, font_size: Optional[float] = None,
+                  line_spacing: float = 1.0, max_width: Optional[int] = None, opacity: float = 1.0,
+                  box: Optional[Color] = None, padding: int = 0, gravity: Optional[str] = None, margin: int = 0,
+                  fallback: Optional[Font] = None) -> TextMetrics:
+        """Draw UTF-8 text, placed at a point or by gravity; returns its box.
+
+        ``image.draw_text((x, y), text, fill, font, anchor)`` puts the anchor
+        point of the text's box at (x, y). anchor is Pillow's two letters
+        (horizontal l/m/r, vertical a/t/m/s/b/d: default "la", the top-left)
+        or one of top-left, top, ..., bottom-right. ``image.draw_text(text,
+        gravity="bottom-right", margin=16)`` instead puts the box margin
+        pixels inside the named edges, centred on an axis the name leaves free.
+
+        fill: colour as "#RRGGBB", "#RGB", "#RRGGBBAA" or an (r, g, b[, a])
+        tuple (default white). align: "left", "center" or "right", each line
+        within the box. size / font_size / line_spacing / max_width: as for
+        measure(). (Pillow's ``spacing`` adds pixels between lines; here
+        ``line_spacing`` is a factor on the line height.) opacity: 0..1.
+        box: a colour to fill the text box with, grown by padding pixels.
+        fallback: a font for characters ``font`` lacks.
+
+        Text is drawn with its length, so a NUL is not an end: like any
+        character no font has, it is drawn as the missing glyph (nothing
+        visible in the built-in font) and counted in missing_glyphs.
+        """
+        if text is None and isinstance(xy, (str, bytes)):
+            xy, text = None, xy
+        if text is None:
+            raise TypeError("draw_text needs text")
+        data = _checks.text(text)
+        style = _style(font, fallback, size, font_size, line_spacing, align, max_width, fill, opacity, box, padding)
+        metrics = _native.new_metrics()
+        if gravity is not None:
+            if xy is not None or anchor is not None:
+                raise ValueError("give gravity, or xy with an anchor, not both")
+            _checks.check(lib.imgtext_draw_text_gravity(self._handle, data, len(data), _position(gravity, "gravity"),
+                                                        _checks.c_int(margin, "margin"), ctypes.byref(style),
+                                                        ctypes.byref(metrics)))
+            return _metrics(metrics)
+        if xy is None:
+            raise TypeError("draw_text needs xy, or gravity=")
+        try:
+            x, y = xy
+        except (TypeError, ValueError):
+            raise TypeError(f"xy must be an (x, y) pair, not {xy!r}") from None
+        x, y = _checks.c_int(x, "x"), _checks.c_int(y, "y")
+        position = self._anchor(anchor or "la", data, style)
+        if isinstance(position, tuple):  # a baseline anchor: the box's top is the ascent above it
+            position, ascent = position
+            y = _checks.c_int(y - ascent, "y")
+        _checks.check(lib.imgtext_draw_text(self._handle, data, len(data), x, y, position, ctypes.byref(style),
+                                            ctypes.byref(metrics)))
+        return _metrics(metrics)
+
+    @staticmethod
+    def _anchor(anchor: str, data: bytes, style: _native.TextStyle) -> Union[int, Tuple[int, int]]:
+        if not isinstance(anchor, str):
+            raise TypeError(f"anchor must be a str, not {type(anchor).__name__}")
+        if len(anchor) == 2 and anchor[0] in _PIL_COLUMNS and (anchor[1] in _PIL_ROWS or anchor[1] == "s"):
+            column = _PIL_COLUMNS[anchor[0]]
+            if anchor[1] != "s":
+                return _PIL_ROWS[anchor[1]] * 3 + column
+            metrics = _native.new_metrics()
+            _checks.check(lib.imgtext_measure_text(data, len(data), ctypes.byref(style), ctypes.byref(metrics),
+                                                   None, 0))
+            return column, metrics.ascent
+        return _position(anchor, "anchor")
+
+    # ---- writing
+
+    def _save_options(self, format_code: int, quality: Optional[int]) -> _native.SaveOptions:
+        options = _native.new_options(_native.SaveOptions, lib.imgtext_save_options_init)
+        options.format = format_code
+        if quality is not None:
+            resolved = format_code or lib.imgtext_image_format(self._handle) or _native.FORMAT_PNG
+            if resolved != _native.FORMAT_JPEG:
+                raise ValueError(f"quality is for JPEG, and this would be {_FORMAT_NAMES[resolved]}")
+            options.jpeg_quality = _checks.c_int(quality, "quality")
+        return options
+
+    def save(self, fp: Union[Path, BinaryIO], format: Optional[str] = None, quality: Optional[int] = None) -> None:
+        """Write the picture to a path or a binary file object.
+
+        format is 'png', 'jpeg' or 'bmp'; by default a path's extension
+        (.png, .jpg, .jpeg, .bmp) chooses, and a name with no extension (or a
+        file object) gets the format the picture was read from, else PNG. An
+        extension that is none of these is refused rather than written with
+        other bytes. quality (1..100, default 92) is for JPEG only. A path is
+        written to a temporary file renamed into place, so a failure leaves
+        any earlier file intact."""
+        code = _format_code(format)
+        if hasattr(fp, "write"):
+            fp.write(self.encode(format, quality))  # type: ignore[union-attr]
+            return
+        where = _checks.path(fp, "fp")  # type: ignore[arg-type]
+        if code == _native.FORMAT_AUTO:
+            extension = os.path.splitext(os.path.basename(where))[1][1:].decode("utf-8", "replace")
+            if extension:
+                code = _format_code(extension) if extension.lower() in _FORMATS else -1
+                if code < 0:
+                    raise ValueError(f"unknown file extension .{extension}: give format='png', 'jpeg' or 'bmp'")
+        _checks.check(lib.imgtext_image_save(self._handle, where, ctypes.byref(self._save_options(code, quality))))
+
+    def encode(self, format: Optional[str] = None, quality: Optional[int] = None) -> bytes:
+        """The picture encoded as 'png', 'jpeg' or 'bmp' (default: the format it
+        was read from, else PNG)."""
+        options = self._save_options(_format_code(format), quality)
+        data, size = ctypes.c_void_p(), ctypes.c_size_t()
+        _checks.check(lib.imgtext_image_encode(self._handle, ctypes.byref(options), ctypes.byref(data),
+                                               ctypes.byref(size)))
+        try:
+            return ctypes.string_at(data.value, size.value)
+        finally:
+            lib.imgtext_free(data)
+
+    def __repr__(self) -> str:
+        return f"<quendal_imgtext.Image {self.width}x{self.height}{' ' + self.format if self.format else ''}>"
+

@@ -1,0 +1,260 @@
+// Running the tool's jobs.
+#include "batch.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdio>
+#include <exception>
+#include <map>
+#include <mutex>
+#include <new>
+#include <thread>
+
+#if defined(_WIN32)
+#include <io.h>
+#define isatty _isatty
+#define fileno _fileno
+#else
+#include <unistd.h>
+#endif
+
+#include "drawing.h"
+#include "files.h"
+
+namespace {
+
+std::string base_name(const std::string &path) {
+    size_t base = path.size();
+    while (base > 0 && !is_separator(path[base - 1])) --base;
+    return path.substr(base);
+}
+
+std::string in_folder(const std::string &folder, const std::string &name) {
+    return folder + (folder.empty() || is_separator(folder.back()) ? "" : "/") + name;
+}
+
+// Two names that open the same file in one folder. Windows and macOS ignore
+// case by default, so there "A.png" is "a.png"; elsewhere they are two files.
+std::string same_file_key(std::string name) {
+#if defined(_WIN32) || defined(__APPLE__)
+    for (char &c : name)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+#endif
+    return name;
+}
+
+// Results in a folder are named after their inputs, so a/x.png and b/x.png
+// (or x.png and x.jpg with --format png) claim one file and the later would
+// silently replace the earlier; every such job is marked, and none is run.
+void mark_collisions(std::vector<job> &jobs) {
+    std::map<std::string, size_t> first_claim;
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        const auto claim = first_claim.emplace(same_file_key(base_name(jobs[i].output)), i);
+        if (claim.second) continue;
+        const size_t first = claim.first->second;
+        jobs[i].collides_with = first;
+        if (jobs[first].collides_with == job::npos) jobs[first].collides_with = i;
+    }
+}
+
+// The format an output file's name asks for, checked against --format.
+bool named_format(const options &o, const std::string &name, int &format, std::string &message) {
+    format = format_of_name(name);
+    if (format < 0) {
+        message = "cannot write " + name + ": the name must end in .png, .jpg, .jpeg or .bmp";
+        return false;
+    }
+    if (o.format && format != IMGTEXT_FORMAT_AUTO && format != *o.format) {
+        message = std::string("--format ") + format_extension(*o.format) + " does not match the name " + name;
+        return false;
+    }
+    if (format == IMGTEXT_FORMAT_AUTO && o.format) format = *o.format;
+    return true;
+}
+
+// A one-line bar on a terminal, redrawn in place; nothing when redirected.
+class progress {
+public:
+    progress(size_t total, bool wanted) : total_(total), shown_(wanted && total > 1 && isatty(fileno(stderr))) {}
+    void update(size_t done, const std::string &name) {
+        if (!shown_) return;
+        constexpr size_t width = 30;
+        const size_t filled = total_ ? done * width / total_ : width;
+        std::fprintf(stderr, "\r[%s%s] %zu/%zu %-30.30s", std::string(filled, '#').c_str(),
+                     std::string(width - filled, ' ').c_str(), done, total_, name.c_str());
+        std::fflush(stderr);
+    }
+    // Clears the bar so a message can take the line.
+    void clear() {
+        if (shown_) std::fprintf(stderr, "\r%*s\r", 80, "");
+    }
+
+private:
+    size_t total_;
+    bool shown_;
+};
+
+struct outcome {
+    bool done = false, ok = false;
+    std::string message;
+};
+
+// Collects the workers' outcomes and reports them in the inputs' order, so
+// that what a run prints does not depend on which worker finished first;
+// the bar counts every finished file.
+class reporter {
+public:
+    reporter(const options &o, const std::vector<job> &jobs)
+        : o_(o), jobs_(jobs), outcomes_(jobs.size()), bar_(jobs.size(), o.level != verbosity::quiet) {}
+
+    void finish(size_t index, outcome result) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        result.done = true;
+        outcomes_[index] = std::move(result);
+        ++finished_;
+        while (next_ < jobs_.size() && outcomes_[next_].done) report(next_++);
+        bar_.update(finished_, name_of(jobs_[index]));
+    }
+
+    size_t failed() const { return failed_; }
+    void close() { bar_.clear(); }
+
+private:
+    static std::string name_of(const job &j) {
+        return j.input.empty() ? j.output : j.input == "-" ? "standard input" : j.input;
+    }
+
+    void report(size_t i) {
+        const outcome &r = outcomes_[i];
+        if (r.ok && o_.level != verbosity::verbose) return;
+        bar_.clear();
+        if (!r.ok) ++failed_;
+        const std::string out = jobs_[i].output == "-" ? "standard output" : jobs_[i].output;
+        if (r.ok) std::fprintf(stderr, "%s -> %s\n", name_of(jobs_[i]).c_str(), out.c_str());
+        else std::fprintf(stderr, "%s: %s\n", name_of(jobs_[i]).c_str(), r.message.c_str());
+    }
+
+    const options &o_;
+    const std::vector<job> &jobs_;
+    std::vector<outcome> outcomes_;
+    progress bar_;
+    std::mutex mutex_;
+    size_t next_ = 0, finished_ = 0, failed_ = 0;
+};
+
+outcome run_job(const text_drawing &drawing, const std::vector<job> &jobs, size_t i, const std::string *input) {
+    outcome result;
+    const job &j = jobs[i];
+    try {
+        if (j.collides_with != job::npos) {
+            const std::string &other = jobs[j.collides_with].input;
+            result.message = other == j.input ? "not written: input given twice (output " + j.output + ")"
+                                              : "not written: " + other + " has the same output " + j.output;
+        } else {
+            result.ok = drawing.run(j.input, j.output, j.format, input, result.message);
+        }
+    } catch (const std::bad_alloc &) {
+        result.ok = false;
+        result.message = "out of memory";
+    }
+    return result;
+}
+
+}  // namespace
+
+bool plan_batch(const options &o, batch_plan &plan, std::string &message) {
+    plan = batch_plan{};
+    const bool to_stdout = o.output == "-";
+    const bool named_folder = !to_stdout && is_separator(o.output.back());
+    if (o.cmd == command::create) {
+        if (named_folder) return message = "create writes one file, not a folder: " + o.output, false;
+        job canvas{"", o.output, o.format.value_or(IMGTEXT_FORMAT_AUTO)};
+        if (!to_stdout && !named_format(o, o.output, canvas.format, message)) return false;
+        plan.jobs.push_back(canvas);
+    } else {
+        if (std::count(o.inputs.begin(), o.inputs.end(), "-") > 1) return message = "- is given twice", false;
+        if (to_stdout && o.inputs.size() > 1) return message = "-o - takes one input, not several", false;
+        const bool into_folder = !to_stdout && (o.inputs.size() > 1 || named_folder || is_directory(o.output));
+        if (into_folder && !is_directory(o.output) && path_exists(o.output))
+            return message = o.output + " is not a folder (needed for several inputs)", false;
+        for (const std::string &input : o.inputs) {
+            job j{input, o.output, o.format.value_or(IMGTEXT_FORMAT_AUTO)};
+            if (into_folder) {
+                if (input == "-") return message = "standard input (-) has no name to keep in a folder", false;
+                std::string name = base_name(input);
+                if (o.format) {
+                    const size_t dot = name.rfind('.');
+                    name = (dot == std::string::npos || dot == 0 ? name : name.substr(0, dot)) + "." +
+                           format_extension(*o.format);
+                }
+                j.output = in_folder(o.output, name);
+                if (!named_format(o, name, j.format, message)) {
+                    message = input + ": " + message + " (give --format png, jpg or bmp)";
+                    return false;
+                }
+            } else if (!to_stdout && !named_format(o, o.output, j.format, message)) {
+                return false;
+            }
+            plan.jobs.push_back(j);
+        }
+        if (into_folder) plan.folder = o.output;
+    }
+    if (o.quality) {
+        for (const job &j : plan.jobs) {
+            if (j.format != IMGTEXT_FORMAT_AUTO && j.format != IMGTEXT_FORMAT_JPEG)
+                return message = "--quality is for JPEG output, and " + j.output + " is not JPEG", false;
+        }
+    }
+    mark_collisions(plan.jobs);
+    return true;
+}
+
+int run_batch(const options &o, const batch_plan &plan) {
+    text_drawing drawing(o);
+    std::string message;
+    if (!drawing.prepare(message)) {
+        std::fprintf(stderr, "imgtext: cannot use font %s: %s\n", o.font_file.c_str(), message.c_str());
+        return 2;
+    }
+    std::string missing;
+    if (!drawing.missing_characters(missing, message)) {
+        std::fprintf(stderr, "imgtext: %s\n", message.c_str());
+        return 1;
+    }
+    if (!missing.empty() && o.level != verbosity::quiet)
+        std::fprintf(stderr, "imgtext: warning: the font has no glyph for %s\n", missing.c_str());
+
+    std::optional<std::string> standard_input;
+    if (std::any_of(plan.jobs.begin(), plan.jobs.end(), [](const job &j) { return j.input == "-"; })) {
+        standard_input = read_standard_input();
+        if (!standard_input) {
+            std::fprintf(stderr, "imgtext: cannot read standard input\n");
+            return 1;
+        }
+    }
+    if (plan.folder && !make_folders(*plan.folder, message)) {
+        std::fprintf(stderr, "imgtext: cannot create folder %s: %s\n", plan.folder->c_str(), message.c_str());
+        return 1;
+    }
+
+    reporter report(o, plan.jobs);
+    std::atomic<size_t> next{0};
+    auto work = [&] {
+        for (size_t i; (i = next++) < plan.jobs.size();)
+            report.finish(i, run_job(drawing, plan.jobs, i, standard_input ? &*standard_input : nullptr));
+    };
+    size_t workers = o.jobs ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
+    workers = std::min(workers, plan.jobs.size());
+    std::vector<std::thread> threads;
+    for (size_t w = 1; w < workers; ++w) threads.emplace_back(work);
+    work();
+    for (std::thread &t : threads) t.join();
+    report.close();
+
+    const size_t failed = report.failed();
+    if (plan.jobs.size() > 1 && o.level != verbosity::quiet) {
+        std::fprintf(stderr, "imgtext: %zu written, %zu failed, into %s\n", plan.jobs.size() - failed, failed,
+                     plan.folder->c_str());
+    }
+    return failed ? 1 : 0;
+}

@@ -1,0 +1,207 @@
+// One picture's work for the imgtext tool, through the library's drawing API.
+#include "drawing.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <set>
+
+#include "files.h"
+
+namespace {
+
+struct image_deleter {
+    void operator()(imgtext_image *image) const { imgtext_image_free(image); }
+};
+using image_ptr = std::unique_ptr<imgtext_image, image_deleter>;
+
+// The library's load messages name the file ("cannot decode image a.jpg
+// (...)"); the tool's line already starts with it.
+std::string without_path(std::string message, const std::string &path) {
+    if (path.empty()) return message;
+    const std::string tail = ": " + path;  // "cannot read file: a.jpg"
+    if (message.size() > tail.size() && message.compare(message.size() - tail.size(), tail.size(), tail) == 0)
+        return message.erase(message.size() - tail.size());
+    const size_t at = message.find(" " + path + " (");  // "cannot decode image a.jpg (...)"
+    if (at != std::string::npos) message.erase(at, path.size() + 1);
+    return message;
+}
+
+// The code points of UTF-8 text, a malformed byte read as U+FFFD.
+std::set<char32_t> code_points(const std::string &text) {
+    std::set<char32_t> points;
+    for (size_t i = 0; i < text.size();) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        const int extra = lead < 0x80 ? 0 : (lead >> 5) == 6 ? 1 : (lead >> 4) == 14 ? 2 : (lead >> 3) == 30 ? 3 : -1;
+        char32_t cp = extra == 0 ? lead : extra == 1 ? lead & 0x1F : extra == 2 ? lead & 0x0F : lead & 0x07;
+        bool valid = extra >= 0 && i + static_cast<size_t>(extra) < text.size();
+        for (int k = 1; valid && k <= extra; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
+            valid = (next & 0xC0) == 0x80;
+            cp = (cp << 6) | (next & 0x3F);
+        }
+        const char32_t least[] = {0, 0x80, 0x800, 0x10000};
+        if (!valid || cp < least[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+            points.insert(0xFFFD);
+            ++i;
+            continue;
+        }
+        points.insert(cp);
+        i += static_cast<size_t>(extra) + 1;
+    }
+    return points;
+}
+
+std::string utf8_of(char32_t cp) {
+    std::string out;
+    if (cp < 0x80) {
+        out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+    return out;
+}
+
+int clamp_int(int64_t v) { return v < INT_MIN ? INT_MIN : v > INT_MAX ? INT_MAX : static_cast<int>(v); }
+
+const char *format_name(int format) {
+    return format == IMGTEXT_FORMAT_JPEG ? "JPEG" : format == IMGTEXT_FORMAT_BMP ? "BMP" : "PNG";
+}
+
+}  // namespace
+
+bool text_drawing::prepare(std::string &message) {
+    if (!o_.font_file.empty() && imgtext_font_load(o_.font_file.c_str(), 0, &font_) != IMGTEXT_OK) {
+        message = imgtext_error_message();
+        return false;
+    }
+    imgtext_text_style_init(&style_);
+    style_.font = font_;
+    style_.size = o_.size;
+    style_.size_unit = o_.em_size ? IMGTEXT_SIZE_EM : IMGTEXT_SIZE_PIXEL_HEIGHT;
+    style_.align = o_.align;
+    style_.max_width = o_.wrap;
+    style_.color = o_.color;
+    style_.opacity = o_.opacity;
+    if (o_.cmd == command::boxed) {
+        style_.box = 1;
+        style_.box_color = o_.box_color;
+        style_.padding = o_.padding;
+    }
+    return true;
+}
+
+bool text_drawing::missing_characters(std::string &names, std::string &message) const {
+    imgtext_text_metrics metrics{};
+    metrics.struct_size = sizeof metrics;
+    if (imgtext_measure_text(o_.text.data(), o_.text.size(), &style_, &metrics, nullptr, 0) != IMGTEXT_OK) {
+        message = imgtext_error_message();
+        return false;
+    }
+    names.clear();
+    if (metrics.missing_glyphs == 0) return true;
+    // The count says that some are missing; measuring each distinct
+    // character alone says which.
+    for (const char32_t cp : code_points(o_.text)) {
+        if (cp == '\n' || cp == '\r') continue;
+        const std::string one = utf8_of(cp);
+        if (imgtext_measure_text(one.data(), one.size(), &style_, &metrics, nullptr, 0) != IMGTEXT_OK ||
+            metrics.missing_glyphs == 0)
+            continue;
+        char code[16];
+        std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(cp));
+        const bool printable = cp >= 0x20 && !(cp >= 0x7F && cp <= 0x9F);
+        names += (names.empty() ? "" : ", ") + (printable ? one + " (" + code + ")" : std::string(code));
+    }
+    return true;
+}
+
+bool text_drawing::draw(imgtext_image *image) const {
+    const char *text = o_.text.data();
+    const size_t length = o_.text.size();
+    // A boxed text's placement is that of its padded box.
+    const int64_t pad = o_.cmd == command::boxed ? o_.padding : 0;
+    if (o_.cmd == command::centered || o_.cmd == command::create || o_.gravity) {
+        const imgtext_position gravity = o_.gravity.value_or(IMGTEXT_CENTER);
+        return imgtext_draw_text_gravity(image, text, length, gravity, clamp_int(o_.margin + pad), &style_,
+                                         nullptr) == IMGTEXT_OK;
+    }
+    const int column = static_cast<int>(o_.anchor) % 3, row = static_cast<int>(o_.anchor) / 3;
+    const int64_t x = o_.x + (column == 0 ? pad : column == 2 ? -pad : 0);
+    const int64_t y = o_.y + (row == 0 ? pad : row == 2 ? -pad : 0);
+    return imgtext_draw_text(image, text, length, clamp_int(x), clamp_int(y), o_.anchor, &style_, nullptr) ==
+           IMGTEXT_OK;
+}
+
+bool text_drawing::run(const std::string &input, const std::string &output, int format,
+                       const std::string *standard_input, std::string &message) const {
+    imgtext_image *raw = nullptr;
+    imgtext_load_options load;
+    imgtext_load_options_init(&load);
+    load.max_pixels = 0;  // as large as the decoders take, as the seven calls do
+    imgtext_status status;
+    if (input.empty()) {
+        status = imgtext_image_create(o_.width, o_.height, o_.background, &raw);
+    } else if (input == "-") {
+        if (!standard_input || standard_input->empty()) {
+            message = "standard input is empty";
+            return false;
+        }
+        status = imgtext_image_load_memory(standard_input->data(), standard_input->size(), &load, &raw);
+    } else {
+        status = imgtext_image_load(input.c_str(), &load, &raw);
+    }
+    const image_ptr image(raw);
+    if (status != IMGTEXT_OK) {
+        message = without_path(imgtext_error_message(), input);
+        if (status == IMGTEXT_ERROR_READ && input != "-") {
+            const std::string why = why_unreadable(input);
+            if (!why.empty()) message += ": " + why;
+        }
+        return false;
+    }
+    if (!draw(image.get())) {
+        message = imgtext_error_message();
+        return false;
+    }
+
+    imgtext_save_options save;
+    imgtext_save_options_init(&save);
+    save.format = format != IMGTEXT_FORMAT_AUTO               ? format
+                  : imgtext_image_format(image.get()) != 0 ? imgtext_image_format(image.get())
+                                                             : IMGTEXT_FORMAT_PNG;
+    if (o_.quality) {
+        if (save.format != IMGTEXT_FORMAT_JPEG) {
+            message = std::string("--quality is for JPEG, and this result is ") + format_name(save.format);
+            return false;
+        }
+        save.jpeg_quality = *o_.quality;
+    }
+    if (output != "-") {
+        if (imgtext_image_save(image.get(), output.c_str(), &save) == IMGTEXT_OK) return true;
+        message = imgtext_error_message();
+        return false;
+    }
+    void *data = nullptr;
+    size_t size = 0;
+    if (imgtext_image_encode(image.get(), &save, &data, &size) != IMGTEXT_OK) {
+        message = imgtext_error_message();
+        return false;
+    }
+    binary_standard_output();
+    const bool written = std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0;
+    imgtext_free(data);
+    if (!written) message = "cannot write standard output";
+    return written;
+}

@@ -1,0 +1,44 @@
+// One picture's work for the imgtext tool: get pixels (a canvas, a file or
+// standard input), draw the text through the library's drawing API, write
+// the result. Shared, read-only settings let any number of workers run jobs
+// at once.
+#ifndef IMGTEXT_TOOL_DRAWING_H
+#define IMGTEXT_TOOL_DRAWING_H
+
+#include <string>
+
+#include "options.h"
+#include "quendal_imgtext.h"
+
+// The text's style and font, set up once for every job of a run.
+class text_drawing {
+public:
+    explicit text_drawing(const options &o) : o_(o) {}
+    ~text_drawing() { imgtext_font_free(font_); }
+    text_drawing(const text_drawing &) = delete;
+    text_drawing &operator=(const text_drawing &) = delete;
+
+    // Loads the font and fills in the style; false with a message if the
+    // font cannot be used.
+    bool prepare(std::string &message);
+
+    // The characters the font has no glyph for, as "Ł (U+0141), ..." (empty
+    // when it has them all), or a message if the text cannot be laid out.
+    bool missing_characters(std::string &names, std::string &message) const;
+
+    // Draws onto one picture and writes it. input: "" for create's canvas,
+    // "-" for standard_input's bytes; output: "-" for standard output.
+    // format: IMGTEXT_FORMAT_AUTO keeps the input's format (PNG for a
+    // canvas). Thread-safe. On failure, message says why.
+    bool run(const std::string &input, const std::string &output, int format, const std::string *standard_input,
+             std::string &message) const;
+
+private:
+    bool draw(imgtext_image *image) const;
+
+    const options &o_;
+    imgtext_font *font_ = nullptr;
+    imgtext_text_style style_{};
+};
+
+#endif

@@ -1,0 +1,109 @@
+// Files as the tool sees them.
+#include "files.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#include <windows.h>
+#endif
+
+namespace {
+
+std::filesystem::path fs_path(const std::string &path) {
+#if defined(_WIN32)
+    return std::filesystem::path(std::u8string(reinterpret_cast<const char8_t *>(path.data()), path.size()));
+#else
+    return std::filesystem::path(path);
+#endif
+}
+
+}  // namespace
+
+std::FILE *open_file(const std::string &path, const char *mode) {
+#if defined(_WIN32)
+    return _wfopen(fs_path(path).c_str(), fs_path(mode).c_str());
+#else
+    return std::fopen(path.c_str(), mode);
+#endif
+}
+
+bool is_directory(const std::string &path) {
+    std::error_code error;
+    return std::filesystem::is_directory(fs_path(path), error);
+}
+
+bool path_exists(const std::string &path) {
+    std::error_code error;
+    return std::filesystem::exists(fs_path(path), error);
+}
+
+bool make_folders(const std::string &path, std::string &why) {
+    std::error_code error;
+    std::filesystem::create_directories(fs_path(path), error);
+    if (!error && is_directory(path)) return true;
+    why = error ? error.message() : "not a folder";
+    return false;
+}
+
+std::string why_unreadable(const std::string &path) {
+    if (is_directory(path)) return "is a folder";
+    errno = 0;
+    std::FILE *file = open_file(path, "rb");
+    if (!file) return errno ? std::strerror(errno) : "cannot open";
+    std::fclose(file);
+    return "";
+}
+
+// Read through stdio, whose errors come back as values: libstdc++'s file
+// streams throw from inside istreambuf_iterator when a read fails, as reading
+// a folder does.
+std::optional<std::string> read_text_file(const std::string &path, std::string &why) {
+    if (path != "-" && is_directory(path)) {
+        why = "is a folder";
+        return std::nullopt;
+    }
+    errno = 0;
+    std::FILE *in = path == "-" ? stdin : open_file(path, "rb");
+    if (!in) {
+        why = errno ? std::strerror(errno) : "cannot open";
+        return std::nullopt;
+    }
+    std::string text;
+    char chunk[16384];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) text.append(chunk, n);
+    const bool failed = std::ferror(in) != 0;
+    const int error = errno;
+    if (in != stdin) std::fclose(in);
+    if (failed) {
+        why = error == EISDIR ? "is a folder" : error ? std::strerror(error) : "read error";
+        return std::nullopt;
+    }
+    // Text files end with a newline that nobody means as an empty last line.
+    if (!text.empty() && text.back() == '\n') text.pop_back();
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    return text;
+}
+
+std::optional<std::string> read_standard_input() {
+#if defined(_WIN32)
+    _setmode(_fileno(stdin), _O_BINARY);
+#endif
+    std::string data;
+    char chunk[65536];
+    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, stdin)) > 0;) data.append(chunk, n);
+    if (std::ferror(stdin)) return std::nullopt;
+    return data;
+}
+
+void binary_standard_output() {
+#if defined(_WIN32)
+    _setmode(_fileno(stdout), _O_BINARY);
+#endif
+}

@@ -1,0 +1,32 @@
+// Files as the tool sees them: paths are UTF-8 on every platform (on Windows
+// the command line is read as UTF-16 and converted), matching the library's
+// drawing API.
+#ifndef IMGTEXT_TOOL_FILES_H
+#define IMGTEXT_TOOL_FILES_H
+
+#include <cstdio>
+#include <optional>
+#include <string>
+
+std::FILE *open_file(const std::string &path, const char *mode);
+bool is_directory(const std::string &path);
+bool path_exists(const std::string &path);
+
+// Creates the folder and any missing parents; on failure, why not.
+bool make_folders(const std::string &path, std::string &why);
+
+// Why a file cannot be opened for reading ("No such file or directory", "is
+// a folder"), or "" if it can.
+std::string why_unreadable(const std::string &path);
+
+// The whole of a file, or of standard input for "-", as text: a final line
+// break is dropped. On failure, why not.
+std::optional<std::string> read_text_file(const std::string &path, std::string &why);
+
+// All of standard input as bytes, in binary mode; nullopt on a read error.
+std::optional<std::string> read_standard_input();
+
+// Standard output in binary mode, for encoded pictures.
+void binary_standard_output();
+
+#endif
