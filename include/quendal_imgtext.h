@@ -219,6 +219,13 @@ typedef struct imgtext_load_options {
                             claims more pixels, before decoding anything;
                             default IMGTEXT_DEFAULT_MAX_PIXELS, 0 = no limit
                             beyond the decoder's own */
+    int auto_orient;     /* 1 (default): turn a JPEG upright by its EXIF
+                            orientation (1..8) while loading, so that
+                            positions, anchors and gravity refer to the
+                            picture as viewers show it, and width and height
+                            are the upright ones. A missing or damaged EXIF
+                            block means no turning, never a failure.
+                            0: keep the pixels as stored. */
 } imgtext_load_options;
 
 QUENDAL_IMGTEXT_API void imgtext_load_options_init(imgtext_load_options *options);
@@ -231,7 +238,12 @@ QUENDAL_IMGTEXT_API imgtext_status imgtext_image_create(int width, int height, i
 /* Decodes a picture (PNG, JPEG, BMP, GIF first frame, TGA, PSD, PIC, PNM,
  * HDR) from a file or from memory to 8-bit RGBA. The bytes may be hostile.
  * options may be NULL for the defaults. The library keeps no pointer to
- * data. Failures: READ (file), DECODE, LIMIT, MEMORY. */
+ * data. Failures: READ (file), DECODE, LIMIT, MEMORY.
+ * A JPEG's metadata stays with the image for saving (see
+ * imgtext_save_options): its ICC colour profile (one or several APP2
+ * segments), its resolution (the JFIF density, else the EXIF resolution)
+ * and its EXIF block (with the orientation set to 1 once applied). Other
+ * formats keep none. */
 QUENDAL_IMGTEXT_API imgtext_status imgtext_image_load(const char *path, const imgtext_load_options *options,
                                                       imgtext_image **image);
 QUENDAL_IMGTEXT_API imgtext_status imgtext_image_load_memory(const void *data, size_t size,
@@ -267,6 +279,17 @@ typedef struct imgtext_save_options {
     int jpeg_quality;   /* 1..100; default 92 (no chroma subsampling above 90) */
     int png_rgb_if_opaque; /* 1: write RGB when every pixel is opaque; default 0:
                               always RGBA, as the seven calls do */
+    int keep_exif;      /* 1: write a loaded JPEG's EXIF block into JPEG
+                           output (its orientation 1 if the load applied it).
+                           Default 0, since EXIF may hold where the picture
+                           was taken (GPS) and who took it. PNG output never
+                           gets it. */
+    int drop_metadata;  /* default 0: a loaded JPEG's ICC profile and
+                           resolution go into JPEG output (APP2 segments,
+                           the JFIF density) and PNG output (iCCP, pHYs);
+                           1: write neither (nor EXIF), as for a canvas.
+                           Pictures without metadata are written exactly as
+                           the seven calls write them. */
 } imgtext_save_options;
 
 QUENDAL_IMGTEXT_API void imgtext_save_options_init(imgtext_save_options *options);
