@@ -351,8 +351,37 @@ typedef struct imgtext_text_style {
                                     default 1 */
     int box;                     /* 1: draw a box behind the text; default 0 */
     imgtext_color box_color;     /* default opaque black; alpha 255 paints the
-                                    box opaque, less blends it */
+                                    box opaque, less blends it (opacity does
+                                    not apply to the box) */
     int padding;                 /* box margin around the text box; default 0 */
+    /* Outline, shadow and rounded box. They add to the picture around the
+     * text box but never move it: measuring, anchors and gravity place the
+     * text box alone, so leave a margin or padding for them. */
+    float stroke_width;          /* an outline this many pixels beyond the
+                                    glyphs' edges (fractions allowed), drawn
+                                    under the fill around the text as a whole,
+                                    so glyphs that overlap or kern together
+                                    share one seamless outline. 0..256;
+                                    default 0: none (the fill is then drawn
+                                    exactly as without this field) */
+    imgtext_color stroke_color;  /* default opaque black. Text with an outline
+                                    is composed first and then blended at
+                                    opacity, so a translucent fill never shows
+                                    the outline through it */
+    int shadow;                  /* 1: a shadow of the text (and its outline)
+                                    under it; default 0 */
+    int shadow_dx, shadow_dy;    /* the shadow's offset in pixels, right and
+                                    down (any value); default 2, 2 */
+    float shadow_blur;           /* the blur's standard deviation in pixels,
+                                    0..256 (0: a sharp shadow); a cascade of
+                                    three box blurs over the text's area only;
+                                    default 2 */
+    imgtext_color shadow_color;  /* default black at alpha 160; opacity
+                                    multiplies it as it does the text */
+    float box_radius;            /* radius of the box's corners in pixels,
+                                    antialiased, at most half the box's
+                                    shorter side; 0..1,000,000; default 0:
+                                    square corners, as the seven calls draw */
 } imgtext_text_style;
 
 QUENDAL_IMGTEXT_API void imgtext_text_style_init(imgtext_text_style *style);

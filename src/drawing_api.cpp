@@ -142,6 +142,7 @@ imgtext_status request_from(const char *text, size_t length, const imgtext_text_
     float opacity = style.opacity;
     if (opacity < 0.0f) opacity = 0.0f;  // NaN passes and draws nothing
     if (opacity > 1.0f) opacity = 1.0f;
+    const float style_opacity = opacity;
     if (style.color.a != 255) opacity = opacity * (static_cast<float>(style.color.a) / 255.0f);
     request->layout = layout_request{text, length, text_encoding::utf8, face, style.max_width};
     request->colour = paint{static_cast<float>(style.color.r), static_cast<float>(style.color.g),
@@ -152,6 +153,23 @@ imgtext_status request_from(const char *text, size_t length, const imgtext_text_
     request->box = style.box != 0;
     request->box_colour = style.box_color;
     request->padding = style.padding;
+    if (!(style.box_radius >= 0.0f && style.box_radius <= 1e6f)) return bad_argument("box_radius out of range");
+    request->box_radius = style.box_radius;
+    if (!(style.stroke_width >= 0.0f && style.stroke_width <= k_max_effect_pixels)) {
+        return bad_argument("stroke_width out of range");
+    }
+    if (style.shadow && !(style.shadow_blur >= 0.0f && style.shadow_blur <= k_max_effect_pixels)) {
+        return bad_argument("shadow_blur out of range");
+    }
+    text_effects &effects = request->effects;
+    effects.stroke_width = style.stroke_width;
+    effects.stroke_colour = style.stroke_color;
+    effects.shadow = style.shadow != 0;
+    effects.shadow_dx = style.shadow_dx, effects.shadow_dy = style.shadow_dy;
+    effects.shadow_blur = style.shadow_blur;
+    effects.shadow_colour = style.shadow_color;
+    effects.opacity = style_opacity;
+    effects.text_alpha = static_cast<float>(style.color.a) / 255.0f;
     return IMGTEXT_OK;
 }
 
@@ -217,6 +235,10 @@ void imgtext_text_style_init(imgtext_text_style *style) {
     style->color = imgtext_color{255, 255, 255, 255};
     style->opacity = 1.0f;
     style->box_color = imgtext_color{0, 0, 0, 255};
+    style->stroke_color = imgtext_color{0, 0, 0, 255};
+    style->shadow_dx = 2, style->shadow_dy = 2;
+    style->shadow_blur = 2.0f;
+    style->shadow_color = imgtext_color{0, 0, 0, 160};
 }
 
 imgtext_status imgtext_image_create(int width, int height, imgtext_color color, imgtext_image **image) {

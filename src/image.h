@@ -38,6 +38,12 @@ void fill_rect(const rgba_image &image, int64_t x, int64_t y, int64_t w, int64_t
 // the given alpha, as text of that coverage would be.
 void blend_rect(const rgba_image &image, int64_t x, int64_t y, int64_t w, int64_t h, imgtext_color colour);
 
+// As blend_rect, with corners rounded to radius (at most half the shorter
+// side) and antialiased: each pixel of a corner takes the share of it the
+// arc leaves inside, as coverage.
+void blend_rounded_rect(const rgba_image &image, int64_t x, int64_t y, int64_t w, int64_t h, float radius,
+                        imgtext_color colour);
+
 inline int clamp_channel(int value) { return value < 0 ? 0 : value > 255 ? 255 : value; }
 
 // ---- loading
