@@ -8,7 +8,7 @@ execute_process(COMMAND ${EMULATOR} "${GALLERY}" "${WORK}" RESULT_VARIABLE statu
 if(NOT status EQUAL 0)
     message(FATAL_ERROR "gallery failed (${status})")
 endif()
-foreach(name input add add_boxed centered create)
+foreach(name input add add_boxed centered create watermark title_shadow caption_box utf8)
     execute_process(COMMAND "${CMAKE_COMMAND}" -E compare_files "${WORK}/${name}.png" "${EXPECTED}/${name}.png"
                     RESULT_VARIABLE differs)
     if(differs)
