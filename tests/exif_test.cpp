@@ -70,38 +70,19 @@ TEST(Exif, LinkedDirectoriesAreNeverFollowed) {
     EXPECT_EQ(orientation_of(block), 3);
 }
 
-TEST(Exif, ResettingTheOrientationChangesOnlyItsValue) {
-    for (const bool little : {true, false}) {
-        std::vector<uint8_t> block = oriented(8, little);
-        const std::vector<uint8_t> before = block;
-        ASSERT_TRUE(exif_set_orientation(block.data(), block.size(), 1));
-        EXPECT_EQ(orientation_of(block), 1);
-        size_t changed = 0;
-        for (size_t i = 0; i < block.size(); ++i) changed += block[i] != before[i];
-        EXPECT_EQ(changed, 1u);
-    }
-    std::vector<uint8_t> none = tiff_block(true, {});
-    EXPECT_FALSE(exif_set_orientation(none.data(), none.size(), 1));
-}
-
-TEST(Exif, ResolutionNeedsBothRationalsAndAKnownUnit) {
-    const uint32_t data = test_support::tiff_data_offset(3);
-    const std::vector<uint8_t> rationals = {0x2C, 1, 0, 0, 1, 0, 0, 0, 0x58, 2, 0, 0, 2, 0, 0, 0};  // 300/1, 600/2
-    auto block = [&](uint32_t unit, uint32_t y_offset) {
-        return tiff_block(true, {{0x011A, k_rational, 1, data}, {0x011B, k_rational, 1, y_offset}, {0x0128, k_short, 1, unit}},
-                          rationals);
+TEST(Exif, ResolutionNeedsBothRationalsInsideTheBlockAndAKnownUnit) {
+    const uint32_t data = test_support::tiff_data_offset(3);  // 300/1 there, 600/2 after it
+    auto read = [&](uint32_t unit, uint32_t y_at, int *u, double *y) {
+        const std::vector<uint8_t> b = tiff_block(true, {{0x011A, k_rational, 1, data}, {0x011B, k_rational, 1, y_at}, {0x0128, k_short, 1, unit}},
+                                                  {0x2C, 1, 0, 0, 1, 0, 0, 0, 0x58, 2, 0, 0, 2, 0, 0, 0});
+        double x = 0;
+        return exif_resolution(b.data(), b.size(), u, &x, y) && x == 300.0;
     };
     int unit = 0;
-    double x = 0, y = 0;
-    std::vector<uint8_t> b = block(3, data + 8);
-    ASSERT_TRUE(exif_resolution(b.data(), b.size(), &unit, &x, &y));
-    EXPECT_EQ(unit, DENSITY_PER_CM);
-    EXPECT_EQ(x, 300.0);
-    EXPECT_EQ(y, 300.0);
-    b = block(1, data + 8);  // "no unit"
-    EXPECT_FALSE(exif_resolution(b.data(), b.size(), &unit, &x, &y));
-    b = block(2, data + 12);  // the rational runs past the end
-    EXPECT_FALSE(exif_resolution(b.data(), b.size(), &unit, &x, &y));
+    double y = 0;
+    EXPECT_TRUE(read(3, data + 8, &unit, &y) && unit == DENSITY_PER_CM && y == 300.0);
+    EXPECT_FALSE(read(1, data + 8, &unit, &y));   // "no unit"
+    EXPECT_FALSE(read(2, data + 12, &unit, &y));  // runs past the end
 }
 
 }  // namespace

@@ -280,8 +280,9 @@ std::vector<uint8_t> tiff_block(bool little, const std::vector<tiff_entry> &entr
 
 std::vector<uint8_t> jpeg_segment(uint8_t marker, const std::vector<uint8_t> &payload) {
     const size_t length = payload.size() + 2;
-    std::vector<uint8_t> out{0xFF, marker, static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length)};
-    out.insert(out.end(), payload.begin(), payload.end());
+    std::vector<uint8_t> out(payload.size() + 4);
+    out[0] = 0xFF, out[1] = marker, out[2] = static_cast<uint8_t>(length >> 8), out[3] = static_cast<uint8_t>(length);
+    std::copy(payload.begin(), payload.end(), out.begin() + 4);
     return out;
 }
 
