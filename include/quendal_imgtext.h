@@ -406,7 +406,10 @@ QUENDAL_IMGTEXT_API imgtext_status imgtext_measure_text(const char *text, size_t
                                                         size_t max_lines);
 
 /* Draws text with the anchor point of its box (e.g. IMGTEXT_BOTTOM_RIGHT)
- * at (x, y). Text outside the image is clipped. metrics may be NULL. */
+ * at (x, y). Text outside the image is clipped. metrics may be NULL.
+ * Failures: ARGUMENT, LIMIT, MEMORY (also when the working area of an
+ * outline or shadow cannot be allocated; the box or shadow may then
+ * already be drawn). */
 QUENDAL_IMGTEXT_API imgtext_status imgtext_draw_text(imgtext_image *image, const char *text, size_t length, int x,
                                                      int y, imgtext_position anchor,
                                                      const imgtext_text_style *style,

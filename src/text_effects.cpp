@@ -190,6 +190,7 @@ struct text_shape {
 bool make_shape(const text_placement &t, const area &ink, const area &where, float stroke, text_shape &shape) {
     const int reach = outline_reach(stroke);
     shape.has_outline = stroke > 0.0f;
+    if (where.empty()) return true;  // nothing of it lands on the picture
     if (!shape.fill.allocate(intersect(expand(where, reach), ink)) || !build_mask(t, shape.fill)) return false;
     if (!shape.has_outline) return true;
     return shape.outline.allocate(where) && dilate(shape.fill, stroke, shape.outline);
