@@ -1,8 +1,10 @@
-/* Makes the README's pictures: a sample photo-like input, and the result of
- * each drawing function on it.
+/* Makes the README's pictures: a sample photo-like input, the result of
+ * each drawing function on it, and the drawing API's styles (outline,
+ * shadow, translucent rounded box, UTF-8 text) on a brighter scene.
  * Usage: gallery OUTPUT-DIR */
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "quendal_imgtext.h"
 
@@ -32,6 +34,109 @@ static int write_sample_bmp(const char *path) {
     return fclose(f) == 0;
 }
 
+/* A smooth wave of the given period in -1024..1024, made of parabolic arcs
+ * from integers only, so the scene is the same on every platform. */
+static int wave(int t, int period) {
+    int half = period / 2, p = ((t % period) + period) % period;
+    int u = p < half ? p : p - half;
+    int arc = 4096 * u / half * (half - u) / half;
+    return p < half ? arc : -arc;
+}
+
+static unsigned char channel(int v) { return (unsigned char)(v < 0 ? 0 : v > 255 ? 255 : v); }
+
+/* A bright, busy landscape: pale sky with clouds and sun, a hazy ridge, a
+ * textured green hill and a lake that mirrors the sky, the kind of picture
+ * on which plain light text gets lost. */
+static void draw_scene(unsigned char *pixels) {
+    int x, y;
+    for (y = 0; y < H; ++y) {
+        for (x = 0; x < W; ++x) {
+            unsigned char *p = pixels + ((size_t)y * W + x) * 4;
+            int sky_y = y > 150 ? 300 - y + wave(x * 3 + y * 40, 97) / 200 : y; /* the lake mirrors the sky */
+            int r = 150 + sky_y * 80 / 110, g = 185 + sky_y * 50 / 110, b = 235 - sky_y * 10 / 110;
+            int cloud = wave(x + wave(sky_y * 3, 90) / 40, 140) + wave(x * 2 + sky_y * 5, 110) / 2 - 500;
+            int dx = x - 245, dy = sky_y - 42, d2 = dx * dx + dy * dy;
+            int ridge = 100 + wave(x * 2, 260) / 60 + wave(x * 5, 170) / 110;
+            int hill = 128 + wave(x + 60, 330) / 45 + wave(x * 3, 120) / 150;
+            if (cloud > 0 && sky_y < 85) r += cloud / 20, g += cloud / 22, b += cloud / 40;
+            if (d2 < 18 * 18) r = 255, g = 250, b = 228;
+            else r += 9000 / (d2 / 8 + 60), g += 7000 / (d2 / 8 + 60);
+            if (sky_y > ridge) r = 118 + (sky_y - ridge) / 2, g = 140 + (sky_y - ridge) / 3, b = 160;
+            if (sky_y > hill) {
+                int grain = ((x * 37) ^ (sky_y * 53)) % 17 - 8;
+                r = 62 + grain + wave(x * 7 + sky_y * 11, 60) / 128;
+                g = 112 + grain + (sky_y - hill);
+                b = 52 + grain / 2;
+            }
+            if (y > 150) r = r * 9 / 10, g = g * 9 / 10, b = b * 19 / 20 + 8; /* water is a little darker */
+            p[0] = channel(r), p[1] = channel(g), p[2] = channel(b), p[3] = 255;
+        }
+    }
+}
+
+/* Draws text on a copy of the scene by gravity and writes it. */
+static int styled(const unsigned char *scene, const char *path, const char *text, imgtext_position gravity, int margin,
+                  const imgtext_text_style *style) {
+    imgtext_image *image = NULL;
+    int ok = imgtext_image_copy(scene, W, H, (size_t)W * 4, &image) == IMGTEXT_OK &&
+             imgtext_draw_text_gravity(image, text, IMGTEXT_NUL_TERMINATED, gravity, margin, style, NULL) == IMGTEXT_OK &&
+             imgtext_image_save(image, path, NULL) == IMGTEXT_OK;
+    if (!ok) fprintf(stderr, "gallery: %s: %s\n", path, imgtext_error_message());
+    else printf("wrote %s\n", path);
+    imgtext_image_free(image);
+    return ok;
+}
+
+static int draw_styles(const char *dir) {
+    static unsigned char scene[W * H * 4];
+    char path[4096];
+    imgtext_text_style style;
+    int ok = 1;
+    draw_scene(scene);
+
+    /* A watermark: white at 70 % with a thin dark outline, bottom-right. */
+    imgtext_text_style_init(&style);
+    style.size = 22;
+    style.opacity = 0.7f;
+    style.stroke_width = 1.5f;
+    style.stroke_color = (imgtext_color){20, 20, 20, 255};
+    snprintf(path, sizeof path, "%s/watermark.png", dir);
+    ok &= styled(scene, path, "\xC2\xA9 2026 Quendal", IMGTEXT_BOTTOM_RIGHT, 10, &style);
+
+    /* A title with a soft shadow. */
+    imgtext_text_style_init(&style);
+    style.size = 44;
+    style.shadow = 1;
+    style.shadow_dx = 3, style.shadow_dy = 3;
+    style.shadow_blur = 3.0f;
+    style.shadow_color = (imgtext_color){0, 0, 0, 200};
+    snprintf(path, sizeof path, "%s/title_shadow.png", dir);
+    ok &= styled(scene, path, "Quendal Hills", IMGTEXT_TOP, 12, &style);
+
+    /* A caption on a translucent rounded box. */
+    imgtext_text_style_init(&style);
+    style.size = 20;
+    style.align = IMGTEXT_ALIGN_CENTER;
+    style.box = 1;
+    style.box_color = (imgtext_color){10, 20, 40, 150};
+    style.padding = 8;
+    style.box_radius = 9.0f;
+    snprintf(path, sizeof path, "%s/caption_box.png", dir);
+    ok &= styled(scene, path, "Evening light over the lake\nat Quendal, 12 May", IMGTEXT_BOTTOM, 18, &style);
+
+    /* Text beyond ASCII, as UTF-8. */
+    imgtext_text_style_init(&style);
+    style.size = 24;
+    style.color = (imgtext_color){255, 255, 255, 255};
+    style.stroke_width = 1.0f;
+    style.stroke_color = (imgtext_color){30, 40, 70, 255};
+    snprintf(path, sizeof path, "%s/utf8.png", dir);
+    ok &= styled(scene, path, "Gr\xC3\xBC\xC3\x9F" "e aus \xC5\x81\xC3\xB3" "d\xC5\xBA, \xC3\x86r\xC3\xB8sk\xC3\xB8" "bing",
+                 IMGTEXT_CENTER, 0, &style);
+    return ok;
+}
+
 static int report(int ok, const char *what) {
     if (!ok) fprintf(stderr, "gallery: %s: %s\n", what, imgtext_last_error());
     else printf("wrote %s\n", what);
@@ -59,5 +164,6 @@ int main(int argc, char **argv) {
     ok &= report(imgtext_centered(sample, centred, "Quendal Hills\nat dusk", 36, 255, 240, 200), centred);
     ok &= report(imgtext_create(card, "Title card\nmade from nothing", W, H, 32, 250, 245, 230, 32, 54, 84), card);
     remove(sample);
+    ok &= draw_styles(dir);
     return ok ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 // Writes the fuzzers' starting corpus: one small picture in every format the
-// decoder reads, and a few text-layout records.
-// Usage: make_seeds INPUT-DIR LAYOUT-DIR ENCODER-IDENTITY-DIR
+// decoder reads, a few text-layout records, encoder patterns, and photo
+// metadata (EXIF blocks, and JPEGs carrying EXIF, ICC and JFIF density).
+// Usage: make_seeds INPUT-DIR LAYOUT-DIR ENCODER-IDENTITY-DIR METADATA-DIR
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -29,8 +30,8 @@ std::vector<uint8_t> layout_record(uint8_t which, int16_t x, int16_t y, int16_t 
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc < 4) return 2;
-    const std::string in = argv[1], layout = argv[2], identity = argv[3];
+    if (argc < 5) return 2;
+    const std::string in = argv[1], layout = argv[2], identity = argv[3], metadata = argv[4];
     ts::rgba picture = ts::pattern(9, 7);
     picture.at(2, 3)[3] = 100;
     ts::write_png(in + "/rgba.png", picture);
@@ -56,5 +57,18 @@ int main(int argc, char **argv) {
     for (int i = 0; i < 3000; ++i) noise.push_back(static_cast<uint8_t>((i * 2654435761u) >> 13));
     ts::write_bytes(identity + "/noise", noise);
     ts::write_bytes(identity + "/tiny", {0, 0, 0, 0});
+
+    const std::vector<uint8_t> rational = {0x48, 0, 0, 0, 1, 0, 0, 0};  // 72/1
+    const uint32_t at = ts::tiff_data_offset(4);
+    const std::vector<uint8_t> exif = ts::tiff_block(
+        true, {{0x0112, 3, 1, 6}, {0x011A, 5, 1, at}, {0x011B, 5, 1, at}, {0x0128, 3, 1, 2}}, rational);
+    ts::write_bytes(metadata + "/exif-le", exif);
+    ts::write_bytes(metadata + "/exif-be", ts::tiff_block(false, {{0x010F, 2, 4, 0}, {0x0112, 3, 1, 8}}));
+    std::vector<uint8_t> app1 = {'E', 'x', 'i', 'f', 0, 0};
+    app1.insert(app1.end(), exif.begin(), exif.end());
+    const std::vector<uint8_t> icc = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0, 1, 1, 'a', 'c', 's', 'p'};
+    std::vector<uint8_t> photo = ts::jpeg_with_segments(ts::pattern(4, 3), {ts::jpeg_segment(0xE1, app1), ts::jpeg_segment(0xE2, icc)});
+    photo[13] = 1, photo[15] = 200, photo[17] = 200;  // JFIF: 200 dots per inch
+    ts::write_bytes(metadata + "/photo.jpg", photo);
     return 0;
 }

@@ -219,6 +219,13 @@ typedef struct imgtext_load_options {
                             claims more pixels, before decoding anything;
                             default IMGTEXT_DEFAULT_MAX_PIXELS, 0 = no limit
                             beyond the decoder's own */
+    int auto_orient;     /* 1 (default): turn a JPEG upright by its EXIF
+                            orientation (1..8) while loading, so that
+                            positions, anchors and gravity refer to the
+                            picture as viewers show it, and width and height
+                            are the upright ones. A missing or damaged EXIF
+                            block means no turning, never a failure.
+                            0: keep the pixels as stored. */
 } imgtext_load_options;
 
 QUENDAL_IMGTEXT_API void imgtext_load_options_init(imgtext_load_options *options);
@@ -231,7 +238,12 @@ QUENDAL_IMGTEXT_API imgtext_status imgtext_image_create(int width, int height, i
 /* Decodes a picture (PNG, JPEG, BMP, GIF first frame, TGA, PSD, PIC, PNM,
  * HDR) from a file or from memory to 8-bit RGBA. The bytes may be hostile.
  * options may be NULL for the defaults. The library keeps no pointer to
- * data. Failures: READ (file), DECODE, LIMIT, MEMORY. */
+ * data. Failures: READ (file), DECODE, LIMIT, MEMORY.
+ * A JPEG's metadata stays with the image for saving (see
+ * imgtext_save_options): its ICC colour profile (one or several APP2
+ * segments), its resolution (the JFIF density, else the EXIF resolution)
+ * and its EXIF block (with the orientation set to 1 once applied). Other
+ * formats keep none. */
 QUENDAL_IMGTEXT_API imgtext_status imgtext_image_load(const char *path, const imgtext_load_options *options,
                                                       imgtext_image **image);
 QUENDAL_IMGTEXT_API imgtext_status imgtext_image_load_memory(const void *data, size_t size,
@@ -267,6 +279,17 @@ typedef struct imgtext_save_options {
     int jpeg_quality;   /* 1..100; default 92 (no chroma subsampling above 90) */
     int png_rgb_if_opaque; /* 1: write RGB when every pixel is opaque; default 0:
                               always RGBA, as the seven calls do */
+    int keep_exif;      /* 1: write a loaded JPEG's EXIF block into JPEG
+                           output (its orientation 1 if the load applied it).
+                           Default 0, since EXIF may hold where the picture
+                           was taken (GPS) and who took it. PNG output never
+                           gets it. */
+    int drop_metadata;  /* default 0: a loaded JPEG's ICC profile and
+                           resolution go into JPEG output (APP2 segments,
+                           the JFIF density) and PNG output (iCCP, pHYs);
+                           1: write neither (nor EXIF), as for a canvas.
+                           Pictures without metadata are written exactly as
+                           the seven calls write them. */
 } imgtext_save_options;
 
 QUENDAL_IMGTEXT_API void imgtext_save_options_init(imgtext_save_options *options);
@@ -328,8 +351,37 @@ typedef struct imgtext_text_style {
                                     default 1 */
     int box;                     /* 1: draw a box behind the text; default 0 */
     imgtext_color box_color;     /* default opaque black; alpha 255 paints the
-                                    box opaque, less blends it */
+                                    box opaque, less blends it (opacity does
+                                    not apply to the box) */
     int padding;                 /* box margin around the text box; default 0 */
+    /* Outline, shadow and rounded box. They add to the picture around the
+     * text box but never move it: measuring, anchors and gravity place the
+     * text box alone, so leave a margin or padding for them. */
+    float stroke_width;          /* an outline this many pixels beyond the
+                                    glyphs' edges (fractions allowed), drawn
+                                    under the fill around the text as a whole,
+                                    so glyphs that overlap or kern together
+                                    share one seamless outline. 0..256;
+                                    default 0: none (the fill is then drawn
+                                    exactly as without this field) */
+    imgtext_color stroke_color;  /* default opaque black. Text with an outline
+                                    is composed first and then blended at
+                                    opacity, so a translucent fill never shows
+                                    the outline through it */
+    int shadow;                  /* 1: a shadow of the text (and its outline)
+                                    under it; default 0 */
+    int shadow_dx, shadow_dy;    /* the shadow's offset in pixels, right and
+                                    down (any value); default 2, 2 */
+    float shadow_blur;           /* the blur's standard deviation in pixels,
+                                    0..256 (0: a sharp shadow); a cascade of
+                                    three box blurs over the text's area only;
+                                    default 2 */
+    imgtext_color shadow_color;  /* default black at alpha 160; opacity
+                                    multiplies it as it does the text */
+    float box_radius;            /* radius of the box's corners in pixels,
+                                    antialiased, at most half the box's
+                                    shorter side; 0..1,000,000; default 0:
+                                    square corners, as the seven calls draw */
 } imgtext_text_style;
 
 QUENDAL_IMGTEXT_API void imgtext_text_style_init(imgtext_text_style *style);
@@ -354,7 +406,10 @@ QUENDAL_IMGTEXT_API imgtext_status imgtext_measure_text(const char *text, size_t
                                                         size_t max_lines);
 
 /* Draws text with the anchor point of its box (e.g. IMGTEXT_BOTTOM_RIGHT)
- * at (x, y). Text outside the image is clipped. metrics may be NULL. */
+ * at (x, y). Text outside the image is clipped. metrics may be NULL.
+ * Failures: ARGUMENT, LIMIT, MEMORY (also when the working area of an
+ * outline or shadow cannot be allocated; the box or shadow may then
+ * already be drawn). */
 QUENDAL_IMGTEXT_API imgtext_status imgtext_draw_text(imgtext_image *image, const char *text, size_t length, int x,
                                                      int y, imgtext_position anchor,
                                                      const imgtext_text_style *style,

@@ -12,14 +12,38 @@
 
 namespace imgtext {
 
+// The outline and shadow; with neither, the text is drawn as it always was.
+struct text_effects {
+    float stroke_width = 0;  // pixels beyond the glyphs' edges; 0: none
+    imgtext_color stroke_colour{0, 0, 0, 255};
+    bool shadow = false;
+    int64_t shadow_dx = 0, shadow_dy = 0;
+    float shadow_blur = 0;  // standard deviation in pixels
+    imgtext_color shadow_colour{0, 0, 0, 255};
+    float opacity = 1;     // the text's opacity alone (paint folds in the colour's alpha)
+    float text_alpha = 1;  // the text colour's alpha, 0..1
+    bool any() const { return stroke_width > 0 || shadow; }
+};
+
+// The widest outline and blur accepted, in pixels: their cost grows with
+// the square of the width.
+constexpr float k_max_effect_pixels = 256.0f;
+
 struct text_request {
     layout_request layout;
     paint colour;
     line_align align = line_align::left;
     bool box = false;
     imgtext_color box_colour{0, 0, 0, 255};
-    int64_t padding = 0;  // clamped at 0
+    int64_t padding = 0;    // clamped at 0
+    float box_radius = 0;   // rounded corners; 0: the square box as always
+    text_effects effects;
 };
+
+// Draws the laid-out text with its outline and shadow (shadow, outline,
+// fill, in that order). Returns IMGTEXT_OK or MEMORY with a message.
+imgtext_status draw_text_effects(const rgba_image &image, const text_layout &layout, int64_t x, int64_t y,
+                                 const paint &colour, line_align align, const text_effects &effects);
 
 struct placement {
     bool by_gravity = false;

@@ -10,6 +10,7 @@
 #include "file_input.h"
 #include "font.h"
 #include "image.h"
+#include "image_metadata.h"
 #include "library_frame.h"
 #include "quendal_imgtext.h"
 #include "text.h"
@@ -43,14 +44,19 @@ void write_result(const Result &value, Result *out) {
 
 imgtext_image *new_handle(const rgba_image &view, bool owns, int format) {
     auto *image = static_cast<imgtext_image *>(std::malloc(sizeof(imgtext_image)));
-    if (image) *image = imgtext_image{view, owns, format};
+    if (image) *image = imgtext_image{view, owns, format, nullptr};
     return image;
 }
 
-imgtext_status hand_over(const rgba_image &pixels, int format, imgtext_image **image) {
+imgtext_status hand_over(const rgba_image &pixels, int format, imgtext_image **image,
+                         image_metadata *metadata = nullptr) {
     *image = new_handle(pixels, true, format);
-    if (*image) return IMGTEXT_OK;
+    if (*image) {
+        (*image)->metadata = metadata;
+        return IMGTEXT_OK;
+    }
     std::free(pixels.pixels);
+    free_metadata(metadata);
     return set_error(IMGTEXT_ERROR_MEMORY, "out of memory");
 }
 
@@ -67,6 +73,7 @@ imgtext_status load_settings_from(const imgtext_load_options *options, load_sett
     imgtext_load_options o;
     if (!read_options(options, imgtext_load_options_init, &o)) return bad_argument("load options size");
     settings->max_pixels = o.max_pixels;
+    settings->auto_orient = o.auto_orient != 0;
     return IMGTEXT_OK;
 }
 
@@ -84,6 +91,8 @@ imgtext_status encode_settings_from(const imgtext_image *image, const imgtext_sa
     settings->format = o.format ? o.format : path ? format_from_path(path, input) : input;
     settings->jpeg_quality = o.jpeg_quality;
     settings->png_rgb_if_opaque = o.png_rgb_if_opaque != 0;
+    settings->metadata = o.drop_metadata ? nullptr : image->metadata;
+    settings->keep_exif = o.keep_exif != 0;
     return IMGTEXT_OK;
 }
 
@@ -133,6 +142,7 @@ imgtext_status request_from(const char *text, size_t length, const imgtext_text_
     float opacity = style.opacity;
     if (opacity < 0.0f) opacity = 0.0f;  // NaN passes and draws nothing
     if (opacity > 1.0f) opacity = 1.0f;
+    const float style_opacity = opacity;
     if (style.color.a != 255) opacity = opacity * (static_cast<float>(style.color.a) / 255.0f);
     request->layout = layout_request{text, length, text_encoding::utf8, face, style.max_width};
     request->colour = paint{static_cast<float>(style.color.r), static_cast<float>(style.color.g),
@@ -143,6 +153,23 @@ imgtext_status request_from(const char *text, size_t length, const imgtext_text_
     request->box = style.box != 0;
     request->box_colour = style.box_color;
     request->padding = style.padding;
+    if (!(style.box_radius >= 0.0f && style.box_radius <= 1e6f)) return bad_argument("box_radius out of range");
+    request->box_radius = style.box_radius;
+    if (!(style.stroke_width >= 0.0f && style.stroke_width <= k_max_effect_pixels)) {
+        return bad_argument("stroke_width out of range");
+    }
+    if (style.shadow && !(style.shadow_blur >= 0.0f && style.shadow_blur <= k_max_effect_pixels)) {
+        return bad_argument("shadow_blur out of range");
+    }
+    text_effects &effects = request->effects;
+    effects.stroke_width = style.stroke_width;
+    effects.stroke_colour = style.stroke_color;
+    effects.shadow = style.shadow != 0;
+    effects.shadow_dx = style.shadow_dx, effects.shadow_dy = style.shadow_dy;
+    effects.shadow_blur = style.shadow_blur;
+    effects.shadow_colour = style.shadow_color;
+    effects.opacity = style_opacity;
+    effects.text_alpha = static_cast<float>(style.color.a) / 255.0f;
     return IMGTEXT_OK;
 }
 
@@ -188,6 +215,7 @@ void imgtext_load_options_init(imgtext_load_options *options) {
     *options = imgtext_load_options{};
     options->struct_size = sizeof *options;
     options->max_pixels = IMGTEXT_DEFAULT_MAX_PIXELS;
+    options->auto_orient = 1;
 }
 
 void imgtext_save_options_init(imgtext_save_options *options) {
@@ -207,6 +235,10 @@ void imgtext_text_style_init(imgtext_text_style *style) {
     style->color = imgtext_color{255, 255, 255, 255};
     style->opacity = 1.0f;
     style->box_color = imgtext_color{0, 0, 0, 255};
+    style->stroke_color = imgtext_color{0, 0, 0, 255};
+    style->shadow_dx = 2, style->shadow_dy = 2;
+    style->shadow_blur = 2.0f;
+    style->shadow_color = imgtext_color{0, 0, 0, 160};
 }
 
 imgtext_status imgtext_image_create(int width, int height, imgtext_color color, imgtext_image **image) {
@@ -238,9 +270,11 @@ imgtext_status imgtext_image_load(const char *path, const imgtext_load_options *
     if (status != IMGTEXT_OK) return status;
     rgba_image pixels{0, 0, nullptr};
     int format = FMT_AUTO;
+    image_metadata *metadata = nullptr;
+    settings.metadata = &metadata;
     status = load_image_file(path, path_encoding::utf8, settings, FMT_AUTO, &pixels, &format);
     if (status != IMGTEXT_OK) return status;
-    return hand_over(pixels, format, image);
+    return hand_over(pixels, format, image, metadata);
 }
 
 imgtext_status imgtext_image_load_memory(const void *data, size_t size, const imgtext_load_options *options,
@@ -254,9 +288,11 @@ imgtext_status imgtext_image_load_memory(const void *data, size_t size, const im
     if (status != IMGTEXT_OK) return status;
     rgba_image pixels{0, 0, nullptr};
     int format = FMT_AUTO;
+    image_metadata *metadata = nullptr;
+    settings.metadata = &metadata;
     status = decode_image(static_cast<const unsigned char *>(data), size, nullptr, settings, FMT_AUTO, &pixels, &format);
     if (status != IMGTEXT_OK) return status;
-    return hand_over(pixels, format, image);
+    return hand_over(pixels, format, image, metadata);
 }
 
 imgtext_status imgtext_image_wrap(void *pixels, int width, int height, size_t stride, imgtext_image **image) {
@@ -293,6 +329,7 @@ imgtext_status imgtext_image_copy(const void *pixels, int width, int height, siz
 void imgtext_image_free(imgtext_image *image) {
     if (!image) return;
     if (image->owns_pixels) std::free(image->view.pixels);
+    free_metadata(image->metadata);
     std::free(image);
 }
 

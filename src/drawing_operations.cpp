@@ -52,10 +52,21 @@ imgtext_status draw_text(const rgba_image &image, const text_request &request, c
     if (request.box) {
         // The box's corner is padding outside the text box's.
         const int64_t p = request.padding > 0 ? request.padding : 0;
-        blend_rect(image, at.x - p, at.y - p, layout.box_width + 2 * p, layout.box_height + 2 * p,
-                   request.box_colour);
+        if (request.box_radius > 0.0f) {
+            blend_rounded_rect(image, at.x - p, at.y - p, layout.box_width + 2 * p, layout.box_height + 2 * p,
+                               request.box_radius, request.box_colour);
+        } else {
+            blend_rect(image, at.x - p, at.y - p, layout.box_width + 2 * p, layout.box_height + 2 * p,
+                       request.box_colour);
+        }
     }
-    render_layout(image, layout, at.x, at.y, request.colour, request.align);
+    if (request.effects.any()) {
+        const imgtext_status drawn =
+            draw_text_effects(image, layout, at.x, at.y, request.colour, request.align, request.effects);
+        if (drawn != IMGTEXT_OK) return drawn;
+    } else {
+        render_layout(image, layout, at.x, at.y, request.colour, request.align);
+    }
     if (origin) *origin = at;
     if (result) {
         *result = layout;

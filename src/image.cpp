@@ -3,6 +3,7 @@
 #include "image.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -73,6 +74,37 @@ void blend_rect(const rgba_image &image, int64_t x, int64_t y, int64_t w, int64_
     for (int64_t row = r.top; row < r.bottom; ++row) {
         unsigned char *d = image.row(row) + static_cast<size_t>(r.left) * 4;
         for (int64_t col = r.left; col < r.right; ++col, d += 4) composite_pixel(d, 255, p);
+    }
+}
+
+void blend_rounded_rect(const rgba_image &image, int64_t x, int64_t y, int64_t w, int64_t h, float radius,
+                        imgtext_color colour) {
+    const clipped_rect r = clip(image, x, y, w, h);
+    if (r.empty() || colour.a == 0) return;
+    const float half_side = static_cast<float>(std::min(w, h)) * 0.5f;
+    const float rad = radius < half_side ? radius : half_side;
+    // Rows and columns this close to an edge may lie in a corner.
+    const int64_t zone = static_cast<int64_t>(std::ceil(rad));
+    const paint p{static_cast<float>(colour.r), static_cast<float>(colour.g), static_cast<float>(colour.b),
+                  static_cast<float>(colour.a) / 255.0f};
+    // How far a pixel's centre lies beyond its corner's centre along one
+    // axis, given its distance in pixels from the nearer edge; 0 or less
+    // outside the corners.
+    auto beyond = [&](int64_t from_edge) { return from_edge < zone ? rad - static_cast<float>(from_edge) - 0.5f : 0.0f; };
+    for (int64_t row = r.top; row < r.bottom; ++row) {
+        const float dy = beyond(std::min(row - y, y + h - 1 - row));
+        unsigned char *d = image.row(row) + static_cast<size_t>(r.left) * 4;
+        for (int64_t col = r.left; col < r.right; ++col, d += 4) {
+            const float dx = beyond(std::min(col - x, x + w - 1 - col));
+            unsigned char coverage = 255;
+            if (dx > 0.0f && dy > 0.0f) {
+                // Coverage from the distance of the pixel's centre to the arc.
+                const float inside = rad + 0.5f - std::sqrt(dx * dx + dy * dy);
+                if (inside <= 0.0f) continue;
+                if (inside < 1.0f) coverage = static_cast<unsigned char>(inside * 255.0f + 0.5f);
+            }
+            composite_pixel(d, coverage, p);
+        }
     }
 }
 

@@ -11,6 +11,8 @@
 
 namespace imgtext {
 
+struct image_metadata;
+
 // 8-bit RGBA, straight alpha, rows top to bottom. Rows are `stride` bytes
 // apart, or packed (width * 4) when stride is 0, as for every picture the
 // library allocates itself; a caller's wrapped buffer may have a gap.
@@ -36,6 +38,12 @@ void fill_rect(const rgba_image &image, int64_t x, int64_t y, int64_t w, int64_t
 // the given alpha, as text of that coverage would be.
 void blend_rect(const rgba_image &image, int64_t x, int64_t y, int64_t w, int64_t h, imgtext_color colour);
 
+// As blend_rect, with corners rounded to radius (at most half the shorter
+// side) and antialiased: each pixel of a corner takes the share of it the
+// arc leaves inside, as coverage.
+void blend_rounded_rect(const rgba_image &image, int64_t x, int64_t y, int64_t w, int64_t h, float radius,
+                        imgtext_color colour);
+
 inline int clamp_channel(int value) { return value < 0 ? 0 : value > 255 ? 255 : value; }
 
 // ---- loading
@@ -51,6 +59,10 @@ struct load_check {
 struct load_settings {
     uint64_t max_pixels = 0;            // 0: no limit beyond the decoder's own
     const load_check *check = nullptr;  // may refuse from the header
+    // When set, a JPEG's metadata lands here (null if it has none), and with
+    // auto_orient its pixels are turned upright by its EXIF orientation.
+    image_metadata **metadata = nullptr;
+    bool auto_orient = false;
 };
 
 // Decodes encoded bytes to a packed RGBA picture the caller frees. `path`
@@ -99,6 +111,10 @@ struct encode_settings {
     int format = FMT_PNG;            // FMT_JPG, FMT_PNG or FMT_BMP
     int jpeg_quality = 92;           // 1..100
     bool png_rgb_if_opaque = false;  // RGB colour type when no pixel is translucent
+    // Metadata to add to JPEG and PNG output (null: none, today's bytes);
+    // the EXIF block only with keep_exif, and only into JPEG.
+    const image_metadata *metadata = nullptr;
+    bool keep_exif = false;
 };
 
 // Encodes the picture, handing the bytes to write. Returns 1, or 0 if the
@@ -124,7 +140,8 @@ imgtext_status encode_image_to_memory(const rgba_image &image, const encode_sett
 struct imgtext_image {
     imgtext::rgba_image view;
     bool owns_pixels;
-    int format;  // what the loaded file looked like, or FMT_AUTO
+    int format;                                   // what the loaded file looked like, or FMT_AUTO
+    imgtext::image_metadata *metadata = nullptr;  // a loaded JPEG's, owned; null otherwise
 };
 
 #endif

@@ -9,6 +9,7 @@
 #include "file_input.h"
 
 #include "image.h"
+#include "image_metadata.h"
 #include "library_frame.h"
 
 namespace {
@@ -118,7 +119,21 @@ imgtext_status decode_image(const unsigned char *data, size_t size, const char *
     unsigned char *pixels = stbi_load_from_memory(data, length, &width, &height, &channels_in_file, 4);
     if (!pixels) return decode_failure(path, stbi_failure_reason());
 
-    *image = rgba_image{width, height, pixels};
+    rgba_image decoded{width, height, pixels};
+    image_metadata *metadata = nullptr;
+    if (settings.metadata && by_signature == FMT_JPG) {
+        bool out_of_memory = false;
+        metadata = read_jpeg_metadata(data, size, &out_of_memory);
+        const int orientation = metadata && settings.auto_orient ? metadata->orientation : 0;
+        if (out_of_memory || !apply_orientation(&decoded, orientation)) {
+            free_metadata(metadata);
+            std::free(decoded.pixels);
+            return set_error(IMGTEXT_ERROR_MEMORY, "out of memory");
+        }
+        metadata_oriented(metadata, orientation);
+    }
+    if (settings.metadata) *settings.metadata = metadata;
+    *image = decoded;
     *format = sniffed;
     return IMGTEXT_OK;
 }

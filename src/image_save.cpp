@@ -11,6 +11,7 @@
 #include "png_encoder.h"
 
 #include "image.h"
+#include "image_metadata.h"
 #include "library_frame.h"
 
 #define STB_IMAGE_WRITE_STATIC
@@ -150,6 +151,18 @@ bool writer_can_encode(int format, int width, int height) {
 // writer keeps full-resolution chroma); stb's writers do the rest.
 int encode_image(const rgba_image &image, const encode_settings &settings, write_fn write, void *context) {
     if (!writer_can_encode(settings.format, image.width, image.height)) return 0;
+    if (settings.metadata) {
+        // The encoders stay as they are; the metadata goes into their stream.
+        metadata_writer with_metadata(write, context);
+        if (!with_metadata.prepare(*settings.metadata, settings.format, settings.keep_exif)) return 0;
+        if (with_metadata.adds_anything()) {
+            encode_settings plain = settings;
+            plain.metadata = nullptr;
+            const int encoded = encode_image(image, plain, metadata_writer::write, &with_metadata);
+            with_metadata.finish();
+            return encoded;
+        }
+    }
     const bool rgb_png =
         settings.format != FMT_JPG && settings.format != FMT_BMP && settings.png_rgb_if_opaque && every_pixel_opaque(image);
     packed_pixels packed;

@@ -124,6 +124,8 @@ void put_be32(uint8_t *p, uint32_t v) {
 
 }  // namespace
 
+uint32_t png_crc(uint32_t crc, const uint8_t *data, size_t size) { return crc_update(crc, data, size); }
+
 int encode_png(const unsigned char *pixels, int width, int height, write_fn write, void *context, match_search search) {
     const size_t row = static_cast<size_t>(width) * 4;
     const size_t filtered_size = (row + 1) * static_cast<size_t>(height);

@@ -16,6 +16,9 @@ namespace imgtext {
 int encode_png(const unsigned char *pixels, int width, int height, write_fn write, void *context,
                match_search search = match_search::automatic);
 
+// The CRC-32 of PNG chunks, continued from crc (0 to start) over more bytes.
+uint32_t png_crc(uint32_t crc, const uint8_t *data, size_t size);
+
 }  // namespace imgtext
 
 #endif

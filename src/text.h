@@ -118,6 +118,26 @@ float walk_line(const text_face &face, text_encoding encoding, const char *p, si
     }
 }
 
+// Walks every glyph of the laid-out lines with (x, y) as the box's top-left
+// corner, each line aligned within the box width, calling
+// visit(glyph, pen, baseline). Drawing and the outline and shadow masks all
+// place glyphs through this one walk.
+template <typename Visit>
+void for_each_placed_glyph(const text_layout &layout, int64_t x, int64_t y, line_align align, Visit visit) {
+    int64_t baseline = y + layout.ascent;
+    for (size_t i = 0; i < layout.line_count; ++i, baseline += layout.line_height) {
+        const text_line &line = layout.lines[i];
+        if (line.len == 0) continue;
+        float pen = static_cast<float>(x);
+        if (align != line_align::left && line.width < layout.box_width) {
+            const float spare = static_cast<float>(layout.box_width - line.width);
+            pen = (align == line_align::centre ? spare * 0.5f : spare) + static_cast<float>(x);
+        }
+        walk_line(layout.face, layout.encoding, line.text, line.len, pen,
+                  [&](const glyph_ref &g, float at) { visit(g, at, baseline); });
+    }
+}
+
 // ceilf then int, saturating where a float beyond int's range would
 // otherwise make the conversion undefined.
 int ceil_to_int(float value);

@@ -147,18 +147,9 @@ void draw_glyph(const rgba_image &image, const glyph_ref &g, float pen, int64_t 
 void render_layout(const rgba_image &image, const text_layout &layout, int64_t x, int64_t y, const paint &colour,
                    line_align align) {
     glyph_cache cache;
-    int64_t baseline = y + layout.ascent;
-    for (size_t i = 0; i < layout.line_count; ++i, baseline += layout.line_height) {
-        const text_line &line = layout.lines[i];
-        if (line.len == 0) continue;
-        float pen = static_cast<float>(x);
-        if (align != line_align::left && line.width < layout.box_width) {
-            const float spare = static_cast<float>(layout.box_width - line.width);
-            pen = (align == line_align::centre ? spare * 0.5f : spare) + static_cast<float>(x);
-        }
-        walk_line(layout.face, layout.encoding, line.text, line.len, pen,
-                  [&](const glyph_ref &g, float at) { draw_glyph(image, g, at, baseline, colour, cache); });
-    }
+    for_each_placed_glyph(layout, x, y, align, [&](const glyph_ref &g, float pen, int64_t baseline) {
+        draw_glyph(image, g, pen, baseline, colour, cache);
+    });
 }
 
 void render_text_lines(const rgba_image &image, const text_layout &layout, int64_t x, int64_t y, int size,

@@ -3,7 +3,7 @@
 # Usage: cmake -DGALLERY=<exe> -DWORK=<dir> -DEXPECTED=<docs/images> [-DEMULATOR=wine]
 #        [-DNAMES=<pictures> -DARGUMENT=<what to pass, default WORK>] -P check_gallery.cmake
 if(NOT DEFINED NAMES)
-    set(NAMES input add add_boxed centered create)
+    set(NAMES input add add_boxed centered create watermark title_shadow caption_box utf8)
 endif()
 if(NOT DEFINED ARGUMENT)
     set(ARGUMENT "${WORK}")

@@ -260,6 +260,42 @@ std::vector<uint8_t> reference_zlib(const std::vector<uint8_t> &bytes) {
     return out;
 }
 
+std::vector<uint8_t> tiff_block(bool little, const std::vector<tiff_entry> &entries, const std::vector<uint8_t> &after) {
+    std::vector<uint8_t> out;
+    auto put = [&](uint32_t v, int bytes) {
+        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (little ? 8 * i : 8 * (bytes - 1 - i))));
+    };
+    out.push_back(little ? 'I' : 'M'), out.push_back(little ? 'I' : 'M');
+    put(42, 2), put(8, 4), put(static_cast<uint32_t>(entries.size()), 2);
+    for (const tiff_entry &e : entries) {
+        put(e.tag, 2), put(e.type, 2), put(e.count, 4);
+        const bool one_short = e.type == 3 && e.count == 1;  // sits in the field's first two bytes
+        if (one_short) put(e.value, 2), put(0, 2);
+        else put(e.value, 4);
+    }
+    put(0, 4);  // no next directory
+    out.insert(out.end(), after.begin(), after.end());
+    return out;
+}
+
+std::vector<uint8_t> jpeg_segment(uint8_t marker, const std::vector<uint8_t> &payload) {
+    const size_t length = payload.size() + 2;
+    std::vector<uint8_t> out(payload.size() + 4);
+    out[0] = 0xFF, out[1] = marker, out[2] = static_cast<uint8_t>(length >> 8), out[3] = static_cast<uint8_t>(length);
+    std::copy(payload.begin(), payload.end(), out.begin() + 4);
+    return out;
+}
+
+std::vector<uint8_t> jpeg_with_segments(const rgba &image, const std::vector<std::vector<uint8_t>> &segments) {
+    std::vector<uint8_t> jpeg = reference_jpg(image, 100);
+    size_t at = 20;  // SOI and the JFIF segment stb_image_write starts with
+    for (const auto &segment : segments) {
+        jpeg.insert(jpeg.begin() + static_cast<std::ptrdiff_t>(at), segment.begin(), segment.end());
+        at += segment.size();
+    }
+    return jpeg;
+}
+
 uint64_t fnv1a(const std::vector<uint8_t> &bytes) {
     uint64_t hash = 0xcbf29ce484222325ull;
     for (uint8_t b : bytes) {

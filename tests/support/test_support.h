@@ -68,6 +68,23 @@ std::vector<uint8_t> reference_jpg(const rgba &image, int quality);
 // stb_image_write's zlib stream for any bytes, at the level its PNGs use.
 std::vector<uint8_t> reference_zlib(const std::vector<uint8_t> &bytes);
 
+// Photo metadata, built by hand. A TIFF block as EXIF carries it, whose
+// first directory (at offset 8) holds these entries and links to no other;
+// a one-SHORT value is given as the number. `after` follows the directory,
+// at offset tiff_data_offset(entries.size()).
+struct tiff_entry {
+    uint16_t tag, type;
+    uint32_t count, value;
+};
+std::vector<uint8_t> tiff_block(bool little_endian, const std::vector<tiff_entry> &entries,
+                                const std::vector<uint8_t> &after = {});
+inline uint32_t tiff_data_offset(size_t entries) { return static_cast<uint32_t>(8 + 2 + 12 * entries + 4); }
+// A JPEG segment: FF marker, length, payload.
+std::vector<uint8_t> jpeg_segment(uint8_t marker, const std::vector<uint8_t> &payload);
+// stb_image_write's JPEG of the picture (quality 100) with these whole
+// segments spliced in after its JFIF segment.
+std::vector<uint8_t> jpeg_with_segments(const rgba &image, const std::vector<std::vector<uint8_t>> &segments);
+
 // A stable 64-bit digest (FNV-1a) of a byte string, for golden outputs.
 uint64_t fnv1a(const std::vector<uint8_t> &bytes);
 

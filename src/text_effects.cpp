@@ -1,0 +1,357 @@
+// The outline and shadow of text. Both start from the text's coverage as one
+// shape: every glyph's coverage over the part of the picture that can matter,
+// joined into a single mask, so that glyphs which overlap or kern together
+// get one outline and one shadow with no seam between them. Only the text's
+// neighbourhood is ever allocated or visited: the cost follows the text's
+// area (and the outline's width), never the picture's.
+//
+// All arithmetic is single precision in a fixed order, or integers; the only
+// function beyond + - * / is sqrt, which IEEE rounds exactly, so the pixels
+// are the same on every compiler, optimisation level and platform.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+#include "drawing.h"
+#include "font.h"
+#include "library_frame.h"
+#include "text.h"
+
+namespace imgtext {
+
+namespace {
+
+// A half-open rectangle of pixels in picture coordinates.
+struct area {
+    int64_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    bool empty() const { return x0 >= x1 || y0 >= y1; }
+    int64_t width() const { return x1 - x0; }
+    int64_t height() const { return y1 - y0; }
+    uint64_t pixels() const { return empty() ? 0 : static_cast<uint64_t>(width()) * static_cast<uint64_t>(height()); }
+    bool contains(int64_t x, int64_t y) const { return x >= x0 && x < x1 && y >= y0 && y < y1; }
+};
+
+area intersect(const area &a, const area &b) {
+    return {std::max(a.x0, b.x0), std::max(a.y0, b.y0), std::min(a.x1, b.x1), std::min(a.y1, b.y1)};
+}
+area expand(const area &a, int64_t by) { return {a.x0 - by, a.y0 - by, a.x1 + by, a.y1 + by}; }
+area shift(const area &a, int64_t dx, int64_t dy) { return {a.x0 + dx, a.y0 + dy, a.x1 + dx, a.y1 + dy}; }
+area bounding(const area &a, const area &b) {
+    if (a.empty()) return b;
+    if (b.empty()) return a;
+    return {std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1), std::max(a.y1, b.y1)};
+}
+
+// One value per pixel of an area, zero-initialised; 0 outside it.
+template <typename T>
+struct plane {
+    area at;
+    T *v = nullptr;
+    plane() = default;
+    plane(const plane &) = delete;
+    plane &operator=(const plane &) = delete;
+    ~plane() { std::free(v); }
+    bool allocate(const area &a) {
+        at = a;
+        if (a.empty()) return true;
+        // Areas are the text's neighbourhood clipped to the picture, but a
+        // picture may be large: refuse what cannot be indexed or allocated.
+        if (a.width() > INT32_MAX || a.height() > INT32_MAX || a.pixels() > SIZE_MAX / sizeof(T)) return false;
+        v = static_cast<T *>(std::calloc(static_cast<size_t>(a.pixels()), sizeof(T)));
+        return v != nullptr;
+    }
+    T *row(int64_t y) const { return v + static_cast<size_t>(y - at.y0) * static_cast<size_t>(at.width()); }
+    T get(int64_t x, int64_t y) const { return at.contains(x, y) ? row(y)[x - at.x0] : T{}; }
+};
+
+// Where each glyph's bitmap lands, and whether it is drawn at all: the same
+// rules as drawing it (no outline, or too large for the rasteriser, draws
+// nothing).
+struct placed_glyph {
+    area box;
+    glyph_box local;
+    bool drawn;
+};
+
+placed_glyph place(const glyph_ref &g, float pen, int64_t baseline) {
+    const glyph_box box = glyph_bitmap_box(*g.font, g.glyph, g.scale);
+    const int gw = box.x1 - box.x0, gh = box.y1 - box.y0;
+    if (gw <= 0 || gh <= 0 || static_cast<uint64_t>(gw) * static_cast<uint64_t>(gh) > INT32_MAX) return {{}, box, false};
+    const int64_t gx = static_cast<int64_t>(std::floor(pen)) + box.x0, gy = baseline + box.y0;
+    return {{gx, gy, gx + gw, gy + gh}, box, true};
+}
+
+struct text_placement {
+    const text_layout &layout;
+    int64_t x, y;
+    line_align align;
+};
+
+area ink_bounds(const text_placement &t) {
+    area ink;
+    for_each_placed_glyph(t.layout, t.x, t.y, t.align, [&](const glyph_ref &g, float pen, int64_t baseline) {
+        const placed_glyph p = place(g, pen, baseline);
+        if (p.drawn) ink = bounding(ink, p.box);
+    });
+    return ink;
+}
+
+// The text's coverage (0..1) over mask.at: glyphs joined as coverage is
+// composed (a + b - ab), so overlapping glyphs make one shape. Only the
+// part of each glyph inside the area is rasterised. False if memory ran out.
+bool build_mask(const text_placement &t, plane<float> &mask) {
+    bool ok = true;
+    for_each_placed_glyph(t.layout, t.x, t.y, t.align, [&](const glyph_ref &g, float pen, int64_t baseline) {
+        const placed_glyph p = place(g, pen, baseline);
+        if (!ok || !p.drawn) return;
+        const area part = intersect(p.box, mask.at);
+        if (part.empty()) return;
+        const glyph_window window{static_cast<int>(part.x0 - p.box.x0), static_cast<int>(part.y0 - p.box.y0),
+                                  static_cast<int>(part.x1 - p.box.x0), static_cast<int>(part.y1 - p.box.y0)};
+        const size_t ww = static_cast<size_t>(part.width()), wh = static_cast<size_t>(part.height());
+        auto *coverage = static_cast<unsigned char *>(std::calloc(ww * wh, 1));
+        if (!coverage) {
+            ok = false;
+            return;
+        }
+        rasterise_glyph_window(*g.font, g.glyph, g.scale, window, coverage);
+        for (size_t r = 0; r < wh; ++r) {
+            float *m = mask.row(part.y0 + static_cast<int64_t>(r)) + (part.x0 - mask.at.x0);
+            const unsigned char *c = coverage + r * ww;
+            for (size_t i = 0; i < ww; ++i) {
+                const float a = static_cast<float>(c[i]) / 255.0f;
+                m[i] = m[i] + a - m[i] * a;
+            }
+        }
+        std::free(coverage);
+    });
+    return ok;
+}
+
+// The outline's reach: a pixel of coverage m at distance d adds coverage
+// r + m - d, so nothing farther than r + 1 matters.
+int outline_reach(float width) { return width > 0.0f ? static_cast<int>(std::ceil(width)) + 1 : 0; }
+
+// The text widened by r pixels over out.at: each pixel takes the largest
+// r + m(q) - |p - q| over the mask's pixels q, clamped to 0..1. For a
+// straight edge this is the exact coverage of the widened shape, and a
+// pixel's partial coverage moves the edge by its fraction, so the outline
+// stays antialiased. Only pixels on the mask's edges need spreading: an
+// inner pixel's reach is covered by a neighbour nearer to any target.
+bool dilate(const plane<float> &mask, float r, plane<float> &out) {
+    const int reach = outline_reach(r);
+    const int side = 2 * reach + 1;
+    auto *distance = static_cast<float *>(std::malloc(static_cast<size_t>(side) * static_cast<size_t>(side) * sizeof(float)));
+    if (!distance) return false;
+    for (int dy = -reach; dy <= reach; ++dy)
+        for (int dx = -reach; dx <= reach; ++dx)
+            distance[(dy + reach) * side + dx + reach] = std::sqrt(static_cast<float>(dx * dx + dy * dy));
+
+    const area sources = intersect(mask.at, expand(out.at, reach));
+    auto full = [&](int64_t x, int64_t y) { return mask.at.contains(x, y) && mask.row(y)[x - mask.at.x0] >= 1.0f; };
+    for (int64_t qy = sources.y0; qy < sources.y1; ++qy) {
+        const float *mrow = mask.row(qy);
+        for (int64_t qx = sources.x0; qx < sources.x1; ++qx) {
+            const float m = mrow[qx - mask.at.x0];
+            if (m <= 0.0f) continue;
+            if (out.at.contains(qx, qy)) {
+                float &own = out.row(qy)[qx - out.at.x0];
+                own = std::max(own, std::min(1.0f, r + m));
+            }
+            if (m >= 1.0f && full(qx - 1, qy) && full(qx + 1, qy) && full(qx, qy - 1) && full(qx, qy + 1)) continue;
+            const int64_t y_from = std::max<int64_t>(qy - reach, out.at.y0), y_to = std::min<int64_t>(qy + reach + 1, out.at.y1);
+            const int64_t x_from = std::max<int64_t>(qx - reach, out.at.x0), x_to = std::min<int64_t>(qx + reach + 1, out.at.x1);
+            for (int64_t py = y_from; py < y_to; ++py) {
+                float *o = out.row(py);
+                const float *d = distance + (py - qy + reach) * side + reach;  // offset 0 of this row
+                for (int64_t px = x_from; px < x_to; ++px) {
+                    const float c = r + m - d[px - qx];
+                    float &target = o[px - out.at.x0];
+                    if (c > target) target = c < 1.0f ? c : 1.0f;
+                }
+            }
+        }
+    }
+    std::free(distance);
+    return true;
+}
+
+// The text's fill coverage and, with an outline, the widened shape over an
+// area; the silhouette (what a shadow falls from) is the outline's shape
+// when there is one.
+struct text_shape {
+    plane<float> fill, outline;
+    bool has_outline = false;
+    float silhouette(int64_t x, int64_t y) const { return has_outline ? outline.get(x, y) : fill.get(x, y); }
+};
+
+bool make_shape(const text_placement &t, const area &ink, const area &where, float stroke, text_shape &shape) {
+    const int reach = outline_reach(stroke);
+    shape.has_outline = stroke > 0.0f;
+    if (where.empty()) return true;  // nothing of it lands on the picture
+    if (!shape.fill.allocate(intersect(expand(where, reach), ink)) || !build_mask(t, shape.fill)) return false;
+    if (!shape.has_outline) return true;
+    return shape.outline.allocate(where) && dilate(shape.fill, stroke, shape.outline);
+}
+
+// ---- shadow blur: three box blurs in a row approach a Gaussian (the widths
+// that match a standard deviation, as image tools compute them), each pass a
+// running sum over integers.
+
+struct box_cascade {
+    int half[3] = {0, 0, 0};
+    int reach() const { return half[0] + half[1] + half[2]; }
+};
+
+box_cascade boxes_for(float sigma) {
+    box_cascade boxes;
+    if (!(sigma > 0.0f)) return boxes;
+    const double variance = static_cast<double>(sigma) * static_cast<double>(sigma);
+    int lower = static_cast<int>(std::floor(std::sqrt(12.0 * variance / 3.0 + 1.0)));
+    if (lower % 2 == 0) --lower;
+    const double wl = lower;
+    const int lower_count = static_cast<int>(std::floor((12.0 * variance - 3.0 * wl * wl - 12.0 * wl - 9.0) / (-4.0 * wl - 4.0) + 0.5));
+    for (int i = 0; i < 3; ++i) boxes.half[i] = ((i < lower_count ? lower : lower + 2) - 1) / 2;
+    return boxes;
+}
+
+// One box pass over n values (zero beyond both ends), rounded to nearest.
+void box_pass(const uint32_t *in, uint32_t *out, size_t n, int half) {
+    const uint64_t width = 2 * static_cast<uint64_t>(half) + 1;
+    uint64_t sum = 0;
+    for (size_t j = 0; j < n && j <= static_cast<size_t>(half); ++j) sum += in[j];
+    for (size_t i = 0; i < n; ++i) {
+        out[i] = static_cast<uint32_t>((sum + width / 2) / width);
+        if (i + half + 1 < n) sum += in[i + half + 1];
+        if (i >= static_cast<size_t>(half)) sum -= in[i - half];
+    }
+}
+
+// Blurs a line in place (scratch has room for n values).
+void blur_line(uint32_t *line, uint32_t *scratch, size_t n, const box_cascade &boxes) {
+    box_pass(line, scratch, n, boxes.half[0]);
+    box_pass(scratch, line, n, boxes.half[1]);
+    box_pass(line, scratch, n, boxes.half[2]);
+    std::memcpy(line, scratch, n * sizeof(uint32_t));
+}
+
+// Coverage in 1/256ths of 0..255, so that rounding between passes stays
+// well below what the final 8 bits show.
+constexpr float k_blur_one = 255.0f * 256.0f;
+
+bool draw_shadow(const rgba_image &image, const text_shape &shape, const area &source, const text_effects &effects,
+                 const box_cascade &boxes) {
+    plane<uint32_t> blurred;
+    if (!blurred.allocate(expand(source, boxes.reach()))) return false;
+    const area &b = blurred.at;
+    for (int64_t y = source.y0; y < source.y1; ++y) {
+        uint32_t *row = blurred.row(y);
+        for (int64_t x = source.x0; x < source.x1; ++x)
+            row[x - b.x0] = static_cast<uint32_t>(shape.silhouette(x, y) * k_blur_one + 0.5f);
+    }
+    if (boxes.reach() > 0) {
+        const size_t w = static_cast<size_t>(b.width()), h = static_cast<size_t>(b.height());
+        auto *scratch = static_cast<uint32_t *>(std::malloc(2 * std::max(w, h) * sizeof(uint32_t)));
+        if (!scratch) return false;
+        uint32_t *column = scratch + std::max(w, h);
+        for (int64_t y = source.y0; y < source.y1; ++y) blur_line(blurred.row(y), scratch, w, boxes);  // other rows are 0
+        for (size_t x = 0; x < w; ++x) {
+            for (size_t y = 0; y < h; ++y) column[y] = blurred.v[y * w + x];
+            blur_line(column, scratch, h, boxes);
+            for (size_t y = 0; y < h; ++y) blurred.v[y * w + x] = column[y];
+        }
+        std::free(scratch);
+    }
+    const imgtext_color c = effects.shadow_colour;
+    const paint colour{static_cast<float>(c.r), static_cast<float>(c.g), static_cast<float>(c.b),
+                       effects.opacity * (static_cast<float>(c.a) / 255.0f)};
+    const area lands = intersect(shift(b, effects.shadow_dx, effects.shadow_dy), area{0, 0, image.width, image.height});
+    for (int64_t y = lands.y0; y < lands.y1; ++y) {
+        const uint32_t *from = blurred.row(y - effects.shadow_dy);
+        const int64_t from_x = b.x0 + effects.shadow_dx;  // the picture's column of from[0]
+        unsigned char *d = image.row(y);
+        for (int64_t x = lands.x0; x < lands.x1; ++x) {
+            const uint32_t coverage = (from[x - from_x] + 128) >> 8;
+            if (coverage) composite_pixel(d + static_cast<size_t>(x) * 4, static_cast<unsigned char>(coverage), colour);
+        }
+    }
+    return true;
+}
+
+// The outlined text: the fill over its outline, composed first and then
+// blended at the text's opacity, so a translucent fill never shows the
+// outline through it.
+void draw_outlined(const rgba_image &image, const text_shape &shape, const area &where, const paint &fill,
+                   const text_effects &effects) {
+    const imgtext_color sc = effects.stroke_colour;
+    const float stroke_alpha = static_cast<float>(sc.a) / 255.0f;
+    for (int64_t y = where.y0; y < where.y1; ++y) {
+        unsigned char *d = image.row(y);
+        for (int64_t x = where.x0; x < where.x1; ++x) {
+            const float f = shape.fill.get(x, y) * effects.text_alpha;
+            const float s = shape.outline.get(x, y) * stroke_alpha;
+            const float under = s * (1.0f - f);
+            const float alpha = f + under;
+            if (!(alpha > 0.0f)) continue;
+            const int coverage = static_cast<int>(alpha * 255.0f + 0.5f);
+            if (coverage == 0) continue;
+            const paint mixed{(fill.red * f + static_cast<float>(sc.r) * under) / alpha,
+                              (fill.green * f + static_cast<float>(sc.g) * under) / alpha,
+                              (fill.blue * f + static_cast<float>(sc.b) * under) / alpha, effects.opacity};
+            composite_pixel(d + static_cast<size_t>(x) * 4, static_cast<unsigned char>(coverage), mixed);
+        }
+    }
+}
+
+}  // namespace
+
+imgtext_status draw_text_effects(const rgba_image &image, const text_layout &layout, int64_t x, int64_t y,
+                                 const paint &colour, line_align align, const text_effects &effects) {
+    const text_placement t{layout, x, y, align};
+    const area ink = ink_bounds(t);
+    if (ink.empty()) return IMGTEXT_OK;
+    const area picture{0, 0, image.width, image.height};
+    const float stroke = effects.stroke_width > 0.0f ? effects.stroke_width : 0.0f;
+    const int reach = outline_reach(stroke);
+    const area shaped = expand(ink, reach);  // where the text and its outline can be
+
+    // The outlined text lands on `layer`; the shadow on `shadow_lands`, from
+    // the silhouette over `shadow_source`.
+    const area layer = stroke > 0.0f ? intersect(shaped, picture) : area{};
+    const box_cascade boxes = effects.shadow ? boxes_for(effects.shadow_blur) : box_cascade{};
+    area shadow_source;
+    if (effects.shadow) {
+        const area lands = intersect(shift(expand(shaped, boxes.reach()), effects.shadow_dx, effects.shadow_dy), picture);
+        if (!lands.empty()) {
+            shadow_source = intersect(expand(shift(lands, -effects.shadow_dx, -effects.shadow_dy), boxes.reach()), shaped);
+        }
+    }
+
+    // One shape serves both when they overlap enough; else one each, so a
+    // far shadow never makes the text's whole span between them allocated.
+    text_shape shared, own;
+    const area both = bounding(layer, shadow_source);
+    const bool share = !layer.empty() && !shadow_source.empty() && both.pixels() <= layer.pixels() + shadow_source.pixels();
+    bool ok = true;
+    if (!shadow_source.empty()) {
+        text_shape &shape = share ? shared : own;
+        ok = make_shape(t, ink, share ? both : shadow_source, stroke, shape) && draw_shadow(image, shape, shadow_source, effects, boxes);
+    }
+    if (ok && stroke > 0.0f) {
+        text_shape fresh;
+        const text_shape *shape = &shared;
+        if (!share) {
+            ok = make_shape(t, ink, layer, stroke, fresh);
+            shape = &fresh;
+        }
+        if (ok) draw_outlined(image, *shape, layer, colour, effects);
+    } else if (ok) {
+        render_layout(image, layout, x, y, colour, align);
+    }
+    if (!ok) return set_error(IMGTEXT_ERROR_MEMORY, "out of memory drawing the outline or shadow");
+    return IMGTEXT_OK;
+}
+
+}  // namespace imgtext
