@@ -30,14 +30,20 @@ uint8_t blend_channel(float text_value, float a, float image_value, float da, fl
     return static_cast<uint8_t>(v < 255 ? v : 255);
 }
 
+// A channel under full coverage: (C * 1 + D * da * 0) / 1 + 0.5 is C + 0.5.
+uint8_t full_channel(float value) {
+    const int v = static_cast<int>(value + 0.5f);
+    return static_cast<uint8_t>(v < 255 ? v : 255);
+}
+
 }  // namespace
 
 void composite_pixel(unsigned char *d, unsigned char coverage, const paint &colour) {
-    // Full coverage at full opacity is the colour itself, alpha 255: what
-    // the arithmetic below gives exactly (a = 1, inv = 0, out = 1), skipped.
+    // Full coverage at full opacity: the arithmetic below with a = 1,
+    // inv = 0 and out = 1, which leaves the colour and alpha 255 exactly.
     if (coverage == 255 && colour.opacity == 1.0f) {
-        d[0] = static_cast<uint8_t>(colour.red), d[1] = static_cast<uint8_t>(colour.green);
-        d[2] = static_cast<uint8_t>(colour.blue), d[3] = 255;
+        d[0] = full_channel(colour.red), d[1] = full_channel(colour.green), d[2] = full_channel(colour.blue);
+        d[3] = 255;
         return;
     }
     const float a = (static_cast<float>(coverage) / 255.0f) * colour.opacity;
