@@ -1,11 +1,13 @@
 // Writes the fuzzers' starting corpus: one small picture in every format the
-// decoder reads, and a few text-layout records.
-// Usage: make_seeds INPUT-DIR LAYOUT-DIR ENCODER-IDENTITY-DIR
+// decoder reads, a few text-layout records, and fonts: the built-in Caladea,
+// a collection of it twice, and small TrueType and CFF fonts built here.
+// Usage: make_seeds INPUT-DIR LAYOUT-DIR ENCODER-IDENTITY-DIR FONT-DIR CALADEA-TTF
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "font_builder.h"
 #include "test_support.h"
 
 namespace ts = test_support;
@@ -29,8 +31,8 @@ std::vector<uint8_t> layout_record(uint8_t which, int16_t x, int16_t y, int16_t 
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc < 4) return 2;
-    const std::string in = argv[1], layout = argv[2], identity = argv[3];
+    if (argc < 6) return 2;
+    const std::string in = argv[1], layout = argv[2], identity = argv[3], fonts = argv[4];
     ts::rgba picture = ts::pattern(9, 7);
     picture.at(2, 3)[3] = 100;
     ts::write_png(in + "/rgba.png", picture);
@@ -56,5 +58,17 @@ int main(int argc, char **argv) {
     for (int i = 0; i < 3000; ++i) noise.push_back(static_cast<uint8_t>((i * 2654435761u) >> 13));
     ts::write_bytes(identity + "/noise", noise);
     ts::write_bytes(identity + "/tiny", {0, 0, 0, 0});
+
+    const std::vector<uint8_t> caladea = ts::read_bytes(argv[5]);
+    if (caladea.empty()) return 1;
+    ts::write_bytes(fonts + "/caladea.ttf", caladea);
+    ts::write_bytes(fonts + "/caladea-twice.ttc", ts::collection_bytes({caladea, caladea}));
+    ts::write_bytes(fonts + "/tiny-kern.ttf", ts::tiny_font({}));
+    ts::write_bytes(fonts + "/tiny-gpos1.ttf", ts::tiny_font({.kerning = 1}));
+    ts::write_bytes(fonts + "/tiny-gpos2-cmap12.ttf", ts::tiny_font({.kerning = 2, .cmap12 = true}));
+    ts::write_bytes(fonts + "/tiny-cff.otf", ts::tiny_font({.cff = true}));
+    ts::write_bytes(fonts + "/tiny-cff-cid-gpos1.otf", ts::tiny_font({.cff = true, .cid = true, .kerning = 1}));
+    ts::write_bytes(fonts + "/tiny-pair.ttc",
+                    ts::collection_bytes({ts::tiny_font({}), ts::tiny_font({.cff = true, .kerning = 2})}));
     return 0;
 }
