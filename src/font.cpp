@@ -2,12 +2,37 @@
 // with static linkage so none of its symbols leave the library.
 #include "font.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "file_input.h"
 #include "font/font_data.h"
 #include "library_frame.h"
+
+// stb_truetype asserts on malformed data it then goes on to handle (clamped
+// seeks, empty results). Font files may be hostile: a debug build must
+// refuse or skip what they get wrong, as a release build does, not abort.
+#define STBTT_assert(condition) ((void)0)
+
+namespace {
+// Glyph boxes are coordinates times the scale, floored or ceiled to int.
+// stb_truetype converts with a plain cast, undefined beyond int range,
+// which a font with a tiny ascender-to-descender span reaches at large
+// sizes; clamp instead (to a range whose differences still fit an int).
+// In range the result is exactly stb_truetype's.
+int clamped_int(double value) {
+    constexpr double limit = 1 << 29;
+    if (!(value > -limit)) return -(1 << 29);
+    if (!(value < limit)) return 1 << 29;
+    return static_cast<int>(value);
+}
+}  // namespace
+#define STBTT_ifloor(x) clamped_int(std::floor(x))
+#define STBTT_iceil(x) clamped_int(std::ceil(x))
+
+// The build's stb_truetype stops loading composite glyphs this deep.
+#define IMGTEXT_STB_MAX_COMPONENT_DEPTH 16
 
 #define STBTT_STATIC
 #define STB_TRUETYPE_IMPLEMENTATION
