@@ -28,9 +28,11 @@ die() { printf 'setup: error: %s\n' "$*" >&2; exit 1; }
 
 # ---------------------------------------------------------------- build tools
 # clang: the warning-clean check and the fuzzers; valgrind: memcheck runs;
-# python3: the Python bindings and the command-line tool's tests.
+# python3: the Python bindings and the command-line tool's tests;
+# fonts-linuxlibertine: a real CFF-flavoured OpenType font for the font
+# loading tests (Caladea covers TrueType; CFF is the riskier reader).
 TOOL_PACKAGES=(cmake g++ clang make pkg-config binutils libgtest-dev libgmock-dev libbenchmark-dev valgrind
-               python3 python3-venv)
+               python3 python3-venv fonts-linuxlibertine)
 
 # The Windows DLL is cross-built with the -posix MinGW-w64 compilers and
 # tested under Wine.
