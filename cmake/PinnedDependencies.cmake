@@ -111,6 +111,159 @@ imgtext_fix_stb(_stb_truetype stb_truetype.h
 imgtext_fix_stb(_stb_truetype stb_truetype.h
     "            result->pixels[j*result->stride + i] = (unsigned char) m;"
     "            if (!windowed) result->pixels[j*result->stride + i] = (unsigned char) m;\n            else if (i >= result->x0) result->pixels[(j-result->y0)*result->stride + (i-result->x0)] = (unsigned char) m;")
+# Fixes for hostile font files. stb_truetype trusts every offset, count and
+# program in a font; the library validates at load time everything it can
+# (src/font_validation.cpp), and these changes close the paths that
+# validation cannot reach or that stb_truetype gets wrong by itself. None of
+# them changes what a well-formed font draws.
+#
+# - CFF data is read through a bounded buffer, but stb_truetype gives it a
+#   length of 512 MB wherever the table ends: give it the table's own length
+#   (found beside the offset in the table directory; validation has checked
+#   the table lies inside the file).
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    "static int stbtt_GetFontOffsetForIndex_internal(unsigned char *font_collection, int index)\n{"
+    [=[// The length the table directory gives the first table with the tag.
+static stbtt_uint32 stbtt__find_table_length(stbtt_uint8 *data, stbtt_uint32 fontstart, const char *tag)
+{
+   stbtt_int32 num_tables = ttUSHORT(data+fontstart+4);
+   stbtt_uint32 tabledir = fontstart + 12;
+   stbtt_int32 i;
+   for (i=0; i < num_tables; ++i) {
+      stbtt_uint32 loc = tabledir + 16*i;
+      if (stbtt_tag(data+loc+0, tag))
+         return ttULONG(data+loc+12);
+   }
+   return 0;
+}
+
+static int stbtt_GetFontOffsetForIndex_internal(unsigned char *font_collection, int index)
+{]=])
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    "      // @TODO this should use size from table (not 512MB)\n      info->cff = stbtt__new_buf(data+cff, 512*1024*1024);"
+    "      info->cff = stbtt__new_buf(data+cff, stbtt__find_table_length(data, fontstart, \"CFF \"));")
+# - Skipping forward or back by a count read from the file could overflow
+#   the cursor's int; a skip that leaves the buffer now lands at its end,
+#   where every read gives 0, as a seek outside it already did.
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    "   stbtt__buf_seek(b, b->cursor + o);"
+    "   stbtt__buf_seek(b, (o > b->size - b->cursor || o < -b->cursor) ? -1 : b->cursor + o);")
+# - An INDEX element is looked up only if it exists and its offsets make
+#   sense (asserts alone guarded this; with them off, a bad element number or
+#   offset overflowed the arithmetic below); otherwise it is empty.
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    [=[   STBTT_assert(offsize >= 1 && offsize <= 4);
+   stbtt__buf_skip(&b, i*offsize);
+   start = stbtt__buf_get(&b, offsize);
+   end = stbtt__buf_get(&b, offsize);
+   return]=]
+    [=[   STBTT_assert(offsize >= 1 && offsize <= 4);
+   if (i < 0 || i >= count || offsize < 1 || offsize > 4) return stbtt__new_buf(NULL, 0);
+   stbtt__buf_skip(&b, i*offsize);
+   start = stbtt__buf_get(&b, offsize);
+   end = stbtt__buf_get(&b, offsize);
+   if (start < 0 || end < start || 2+(count+1)*offsize > b.size - start) return stbtt__new_buf(NULL, 0);
+   return]=])
+# - A glyph that no FDSelect range covers was meant to get no local
+#   subroutines; the missing return looked up font DICT -1 instead.
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    "   if (fdselector == -1) stbtt__new_buf(NULL, 0);"
+    "   if (fdselector == -1) return stbtt__new_buf(NULL, 0);")
+# - Charstrings are programs. Subroutine calls nest at most 10 deep, but a
+#   subroutine that calls another many times, ten levels down, runs for
+#   ever in effect: stop a glyph after 2^18 steps (real glyphs take a few
+#   thousand) and draw nothing for it.
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    "   int has_subrs = 0, clear_stack;"
+    "   int has_subrs = 0, clear_stack, steps = 0;")
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    "   b = stbtt__cff_index_get(info->charstrings, glyph_index);\n   while (b.cursor < b.size) {\n"
+    "   b = stbtt__cff_index_get(info->charstrings, glyph_index);\n   while (b.cursor < b.size) {\n      if (++steps > (1 << 18)) return STBTT__CSERR(\"too many steps\");\n")
+# - Outline coordinates were converted from float to int (CFF) or short
+#   (transformed TrueType components) with plain casts, undefined when a
+#   hostile font sums or scales them out of range. Clamp to the 16-bit range
+#   every outline point is stored in; values within it convert as before.
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    "static void stbtt_setvertex(stbtt_vertex *v,"
+    [=[static stbtt_int32 stbtt__clamp_coord(float v)
+{
+   if (!(v > -32768.0f)) return -32768;
+   if (!(v < 32767.0f)) return 32767;
+   return (stbtt_int32) v;
+}
+
+static void stbtt_setvertex(stbtt_vertex *v,]=])
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    "(ctx, STBTT_vline, (int)ctx->first_x, (int)ctx->first_y, 0, 0, 0, 0);"
+    "(ctx, STBTT_vline, stbtt__clamp_coord(ctx->first_x), stbtt__clamp_coord(ctx->first_y), 0, 0, 0, 0);")
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    "(int)ctx->x, (int)ctx->y, 0, 0, 0, 0);"
+    "stbtt__clamp_coord(ctx->x), stbtt__clamp_coord(ctx->y), 0, 0, 0, 0);")
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    "(int)ctx->x, (int)ctx->y, (int)cx1, (int)cy1, (int)cx2, (int)cy2)"
+    "stbtt__clamp_coord(ctx->x), stbtt__clamp_coord(ctx->y), stbtt__clamp_coord(cx1), stbtt__clamp_coord(cy1), stbtt__clamp_coord(cx2), stbtt__clamp_coord(cy2))")
+foreach(_axis "x = (stbtt_vertex_type)(m * (mtx[0]*x + mtx[2]*y + mtx[4]))"
+              "y = (stbtt_vertex_type)(n * (mtx[1]*x + mtx[3]*y + mtx[5]))"
+              "cx = (stbtt_vertex_type)(m * (mtx[0]*x + mtx[2]*y + mtx[4]))"
+              "cy = (stbtt_vertex_type)(n * (mtx[1]*x + mtx[3]*y + mtx[5]))")
+    string(REPLACE "(stbtt_vertex_type)(" "(stbtt_vertex_type)stbtt__clamp_coord(" _clamped "${_axis}")
+    imgtext_fix_stb(_stb_truetype stb_truetype.h "v->${_axis};" "v->${_clamped};")
+endforeach()
+# - A CFF glyph's points are counted, then stored in an array whose
+#   allocation was not checked.
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    "      output_ctx.pvertices = *pvertices;\n"
+    "      if (*pvertices == NULL) return 0;\n      output_ctx.pvertices = *pvertices;\n")
+# - Composite glyphs load their components recursively, without limit: a
+#   cycle recursed until the stack overflowed. Carry the depth and stop at
+#   the depth validation allows (IMGTEXT_STB_MAX_COMPONENT_DEPTH, from
+#   src/font.cpp); deeper components are left out.
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    "static int stbtt__GetGlyphShapeTT(const stbtt_fontinfo *info, int glyph_index, stbtt_vertex **pvertices)\n{"
+    "static int stbtt__GetGlyphShapeTT_at(const stbtt_fontinfo *info, int glyph_index, stbtt_vertex **pvertices, int depth)\n{")
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    "         comp_num_verts = stbtt_GetGlyphShape(info, gidx, &comp_verts);"
+    "         comp_num_verts = depth < IMGTEXT_STB_MAX_COMPONENT_DEPTH ? stbtt__GetGlyphShapeTT_at(info, gidx, &comp_verts, depth + 1) : 0;")
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    "typedef struct\n{\n   int bounds;"
+    [=[static int stbtt__GetGlyphShapeTT(const stbtt_fontinfo *info, int glyph_index, stbtt_vertex **pvertices)
+{
+   return stbtt__GetGlyphShapeTT_at(info, glyph_index, pvertices, 0);
+}
+
+typedef struct
+{
+   int bounds;]=])
+# - A component placed by matching points (not supported) kept its two
+#   point numbers unread, so the rest of the record was read from the wrong
+#   place: skip them, and place the component unmoved as before.
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    "            // @TODO handle matching point\n            STBTT_assert(0);\n"
+    "            // @TODO handle matching point\n            comp += (flags & 1) ? 4 : 2;\n")
+# - A glyph whose last contour is a single off-curve point read the point
+#   after it, past the array: that contour now starts at the point itself.
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    "               if (!(vertices[off+i+1].type & 1)) {"
+    "               if (i+1 >= n) {\n                  sx = x;\n                  sy = y;\n               } else if (!(vertices[off+i+1].type & 1)) {")
+# - GPOS pair sets: the pair set's offset and count were read before the
+#   coverage index was compared with the number of pair sets.
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    [=[                  stbtt_uint16 pairPosOffset = ttUSHORT(table + 10 + 2 * coverageIndex);
+                  stbtt_uint8 *pairValueTable = table + pairPosOffset;
+                  stbtt_uint16 pairValueCount = ttUSHORT(pairValueTable);]=]
+    [=[                  stbtt_uint16 pairPosOffset = coverageIndex < pairSetCount ? ttUSHORT(table + 10 + 2 * coverageIndex) : 0;
+                  stbtt_uint8 *pairValueTable = table + pairPosOffset;
+                  stbtt_uint16 pairValueCount = coverageIndex < pairSetCount ? ttUSHORT(pairValueTable) : 0;]=])
+# - Curves are split until flat, up to 65,536 pieces each, and the count of
+#   points is an int: many wild curves at a large size overflowed it. Past
+#   2^22 points a glyph's remaining curves are drawn as straight lines.
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    "   if (dx*dx+dy*dy > objspace_flatness_squared) {"
+    "   if (dx*dx+dy*dy > objspace_flatness_squared && *num_points < (1 << 22)) {")
+imgtext_fix_stb(_stb_truetype stb_truetype.h
+    "   if (flatness_squared > objspace_flatness_squared) {"
+    "   if (flatness_squared > objspace_flatness_squared && *num_points < (1 << 22)) {")
+
 file(WRITE "${_stb_fixed_dir}/stb_truetype.h.in" "${_stb_truetype}")
 configure_file("${_stb_fixed_dir}/stb_truetype.h.in" "${_stb_fixed_dir}/stb_truetype.h" COPYONLY)
 

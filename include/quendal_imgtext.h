@@ -317,8 +317,36 @@ QUENDAL_IMGTEXT_API void imgtext_free(void *data);
 QUENDAL_IMGTEXT_API const imgtext_font *imgtext_font_builtin(void);
 
 /* A TrueType or CFF-flavoured OpenType font from a file or memory; index
- * picks a font of a collection (0 otherwise). The bytes are copied and may
- * be hostile. Failures: READ, DECODE, MEMORY. */
+ * picks a font of a collection (0 otherwise). The bytes are copied; the
+ * library keeps no pointer to data. *font receives the handle (NULL on
+ * failure); free it with imgtext_font_free.
+ *
+ * The bytes may be hostile: before a font is accepted, everything the
+ * renderer will read from it is checked to lie inside its table and the
+ * file. Refused with IMGTEXT_ERROR_DECODE and a message saying what is wrong
+ * ("cannot decode font: ..."):
+ * - bytes that are not a font or collection, an index the collection does
+ *   not have (or any index but 0 for a single font), a table directory or a
+ *   used table (cmap, head, hhea, hmtx, maxp, loca, glyf, kern, GPOS, CFF)
+ *   outside the file;
+ * - a font without the tables drawing needs, without glyphs or horizontal
+ *   metrics, with units per em outside 16..16384 or an ascender not above
+ *   its descender;
+ * - no Unicode character map, or one in a format other than 0, 4, 6, 12
+ *   or 13 (CFF2 and other variable-font outlines are not read either);
+ * - glyph outlines, components, kerning (kern, GPOS pair adjustment) or CFF
+ *   structures (INDEXes, DICTs, subroutines, FDSelect) that run outside
+ *   their table or are out of order;
+ * - composite glyphs that contain themselves, nest more than 16 deep, or
+ *   expand to more than 131,072 points or repeat components excessively;
+ *   more than 2,048 GPOS pair adjustment subtables.
+ * A CFF glyph whose charstring program runs too long (over 2^18 steps) or
+ * fails is drawn as nothing, its advance kept. Code points the character
+ * map sends to glyphs the font does not have draw as its missing glyph.
+ *
+ * imgtext_font_load reads the file at path (UTF-8). Failures: READ (file),
+ * DECODE, LIMIT (2 GiB or larger), MEMORY; ARGUMENT for a NULL font or path, or
+ * empty data. Thread-safe. */
 QUENDAL_IMGTEXT_API imgtext_status imgtext_font_load(const char *path, int index, imgtext_font **font);
 QUENDAL_IMGTEXT_API imgtext_status imgtext_font_load_memory(const void *data, size_t size, int index,
                                                             imgtext_font **font);

@@ -2,11 +2,15 @@
 # Builds the libFuzzer targets (clang, ASan+UBSan) and runs each for a bounded
 # time from the generated seed corpus. A crash leaves its input in
 # build/fuzz/artifacts/ and fails the run; turn it into a regression test.
-# Usage: scripts/fuzz.sh [seconds-per-target]   (default 60)
+# Usage: scripts/fuzz.sh [seconds-per-target [target...]]   (default 60, all targets)
+# Targets: input_file text_layout encoder_identity photo_metadata font
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
 seconds=${1:-60}
+shift $(( $# > 0 ? 1 : 0 ))
+targets=("$@")
+[ ${#targets[@]} -gt 0 ] || targets=(input_file text_layout encoder_identity photo_metadata font)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
@@ -14,7 +18,7 @@ cmake --build --preset fuzz
 export ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 mkdir -p build/fuzz/artifacts
-for target in input_file text_layout encoder_identity photo_metadata; do
+for target in "${targets[@]}"; do
     corpus=build/fuzz/corpus/$target
     mkdir -p "$corpus"
     cp -n build/fuzz/fuzz/seeds/$target/* "$corpus"/

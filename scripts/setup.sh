@@ -31,8 +31,10 @@ die() { printf 'setup: error: %s\n' "$*" >&2; exit 1; }
 # python3: the Python bindings and the command-line tool's tests;
 # python3-numpy and python3-pil: the bindings work without them, but their
 # array and Pillow conversions are only tested where they are installed.
+# fonts-linuxlibertine: a real CFF-flavoured OpenType font for the font
+# loading tests (Caladea covers TrueType; CFF is the riskier reader).
 TOOL_PACKAGES=(cmake g++ clang make pkg-config binutils libgtest-dev libgmock-dev libbenchmark-dev valgrind
-               python3 python3-venv python3-numpy python3-pil)
+               python3 python3-venv python3-numpy python3-pil fonts-linuxlibertine)
 
 # The Windows DLL is cross-built with the -posix MinGW-w64 compilers and
 # tested under Wine.

@@ -2,12 +2,40 @@
 // with static linkage so none of its symbols leave the library.
 #include "font.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
 #include "file_input.h"
 #include "font/font_data.h"
+#include "font_validation.h"
 #include "library_frame.h"
+
+// stb_truetype asserts on malformed data it then goes on to handle (clamped
+// seeks, empty results). Font files may be hostile: a debug build must
+// refuse or skip what they get wrong, as a release build does, not abort.
+#define STBTT_assert(condition) ((void)0)
+
+namespace {
+// Glyph boxes are coordinates times the scale, floored or ceiled to int.
+// stb_truetype converts with a plain cast, undefined beyond int range,
+// which a font with a tiny ascender-to-descender span reaches at large
+// sizes; clamp instead (to a range whose differences still fit an int).
+// In range the result is exactly stb_truetype's.
+int clamped_int(double value) {
+    constexpr double limit = 1 << 29;
+    if (!(value > -limit)) return -(1 << 29);
+    if (!(value < limit)) return 1 << 29;
+    return static_cast<int>(value);
+}
+}  // namespace
+#define STBTT_ifloor(x) clamped_int(std::floor(x))
+#define STBTT_iceil(x) clamped_int(std::ceil(x))
+
+// The build's stb_truetype stops loading composite glyphs at this depth,
+// the one validation allows.
+#define IMGTEXT_STB_MAX_COMPONENT_DEPTH 16
+static_assert(IMGTEXT_STB_MAX_COMPONENT_DEPTH == imgtext::max_component_depth);
 
 #define STBTT_STATIC
 #define STB_TRUETYPE_IMPLEMENTATION
@@ -19,6 +47,7 @@ struct imgtext_font {
     stbtt_fontinfo info;
     unsigned char *owned_data;
     bool has_kerning;
+    int glyph_count;  // every glyph index passed to stb_truetype is below this
     imgtext::vertical_metrics metrics;
 };
 
@@ -31,11 +60,15 @@ namespace {
 imgtext_font s_builtin{};
 
 void finish_parsed(imgtext_font &font) {
+    font.glyph_count = font.info.numGlyphs;  // from 'maxp', which validation requires
     font.has_kerning = font.info.kern || font.info.gpos;
     stbtt_GetFontVMetrics(&font.info, &font.metrics.ascent, &font.metrics.descent, &font.metrics.line_gap);
 }
 
 // Returns null on success, else why the embedded bytes could not be parsed.
+// The embedded bytes are the pinned Caladea, checked by SHA-256 when the
+// library is built (and by the tests through the loading path), so they are
+// not validated again here, where a failure would last for the process.
 const char *parse_builtin() {
     const int offset = stbtt_GetFontOffsetForIndex(s_font_data, 0);
     if (offset < 0) return "invalid embedded font offset";
@@ -76,11 +109,19 @@ imgtext_status load_font(const unsigned char *data, size_t size, int index, font
     }
     std::memcpy(copy, data, size);
     parsed->owned_data = copy;
-    const int offset = index >= 0 ? stbtt_GetFontOffsetForIndex(copy, index) : -1;
-    if (offset < 0 || !stbtt_InitFont(&parsed->info, copy, offset)) {
+    // stb_truetype trusts every offset in the file: check first (on the
+    // copy, which nothing else can change) that all it will read is there.
+    font_layout layout{};
+    const char *problem = nullptr;
+    const imgtext_status checked = validate_font(copy, size, index, &layout, &problem);
+    if (checked != IMGTEXT_OK) {
         free_font(parsed);
-        return set_error(IMGTEXT_ERROR_DECODE, "cannot decode font (not a TrueType or OpenType font, or no font %d)",
-                         index);
+        if (checked == IMGTEXT_ERROR_MEMORY) return set_error(IMGTEXT_ERROR_MEMORY, "out of memory loading font");
+        return set_error(IMGTEXT_ERROR_DECODE, "cannot decode font: %s", problem);
+    }
+    if (!stbtt_InitFont(&parsed->info, copy, layout.fontstart)) {
+        free_font(parsed);
+        return set_error(IMGTEXT_ERROR_DECODE, "cannot decode font: not a TrueType or OpenType font stb_truetype reads");
     }
     finish_parsed(*parsed);
     *font = parsed;
@@ -99,11 +140,21 @@ float font_scale(const font_face &font, float size, bool em_size) {
 
 vertical_metrics font_vertical_metrics(const font_face &font) { return font.metrics; }
 
-int glyph_for_codepoint(const font_face &font, int codepoint) { return stbtt_FindGlyphIndex(&font.info, codepoint); }
+// Character maps may name glyphs the font does not have (format 12 even
+// computes them): those, like negative code points (which a format 0 map
+// would index before its start), are the missing glyph. Every later query
+// is then for a glyph the validation covered.
+int glyph_for_codepoint(const font_face &font, int codepoint) {
+    if (codepoint < 0) return 0;
+    const int glyph = stbtt_FindGlyphIndex(&font.info, codepoint);
+    return glyph > 0 && glyph < font.glyph_count ? glyph : 0;
+}
 
+// Only the advance: the library never uses side bearings, so a font whose
+// metrics table lacks some is no reason to read past it.
 int glyph_advance(const font_face &font, int glyph) {
-    int advance = 0, left_side_bearing = 0;
-    stbtt_GetGlyphHMetrics(&font.info, glyph, &advance, &left_side_bearing);
+    int advance = 0;
+    stbtt_GetGlyphHMetrics(&font.info, glyph, &advance, nullptr);
     return advance;
 }
 

@@ -1,0 +1,63 @@
+// Fuzz target: arbitrary bytes as a font file. Loads them (font 0, and the
+// font the last byte picks when the bytes are a collection), then measures
+// and draws text that reaches ASCII, Latin-1, a kerning pair, a composite
+// glyph and a CJK character at two sizes, through the public API only.
+#include <cstddef>
+#include <cstdint>
+
+#include "quendal_imgtext.h"
+
+namespace {
+
+void require(bool condition) {
+    if (!condition) __builtin_trap();
+}
+
+// Every failure carries a message, and nothing but memory may fail once the
+// arguments are valid.
+void require_ok_or_memory(imgtext_status status) {
+    require(status == IMGTEXT_OK || status == IMGTEXT_ERROR_MEMORY);
+    require(status == IMGTEXT_OK || imgtext_error_message()[0] != '\0');
+}
+
+void exercise(const imgtext_font *font, imgtext_image *image) {
+    static const char text[] = "AV To W\xC3\xA9 \xC3\x81\n\xE4\xB8\x80 fi\xC3\xBF";
+    imgtext_text_style style;
+    imgtext_text_style_init(&style);
+    style.font = font;
+    for (int pass = 0; pass < 2; ++pass) {
+        style.size = pass == 0 ? 13.0f : 31.0f;
+        style.size_unit = pass == 0 ? IMGTEXT_SIZE_PIXEL_HEIGHT : IMGTEXT_SIZE_EM;
+        style.max_width = pass == 0 ? 0 : 40;  // the second pass wraps, which measures word by word
+        imgtext_text_metrics metrics{};
+        metrics.struct_size = sizeof metrics;
+        int widths[4];
+        require_ok_or_memory(imgtext_measure_text(text, IMGTEXT_NUL_TERMINATED, &style, &metrics, widths, 4));
+        require_ok_or_memory(
+            imgtext_draw_text(image, text, IMGTEXT_NUL_TERMINATED, 3, 5, IMGTEXT_TOP_LEFT, &style, nullptr));
+        require_ok_or_memory(
+            imgtext_draw_text(image, text, IMGTEXT_NUL_TERMINATED, 40, 40, IMGTEXT_BOTTOM_RIGHT, &style, nullptr));
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    imgtext_image *image = nullptr;
+    if (imgtext_image_create(64, 40, imgtext_color{20, 40, 60, 255}, &image) != IMGTEXT_OK) return 0;
+    const int indexes[2] = {0, size > 0 ? 1 + data[size - 1] % 3 : 1};
+    for (int index : indexes) {
+        imgtext_font *font = nullptr;
+        const imgtext_status status = imgtext_font_load_memory(data, size, index, &font);
+        if (status != IMGTEXT_OK) {
+            // Bytes that are not a usable font are refused as such, with a message.
+            require(size == 0 || status == IMGTEXT_ERROR_DECODE || status == IMGTEXT_ERROR_MEMORY);
+            require(imgtext_error_message()[0] != '\0' && font == nullptr);
+            continue;
+        }
+        exercise(font, image);
+        imgtext_font_free(font);
+    }
+    imgtext_image_free(image);
+    return 0;
+}

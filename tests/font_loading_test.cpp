@@ -1,0 +1,224 @@
+// Loading fonts through the shared library: Caladea from memory and from its
+// file against the built-in font, collections, CFF outlines, and damaged or
+// hostile files, which must be refused (DECODE, with a message) or drawn
+// without fault. Run under the asan preset, the damage sweeps check every
+// read the font reader makes.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "font/font_data.h"
+#include "font_builder.h"
+#include "quendal_imgtext.h"
+#include "test_support.h"
+
+namespace ts = test_support;
+
+namespace {
+
+// The built-in font's own bytes: the pinned Caladea file.
+std::vector<uint8_t> caladea() { return {imgtext::s_font_data, imgtext::s_font_data + imgtext::k_font_data_size}; }
+
+struct font_handle {
+    imgtext_font *font = nullptr;
+    imgtext_status status = IMGTEXT_OK;
+    std::string message;
+    font_handle(const std::vector<uint8_t> &bytes, int index) {
+        status = imgtext_font_load_memory(bytes.data(), bytes.size(), index, &font);
+        message = imgtext_error_message();
+    }
+    ~font_handle() { imgtext_font_free(font); }
+    font_handle(const font_handle &) = delete;
+    font_handle &operator=(const font_handle &) = delete;
+};
+
+struct drawing {
+    imgtext_text_metrics metrics{};
+    std::vector<uint8_t> pixels;
+};
+
+// Measures and draws text in the font at a pixel height onto a dark 160 x 60 canvas.
+drawing draw(const imgtext_font *font, const char *text, float size = 28.0f) {
+    imgtext_text_style style;
+    imgtext_text_style_init(&style);
+    style.font = font;
+    style.size = size;
+    drawing out;
+    out.metrics.struct_size = sizeof out.metrics;
+    imgtext_image *image = nullptr;
+    EXPECT_EQ(imgtext_image_create(160, 60, {0, 0, 0, 255}, &image), IMGTEXT_OK);
+    EXPECT_EQ(imgtext_draw_text(image, text, IMGTEXT_NUL_TERMINATED, 4, 4, IMGTEXT_TOP_LEFT, &style, &out.metrics),
+              IMGTEXT_OK)
+        << imgtext_error_message();
+    const uint8_t *p = imgtext_image_pixels(image);
+    out.pixels.assign(p, p + imgtext_image_stride(image) * 60);
+    imgtext_image_free(image);
+    return out;
+}
+
+int lit_pixels(const drawing &d) {
+    int lit = 0;
+    for (size_t i = 0; i < d.pixels.size(); i += 4) lit += d.pixels[i] != 0;
+    return lit;
+}
+
+int width_of(const imgtext_font *font, const char *text) { return draw(font, text, 100.0f).metrics.width; }
+
+// A damaged font is refused as undecodable, with a message, or loads and draws.
+void expect_refused_or_drawn(const std::vector<uint8_t> &bytes, const std::string &what) {
+    const font_handle f(bytes, 0);
+    if (f.status == IMGTEXT_OK) {
+        draw(f.font, "Hello AV W\xC3\xA9 \xE4\xB8\x80 fi \xC3\x81", 23.0f);
+    } else {
+        ASSERT_EQ(f.status, IMGTEXT_ERROR_DECODE) << what;
+        ASSERT_FALSE(f.message.empty()) << what;
+    }
+}
+
+constexpr const char *k_sample = "Hamburgefonts AV W\xC3\xA9!";
+
+TEST(FontLoading, CaladeaFromMemoryOrFileDrawsAsTheBuiltInFont) {
+    const drawing builtin = draw(nullptr, k_sample);
+    const font_handle from_memory(caladea(), 0);
+    ASSERT_EQ(from_memory.status, IMGTEXT_OK) << from_memory.message;
+    const ts::scratch_dir dir;
+    ts::write_bytes(dir.path("Caladea-Regular.ttf"), caladea());
+    imgtext_font *from_file = nullptr;
+    ASSERT_EQ(imgtext_font_load(dir.path("Caladea-Regular.ttf").c_str(), 0, &from_file), IMGTEXT_OK)
+        << imgtext_error_message();
+    for (const imgtext_font *font :
+         {static_cast<const imgtext_font *>(from_memory.font), static_cast<const imgtext_font *>(from_file)}) {
+        const drawing loaded = draw(font, k_sample);
+        EXPECT_EQ(loaded.metrics.width, builtin.metrics.width);
+        EXPECT_EQ(loaded.metrics.height, builtin.metrics.height);
+        EXPECT_EQ(loaded.metrics.ascent, builtin.metrics.ascent);
+        EXPECT_EQ(loaded.pixels, builtin.pixels);
+    }
+    imgtext_font_free(from_file);
+    EXPECT_GT(lit_pixels(builtin), 300);
+}
+
+TEST(FontLoading, CollectionPicksTheFontByIndexAndRefusesOthers) {
+    const std::vector<uint8_t> tiny = ts::tiny_font({});
+    const std::vector<uint8_t> both = ts::collection_bytes({tiny, caladea()});
+    const font_handle first(both, 0), second(both, 1), missing(both, 2), negative(both, -1);
+    ASSERT_EQ(first.status, IMGTEXT_OK) << first.message;
+    ASSERT_EQ(second.status, IMGTEXT_OK) << second.message;
+    EXPECT_EQ(draw(first.font, "AV").pixels, draw(font_handle(tiny, 0).font, "AV").pixels);
+    EXPECT_EQ(draw(second.font, k_sample).pixels, draw(nullptr, k_sample).pixels);
+    EXPECT_EQ(missing.status, IMGTEXT_ERROR_DECODE);
+    EXPECT_EQ(missing.message, "cannot decode font: the collection holds 2 fonts: there is no font 2");
+    EXPECT_EQ(negative.status, IMGTEXT_ERROR_DECODE);
+    EXPECT_EQ(font_handle(tiny, 1).status, IMGTEXT_ERROR_DECODE);
+}
+
+TEST(FontLoading, TrueTypeAndCffOutlinesDrawTheSameGlyphsAndKern) {
+    const struct {
+        ts::tiny_font_options options;
+        const char *name;
+    } fonts[] = {
+        {{}, "TrueType, kern table"},
+        {{.kerning = 1}, "TrueType, GPOS pairs"},
+        {{.kerning = 2, .cmap12 = true}, "TrueType, GPOS classes, format 12 map"},
+        {{.cff = true}, "CFF"},
+        {{.cff = true, .cid = true, .kerning = 2}, "CID-keyed CFF, GPOS classes"},
+    };
+    for (const auto &f : fonts) {
+        SCOPED_TRACE(f.name);
+        const font_handle font(ts::tiny_font(f.options), 0);
+        ASSERT_EQ(font.status, IMGTEXT_OK) << font.message;
+        // 1000 units per em, 1000 from ascender to descender: at 100 px a
+        // unit is a tenth of a pixel, and A V kern by -80 units.
+        EXPECT_EQ(width_of(font.font, "A"), 60);
+        EXPECT_EQ(width_of(font.font, "AV"), 112);
+        const drawing text = draw(font.font, "A\xC3\x81\xE4\xB8\x80");
+        EXPECT_EQ(text.metrics.missing_glyphs, 0);
+        EXPECT_EQ(text.metrics.ascent, 23);  // 800 units at 28 px: 22.4
+        for (const char *glyph : {"A", "\xC3\x81", "\xE4\xB8\x80"})
+            EXPECT_GT(lit_pixels(draw(font.font, glyph)), 20) << glyph;
+        EXPECT_GT(lit_pixels(draw(font.font, "\xC3\x81")), lit_pixels(draw(font.font, "A")));  // the accent too
+    }
+}
+
+TEST(FontLoading, TruncatedCaladeaIsRefusedOrDrawn) {
+    const std::vector<uint8_t> font = caladea();
+    for (size_t length = 1; length < font.size(); length += length < 600 ? 7 : 331) {
+        expect_refused_or_drawn(std::vector<uint8_t>(font.begin(), font.begin() + static_cast<long>(length)),
+                                "length " + std::to_string(length));
+    }
+}
+
+// Every byte of the table directory and of the first 32 bytes of each table,
+// and every 193rd byte elsewhere, set to 0, 0xFF and flipped in its top bit.
+TEST(FontLoading, CorruptedCaladeaIsRefusedOrDrawn) {
+    const std::vector<uint8_t> font = caladea();
+    const size_t tables = static_cast<size_t>(font[4] << 8 | font[5]);
+    std::vector<bool> chosen(font.size(), false);
+    for (size_t i = 0; i < 12 + 16 * tables; ++i) chosen[i] = true;
+    for (size_t t = 0; t < tables; ++t) {
+        const uint8_t *entry = &font[12 + 16 * t + 8];
+        const size_t offset = static_cast<size_t>(entry[0]) << 24 | entry[1] << 16 | entry[2] << 8 | entry[3];
+        for (size_t i = offset; i < offset + 32 && i < font.size(); ++i) chosen[i] = true;
+    }
+    for (size_t i = 0; i < font.size(); i += 193) chosen[i] = true;
+    for (size_t i = 0; i < font.size(); ++i) {
+        if (!chosen[i]) continue;
+        for (int value : {0x00, 0xFF, font[i] ^ 0x80}) {
+            std::vector<uint8_t> damaged = font;
+            damaged[i] = static_cast<uint8_t>(value);
+            expect_refused_or_drawn(damaged, "byte " + std::to_string(i) + " = " + std::to_string(value));
+        }
+    }
+}
+
+TEST(FontLoading, CompositeGlyphThatContainsItselfIsRefused) {
+    const font_handle f(ts::tiny_font({.accent_glyph = 4}), 0);
+    EXPECT_EQ(f.status, IMGTEXT_ERROR_DECODE);
+    EXPECT_EQ(f.message, "cannot decode font: glyph 4 is a component of itself");
+}
+
+// Ten global subroutines, each calling the next 40 times: 40^10 steps if
+// run, so the glyph is given up on and the rest of the text is drawn.
+TEST(FontLoading, CharstringThatRunsForEverDrawsNothing) {
+    std::vector<std::vector<uint8_t>> subrs;
+    for (int level = 0; level < 10; ++level) {
+        std::vector<uint8_t> subr;
+        for (int call = 0; call < 40 && level < 9; ++call) {
+            const std::vector<uint8_t> step = ts::charstring({level + 1 - 107, ts::cff_op(29)});
+            subr.insert(subr.end(), step.begin(), step.end());
+        }
+        const std::vector<uint8_t> tail = ts::charstring({10, 0, ts::cff_op(5), ts::cff_op(11)});
+        subr.insert(subr.end(), tail.begin(), tail.end());
+        subrs.push_back(subr);
+    }
+    const font_handle f(ts::tiny_font({.cff = true,
+                                       .cff_composite_charstring =
+                                           ts::charstring({0, 0, ts::cff_op(21), -107, ts::cff_op(29), ts::cff_op(14)}),
+                                       .cff_global_subrs = subrs}),
+                        0);
+    ASSERT_EQ(f.status, IMGTEXT_OK) << f.message;
+    EXPECT_EQ(lit_pixels(draw(f.font, "\xC3\x81")), 0);
+    EXPECT_EQ(draw(f.font, "A\xC3\x81").pixels, draw(f.font, "A").pixels);
+}
+
+// Fonts as installed by Debian packages: a TrueType family and a CFF one.
+TEST(FontLoading, InstalledFontsLoadAndDraw) {
+    int found = 0;
+    for (const char *path : {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf",
+                             "/usr/share/fonts/opentype/linux-libertine/LinLibertine_R.otf"}) {
+        if (!ts::file_exists(path)) continue;
+        ++found;
+        SCOPED_TRACE(path);
+        imgtext_font *font = nullptr;
+        ASSERT_EQ(imgtext_font_load(path, 0, &font), IMGTEXT_OK) << imgtext_error_message();
+        const drawing text = draw(font, k_sample);
+        EXPECT_EQ(text.metrics.missing_glyphs, 0);
+        EXPECT_GT(lit_pixels(text), 300);
+        EXPECT_LT(width_of(font, "AV"), width_of(font, "A") + width_of(font, "V"));  // kerned
+        imgtext_font_free(font);
+    }
+    if (found == 0) GTEST_SKIP() << "neither fonts-dejavu-core nor fonts-linuxlibertine is installed";
+}
+
+}  // namespace

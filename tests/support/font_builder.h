@@ -1,0 +1,38 @@
+// Small fonts built byte by byte, for the font tests and the font fuzzer's
+// seeds: every structure the font reader walks, in a few hundred bytes.
+#ifndef IMGTEXT_FONT_BUILDER_H
+#define IMGTEXT_FONT_BUILDER_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+struct tiny_font_options {
+    bool cff = false;     // CFF outlines ('OTTO') instead of glyf/loca
+    bool cid = false;     // CFF only: CID-keyed, local subroutines found through FDArray/FDSelect
+    int kerning = 0;      // the pair A V: 0 kern table, 1 GPOS pair format 1, 2 GPOS class format 2, -1 none
+    bool cmap12 = false;  // add a format 12 subtable after the format 4 one (the reader takes the last)
+    int accent_glyph = 5;  // TrueType: the glyph U+00C1's second component names
+    // CFF: replace U+00C1's charstring and the global subroutines, if given.
+    std::vector<uint8_t> cff_composite_charstring = {};
+    std::vector<std::vector<uint8_t>> cff_global_subrs = {};
+};
+
+// A Type 2 charstring from operands and operators; operator n is written as
+// cff_op(n), two-byte operator 12 n as cff_op(1200 + n).
+constexpr int cff_op(int op) { return -100000 - op; }
+std::vector<uint8_t> charstring(std::initializer_list<int> operands_and_ops);
+
+// Seven glyphs: .notdef, 'A', 'V', U+4E00, U+00C1 (a TrueType composite of
+// 'A' and the accent, or CFF subroutine calls), the accent, and space.
+// Ascender 800, descender -200, 1000 units per em; A V kerned by -80.
+std::vector<uint8_t> tiny_font(const tiny_font_options &options = {});
+
+// A TrueType collection holding the fonts, each kept whole.
+std::vector<uint8_t> collection_bytes(const std::vector<std::vector<uint8_t>> &fonts);
+
+}  // namespace test_support
+
+#endif
