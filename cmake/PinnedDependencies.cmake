@@ -75,6 +75,13 @@ foreach(channel 0 1 2)
                     "pixel[${channel}] = (unsigned char) ((${_value}) > 0.0f ? (${_value}) : 0.0f);")
 endforeach()
 
+# A BMP's pixels may use palette indices past the end of the palette the file
+# gives (a 1-entry palette with indices up to 255): those entries were never
+# written, so stack memory went into the picture. They read as zero.
+imgtext_fix_stb([=[unsigned int mr=0,mg=0,mb=0,ma=0, all_a;
+   stbi_uc pal[256][4];]=] [=[unsigned int mr=0,mg=0,mb=0,ma=0, all_a;
+   stbi_uc pal[256][4] = {{0}};]=])
+
 file(WRITE "${_stb_fixed_dir}/stb_image.h.in" "${_stb_image}")
 # Rewrites the header only when it changed, so builds stay incremental.
 configure_file("${_stb_fixed_dir}/stb_image.h.in" "${_stb_fixed_dir}/stb_image.h" COPYONLY)
