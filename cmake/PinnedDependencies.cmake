@@ -82,6 +82,11 @@ imgtext_fix_stb([=[unsigned int mr=0,mg=0,mb=0,ma=0, all_a;
    stbi_uc pal[256][4];]=] [=[unsigned int mr=0,mg=0,mb=0,ma=0, all_a;
    stbi_uc pal[256][4] = {{0}};]=])
 
+# The same in PNG: a palette image's indices may pass the end of its PLTE
+# chunk, and the rest of the palette was stack memory. It reads as zero
+# (transparent black, as in GIF).
+imgtext_fix_stb([=[stbi_uc palette[1024], pal_img_n=0;]=] [=[stbi_uc palette[1024] = {0}, pal_img_n=0;]=])
+
 file(WRITE "${_stb_fixed_dir}/stb_image.h.in" "${_stb_image}")
 # Rewrites the header only when it changed, so builds stay incremental.
 configure_file("${_stb_fixed_dir}/stb_image.h.in" "${_stb_fixed_dir}/stb_image.h" COPYONLY)

@@ -142,6 +142,13 @@ TEST(CorruptInput, PaletteIndicesBeyondThePaletteReadAsZero) {
     EXPECT_EQ(pixel(picture, 15 * 16), (std::vector<uint8_t>{3, 2, 1, 255}));
     EXPECT_EQ(pixel(picture, 15 * 16 + 1), (std::vector<uint8_t>{0, 0, 0, 255}));
     EXPECT_EQ(pixel(picture, 0), (std::vector<uint8_t>{0, 0, 0, 255}));
+
+    // PNG keeps a palette's alpha: entries past the end are transparent black.
+    const crafted::file png = crafted::png({.colour = 3, .depth = 8, .palette = 1, .width = 16, .height = 16});
+    const decoded png_picture = decode_twice(dir, png.bytes(), "8-bit PNG");
+    EXPECT_EQ(pixel(png_picture, 0), (std::vector<uint8_t>{1, 2, 3, 255}));
+    EXPECT_EQ(pixel(png_picture, 1), (std::vector<uint8_t>{0, 0, 0, 0}));
+    EXPECT_EQ(pixel(png_picture, 255), (std::vector<uint8_t>{0, 0, 0, 0}));
 }
 
 }  // namespace
