@@ -87,6 +87,13 @@ imgtext_fix_stb([=[unsigned int mr=0,mg=0,mb=0,ma=0, all_a;
 # (transparent black, as in GIF).
 imgtext_fix_stb([=[stbi_uc palette[1024], pal_img_n=0;]=] [=[stbi_uc palette[1024] = {0}, pal_img_n=0;]=])
 
+# A flat (not run-length) Radiance HDR file cut short: each missing pixel's
+# four bytes were left as they were, uninitialised for the first. Read them a
+# byte at a time instead, so bytes past the end read as zero, as everywhere
+# else in the decoder.
+imgtext_fix_stb([=[            stbi__getn(s, rgbe, 4);]=]
+                [=[            rgbe[0] = stbi__get8(s); rgbe[1] = stbi__get8(s); rgbe[2] = stbi__get8(s); rgbe[3] = stbi__get8(s);]=])
+
 file(WRITE "${_stb_fixed_dir}/stb_image.h.in" "${_stb_image}")
 # Rewrites the header only when it changed, so builds stay incremental.
 configure_file("${_stb_fixed_dir}/stb_image.h.in" "${_stb_fixed_dir}/stb_image.h" COPYONLY)

@@ -151,4 +151,20 @@ TEST(CorruptInput, PaletteIndicesBeyondThePaletteReadAsZero) {
     EXPECT_EQ(pixel(png_picture, 255), (std::vector<uint8_t>{0, 0, 0, 0}));
 }
 
+// A flat (not run-length) Radiance file cut short left the missing pixels'
+// bytes uninitialised; like every other decoder's, they read as zero.
+TEST(CorruptInput, TruncatedFlatHdrReadsMissingBytesAsZero) {
+    scratch_dir dir;
+    const std::vector<uint8_t> whole = crafted::hdr({.width = 3, .height = 2}).bytes();
+    const std::vector<uint8_t> black = {0, 0, 0, 255};
+    // No pixel data at all: every pixel used to be stack memory (which
+    // valgrind reports; the dirtied stack does not reach that far).
+    const decoded empty = decode_twice(dir, {whole.begin(), whole.end() - 6 * 4}, "HDR header only");
+    for (size_t i = 0; i < 6; ++i) EXPECT_EQ(pixel(empty, i), black) << i;
+    // Cut inside the second pixel: its red and green are there, its exponent is not.
+    const decoded cut = decode_twice(dir, {whole.begin(), whole.end() - 4 * 4 - 2}, "HDR cut");
+    EXPECT_EQ(pixel(cut, 0), pixel(decode_twice(dir, whole, "HDR"), 0));
+    for (size_t i = 1; i < 6; ++i) EXPECT_EQ(pixel(cut, i), black) << i;
+}
+
 }  // namespace
