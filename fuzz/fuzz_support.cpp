@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <unistd.h>
 #include <vector>
 
@@ -32,6 +33,36 @@ bool write_file(const std::string &path, const uint8_t *data, size_t size) {
     if (!f) return false;
     const bool ok = std::fwrite(data, 1, size, f) == size;
     return std::fclose(f) == 0 && ok;
+}
+
+std::vector<uint8_t> read_file(const std::string &path) {
+    std::vector<uint8_t> bytes;
+    FILE *f = std::fopen(path.c_str(), "rb");
+    if (!f) return bytes;
+    unsigned char buffer[65536];
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, f)) > 0;) bytes.insert(bytes.end(), buffer, buffer + n);
+    std::fclose(f);
+    return bytes;
+}
+
+namespace {
+[[gnu::noinline]] void dirty_stack(unsigned char pattern) {
+    volatile unsigned char area[64 * 1024];
+    for (volatile unsigned char &byte : area) byte = pattern;
+}
+}  // namespace
+
+void dirty_memory(unsigned char pattern) {
+    std::vector<void *> blocks;
+    for (size_t size = 16; size <= 65536; size *= 2) {  // below the mmap threshold, so reused
+        for (size_t extra = 0; extra < 72; extra += 24) {
+            void *p = std::malloc(size + extra);
+            if (p) std::memset(p, pattern, size + extra);
+            blocks.push_back(p);
+        }
+    }
+    for (void *p : blocks) std::free(p);
+    dirty_stack(pattern);
 }
 
 bool claims_more_pixels_than(const uint8_t *data, size_t size, long long pixels) {
