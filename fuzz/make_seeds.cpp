@@ -1,11 +1,13 @@
 // Writes the fuzzers' starting corpus: one small picture in every format the
-// decoder reads, and a few text-layout records.
-// Usage: make_seeds INPUT-DIR LAYOUT-DIR ENCODER-IDENTITY-DIR
+// decoder reads, and a few text-layout records; and the crafted corpus of
+// every decoder's headers (tests/support/crafted_images.h), for replay.
+// Usage: make_seeds INPUT-DIR LAYOUT-DIR ENCODER-IDENTITY-DIR CRAFTED-DIR
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "crafted_images.h"
 #include "test_support.h"
 
 namespace ts = test_support;
@@ -29,8 +31,8 @@ std::vector<uint8_t> layout_record(uint8_t which, int16_t x, int16_t y, int16_t 
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc < 4) return 2;
-    const std::string in = argv[1], layout = argv[2], identity = argv[3];
+    if (argc < 5) return 2;
+    const std::string in = argv[1], layout = argv[2], identity = argv[3], crafted_dir = argv[4];
     ts::rgba picture = ts::pattern(9, 7);
     picture.at(2, 3)[3] = 100;
     ts::write_png(in + "/rgba.png", picture);
@@ -56,5 +58,7 @@ int main(int argc, char **argv) {
     for (int i = 0; i < 3000; ++i) noise.push_back(static_cast<uint8_t>((i * 2654435761u) >> 13));
     ts::write_bytes(identity + "/noise", noise);
     ts::write_bytes(identity + "/tiny", {0, 0, 0, 0});
+
+    for (const auto &[name, bytes] : crafted::corpus()) ts::write_bytes(crafted_dir + "/" + name, bytes);
     return 0;
 }

@@ -6,7 +6,9 @@
 #            recorded output digests check)
 #   asan     AddressSanitizer + UndefinedBehaviorSanitizer
 #   clang    clang, warnings as errors
-#   valgrind the -O0 test programs under memcheck: no errors, no leaks
+#   valgrind the -O0 test programs under memcheck: no errors, no leaks; and
+#            the crafted corpus of every decoder's headers, each file drawn on
+#            twice in one process, which must give the same bytes
 #   python   `pip install ./bindings/python` into a fresh virtual environment
 #            (no network), then a call through the installed package
 #   fuzz     each libFuzzer target for IMGTEXT_FUZZ_SECONDS (default 60)
@@ -37,6 +39,9 @@ run_valgrind() {
         "${memcheck[@]}" "$dir/$program" --gtest_brief=1 || status=1
     done
     "${memcheck[@]}" "$dir/c_host" "$dir" || status=1
+    echo "--- valgrind replay_input_file (crafted corpus and seeds)"
+    "${memcheck[@]}" build/debug/fuzz/replay_input_file build/debug/fuzz/seeds/crafted \
+        build/debug/fuzz/seeds/input_file || status=1
     return $status
 }
 
