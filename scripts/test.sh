@@ -11,7 +11,9 @@
 #            twice in one process, which must give the same bytes
 #   python   `pip install ./bindings/python` into a fresh virtual environment
 #            (no network), then a call through the installed package
-#   fuzz     each libFuzzer target for IMGTEXT_FUZZ_SECONDS (default 60)
+#   fuzz     each libFuzzer target for IMGTEXT_FUZZ_SECONDS (default 60), the
+#            decoder under MemorySanitizer among them, which first replays
+#            the crafted corpus
 #   windows  the DLL cross-built with MinGW-w64, its tests run under Wine;
 #            output files must match the Linux build's recorded digests
 # Usage: scripts/test.sh [stage...]   (default: all of the above)
