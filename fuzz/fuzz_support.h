@@ -5,14 +5,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
-#include <vector>
 
 namespace fuzz_support {
 
 // A path in the temporary folder unique to this process.
 std::string scratch_path(const char *name);
 bool write_file(const std::string &path, const uint8_t *data, size_t size);
-std::vector<uint8_t> read_file(const std::string &path);
 // Leaves recently freed heap blocks of many sizes, and the stack below the
 // caller, full of `pattern`, so that code reading memory it never wrote
 // sees that pattern (and differs from one pattern to another).
