@@ -7,8 +7,8 @@
 #   asan     AddressSanitizer + UndefinedBehaviorSanitizer
 #   clang    clang, warnings as errors
 #   valgrind the -O0 test programs under memcheck: no errors, no leaks; and
-#            the crafted corpus of every decoder's headers, each file drawn on
-#            twice in one process, which must give the same bytes
+#            the crafted corpus of every decoder's headers, each file decoded
+#            twice in one process, which must give the same pixels
 #   python   `pip install ./bindings/python` into a fresh virtual environment
 #            (no network), then a call through the installed package
 #   fuzz     each libFuzzer target for IMGTEXT_FUZZ_SECONDS (default 60), the
