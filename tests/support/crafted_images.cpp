@@ -48,11 +48,11 @@ std::array<uint8_t, 3> colour(int i) {
 // `count` indices of `bits` bits each, packed from the high bit, running
 // through 0 .. 2^bits - 1 from `first` on.
 std::vector<uint8_t> packed_indices(size_t first, int count, int bits) {
-    std::vector<uint8_t> out(static_cast<size_t>((count * bits + 7) / 8));
+    std::vector<uint8_t> out((count * bits + 7) / 8);
     for (int i = 0; i < count; ++i) {
-        const unsigned index = static_cast<unsigned>((first + static_cast<size_t>(i)) % (1u << bits));
+        const unsigned index = (first + i) % (1u << bits);
         const int at = i * bits;
-        out[static_cast<size_t>(at / 8)] |= static_cast<uint8_t>(index << (8 - bits - at % 8));
+        out[at / 8] |= static_cast<uint8_t>(index << (8 - bits - at % 8));
     }
     return out;
 }
@@ -65,7 +65,7 @@ void table(file &f, int entries, int entry_size, int first_colour) {
     std::vector<uint8_t> pending;
     for (int i = 0; i < entries; ++i) {
         const auto c = colour(first_colour + i);
-        for (int k = 0; k < entry_size; ++k) pending.push_back(k < 3 ? c[static_cast<size_t>(k)] : 0);
+        for (int k = 0; k < entry_size; ++k) pending.push_back(k < 3 ? c[k] : 0);
         if (i < 2 || (i + 1) % 64 == 0 || i + 1 == entries) f.field(pending), pending.clear();
     }
 }
@@ -76,23 +76,22 @@ file bmp(const bmp_options &o) {
     const bool os2 = o.header == 12;
     const bool masks_after = o.bitfields && (o.header == 40 || o.header == 56);
     const int rows = std::abs(o.height);
-    const uint32_t row_bytes = static_cast<uint32_t>((o.width * o.bpp + 31) / 32 * 4);
-    const uint32_t offset = 14 + static_cast<uint32_t>(o.header + (masks_after ? 12 : 0) + o.palette * (os2 ? 3 : 4));
+    const uint32_t row_bytes = (o.width * o.bpp + 31) / 32 * 4;
+    const uint32_t offset = 14 + o.header + (masks_after ? 12 : 0) + o.palette * (os2 ? 3 : 4);
     // Unusual masks, so the general path runs rather than the byte-order one.
     const uint32_t r = o.bpp == 16 ? 0xF800 : 0x0000FF00, g = o.bpp == 16 ? 0x07E0 : 0x00FF0000,
                    b = o.bpp == 16 ? 0x001F : 0xFF000000, a = o.bpp == 16 ? 0 : 0x000000FF;
     file f;
-    f.text("BM").le32(offset + row_bytes * static_cast<uint32_t>(rows)).le16(0).le16(0).le32(offset).le32(
-        static_cast<uint32_t>(o.header));
+    f.text("BM").le32(offset + row_bytes * rows).le16(0).le16(0).le32(offset).le32(o.header);
     if (os2) {
-        f.le16(static_cast<unsigned>(o.width)).le16(static_cast<unsigned>(o.height));
+        f.le16(o.width).le16(o.height);
     } else {
-        f.le32(static_cast<uint32_t>(o.width)).le32(static_cast<uint32_t>(o.height));
+        f.le32(o.width).le32(o.height);
     }
-    f.le16(1).le16(static_cast<unsigned>(o.bpp));
+    f.le16(1).le16(o.bpp);
     if (!os2) {
-        f.le32(o.bitfields ? 3 : 0).le32(row_bytes * static_cast<uint32_t>(rows)).le32(2835).le32(2835);
-        f.le32(static_cast<uint32_t>(o.palette)).le32(0);
+        f.le32(o.bitfields ? 3 : 0).le32(row_bytes * rows).le32(2835).le32(2835);
+        f.le32(o.palette).le32(0);
         if (o.header >= 56) f.le32(r).le32(g).le32(b).le32(a);
         if (o.header >= 108) {
             f.le32(0x73524742);                     // colour space "sRGB"
@@ -104,9 +103,9 @@ file bmp(const bmp_options &o) {
     }
     table(f, o.palette, os2 ? 3 : 4, 0);
     for (int y = 0; y < rows; ++y) {
-        const size_t first = static_cast<size_t>(y * o.width);
+        const size_t first = y * o.width;
         std::vector<uint8_t> row = o.bpp <= 8 ? packed_indices(first, o.width, o.bpp)
-                                              : samples(first * 4, static_cast<size_t>(o.width * o.bpp / 8));
+                                              : samples(first * 4, o.width * o.bpp / 8);
         row.resize(row_bytes);
         f.field(row);
     }
@@ -127,32 +126,27 @@ uint32_t crc32(const std::vector<uint8_t> &bytes) {
 void png_chunk(file &f, const std::string &type, const file &data) {
     std::vector<uint8_t> body(type.begin(), type.end());
     body.insert(body.end(), data.bytes().begin(), data.bytes().end());
-    f.be32(static_cast<uint32_t>(data.bytes().size())).text(type).append(data).be32(crc32(body));
+    f.be32(data.bytes().size()).text(type).append(data).be32(crc32(body));
 }
 
-// Stored deflate blocks of at most 32 bytes, each field separate.
-file zlib_stored(const std::vector<uint8_t> &raw, bool with_header) {
+// A zlib stream of stored blocks of at most 32 bytes, each field separate.
+file zlib_stored(const std::vector<uint8_t> &raw) {
     file z;
-    if (with_header) z.u8(0x78).u8(0x01);
-    for (size_t at = 0; at < raw.size() || at == 0; at += 32) {
+    z.u8(0x78).u8(0x01);
+    for (size_t at = 0; at < raw.size(); at += 32) {
         const size_t n = std::min<size_t>(32, raw.size() - at);
-        z.u8(at + n >= raw.size() ? 1 : 0).le16(static_cast<unsigned>(n)).le16(static_cast<unsigned>(~n & 0xFFFF));
-        z.field({raw.begin() + static_cast<long>(at), raw.begin() + static_cast<long>(at + n)});
-        if (n == 0) break;
+        z.u8(at + n == raw.size()).le16(n).le16(~n & 0xFFFF).field({raw.begin() + at, raw.begin() + at + n});
     }
-    if (with_header) {
-        uint32_t s1 = 1, s2 = 0;
-        for (uint8_t byte : raw) s1 = (s1 + byte) % 65521, s2 = (s2 + s1) % 65521;
-        z.be32(s2 << 16 | s1);
-    }
-    return z;
+    uint32_t s1 = 1, s2 = 0;
+    for (uint8_t byte : raw) s1 = (s1 + byte) % 65521, s2 = (s2 + s1) % 65521;
+    return z.be32(s2 << 16 | s1);
 }
 
 // A compressed stream as fields of 8 bytes.
 file in_fields(const std::vector<uint8_t> &bytes, size_t from, size_t to) {
     file f;
     for (size_t at = from; at < to; at += 8)
-        f.field({bytes.begin() + static_cast<long>(at), bytes.begin() + static_cast<long>(std::min(to, at + 8))});
+        f.field({bytes.begin() + at, bytes.begin() + std::min(to, at + 8)});
     return f;
 }
 
@@ -176,9 +170,9 @@ file png(const png_options &o) {
         for (int y = 0; y < h; ++y) {
             raw.push_back(o.colour == 3 ? 0 : static_cast<uint8_t>(y % 5));  // every filter
             const std::vector<uint8_t> row = o.colour == 3 ? packed_indices(index, w, o.depth)
-                                                           : samples(index * 8, static_cast<size_t>(div_up(w * bits, 8)));
+                                                           : samples(index * 8, div_up(w * bits, 8));
             raw.insert(raw.end(), row.begin(), row.end());
-            index += static_cast<size_t>(w);
+            index += w;
         }
     }
     file data;
@@ -187,20 +181,13 @@ file png(const png_options &o) {
         const size_t from = o.iphone ? 2 : 0, to = o.iphone ? z.size() - 4 : z.size();
         data = in_fields(z, from, to);
     } else {
-        data = zlib_stored(raw, true);
+        data = zlib_stored(raw);
     }
 
     file f;
     f.field({0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'});
     if (o.iphone) png_chunk(f, "CgBI", file().be32(0x50002002));
-    png_chunk(f, "IHDR", file()
-                             .be32(static_cast<uint32_t>(o.width))
-                             .be32(static_cast<uint32_t>(o.height))
-                             .u8(static_cast<unsigned>(o.depth))
-                             .u8(static_cast<unsigned>(o.colour))
-                             .u8(0)
-                             .u8(0)
-                             .u8(o.interlaced));
+    png_chunk(f, "IHDR", file().be32(o.width).be32(o.height).u8(o.depth).u8(o.colour).u8(0).u8(0).u8(o.interlaced));
     if (o.palette > 0) {
         file plte;
         table(plte, o.palette, 3, 0);
@@ -209,9 +196,9 @@ file png(const png_options &o) {
     if (o.transparency >= 0) {
         file trns;
         if (o.colour == 3) {
-            for (int i = 0; i < o.transparency; ++i) trns.u8(static_cast<unsigned>(40 * i + 7));
+            for (int i = 0; i < o.transparency; ++i) trns.u8(40 * i + 7);
         } else {
-            for (int c = 0; c < (o.colour == 2 ? 3 : 1); ++c) trns.be16(static_cast<unsigned>(o.transparency));
+            for (int c = 0; c < (o.colour == 2 ? 3 : 1); ++c) trns.be16(o.transparency);
         }
         png_chunk(f, "tRNS", trns);
     }
@@ -228,8 +215,8 @@ file png(const png_options &o) {
 
 file gif(const gif_options &o) {
     file f;
-    f.text("GIF89a").le16(static_cast<unsigned>(o.width)).le16(static_cast<unsigned>(o.height));
-    f.u8(o.global_bits ? 0x80u | static_cast<unsigned>(o.global_bits - 1) : 0).u8(0).u8(0);
+    f.text("GIF89a").le16(o.width).le16(o.height);
+    f.u8(o.global_bits ? 0x80u | (o.global_bits - 1) : 0).u8(0).u8(0);
     if (o.global_bits) table(f, 1 << o.global_bits, 3, 0);
     if (o.extensions) {
         f.u8(0x21).u8(0xFF).u8(11).text("NETSCAPE2.0").u8(3).field({1, 0, 0}).u8(0);
@@ -237,16 +224,15 @@ file gif(const gif_options &o) {
     }
     for (int frame = 0; frame < o.frames; ++frame) {
         if (o.transparent >= 0 || o.disposal) {
-            f.u8(0x21).u8(0xF9).u8(4).u8(static_cast<unsigned>(o.disposal << 2 | (o.transparent >= 0)));
-            f.le16(10).u8(static_cast<unsigned>(std::max(o.transparent, 0))).u8(0);
+            f.u8(0x21).u8(0xF9).u8(4).u8(o.disposal << 2 | (o.transparent >= 0));
+            f.le16(10).u8(std::max(o.transparent, 0)).u8(0);
         }
         // Later frames cover the picture less one pixel at the top left.
         const int x = frame ? 1 : 0, w = std::max(o.width - x, 1), h = std::max(o.height - x, 1);
-        f.u8(0x2C).le16(static_cast<unsigned>(x)).le16(static_cast<unsigned>(x));
-        f.le16(static_cast<unsigned>(w)).le16(static_cast<unsigned>(h));
-        f.u8((o.local_bits ? 0x80u | static_cast<unsigned>(o.local_bits - 1) : 0) | (o.interlaced ? 0x40u : 0));
+        f.u8(0x2C).le16(x).le16(x).le16(w).le16(h);
+        f.u8((o.local_bits ? 0x80u | (o.local_bits - 1) : 0) | (o.interlaced ? 0x40u : 0));
         if (o.local_bits) table(f, 1 << o.local_bits, 3, 7);
-        f.u8(static_cast<unsigned>(o.code_size));
+        f.u8(o.code_size);
         // A clear code before every literal keeps the code width fixed.
         const int width = o.code_size + 1;
         const unsigned clear = 1u << o.code_size;
@@ -259,14 +245,13 @@ file gif(const gif_options &o) {
         };
         for (int i = 0; i < w * h; ++i) {
             emit(clear);
-            emit(static_cast<unsigned>(i + frame) % clear);
+            emit((i + frame) % clear);
         }
         emit(clear + 1);
         if (count > 0) packed.push_back(static_cast<uint8_t>(acc));
         for (size_t at = 0; at < packed.size(); at += 16) {
             const size_t n = std::min<size_t>(16, packed.size() - at);
-            f.u8(static_cast<unsigned>(n));
-            f.field({packed.begin() + static_cast<long>(at), packed.begin() + static_cast<long>(at + n)});
+            f.u8(n).field({packed.begin() + at, packed.begin() + at + n});
         }
         f.u8(0);
     }
@@ -276,13 +261,13 @@ file gif(const gif_options &o) {
 
 file psd(const psd_options &o) {
     file f;
-    f.text("8BPS").be16(1).field({0, 0, 0, 0, 0, 0}).be16(static_cast<unsigned>(o.channels));
-    f.be32(static_cast<uint32_t>(o.height)).be32(static_cast<uint32_t>(o.width));
-    f.be16(static_cast<unsigned>(o.depth)).be16(3).be32(0).be32(0).be32(0).be16(o.rle);
-    const size_t row = static_cast<size_t>(o.width * o.depth / 8);
+    f.text("8BPS").be16(1).field({0, 0, 0, 0, 0, 0}).be16(o.channels);
+    f.be32(o.height).be32(o.width);
+    f.be16(o.depth).be16(3).be32(0).be32(0).be32(0).be16(o.rle);
+    const int row = o.width * o.depth / 8;
     if (!o.rle) {
         for (int c = 0; c < o.channels; ++c)
-            for (int y = 0; y < o.height; ++y) f.field(samples(static_cast<size_t>(c * o.height + y) * row, row));
+            for (int y = 0; y < o.height; ++y) f.field(samples((c * o.height + y) * row, row));
         return f;
     }
     // Each row: a run of three (or what is left), then literals.
@@ -290,16 +275,16 @@ file psd(const psd_options &o) {
     for (int c = 0; c < o.channels; ++c) {
         for (int y = 0; y < o.height; ++y) {
             file r;
-            const int run = std::min<int>(3, static_cast<int>(row));
-            r.u8(static_cast<unsigned>(257 - run)).u8(sample(static_cast<size_t>(c + y)));
-            if (static_cast<int>(row) > run) {
-                r.u8(static_cast<unsigned>(static_cast<int>(row) - run - 1));
-                r.field(samples(static_cast<size_t>(c * 31 + y), row - static_cast<size_t>(run)));
+            const int run = std::min(3, row);
+            r.u8(257 - run).u8(sample(c + y));
+            if (row > run) {
+                r.u8(row - run - 1);
+                r.field(samples(c * 31 + y, row - run));
             }
             rows.push_back(r);
         }
     }
-    for (const file &r : rows) f.be16(static_cast<unsigned>(r.bytes().size()));
+    for (const file &r : rows) f.be16(r.bytes().size());
     for (const file &r : rows) f.append(r);
     return f;
 }
@@ -307,26 +292,26 @@ file psd(const psd_options &o) {
 file pic(const pic_options &o) {
     file f;
     f.field({0x53, 0x80, 0xF6, 0x34}).field(std::vector<uint8_t>(84, 0)).text("PICT");
-    f.be16(static_cast<unsigned>(o.width)).be16(static_cast<unsigned>(o.height)).be32(0x3F800000).be16(3).be16(0);
+    f.be16(o.width).be16(o.height).be32(0x3F800000).be16(3).be16(0);
     for (size_t i = 0; i < o.packets.size(); ++i) {
         f.u8(i + 1 < o.packets.size()).u8(8);
-        f.u8(static_cast<unsigned>(o.packets[i].first)).u8(static_cast<unsigned>(o.packets[i].second));
+        f.u8(o.packets[i].first).u8(o.packets[i].second);
     }
     size_t seed = 0;
     for (int y = 0; y < o.height; ++y) {
         for (const auto &[type, mask] : o.packets) {
-            const size_t channels = static_cast<size_t>(std::popcount(static_cast<unsigned>(mask) & 0xF0u));
+            const int channels = std::popcount(mask & 0xF0u);
             auto value = [&] { return samples(seed++ * 4, channels); };
             int left = o.width;
             while (left > 0) {
                 if (type == 1) {  // pure run-length: count, value
                     const int n = std::min(left, 2);
-                    f.u8(static_cast<unsigned>(n)).field(value());
+                    f.u8(n).field(value());
                     left -= n;
                 } else if (type == 2 && left >= 2) {  // mixed: a run, long form when it can be
                     const int n = std::min(left, 3);
                     if (n == 3) f.u8(128).be16(3);
-                    else f.u8(static_cast<unsigned>(127 + n));
+                    else f.u8(127 + n);
                     f.field(value());
                     left -= n;
                 } else if (type == 2) {  // mixed: one literal
@@ -345,7 +330,7 @@ file pic(const pic_options &o) {
 namespace {
 
 void jpeg_segment(file &f, unsigned marker, const file &body) {
-    f.be16(marker).be16(static_cast<unsigned>(body.bytes().size() + 2)).append(body);
+    f.be16(marker).be16(body.bytes().size() + 2).append(body);
 }
 
 }  // namespace
@@ -353,15 +338,16 @@ void jpeg_segment(file &f, unsigned marker, const file &body) {
 // Every block is DC difference 0 and end of block, under one-code Huffman
 // tables: two zero bits per block (one per block in a progressive scan).
 file jpeg(const jpeg_options &o) {
-    const int components = static_cast<int>(o.sampling.size());
+    const int components = o.sampling.size();
     int hmax = 1, vmax = 1;
     for (const auto &s : o.sampling) hmax = std::max(hmax, s[0]), vmax = std::max(vmax, s[1]);
 
     file f;
     f.be16(0xFFD8);
-    if (o.jfif) jpeg_segment(f, 0xFFE0, file().text(std::string("JFIF\0", 5)).be16(0x0102).u8(0).be16(1).be16(1).be16(0));
+    if (o.jfif)
+        jpeg_segment(f, 0xFFE0, file().text(std::string("JFIF\0", 5)).be16(0x0102).u8(0).be16(1).be16(1).be16(0));
     if (o.adobe >= 0)
-        jpeg_segment(f, 0xFFEE, file().text("Adobe").be16(100).be16(0).be16(0).u8(static_cast<unsigned>(o.adobe)));
+        jpeg_segment(f, 0xFFEE, file().text("Adobe").be16(100).be16(0).be16(0).u8(o.adobe));
     file tables;
     for (unsigned t = 0; t < 2; ++t) {
         tables.u8(o.wide_tables << 4 | t);
@@ -372,11 +358,9 @@ file jpeg(const jpeg_options &o) {
     }
     jpeg_segment(f, 0xFFDB, tables);
     file frame;
-    frame.u8(8).be16(static_cast<unsigned>(o.height)).be16(static_cast<unsigned>(o.width)).u8(static_cast<unsigned>(components));
+    frame.u8(8).be16(o.height).be16(o.width).u8(components);
     for (int c = 0; c < components; ++c)
-        frame.u8(static_cast<unsigned>(c + 1))
-            .u8(static_cast<unsigned>(o.sampling[c][0] << 4 | o.sampling[c][1]))
-            .u8(c > 0);
+        frame.u8(c + 1).u8(o.sampling[c][0] << 4 | o.sampling[c][1]).u8(c > 0);
     jpeg_segment(f, o.progressive ? 0xFFC2 : o.extended ? 0xFFC1 : 0xFFC0, frame);
     file huffman;
     for (unsigned table : {0x00u, 0x10u, 0x01u, 0x11u}) {
@@ -385,35 +369,35 @@ file jpeg(const jpeg_options &o) {
         huffman.u8(table).field(counts).u8(0);
     }
     jpeg_segment(f, 0xFFC4, huffman);
-    if (o.restart) jpeg_segment(f, 0xFFDD, file().be16(static_cast<unsigned>(o.restart)));
+    if (o.restart) jpeg_segment(f, 0xFFDD, file().be16(o.restart));
 
     // One scan: its components, spectral band, approximation, bits per block.
     auto scan = [&](const std::vector<int> &members, int ss, int se, int ah_al, int bits_per_block) {
         file header;
-        header.u8(static_cast<unsigned>(members.size()));
-        for (int c : members) header.u8(static_cast<unsigned>(c + 1)).u8(c > 0 ? 0x11 : 0x00);
-        header.u8(static_cast<unsigned>(ss)).u8(static_cast<unsigned>(se)).u8(static_cast<unsigned>(ah_al));
+        header.u8(members.size());
+        for (int c : members) header.u8(c + 1).u8(c > 0 ? 0x11 : 0x00);
+        header.u8(ss).u8(se).u8(ah_al);
         jpeg_segment(f, 0xFFDA, header);
         int mcus = 0, blocks_per_mcu = 0;
         if (members.size() == 1) {
-            const auto &s = o.sampling[static_cast<size_t>(members[0])];
+            const auto &s = o.sampling[members[0]];
             mcus = div_up(div_up(o.width * s[0], hmax), 8) * div_up(div_up(o.height * s[1], vmax), 8);
             blocks_per_mcu = 1;
         } else {
             mcus = div_up(o.width, 8 * hmax) * div_up(o.height, 8 * vmax);
-            for (int c : members) blocks_per_mcu += o.sampling[static_cast<size_t>(c)][0] * o.sampling[static_cast<size_t>(c)][1];
+            for (int c : members) blocks_per_mcu += o.sampling[c][0] * o.sampling[c][1];
         }
         const int per_interval = o.restart ? o.restart : mcus;
         for (int first = 0, marker = 0; first < mcus; first += per_interval, ++marker) {
-            if (first > 0) f.be16(0xFFD0u + static_cast<unsigned>(marker - 1) % 8);
+            if (first > 0) f.be16(0xFFD0u + (marker - 1) % 8);
             const int bits = std::min(per_interval, mcus - first) * blocks_per_mcu * bits_per_block;
-            std::vector<uint8_t> data(static_cast<size_t>(div_up(bits, 8)), 0);
+            std::vector<uint8_t> data(div_up(bits, 8), 0);
             if (bits % 8) data.back() = static_cast<uint8_t>(0xFF >> (bits % 8));  // padding ones
             f.append(in_fields(data, 0, data.size()));
         }
     };
-    std::vector<int> all(static_cast<size_t>(components));
-    for (int c = 0; c < components; ++c) all[static_cast<size_t>(c)] = c;
+    std::vector<int> all(components);
+    for (int c = 0; c < components; ++c) all[c] = c;
     if (!o.progressive) {
         scan(all, 0, 63, 0, 2);
     } else {
@@ -431,8 +415,8 @@ file pnm(const pnm_options &o) {
     if (o.comment) f.text("# crafted\n");
     f.text(std::to_string(o.width)).text(" ").text(std::to_string(o.height)).text("\n");
     f.text(std::to_string(o.maxval)).text("\n");
-    const size_t row = static_cast<size_t>(o.width * (o.kind == '6' ? 3 : 1) * (o.maxval > 255 ? 2 : 1));
-    for (int y = 0; y < o.height; ++y) f.field(samples(static_cast<size_t>(y) * row, row));
+    const size_t row = o.width * (o.kind == '6' ? 3 : 1) * (o.maxval > 255 ? 2 : 1);
+    for (int y = 0; y < o.height; ++y) f.field(samples(y * row, row));
     return f;
 }
 
@@ -443,20 +427,21 @@ file hdr(const hdr_options &o) {
     for (int y = 0; y < o.height; ++y) {
         if (!o.rle) {  // flat: r, g, b, exponent; a first byte of 2 would mean run-length
             for (int x = 0; x < o.width; ++x) {
-                const size_t i = static_cast<size_t>(y * o.width + x);
-                f.field({static_cast<uint8_t>(sample(i) | 4), sample(i + 1), sample(i + 2), static_cast<uint8_t>(126 + i % 4)});
+                const size_t i = y * o.width + x;
+                f.field({static_cast<uint8_t>(sample(i) | 4), sample(i + 1), sample(i + 2),
+                         static_cast<uint8_t>(126 + i % 4)});
             }
             continue;
         }
-        f.u8(2).u8(2).u8(static_cast<unsigned>(o.width) >> 8).u8(static_cast<unsigned>(o.width) & 0xFF);
+        f.u8(2).u8(2).u8(o.width >> 8).u8(o.width & 0xFF);
         for (int channel = 0; channel < 4; ++channel) {
             for (int x = 0; x < o.width;) {  // a literal of two, then a run of up to five
                 const int literal = std::min(2, o.width - x);
-                f.u8(static_cast<unsigned>(literal)).field(samples(static_cast<size_t>(y * 7 + channel + x), static_cast<size_t>(literal)));
+                f.u8(literal).field(samples(y * 7 + channel + x, literal));
                 x += literal;
                 if (x == o.width) break;
                 const int run = std::min(5, o.width - x);
-                f.u8(static_cast<unsigned>(128 + run)).u8(channel == 3 ? 128u + static_cast<unsigned>(x % 3) : sample(static_cast<size_t>(x)));
+                f.u8(128 + run).u8(channel == 3 ? 128u + (x % 3) : sample(x));
                 x += run;
             }
         }
@@ -467,18 +452,18 @@ file hdr(const hdr_options &o) {
 file tga(const tga_options &o) {
     const bool indexed = o.type == 1 || o.type == 9, rle = o.type >= 9;
     file f;
-    f.u8(static_cast<unsigned>(o.id_length)).u8(indexed).u8(static_cast<unsigned>(o.type));
-    f.le16(static_cast<unsigned>(o.colormap_start)).le16(static_cast<unsigned>(o.colormap)).u8(static_cast<unsigned>(o.colormap_bits));
-    f.le16(0).le16(0).le16(static_cast<unsigned>(o.width)).le16(static_cast<unsigned>(o.height)).u8(static_cast<unsigned>(o.bpp));
+    f.u8(o.id_length).u8(indexed).u8(o.type);
+    f.le16(o.colormap_start).le16(o.colormap).u8(o.colormap_bits);
+    f.le16(0).le16(0).le16(o.width).le16(o.height).u8(o.bpp);
     f.u8((o.top_first ? 0x20u : 0) | (o.bpp == 32 ? 8u : 0));
-    if (o.id_length) f.field(std::vector<uint8_t>(static_cast<size_t>(o.id_length), 'i'));
-    if (o.colormap_start) f.field(std::vector<uint8_t>(static_cast<size_t>(o.colormap_start), 0));
+    if (o.id_length) f.field(std::vector<uint8_t>(o.id_length, 'i'));
+    if (o.colormap_start) f.field(std::vector<uint8_t>(o.colormap_start, 0));
     table(f, o.colormap, div_up(o.colormap_bits, 8), 0);
-    const size_t pixel = static_cast<size_t>(div_up(o.bpp, 8));
+    const size_t pixel = div_up(o.bpp, 8);
     // Indices run past the colour map's end.
     auto value = [&](int i) {
-        if (!indexed) return samples(static_cast<size_t>(i) * pixel, pixel);
-        const unsigned index = static_cast<unsigned>(i % (o.colormap + 2));
+        if (!indexed) return samples(i * pixel, pixel);
+        const unsigned index = i % (o.colormap + 2);
         return pixel == 1 ? std::vector<uint8_t>{static_cast<uint8_t>(index)}
                           : std::vector<uint8_t>{static_cast<uint8_t>(index), static_cast<uint8_t>(index >> 8)};
     };
@@ -495,9 +480,9 @@ file tga(const tga_options &o) {
         }
         // A repeat of two (or one), then the rest of the row raw.
         const int repeat = std::min(2, o.width);
-        f.u8(0x80u | static_cast<unsigned>(repeat - 1)).field(value(first));
+        f.u8(0x80u | (repeat - 1)).field(value(first));
         if (o.width > repeat) {
-            f.u8(static_cast<unsigned>(o.width - repeat - 1));
+            f.u8(o.width - repeat - 1);
             for (int x = repeat; x < o.width; ++x) f.field(value(first + x));
         }
     }
@@ -512,11 +497,10 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> corpus() {
         if (seen.insert(bytes).second) out.emplace_back(name, bytes);
         for (size_t end : f.ends()) {
             if (end == 0 || end >= bytes.size()) continue;
-            std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + static_cast<long>(end));
+            std::vector<uint8_t> cut(bytes.begin(), bytes.begin() + end);
             if (seen.insert(cut).second) out.emplace_back(name + "-cut" + std::to_string(end), std::move(cut));
         }
     };
-    const std::string n = "-";
 
     for (int header : {12, 40, 56, 108, 124}) {
         // Palette sizes in full for the two common headers; the longer ones
@@ -526,15 +510,16 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> corpus() {
             for (int entries : {0, 1, 2, 5, 1 << bpp}) {
                 if (entries > (1 << bpp) || (!all_sizes && entries != 1)) continue;
                 const int side = bpp == 8 ? 16 : 5;  // every index appears
-                add("bmp-h" + std::to_string(header) + n + std::to_string(bpp) + "bit-pal" + std::to_string(entries),
+                add("bmp-h" + std::to_string(header) + "-" + std::to_string(bpp) + "bit-pal" + std::to_string(entries),
                     bmp({.header = header, .bpp = bpp, .palette = entries, .width = side, .height = side}));
             }
         }
         for (int bpp : {16, 24, 32}) {
-            const std::string name = "bmp-h" + std::to_string(header) + n + std::to_string(bpp) + "bit";
+            const std::string name = "bmp-h" + std::to_string(header) + "-" + std::to_string(bpp) + "bit";
             add(name, bmp({.header = header, .bpp = bpp}));
             add(name + "-top", bmp({.header = header, .bpp = bpp, .height = -3}));
-            if (bpp != 24 && header != 12) add(name + "-fields", bmp({.header = header, .bpp = bpp, .bitfields = true}));
+            if (bpp != 24 && header != 12)
+                add(name + "-fields", bmp({.header = header, .bpp = bpp, .bitfields = true}));
         }
     }
     add("bmp-h40-2bit-pal4", bmp({.header = 40, .bpp = 2, .palette = 4}));
@@ -572,8 +557,10 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> corpus() {
         const int side = code_size == 8 ? 16 : 5;
         for (int global : {0, 1, 2, 8}) {
             for (int local : {0, 1}) {
-                add("gif-code" + std::to_string(code_size) + "-global" + std::to_string(global) + "-local" + std::to_string(local),
-                    gif({.global_bits = global, .local_bits = local, .code_size = code_size, .width = side, .height = side}));
+                const std::string name = "gif-code" + std::to_string(code_size) + "-global" + std::to_string(global) +
+                                         "-local" + std::to_string(local);
+                add(name, gif({.global_bits = global, .local_bits = local, .code_size = code_size, .width = side,
+                               .height = side}));
             }
         }
     }
@@ -581,7 +568,8 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> corpus() {
     add("gif-interlaced", gif({.width = 4, .height = 9, .interlaced = true}));
     add("gif-extensions", gif({.extensions = true}));
     for (int disposal : {0, 1, 2, 3})
-        add("gif-frames-dispose" + std::to_string(disposal), gif({.global_bits = 1, .frames = 3, .transparent = 1, .disposal = disposal}));
+        add("gif-frames-dispose" + std::to_string(disposal),
+            gif({.global_bits = 1, .frames = 3, .transparent = 1, .disposal = disposal}));
 
     for (int channels : {0, 1, 3, 4, 5}) {
         add("psd-" + std::to_string(channels) + "ch", psd({.channels = channels}));
