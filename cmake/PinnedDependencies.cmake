@@ -48,22 +48,52 @@ imgtext_require_pinned("${IMGTEXT_FONT_FILE}" Caladea-Regular.ttf
     "Caladea Regular Version 1.002 (Debian fonts-crosextra-caladea 20130214-2.1)" IMGTEXT_FONT_FILE)
 set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS "${_imgtext_pins}")
 
-# One fix to stb_image 2.30, applied to a copy in the build tree: removing the
-# white matte from a partly transparent PSD pixel converts a negative float to
-# unsigned char, which is undefined (the byte then depends on compiler and
-# optimisation level). The fixed copy clamps at 0; every value that was
-# defined before is unchanged.
+# Fixes to stb_image 2.30, applied to a copy in the build tree. Each is an
+# exact replacement of code that must occur once in the pinned header, so a
+# different header stops the configure instead of building unfixed. Every
+# value a valid file decoded to before is unchanged.
 set(_stb_fixed_dir "${CMAKE_BINARY_DIR}/stb-fixed")
 file(READ "${IMGTEXT_STB_INCLUDE_DIR}/stb_image.h" _stb_image)
-foreach(channel 0 1 2)
-    set(_unfixed "pixel[${channel}] = (unsigned char) (pixel[${channel}]*ra + inv_a);")
-    set(_fixed "pixel[${channel}] = (unsigned char) ((pixel[${channel}]*ra + inv_a) > 0.0f ? (pixel[${channel}]*ra + inv_a) : 0.0f);")
-    string(FIND "${_stb_image}" "${_unfixed}" _at)
-    if(_at EQUAL -1)
-        message(FATAL_ERROR "stb_image.h does not contain the PSD matte code this build fixes")
+
+# Replaces `unfixed` with `fixed` in the copy being built (_stb_image).
+function(imgtext_fix_stb unfixed fixed)
+    string(FIND "${_stb_image}" "${unfixed}" first)
+    string(FIND "${_stb_image}" "${unfixed}" last REVERSE)
+    if(first EQUAL -1 OR NOT first EQUAL last)
+        message(FATAL_ERROR "stb_image.h does not contain exactly once the code this build fixes:\n${unfixed}")
     endif()
-    string(REPLACE "${_unfixed}" "${_fixed}" _stb_image "${_stb_image}")
+    string(REPLACE "${unfixed}" "${fixed}" fixed_image "${_stb_image}")
+    set(_stb_image "${fixed_image}" PARENT_SCOPE)
+endfunction()
+
+# Removing the white matte from a partly transparent PSD pixel converts a
+# negative float to unsigned char, which is undefined (the byte then depends
+# on compiler and optimisation level). Clamp at 0.
+foreach(channel 0 1 2)
+    set(_value "pixel[${channel}]*ra + inv_a")
+    imgtext_fix_stb("pixel[${channel}] = (unsigned char) (${_value});"
+                    "pixel[${channel}] = (unsigned char) ((${_value}) > 0.0f ? (${_value}) : 0.0f);")
 endforeach()
+
+# A BMP's pixels may use palette indices past the end of the palette the file
+# gives (a 1-entry palette with indices up to 255): those entries were never
+# written, so stack memory went into the picture. They read as zero.
+imgtext_fix_stb([=[unsigned int mr=0,mg=0,mb=0,ma=0, all_a;
+   stbi_uc pal[256][4];]=] [=[unsigned int mr=0,mg=0,mb=0,ma=0, all_a;
+   stbi_uc pal[256][4] = {{0}};]=])
+
+# The same in PNG: a palette image's indices may pass the end of its PLTE
+# chunk, and the rest of the palette was stack memory. It reads as zero
+# (transparent black, as in GIF).
+imgtext_fix_stb([=[stbi_uc palette[1024], pal_img_n=0;]=] [=[stbi_uc palette[1024] = {0}, pal_img_n=0;]=])
+
+# A flat (not run-length) Radiance HDR file cut short: each missing pixel's
+# four bytes were left as they were, uninitialised for the first. Read them a
+# byte at a time instead, so bytes past the end read as zero, as everywhere
+# else in the decoder.
+imgtext_fix_stb([=[            stbi__getn(s, rgbe, 4);]=]
+                [=[            rgbe[0] = stbi__get8(s); rgbe[1] = stbi__get8(s); rgbe[2] = stbi__get8(s); rgbe[3] = stbi__get8(s);]=])
+
 file(WRITE "${_stb_fixed_dir}/stb_image.h.in" "${_stb_image}")
 # Rewrites the header only when it changed, so builds stay incremental.
 configure_file("${_stb_fixed_dir}/stb_image.h.in" "${_stb_fixed_dir}/stb_image.h" COPYONLY)

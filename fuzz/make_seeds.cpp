@@ -1,15 +1,17 @@
 // Writes the fuzzers' starting corpus: one small picture in every format the
 // decoder reads, a few text-layout records, encoder patterns, photo metadata
-// (EXIF blocks, and JPEGs carrying EXIF, ICC and JFIF density), and fonts:
-// the built-in Caladea, a collection of it twice, and small TrueType and CFF
-// fonts built here.
-// Usage: make_seeds INPUT-DIR LAYOUT-DIR ENCODER-IDENTITY-DIR METADATA-DIR FONT-DIR CALADEA-TTF
+// (EXIF blocks, and JPEGs carrying EXIF, ICC and JFIF density), fonts (the
+// built-in Caladea, a collection of it twice, and small TrueType and CFF
+// fonts built here), and the crafted corpus of every decoder's headers
+// (tests/support/crafted_images.h), for replay.
+// Usage: make_seeds INPUT-DIR LAYOUT-DIR ENCODER-IDENTITY-DIR METADATA-DIR FONT-DIR CRAFTED-DIR CALADEA-TTF
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "font_builder.h"
+#include "crafted_images.h"
 #include "test_support.h"
 
 namespace ts = test_support;
@@ -33,8 +35,9 @@ std::vector<uint8_t> layout_record(uint8_t which, int16_t x, int16_t y, int16_t 
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc < 7) return 2;
-    const std::string in = argv[1], layout = argv[2], identity = argv[3], metadata = argv[4], fonts = argv[5];
+    if (argc < 8) return 2;
+    const std::string in = argv[1], layout = argv[2], identity = argv[3], metadata = argv[4], fonts = argv[5],
+                      crafted_dir = argv[6];
     ts::rgba picture = ts::pattern(9, 7);
     picture.at(2, 3)[3] = 100;
     ts::write_png(in + "/rgba.png", picture);
@@ -73,7 +76,7 @@ int main(int argc, char **argv) {
     std::vector<uint8_t> photo = ts::jpeg_with_segments(ts::pattern(4, 3), {ts::jpeg_segment(0xE1, app1), ts::jpeg_segment(0xE2, icc)});
     photo[13] = 1, photo[15] = 200, photo[17] = 200;  // JFIF: 200 dots per inch
     ts::write_bytes(metadata + "/photo.jpg", photo);
-    const std::vector<uint8_t> caladea = ts::read_bytes(argv[6]);
+    const std::vector<uint8_t> caladea = ts::read_bytes(argv[7]);
     if (caladea.empty()) return 1;
     ts::write_bytes(fonts + "/caladea.ttf", caladea);
     ts::write_bytes(fonts + "/caladea-twice.ttc", ts::collection_bytes({caladea, caladea}));
@@ -84,5 +87,6 @@ int main(int argc, char **argv) {
     ts::write_bytes(fonts + "/tiny-cff-cid-gpos1.otf", ts::tiny_font({.cff = true, .cid = true, .kerning = 1}));
     ts::write_bytes(fonts + "/tiny-pair.ttc",
                     ts::collection_bytes({ts::tiny_font({}), ts::tiny_font({.cff = true, .kerning = 2})}));
+    for (const auto &[name, bytes] : crafted::corpus()) ts::write_bytes(crafted_dir + "/" + name, bytes);
     return 0;
 }

@@ -6,10 +6,14 @@
 #            recorded output digests check)
 #   asan     AddressSanitizer + UndefinedBehaviorSanitizer
 #   clang    clang, warnings as errors
-#   valgrind the -O0 test programs under memcheck: no errors, no leaks
+#   valgrind the -O0 test programs under memcheck: no errors, no leaks; and
+#            the crafted corpus of every decoder's headers, each file decoded
+#            twice in one process, which must give the same pixels
 #   python   `pip install ./bindings/python` into a fresh virtual environment
 #            (no network), then the bindings' tests through the installed package
-#   fuzz     each libFuzzer target for IMGTEXT_FUZZ_SECONDS (default 60)
+#   fuzz     each libFuzzer target for IMGTEXT_FUZZ_SECONDS (default 60), the
+#            decoder under MemorySanitizer among them, which first replays
+#            the crafted corpus
 #   windows  the DLL cross-built with MinGW-w64, its tests run under Wine;
 #            output files must match the Linux build's recorded digests
 # Usage: scripts/test.sh [stage...]   (default: all of the above)
@@ -37,6 +41,9 @@ run_valgrind() {
         "${memcheck[@]}" "$dir/$program" --gtest_brief=1 || status=1
     done
     "${memcheck[@]}" "$dir/c_host" "$dir" || status=1
+    echo "--- valgrind replay_input_file (crafted corpus and seeds)"
+    "${memcheck[@]}" build/debug/fuzz/replay_input_file build/debug/fuzz/seeds/crafted \
+        build/debug/fuzz/seeds/input_file || status=1
     return $status
 }
 

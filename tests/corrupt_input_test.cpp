@@ -1,6 +1,6 @@
 // Damaged input files: every truncation and a sweep of corrupted bytes must
 // either fail with a message or decode to the same pixels every time, never
-// to leftovers of whatever the heap held before.
+// to leftovers of whatever the heap or the stack held before.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "crafted_images.h"
 #include "image.h"
 #include "library_frame.h"
 #include "test_support.h"
@@ -31,6 +32,13 @@ void dirty_heap(unsigned char pattern) {
     for (void *p : blocks) std::free(p);
 }
 
+// Likewise for the stack below the caller: a decoder's local variable that
+// it never wrote would hold `pattern`.
+[[gnu::noinline]] void dirty_stack(unsigned char pattern) {
+    volatile unsigned char area[64 * 1024];
+    for (volatile unsigned char &byte : area) byte = pattern;
+}
+
 struct decoded {
     bool ok = false;
     std::string error;
@@ -40,6 +48,7 @@ struct decoded {
 
 decoded decode_after_dirtying(const std::string &path, unsigned char pattern) {
     dirty_heap(pattern);
+    dirty_stack(pattern);
     rgba_image image{0, 0, nullptr};
     int format = FMT_PNG;
     decoded result;
@@ -53,9 +62,9 @@ decoded decode_after_dirtying(const std::string &path, unsigned char pattern) {
     return result;
 }
 
-// Decodes the bytes twice over differently dirtied heaps and requires the
-// same outcome; returns whether it decoded.
-bool decodes_deterministically(const scratch_dir &dir, const std::vector<uint8_t> &bytes, const std::string &what) {
+// Decodes the bytes twice over differently dirtied memory and requires the
+// same outcome, which it returns.
+decoded decode_twice(const scratch_dir &dir, const std::vector<uint8_t> &bytes, const std::string &what) {
     const std::string path = dir.path("damaged.jpg");
     test_support::write_bytes(path, bytes);
     const decoded first = decode_after_dirtying(path, 0xA5);
@@ -64,7 +73,17 @@ bool decodes_deterministically(const scratch_dir &dir, const std::vector<uint8_t
     if (!first.ok) {
         EXPECT_EQ(first.error.rfind("cannot", 0), 0u) << what << ": " << first.error;
     }
-    return first.ok;
+    return first;
+}
+
+bool decodes_deterministically(const scratch_dir &dir, const std::vector<uint8_t> &bytes, const std::string &what) {
+    return decode_twice(dir, bytes, what).ok;
+}
+
+// The RGBA of the decoded picture's pixel number `at`, top row first.
+std::vector<uint8_t> pixel(const decoded &d, size_t at) {
+    if (!d.ok || d.pixels.size() < at * 4 + 4) return {};
+    return {d.pixels.begin() + static_cast<long>(at * 4), d.pixels.begin() + static_cast<long>(at * 4 + 4)};
 }
 
 std::vector<uint8_t> sample_jpeg(const scratch_dir &dir) {
@@ -109,6 +128,43 @@ TEST(CorruptInput, PngBmpAndGifTruncationsFailCleanlyOrDecodeTheSame) {
             decodes_deterministically(dir, {bytes.begin(), bytes.begin() + static_cast<long>(length)},
                                       std::string(name) + " length " + std::to_string(length));
     }
+}
+
+// Indices past the end of the file's palette used to copy whatever the
+// decoder's stack held into the picture (and so into the output file).
+TEST(CorruptInput, PaletteIndicesBeyondThePaletteReadAsZero) {
+    scratch_dir dir;
+    // 16 x 16, 8 bits, a palette of one entry: 314 bytes, indices 0 to 255.
+    const crafted::file bmp = crafted::bmp({.header = 40, .bpp = 8, .palette = 1, .width = 16, .height = 16});
+    ASSERT_EQ(bmp.bytes().size(), 314u);
+    const decoded picture = decode_twice(dir, bmp.bytes(), "8-bit BMP");
+    // Stored bottom row first: index 0 is the bottom left pixel, index 1 its neighbour.
+    EXPECT_EQ(pixel(picture, 15 * 16), (std::vector<uint8_t>{3, 2, 1, 255}));
+    EXPECT_EQ(pixel(picture, 15 * 16 + 1), (std::vector<uint8_t>{0, 0, 0, 255}));
+    EXPECT_EQ(pixel(picture, 0), (std::vector<uint8_t>{0, 0, 0, 255}));
+
+    // PNG keeps a palette's alpha: entries past the end are transparent black.
+    const crafted::file png = crafted::png({.colour = 3, .depth = 8, .palette = 1, .width = 16, .height = 16});
+    const decoded png_picture = decode_twice(dir, png.bytes(), "8-bit PNG");
+    EXPECT_EQ(pixel(png_picture, 0), (std::vector<uint8_t>{1, 2, 3, 255}));
+    EXPECT_EQ(pixel(png_picture, 1), (std::vector<uint8_t>{0, 0, 0, 0}));
+    EXPECT_EQ(pixel(png_picture, 255), (std::vector<uint8_t>{0, 0, 0, 0}));
+}
+
+// A flat (not run-length) Radiance file cut short left the missing pixels'
+// bytes uninitialised; like every other decoder's, they read as zero.
+TEST(CorruptInput, TruncatedFlatHdrReadsMissingBytesAsZero) {
+    scratch_dir dir;
+    const std::vector<uint8_t> whole = crafted::hdr({.width = 3, .height = 2}).bytes();
+    const std::vector<uint8_t> black = {0, 0, 0, 255};
+    // No pixel data at all: every pixel used to be stack memory. Valgrind
+    // reports that; the dirtied stack happened not to show it here.
+    const decoded empty = decode_twice(dir, {whole.begin(), whole.end() - 6 * 4}, "HDR header only");
+    for (size_t i = 0; i < 6; ++i) EXPECT_EQ(pixel(empty, i), black) << i;
+    // Cut inside the second pixel: its red and green are there, its exponent is not.
+    const decoded cut = decode_twice(dir, {whole.begin(), whole.end() - 4 * 4 - 2}, "HDR cut");
+    EXPECT_EQ(pixel(cut, 0), pixel(decode_twice(dir, whole, "HDR"), 0));
+    for (size_t i = 1; i < 6; ++i) EXPECT_EQ(pixel(cut, i), black) << i;
 }
 
 }  // namespace
