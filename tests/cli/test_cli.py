@@ -32,6 +32,13 @@ def image_size(path):
     raise AssertionError(f"{path} is neither PNG nor BMP")
 
 
+def with_orientation(jpeg, orientation):
+    """jpeg with an EXIF block giving orientation (big-endian TIFF, one entry) after its JFIF segment."""
+    tiff = b"MM\0\x2a" + struct.pack(">IHHHIHHI", 8, 1, 0x0112, 3, 1, orientation, 0, 0)
+    app0_end = 4 + struct.unpack(">H", jpeg[4:6])[0]
+    return jpeg[:app0_end] + b"\xff\xe1" + struct.pack(">H", 8 + len(tiff)) + b"Exif\0\0" + tiff + jpeg[app0_end:]
+
+
 class CliTests(unittest.TestCase):
     def setUp(self):
         self._dir = tempfile.TemporaryDirectory()
@@ -244,6 +251,42 @@ class CliTests(unittest.TestCase):
         t.centered(self.card, self.dir / "ref.bmp", "A\nBB")
         for name in ("cli.png", "cli.bmp"):
             self.assertEqual((self.dir / name).read_bytes(), (self.dir / name.replace("cli", "ref")).read_bytes())
+
+    @unittest.skipIf(quendal_imgtext is None, "needs the Python bindings")
+    def test_outline_shadow_and_rounded_box_reach_the_library_as_the_python_api_passes_them(self):
+        from quendal_imgtext import Image
+        out = self.dir / "effects.png"
+        done = run("boxed", "--text", "Fx", "--size", "20", "--gravity", "center", "--padding", "6", "--box-color",
+                   "#ff000080", "--box-radius", "7", "--stroke-width", "1.5", "--stroke-color", "#10203080", "--shadow",
+                   "3,-2,1.5", "--shadow-color", "#00ff00c0", "-o", str(out), str(self.card))
+        self.assertEqual(done.returncode, 0, done.stderr)
+        image = Image.open(self.card)
+        image.draw_text("Fx", size=20, gravity="center", margin=6, padding=6, box="#ff000080", box_radius=7,
+                        stroke_width=1.5, stroke_fill="#10203080", shadow=(3, -2, 1.5), shadow_fill="#00ff00c0")
+        self.assertEqual(out.read_bytes(), image.encode("png"))
+
+    def test_exif_orientation_is_applied_unless_turned_off_and_exif_kept_only_when_asked(self):
+        photo = self.dir / "phone.jpg"
+        run("create", "--text", "p", "--width", "64", "--height", "32", "-o", str(photo))
+        photo.write_bytes(with_orientation(photo.read_bytes(), 6))  # shown turned a quarter
+        for args, size in (([], (32, 64)), (["--no-auto-orient"], (64, 32))):
+            self.assertEqual(run("add", "--text", "x", *args, "-o", str(self.dir / "o.bmp"), str(photo)).returncode, 0)
+            self.assertEqual(image_size(self.dir / "o.bmp"), size)
+        for args, kept in (([], False), (["--keep-exif"], True)):
+            self.assertEqual(run("add", "--text", "x", *args, "-o", str(self.dir / "o.jpg"), str(photo)).returncode, 0)
+            self.assertEqual(b"Exif\0\0" in (self.dir / "o.jpg").read_bytes(), kept)
+
+    def test_effect_and_photo_flags_out_of_range_or_on_the_wrong_command_exit_2(self):
+        for args, message in ((["create", "--no-auto-orient"], "--no-auto-orient does not apply to create"),
+                              (["add", "--box-radius", "3"], "--box-radius does not apply to add"),
+                              (["boxed", "--box-radius", "-1"], "--box-radius: '-1'"),
+                              (["add", "--stroke-width", "257"], "--stroke-width: '257'"),
+                              (["add", "--shadow", "1,2,300"], "--shadow: '1,2,300'"),
+                              (["add", "--shadow-color", "#000"], "--shadow-color needs --shadow"),
+                              (["add", "--keep-exif"], "--keep-exif is for JPEG output")):
+            done = run(*args, "--text", "x", "-o", "o.png", str(self.card), cwd=self.dir)
+            self.assertEqual(done.returncode, 2, args)
+            self.assertIn(message, done.stderr.decode(), args)
 
     def test_anchor_places_that_point_of_the_box(self):
         outputs = []

@@ -205,6 +205,15 @@ bool plan_batch(const options &o, batch_plan &plan, std::string &message) {
                 return message = "--quality is for JPEG output, and " + j.output + " is not JPEG", false;
         }
     }
+    // EXIF goes into JPEG results only; asking for it where every result is
+    // known to be something else cannot be honoured. (A result that keeps
+    // its input's format is JPEG exactly when there is EXIF to keep.)
+    if (o.keep_exif) {
+        for (const job &j : plan.jobs) {
+            if (j.format != IMGTEXT_FORMAT_AUTO && j.format != IMGTEXT_FORMAT_JPEG)
+                return message = "--keep-exif is for JPEG output, and " + j.output + " is not JPEG", false;
+        }
+    }
     mark_collisions(plan.jobs);
     return true;
 }

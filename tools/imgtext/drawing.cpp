@@ -98,7 +98,14 @@ bool text_drawing::prepare(std::string &message) {
         style_.box = 1;
         style_.box_color = o_.box_color;
         style_.padding = o_.padding;
+        style_.box_radius = o_.box_radius;
     }
+    style_.stroke_width = o_.stroke_width;
+    style_.stroke_color = o_.stroke_color;
+    style_.shadow = o_.shadow ? 1 : 0;
+    style_.shadow_dx = o_.shadow_dx, style_.shadow_dy = o_.shadow_dy;
+    style_.shadow_blur = o_.shadow_blur;
+    style_.shadow_color = o_.shadow_color;
     return true;
 }
 
@@ -150,6 +157,7 @@ bool text_drawing::run(const std::string &input, const std::string &output, int 
     imgtext_load_options load;
     imgtext_load_options_init(&load);
     load.max_pixels = 0;  // as large as the decoders take, as the seven calls do
+    load.auto_orient = o_.auto_orient ? 1 : 0;
     imgtext_status status;
     if (input.empty()) {
         status = imgtext_image_create(o_.width, o_.height, o_.background, &raw);
@@ -188,6 +196,7 @@ bool text_drawing::run(const std::string &input, const std::string &output, int 
         }
         save.jpeg_quality = *o_.quality;
     }
+    save.keep_exif = o_.keep_exif ? 1 : 0;  // only a JPEG input has any, and only JPEG output takes it
     if (output != "-") {
         if (imgtext_image_save(image.get(), output.c_str(), &save) == IMGTEXT_OK) return true;
         message = imgtext_error_message();

@@ -19,6 +19,11 @@
 
 namespace {
 
+// Why a write of the tool's own standard output failed before the final
+// flush: the help is longer than stdio's buffer, so part of it is written,
+// and can fail, while it is still being put out. 0 if none did.
+int early_output_error = 0;
+
 int usage_error(const std::string &message) {
     std::fprintf(stderr, "imgtext: %s\nTry 'imgtext --help'.\n", message.c_str());
     return 2;
@@ -27,7 +32,9 @@ int usage_error(const std::string &message) {
 int dispatch(const std::vector<std::string> &args) {
     const parse_result parsed = parse_arguments(args);
     switch (parsed.what) {
-        case parse_result::help: std::fputs(usage_text(), stdout); return 0;
+        case parse_result::help:
+            if (std::fputs(usage_text(), stdout) == EOF) early_output_error = errno;
+            return 0;
         case parse_result::version:
             std::printf("imgtext %s (quendal-imgtext %d.%d.%d)\n", IMGTEXT_TOOL_VERSION, QUENDAL_IMGTEXT_VERSION_MAJOR,
                         QUENDAL_IMGTEXT_VERSION_MINOR, QUENDAL_IMGTEXT_VERSION_PATCH);
@@ -49,7 +56,7 @@ int dispatch(const std::vector<std::string> &args) {
 int check_own_output(int status) {
     errno = 0;
     if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
-        const int error = errno;
+        const int error = errno ? errno : early_output_error;
         std::fprintf(stderr, "imgtext: cannot write standard output%s%s\n", error ? ": " : "",
                      error ? std::strerror(error) : "");
         return status ? status : 1;

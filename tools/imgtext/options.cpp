@@ -101,6 +101,32 @@ bool size_into(const std::string &value, float &target) {
     return true;
 }
 
+// Reads a number into target when it lies in [low, high].
+bool float_in(const std::string &value, float low, float high, float &target) {
+    const auto v = parse_float(value);
+    if (!v || *v < low || *v > high) return false;
+    target = *v;
+    return true;
+}
+
+// The outline and the shadow's blur may reach this far beyond the glyphs;
+// the library refuses more.
+constexpr float max_effect = 256.0f;
+
+// DX,DY[,BLUR]: the shadow's offset in whole pixels (any integers) and the
+// blur's standard deviation (the library's default when left out).
+bool shadow_into(const std::string &value, options &o) {
+    const size_t first = value.find(','), second = first == std::string::npos ? first : value.find(',', first + 1);
+    if (first == std::string::npos) return false;
+    const auto dx = parse_int(value.substr(0, first));
+    const auto dy = parse_int(value.substr(first + 1, second == std::string::npos ? second : second - first - 1));
+    if (!dx || !dy) return false;
+    if (second != std::string::npos && !float_in(value.substr(second + 1), 0.0f, max_effect, o.shadow_blur))
+        return false;
+    o.shadow = true, o.shadow_dx = *dx, o.shadow_dy = *dy;
+    return true;
+}
+
 struct option_spec {
     const char *name;
     const char *alias;  // or nullptr
@@ -164,6 +190,20 @@ const option_spec option_table[] = {
      "#RRGGBB, #RGB, #RRGGBBAA or R,G,B[,A]"},
     {"--padding", nullptr, on_boxed, true, [](options &o, const std::string &v) { return int_in(v, 0, max_int, o.padding); },
      "an integer, at least 0"},
+    {"--box-radius", nullptr, on_boxed, true,
+     [](options &o, const std::string &v) { return float_in(v, 0.0f, 1e6f, o.box_radius); },
+     "a number from 0 to 1000000"},
+    {"--stroke-width", nullptr, on_all, true,
+     [](options &o, const std::string &v) { return float_in(v, 0.0f, max_effect, o.stroke_width); },
+     "a number from 0 to 256"},
+    {"--stroke-color", "--stroke-colour", on_all, true,
+     [](options &o, const std::string &v) { return colour_into(v, o.stroke_color); },
+     "#RRGGBB, #RGB, #RRGGBBAA or R,G,B[,A]"},
+    {"--shadow", nullptr, on_all, true, [](options &o, const std::string &v) { return shadow_into(v, o); },
+     "DX,DY[,BLUR]: an offset in whole pixels and a blur from 0 to 256"},
+    {"--shadow-color", "--shadow-colour", on_all, true,
+     [](options &o, const std::string &v) { return colour_into(v, o.shadow_color); },
+     "#RRGGBB, #RGB, #RRGGBBAA or R,G,B[,A]"},
     {"--background", nullptr, on_create, true,
      [](options &o, const std::string &v) { return colour_into(v, o.background); },
      "#RRGGBB, #RGB, #RRGGBBAA or R,G,B[,A]"},
@@ -183,6 +223,10 @@ const option_spec option_table[] = {
          return int_in(v, 1, 100, q) && (o.quality = q, true);
      },
      "an integer from 1 to 100"},
+    {"--no-auto-orient", nullptr, on_inputs, false,
+     [](options &o, const std::string &) { return o.auto_orient = false, true; }, ""},
+    {"--keep-exif", nullptr, on_inputs, false, [](options &o, const std::string &) { return o.keep_exif = true, true; },
+     ""},
     {"--jobs", "-j", on_inputs, true,
      [](options &o, const std::string &v) {
          int n = 0;
@@ -299,6 +343,14 @@ Text style (all commands; defaults in brackets):
   --align A           left, center or right: each line within the text
                       [left for add and boxed, center otherwise]
   --wrap WIDTH        wrap lines wider than WIDTH pixels at spaces
+  --stroke-width W    an outline W pixels wide around the glyphs, under the
+                      text; fractions allowed, 0 to 256 [0: none]
+  --stroke-color C    the outline's colour [#000000]
+  --shadow DX,DY[,BLUR]  a shadow DX pixels right and DY down (negative:
+                      left, up), blurred by BLUR, 0 to 256 [2]
+  --shadow-color C    the shadow's colour [#000000A0]
+  Outline and shadow take the text colour's alpha and --opacity, and never
+  move the text's box: leave a margin for them.
 
 Placement:
   --x N, --y N        the point the text is placed at (add, boxed) [0]
@@ -313,8 +365,18 @@ Placement:
 Command options:
   --box-color C       box colour (boxed) [#000000]
   --padding N         box padding (boxed) [0]
+  --box-radius R      radius of the box's corners, 0 to 1000000 (boxed) [0]
   --background C      canvas colour (create) [#000000]
   --width N, --height N  canvas size (create)
+
+Photos (add, boxed, centered):
+  --no-auto-orient    keep a JPEG's pixels as stored, rather than turning
+                      them upright by its EXIF orientation
+  --keep-exif         copy a JPEG's EXIF block into a JPEG result (its
+                      orientation set to 1 if the pixels were turned); left
+                      out by default, as EXIF may hold where and by whom
+                      the photo was taken. A JPEG's colour profile and
+                      resolution go into JPEG and PNG results either way.
 
 Output:
   -o, --output PATH   output file, folder, or - for standard output
@@ -336,6 +398,8 @@ Examples:
   imgtext add --text '(c) 2026 Quendal' --x 10 --y 10 --opacity 0.6 -o out.jpg photo.jpg
   imgtext add --text '© 2026 Café' --gravity bottom-right --margin 16 -o - photo.jpg > out.jpg
   imgtext boxed --text $'Trail\nclosed' --box-color '#a01e1e' --padding 8 -o sign.png trail.png
+  imgtext add --text '© Quendal' --gravity bottom-right --margin 16 --stroke-width 1.5 -o out.jpg photo.jpg
+  imgtext boxed --text 'Dawn' --box-color '#00000096' --box-radius 9 --shadow 2,2 -o out.jpg photo.jpg
   imgtext centered --text-file caption.txt --size 40 --format png -o captioned/ *.jpg
 
 Exit status: 0 all written, 1 some file failed (each reported as
@@ -409,6 +473,9 @@ parse_result parse_arguments(const std::vector<std::string> &args) {
     for (const char *point : {"--x", "--y", "--anchor"})
         if (both("--gravity", point)) return fail(std::string("give --gravity or ") + point + ", not both");
     if (given.count("--margin") && !given.count("--gravity")) return fail("--margin needs --gravity");
+    if (given.count("--stroke-color") && !given.count("--stroke-width"))
+        return fail("--stroke-color needs --stroke-width");
+    if (given.count("--shadow-color") && !given.count("--shadow")) return fail("--shadow-color needs --shadow");
     if (text_file) {
         for (const std::string &input : o.inputs)
             if (*text_file == "-" && input == "-") return fail("standard input cannot be both the text and an image");

@@ -37,6 +37,20 @@ struct options {
     imgtext_color color{255, 255, 255, 255};
     imgtext_color box_color{0, 0, 0, 255};
     int padding = 0;
+    float box_radius = 0.0f;
+
+    // Outline and shadow; the defaults are the library's.
+    float stroke_width = 0.0f;
+    imgtext_color stroke_color{0, 0, 0, 255};
+    bool shadow = false;
+    int shadow_dx = 2, shadow_dy = 2;
+    float shadow_blur = 2.0f;
+    imgtext_color shadow_color{0, 0, 0, 160};
+
+    // Photo handling: turn JPEGs upright by their EXIF orientation, and
+    // whether their EXIF block goes into JPEG results.
+    bool auto_orient = true;
+    bool keep_exif = false;
 
     // create's canvas.
     int width = 0, height = 0;

@@ -29,6 +29,8 @@ _FORMATS = {"png": _native.FORMAT_PNG, "jpeg": _native.FORMAT_JPEG, "jpg": _nati
 _FORMAT_NAMES = {_native.FORMAT_PNG: "PNG", _native.FORMAT_JPEG: "JPEG", _native.FORMAT_BMP: "BMP"}
 
 ImageSource = Union[Path, bytes, bytearray, memoryview, BinaryIO]
+Shadow = Union[Tuple[int, int], Tuple[int, int, float]]
+"""A shadow's offset in pixels, right and down, and optionally its blur (default 2)."""
 
 
 def _position(name: str, what: str) -> int:
@@ -121,9 +123,24 @@ def _metrics(m: _native.TextMetrics, line_widths: Tuple[int, ...] = ()) -> TextM
                        m.missing_glyphs, line_widths)
 
 
+def _shadow(style: _native.TextStyle, shadow: Any) -> None:
+    try:
+        parts = tuple(shadow)
+    except TypeError:
+        raise TypeError(f"shadow must be a (dx, dy) or (dx, dy, blur) tuple, not {type(shadow).__name__}") from None
+    if len(parts) not in (2, 3):
+        raise ValueError(f"shadow must be (dx, dy) or (dx, dy, blur), not {len(parts)} numbers")
+    style.shadow = 1
+    style.shadow_dx, style.shadow_dy = _checks.c_int(parts[0], "shadow dx"), _checks.c_int(parts[1], "shadow dy")
+    if len(parts) == 3:
+        style.shadow_blur = _checks.c_float(parts[2], "shadow blur")
+
+
 def _style(font: Optional[Font], fallback: Optional[Font], size: Optional[float], font_size: Optional[float],
            line_spacing: float, align: Optional[str], max_width: Optional[int], fill: Optional[Color] = None,
-           opacity: float = 1.0, box: Optional[Color] = None, padding: int = 0) -> _native.TextStyle:
+           opacity: float = 1.0, box: Optional[Color] = None, padding: int = 0, stroke_width: float = 0.0,
+           stroke_fill: Optional[Color] = None, shadow: Optional[Shadow] = None, shadow_fill: Optional[Color] = None,
+           box_radius: float = 0.0) -> _native.TextStyle:
     style = _native.new_options(_native.TextStyle, lib.imgtext_text_style_init)
     for name, value in (("font", font), ("fallback", fallback)):
         if value is not None and not isinstance(value, Font):
@@ -148,6 +165,14 @@ def _style(font: Optional[Font], fallback: Optional[Font], size: Optional[float]
     if box is not None:
         style.box, style.box_color = 1, _checks.native_color(box, "box")
     style.padding = _checks.c_int(padding, "padding")
+    style.box_radius = _checks.c_float(box_radius, "box_radius")
+    style.stroke_width = _checks.c_float(stroke_width, "stroke_width")
+    if stroke_fill is not None:
+        style.stroke_color = _checks.native_color(stroke_fill, "stroke_fill")
+    if shadow is not None:
+        _shadow(style, shadow)
+    if shadow_fill is not None:
+        style.shadow_color = _checks.native_color(shadow_fill, "shadow_fill")
     return style
 
 
@@ -195,13 +220,21 @@ class Image:
     # ---- making images
 
     @classmethod
-    def open(cls, source: ImageSource, *, max_pixels: Optional[int] = _native.DEFAULT_MAX_PIXELS) -> "Image":
+    def open(cls, source: ImageSource, *, max_pixels: Optional[int] = _native.DEFAULT_MAX_PIXELS,
+             auto_orient: bool = True) -> "Image":
         """Decode a picture (PNG, JPEG, BMP, GIF, TGA, PSD, PIC, PNM, HDR) from a
         path, from its bytes, or from a binary file object. Pictures whose
         header claims more than max_pixels are refused before decoding
-        (None: no limit but the decoders' own)."""
+        (None: no limit but the decoders' own).
+
+        A JPEG is turned upright by its EXIF orientation, so that positions,
+        anchors, gravity and ``size`` are those of the picture as viewers
+        show it; a missing or damaged EXIF block turns nothing.
+        ``auto_orient=False`` keeps the pixels as stored. A JPEG's colour
+        profile, resolution and EXIF stay with the image for save()."""
         options = _native.new_options(_native.LoadOptions, lib.imgtext_load_options_init)
         options.max_pixels = 0 if max_pixels is None else max(0, _checks.index(max_pixels, "max_pixels"))
+        options.auto_orient = 1 if auto_orient else 0
         handle = ctypes.c_void_p()
         data = _read_source(source)
         if data is not None:
@@ -350,7 +383,9 @@ class Image:
                   align: Optional[str] = None, size: Optional[float] = None, font_size: Optional[float] = None,
                   line_spacing: float = 1.0, max_width: Optional[int] = None, opacity: float = 1.0,
                   box: Optional[Color] = None, padding: int = 0, gravity: Optional[str] = None, margin: int = 0,
-                  fallback: Optional[Font] = None) -> TextMetrics:
+                  fallback: Optional[Font] = None, stroke_width: float = 0.0, stroke_fill: Optional[Color] = None,
+                  shadow: Optional[Shadow] = None, shadow_fill: Optional[Color] = None,
+                  box_radius: float = 0.0) -> TextMetrics:
         """Draw UTF-8 text, placed at a point or by gravity; returns its box.
 
         ``image.draw_text((x, y), text, fill, font, anchor)`` puts the anchor
@@ -365,8 +400,20 @@ class Image:
         within the box. size / font_size / line_spacing / max_width: as for
         measure(). (Pillow's ``spacing`` adds pixels between lines; here
         ``line_spacing`` is a factor on the line height.) opacity: 0..1.
-        box: a colour to fill the text box with, grown by padding pixels.
+        box: a colour to fill the text box with (translucent allowed), grown
+        by padding pixels; box_radius rounds its corners (pixels, 0..1e6).
         fallback: a font for characters ``font`` lacks.
+
+        stroke_width: an outline this many pixels beyond the glyphs (0..256,
+        fractions allowed; 0, the default, draws none), one seamless outline
+        around the whole text, under the fill; stroke_fill is its colour
+        (default black), as Pillow names them. shadow: (dx, dy) or (dx, dy,
+        blur), a shadow of the text (and outline) dx pixels right and dy down,
+        blurred with that standard deviation (0..256, default 2); shadow_fill
+        is its colour (default black at alpha 160). The text colour's alpha
+        and opacity apply to outline and shadow too. Neither moves the text's
+        box, which placement and the returned metrics describe: leave a
+        margin for them.
 
         Text is drawn with its length, so a NUL is not an end: like any
         character no font has, it is drawn as the missing glyph (nothing
@@ -377,7 +424,8 @@ class Image:
         if text is None:
             raise TypeError("draw_text needs text")
         data = _checks.text(text)
-        style = _style(font, fallback, size, font_size, line_spacing, align, max_width, fill, opacity, box, padding)
+        style = _style(font, fallback, size, font_size, line_spacing, align, max_width, fill, opacity, box, padding,
+                       stroke_width, stroke_fill, shadow, shadow_fill, box_radius)
         metrics = _native.new_metrics()
         if gravity is not None:
             if xy is not None or anchor is not None:
@@ -417,17 +465,20 @@ class Image:
 
     # ---- writing
 
-    def _save_options(self, format_code: int, quality: Optional[int]) -> _native.SaveOptions:
+    def _save_options(self, format_code: int, quality: Optional[int], keep_exif: bool) -> _native.SaveOptions:
         options = _native.new_options(_native.SaveOptions, lib.imgtext_save_options_init)
         options.format = format_code
+        resolved = format_code or lib.imgtext_image_format(self._handle) or _native.FORMAT_PNG
+        for name, given in (("quality", quality is not None), ("keep_exif", keep_exif)):
+            if given and resolved != _native.FORMAT_JPEG:
+                raise ValueError(f"{name} is for JPEG, and this would be {_FORMAT_NAMES[resolved]}")
         if quality is not None:
-            resolved = format_code or lib.imgtext_image_format(self._handle) or _native.FORMAT_PNG
-            if resolved != _native.FORMAT_JPEG:
-                raise ValueError(f"quality is for JPEG, and this would be {_FORMAT_NAMES[resolved]}")
             options.jpeg_quality = _checks.c_int(quality, "quality")
+        options.keep_exif = 1 if keep_exif else 0
         return options
 
-    def save(self, fp: Union[Path, BinaryIO], format: Optional[str] = None, quality: Optional[int] = None) -> None:
+    def save(self, fp: Union[Path, BinaryIO], format: Optional[str] = None, quality: Optional[int] = None, *,
+             keep_exif: bool = False) -> None:
         """Write the picture to a path or a binary file object.
 
         format is 'png', 'jpeg' or 'bmp'; by default a path's extension
@@ -436,10 +487,15 @@ class Image:
         extension that is none of these is refused rather than written with
         other bytes. quality (1..100, default 92) is for JPEG only. A path is
         written to a temporary file renamed into place, so a failure leaves
-        any earlier file intact."""
+        any earlier file intact.
+
+        A picture read from a JPEG keeps its colour profile and resolution in
+        JPEG and PNG output. Its EXIF block is written only with
+        ``keep_exif=True`` (JPEG output only; its orientation is 1 if open()
+        turned the pixels), since EXIF may hold where the photo was taken."""
         code = _format_code(format)
         if hasattr(fp, "write"):
-            fp.write(self.encode(format, quality))  # type: ignore[union-attr]
+            fp.write(self.encode(format, quality, keep_exif=keep_exif))  # type: ignore[union-attr]
             return
         where = _checks.path(fp, "fp")  # type: ignore[arg-type]
         if code == _native.FORMAT_AUTO:
@@ -448,12 +504,13 @@ class Image:
                 code = _format_code(extension) if extension.lower() in _FORMATS else -1
                 if code < 0:
                     raise ValueError(f"unknown file extension .{extension}: give format='png', 'jpeg' or 'bmp'")
-        _checks.check(lib.imgtext_image_save(self._handle, where, ctypes.byref(self._save_options(code, quality))))
+        options = self._save_options(code, quality, keep_exif)
+        _checks.check(lib.imgtext_image_save(self._handle, where, ctypes.byref(options)))
 
-    def encode(self, format: Optional[str] = None, quality: Optional[int] = None) -> bytes:
+    def encode(self, format: Optional[str] = None, quality: Optional[int] = None, *, keep_exif: bool = False) -> bytes:
         """The picture encoded as 'png', 'jpeg' or 'bmp' (default: the format it
-        was read from, else PNG)."""
-        options = self._save_options(_format_code(format), quality)
+        was read from, else PNG); quality and keep_exif as for save()."""
+        options = self._save_options(_format_code(format), quality, keep_exif)
         data, size = ctypes.c_void_p(), ctypes.c_size_t()
         _checks.check(lib.imgtext_image_encode(self._handle, ctypes.byref(options), ctypes.byref(data),
                                                ctypes.byref(size)))

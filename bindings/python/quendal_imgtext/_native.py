@@ -65,19 +65,22 @@ class Color(ctypes.Structure):
 
 
 class LoadOptions(ctypes.Structure):
-    _fields_ = [("struct_size", ctypes.c_size_t), ("max_pixels", ctypes.c_uint64)]
+    _fields_ = [("struct_size", ctypes.c_size_t), ("max_pixels", ctypes.c_uint64), ("auto_orient", ctypes.c_int)]
 
 
 class SaveOptions(ctypes.Structure):
     _fields_ = [("struct_size", ctypes.c_size_t), ("format", ctypes.c_int), ("jpeg_quality", ctypes.c_int),
-                ("png_rgb_if_opaque", ctypes.c_int)]
+                ("png_rgb_if_opaque", ctypes.c_int), ("keep_exif", ctypes.c_int), ("drop_metadata", ctypes.c_int)]
 
 
 class TextStyle(ctypes.Structure):
     _fields_ = [("struct_size", ctypes.c_size_t), ("font", ctypes.c_void_p), ("fallback", ctypes.c_void_p),
                 ("size", ctypes.c_float), ("size_unit", ctypes.c_int), ("line_spacing", ctypes.c_float),
                 ("align", ctypes.c_int), ("max_width", ctypes.c_int), ("color", Color), ("opacity", ctypes.c_float),
-                ("box", ctypes.c_int), ("box_color", Color), ("padding", ctypes.c_int)]
+                ("box", ctypes.c_int), ("box_color", Color), ("padding", ctypes.c_int),
+                ("stroke_width", ctypes.c_float), ("stroke_color", Color), ("shadow", ctypes.c_int),
+                ("shadow_dx", ctypes.c_int), ("shadow_dy", ctypes.c_int), ("shadow_blur", ctypes.c_float),
+                ("shadow_color", Color), ("box_radius", ctypes.c_float)]
 
 
 class TextMetrics(ctypes.Structure):

@@ -31,6 +31,22 @@ def png_size(path):
     return struct.unpack(">II", head[16:24])
 
 
+def with_orientation(jpeg, orientation):
+    """jpeg with an EXIF block giving orientation (big-endian TIFF, one entry) after its JFIF segment."""
+    tiff = b"MM\0\x2a" + struct.pack(">IHHHIHHI", 8, 1, 0x0112, 3, 1, orientation, 0, 0)
+    app0_end = 4 + struct.unpack(">H", jpeg[4:6])[0]
+    return jpeg[:app0_end] + b"\xff\xe1" + struct.pack(">H", 8 + len(tiff)) + b"Exif\0\0" + tiff + jpeg[app0_end:]
+
+
+def ink_box(**style):
+    """(left, top, right, bottom) of the pixels over half opaque once "Il" is drawn at (25, 10) in style."""
+    image = Image.new(80, 60)
+    image.draw_text((25, 10), "Il", size=30, **style)
+    data = image.tobytes()
+    xs, ys = zip(*((i // 4 % 80, i // 320) for i in range(3, len(data), 4) if data[i] > 127))
+    return min(xs), min(ys), max(xs), max(ys)
+
+
 class Folder(unittest.TestCase):
     def setUp(self):
         self._dir = tempfile.TemporaryDirectory()
@@ -175,6 +191,27 @@ class ImageTests(Folder):
             image.save(self.dir / "out.webp")
         with self.assertRaises(ValueError):
             image.encode("png", quality=80)
+
+    def test_stroke_widens_the_ink_by_its_width_and_shadow_extends_it_by_its_offset(self):
+        left, top, right, bottom = ink_box()
+        self.assertEqual(ink_box(stroke_width=3, stroke_fill="#102030"), (left - 3, top - 3, right + 3, bottom + 3))
+        self.assertEqual(ink_box(shadow=(7, 5, 0), shadow_fill="#f00"), (left, top, right + 7, bottom + 5))
+        self.assertEqual(ink_box(shadow=(-4, 6, 0)), (left - 4, top, right, bottom + 6))
+
+    def test_box_radius_leaves_the_box_corner_clear(self):
+        corners = []
+        for radius in (0, 8):
+            image = Image.new(60, 40)
+            box = image.draw_text("Hi", gravity="center", box="#ff000080", padding=6, box_radius=radius)
+            corners.append(image.tobytes()[((box.y - 6) * 60 + box.x - 6) * 4:][:4])
+        self.assertEqual(corners, [b"\xff\0\0\x80", b"\0\0\0\0"])
+
+    def test_auto_orient_turns_an_exif_rotated_jpeg_and_keep_exif_writes_its_segment(self):
+        rotated = with_orientation(Image.new(40, 20).encode("jpeg"), 6)  # shown turned a quarter
+        self.assertEqual((Image.open(rotated).size, Image.open(rotated, auto_orient=False).size), ((20, 40), (40, 20)))
+        image = Image.open(rotated)
+        self.assertIn(b"\xff\xe1\0\x22Exif\0\0", image.encode(keep_exif=True))
+        self.assertNotIn(b"Exif\0\0", image.encode())
 
     @unittest.skipUnless(os.environ.get("IMGTEXT_FONT_FILE"), "needs IMGTEXT_FONT_FILE")
     def test_font_from_a_path_or_bytes(self):
