@@ -206,6 +206,22 @@ imgtext_status draw(imgtext_image *image, const char *text, size_t length, const
     return IMGTEXT_OK;
 }
 
+// Loads with the options, then hands the pixels and the metadata kept with
+// them to a new handle. decode(settings, &pixels, &format) does the reading.
+template <typename Decode>
+imgtext_status load_handle(const imgtext_load_options *options, imgtext_image **image, Decode decode) {
+    load_settings settings;
+    imgtext_status status = load_settings_from(options, &settings);
+    if (status != IMGTEXT_OK) return status;
+    rgba_image pixels{0, 0, nullptr};
+    int format = FMT_AUTO;
+    image_metadata *metadata = nullptr;
+    settings.metadata = &metadata;
+    status = decode(settings, &pixels, &format);
+    if (status != IMGTEXT_OK) return status;
+    return hand_over(pixels, format, image, metadata);
+}
+
 }  // namespace
 
 extern "C" {
@@ -265,16 +281,9 @@ imgtext_status imgtext_image_load(const char *path, const imgtext_load_options *
     if (!image) return bad_argument("image is NULL");
     *image = nullptr;
     if (!path) return bad_argument("path is NULL");
-    load_settings settings;
-    imgtext_status status = load_settings_from(options, &settings);
-    if (status != IMGTEXT_OK) return status;
-    rgba_image pixels{0, 0, nullptr};
-    int format = FMT_AUTO;
-    image_metadata *metadata = nullptr;
-    settings.metadata = &metadata;
-    status = load_image_file(path, path_encoding::utf8, settings, FMT_AUTO, &pixels, &format);
-    if (status != IMGTEXT_OK) return status;
-    return hand_over(pixels, format, image, metadata);
+    return load_handle(options, image, [&](const load_settings &settings, rgba_image *pixels, int *format) {
+        return load_image_file(path, path_encoding::utf8, settings, FMT_AUTO, pixels, format);
+    });
 }
 
 imgtext_status imgtext_image_load_memory(const void *data, size_t size, const imgtext_load_options *options,
@@ -283,16 +292,9 @@ imgtext_status imgtext_image_load_memory(const void *data, size_t size, const im
     if (!image) return bad_argument("image is NULL");
     *image = nullptr;
     if (!data || size == 0) return bad_argument("no data");
-    load_settings settings;
-    imgtext_status status = load_settings_from(options, &settings);
-    if (status != IMGTEXT_OK) return status;
-    rgba_image pixels{0, 0, nullptr};
-    int format = FMT_AUTO;
-    image_metadata *metadata = nullptr;
-    settings.metadata = &metadata;
-    status = decode_image(static_cast<const unsigned char *>(data), size, nullptr, settings, FMT_AUTO, &pixels, &format);
-    if (status != IMGTEXT_OK) return status;
-    return hand_over(pixels, format, image, metadata);
+    return load_handle(options, image, [&](const load_settings &settings, rgba_image *pixels, int *format) {
+        return decode_image(static_cast<const unsigned char *>(data), size, nullptr, settings, FMT_AUTO, pixels, format);
+    });
 }
 
 imgtext_status imgtext_image_wrap(void *pixels, int width, int height, size_t stride, imgtext_image **image) {
