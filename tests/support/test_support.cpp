@@ -8,6 +8,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#if defined(_WIN32)
+#include <process.h>
+#define getpid _getpid
+#else
+#include <unistd.h>
+#endif
 
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
@@ -25,8 +31,12 @@ scratch_dir::scratch_dir() {
     const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "scratch";
     std::replace(name.begin(), name.end(), '/', '_');
+    // Other checkouts on the machine run the same tests at the same time: the
+    // process id keeps their folders apart.
     const fs::path dir = fs::temp_directory_path() / "imgtext-tests" /
-                         (name + "-" + std::to_string(counter++) + "-" + std::to_string(std::rand()));
+                         (name + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+    std::error_code ec;
+    fs::remove_all(dir, ec);  // left by a crashed run whose process id this one got
     fs::create_directories(dir);
     root_ = dir.string();
 }
