@@ -68,6 +68,25 @@ void write_bytes(const std::string &path, const std::vector<uint8_t> &bytes) {
     out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+ink_bounds ink(const rgba &img, const rgba &reference, int top, int bottom) {
+    ink_bounds b;
+    for (int y = std::max(top, 0); y < std::min(bottom, img.height); ++y)
+        for (int x = 0; x < img.width; ++x)
+            if (img.px(x, y) != reference.px(x, y)) {
+                b.left = std::min(b.left, x), b.right = std::max(b.right, x), ++b.count;
+                b.top = std::min(b.top, y), b.bottom = std::max(b.bottom, y);
+            }
+    return b;
+}
+
+file_kind kind_of(const std::string &path) {
+    const std::vector<uint8_t> b = read_bytes(path);
+    if (b.size() > 8 && b[0] == 0x89 && b[1] == 'P' && b[2] == 'N' && b[3] == 'G') return file_kind::png;
+    if (b.size() > 2 && b[0] == 0xFF && b[1] == 0xD8) return file_kind::jpeg;
+    if (b.size() > 2 && b[0] == 'B' && b[1] == 'M') return file_kind::bmp;
+    return file_kind::other;
+}
+
 rgba solid(int width, int height, uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
     rgba image{width, height, {}};
     image.pixels.reserve(static_cast<size_t>(width) * height * 4);
@@ -239,6 +258,19 @@ std::vector<uint8_t> ppm_bytes(const rgba &image) {
     const std::string header = "P6\n" + std::to_string(image.width) + " " + std::to_string(image.height) + "\n255\n";
     std::vector<uint8_t> out(header.begin(), header.end());
     for (size_t i = 0; i < image.pixels.size(); i += 4) out.insert(out.end(), &image.pixels[i], &image.pixels[i] + 3);
+    return out;
+}
+
+std::vector<uint8_t> pic_bytes(const rgba &image) {
+    std::vector<uint8_t> out;
+    put_be32(out, 0x5380F634);  // magic
+    out.resize(88);             // version and comment
+    out.insert(out.end(), {'P', 'I', 'C', 'T'});
+    put_be16(out, static_cast<uint32_t>(image.width));
+    put_be16(out, static_cast<uint32_t>(image.height));
+    out.resize(out.size() + 8);  // aspect ratio, fields, padding
+    out.insert(out.end(), {0, 8, 0, 0xF0});  // last packet: 8 bits, uncompressed, R, G, B and A
+    out.insert(out.end(), image.pixels.begin(), image.pixels.end());
     return out;
 }
 
