@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstddef>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -33,16 +32,16 @@ extern "C" int __close(int);
 namespace {
 
 enum fn { f_malloc, f_calloc, f_realloc, f_write, f_close, f_rename };
-const char *const k_fn_names[] = {"malloc", "calloc", "realloc", "write", "close", "rename"};
+const char *const k_names[] = {"malloc", "calloc", "realloc", "write", "close", "rename"};
 // A failure, or for write a hitch that a correct caller rides out.
 enum class fault { fail, interrupt, short_write };
 
 struct injection {
-    bool armed = false;
     fn target = f_malloc;
     long at = 0;       // fail the at-th call of target (from 1) ...
     size_t bytes = 0;  // ... or every allocation of exactly this size
     fault how = fault::fail;
+    bool armed = false;
     long calls = 0, injected = 0;
 } g_fault;
 
@@ -56,17 +55,12 @@ bool inject(fn f, size_t bytes = 0) {
 }  // namespace
 
 extern "C" {
-void *malloc(size_t n) noexcept {
-    if (inject(f_malloc, n)) return errno = ENOMEM, nullptr;
-    return __libc_malloc(n);
-}
+void *malloc(size_t n) noexcept { return inject(f_malloc, n) ? errno = ENOMEM, nullptr : __libc_malloc(n); }
 void *calloc(size_t count, size_t size) noexcept {
-    if (inject(f_calloc, count * size)) return errno = ENOMEM, nullptr;
-    return __libc_calloc(count, size);
+    return inject(f_calloc, count * size) ? errno = ENOMEM, nullptr : __libc_calloc(count, size);
 }
 void *realloc(void *p, size_t n) noexcept {
-    if (inject(f_realloc, n)) return errno = ENOMEM, nullptr;
-    return __libc_realloc(p, n);
+    return inject(f_realloc, n) ? errno = ENOMEM, nullptr : __libc_realloc(p, n);
 }
 ssize_t write(int fd, const void *data, size_t n) {
     if (!inject(f_write)) return __write(fd, data, n);
@@ -77,12 +71,10 @@ ssize_t write(int fd, const void *data, size_t n) {
 int close(int fd) {
     if (!inject(f_close)) return __close(fd);
     __close(fd);  // as on Linux: the descriptor is gone even when close reports an error
-    errno = EIO;
-    return -1;
+    return errno = EIO, -1;
 }
 int rename(const char *from, const char *to) noexcept {
-    if (inject(f_rename)) return errno = EIO, -1;
-    return renameat(AT_FDCWD, from, AT_FDCWD, to);
+    return inject(f_rename) ? errno = EIO, -1 : renameat(AT_FDCWD, from, AT_FDCWD, to);
 }
 }
 
@@ -91,8 +83,7 @@ using test_support::scratch_dir;
 
 namespace {
 
-// Runs call() with the chosen call failing; returns how many failures were
-// injected.
+// Runs call() under the plan; returns how many failures were injected.
 template <typename Call>
 long with_fault(injection plan, Call call) {
     plan.armed = true;
@@ -100,21 +91,6 @@ long with_fault(injection plan, Call call) {
     call();
     g_fault.armed = false;
     return g_fault.injected;
-}
-template <typename Call>
-long failing_nth(fn target, long n, Call call, fault how = fault::fail) {
-    return with_fault({.target = target, .at = n, .how = how}, call);
-}
-template <typename Call>
-long failing_size(fn target, size_t bytes, Call call) {
-    return with_fault({.target = target, .bytes = bytes}, call);
-}
-
-rgba noise(int w, int h) {
-    rgba img = test_support::pattern(w, h);
-    uint32_t state = 12345;
-    for (auto &byte : img.pixels) byte = static_cast<uint8_t>((state = state * 1103515245u + 12345u) >> 24);
-    return img;
 }
 
 // ------------------------------------------------------------- one save
@@ -128,7 +104,7 @@ class FailedCall : public ::testing::TestWithParam<const char *> {};
 TEST_P(FailedCall, DuringASaveFailsItCleanlyAndKeepsTheOldFile) {
     scratch_dir dir;
     const std::string name = std::string("picture.") + GetParam(), path = dir.path(name);
-    const rgba picture = noise(160, 120);  // output larger than one 64 KiB write
+    const rgba picture = test_support::noise(160, 120);  // output larger than one 64 KiB write
     auto save = [&] {
         imgtext::clear_err();
         return imgtext::save_image(path.c_str(), picture.width, picture.height, picture.pixels.data(),
@@ -137,35 +113,29 @@ TEST_P(FailedCall, DuringASaveFailsItCleanlyAndKeepsTheOldFile) {
     ASSERT_EQ(save(), 1);
     const std::vector<uint8_t> expected = test_support::read_bytes(path), old = {'o', 'l', 'd'};
 
-    const std::pair<fn, fault> faults[] = {{f_malloc, fault::fail},         {f_calloc, fault::fail},
-                                           {f_realloc, fault::fail},        {f_write, fault::fail},
-                                           {f_close, fault::fail},          {f_rename, fault::fail},
-                                           {f_write, fault::interrupt},     {f_write, fault::short_write}};
+    const std::pair<fn, fault> faults[] = {{f_malloc, fault::fail},     {f_calloc, fault::fail},
+                                           {f_realloc, fault::fail},    {f_write, fault::fail},
+                                           {f_close, fault::fail},      {f_rename, fault::fail},
+                                           {f_write, fault::interrupt}, {f_write, fault::short_write}};
     for (auto [target, how] : faults) {
         long n = 1;
         for (;; ++n) {
-            SCOPED_TRACE(std::string(k_fn_names[target]) + " call " + std::to_string(n) + " fault " +
+            SCOPED_TRACE(std::string(k_names[target]) + " call " + std::to_string(n) + ", fault " +
                          std::to_string(static_cast<int>(how)));
             test_support::write_bytes(path, old);
             int result = -1;
-            if (!failing_nth(target, n, [&] { result = save(); }, how)) {
-                EXPECT_EQ(result, 1);
-                EXPECT_EQ(test_support::read_bytes(path), expected);
-                break;
-            }
+            const bool failed = with_fault({target, n, 0, how}, [&] { result = save(); }) && how == fault::fail;
             EXPECT_EQ(dir.entries(), std::vector<std::string>{name});
-            if (how != fault::fail) {
-                EXPECT_EQ(result, 1);
-                EXPECT_EQ(test_support::read_bytes(path), expected);
-                continue;
+            EXPECT_EQ(result, failed ? 0 : 1);
+            EXPECT_EQ(test_support::read_bytes(path), failed ? old : expected);
+            if (failed) {
+                EXPECT_EQ(imgtext_last_error(), "failed to write image to " + path);
             }
-            EXPECT_EQ(result, 0);
-            EXPECT_EQ(imgtext_last_error(), "failed to write image to " + path);
-            EXPECT_EQ(test_support::read_bytes(path), old);
+            if (!g_fault.injected) break;
         }
         // Every save allocates, writes, closes and renames at least once.
         if (target != f_calloc && target != f_realloc) {
-            EXPECT_GT(n, 1) << k_fn_names[target];
+            EXPECT_GT(n, 1) << k_names[target];
         }
     }
 }
@@ -174,56 +144,36 @@ INSTANTIATE_TEST_SUITE_P(EachFormat, FailedCall, ::testing::Values("png", "jpg",
 
 // ----------------------------------------- allocations in whole calls
 
-// Fails each allocation in turn in imgtext_add reading an input of every
-// format the decoder knows and writing each format: a call either succeeds
-// or returns 0 with one of the library's messages, and leaves no stray file.
-// The text is empty: glyphs have their own test below.
+// Fails each allocation in turn while imgtext_add reads an input of each
+// layout the decoder knows and writes each output format: every call
+// succeeds, or returns 0 with one of the library's messages; none crashes or
+// leaves a stray file. The text is empty: glyphs have their own test below.
 TEST(FailedAllocation, InAnyDecoderOrWriterIsReportedNeverCrashes) {
     scratch_dir dir;
-    const rgba picture = test_support::pattern(11, 7);
-    const std::vector<std::pair<std::string, std::vector<uint8_t>>> inputs = {
-        {"in.gif", test_support::gif_bytes(3, 2, {{0, 1, 2, 3, 2, 1}}, {{{9, 9, 9}}, {{200, 10, 10}}})},
-        {"in.psd", test_support::psd_bytes(picture)},
-        {"in.pic", test_support::pic_bytes(picture)},
-        {"in.ppm", test_support::ppm_bytes(picture)}};
-    for (const auto &[name, bytes] : inputs) test_support::write_bytes(dir.path(name), bytes);
-    test_support::write_png(dir.path("in.png"), picture);
-    test_support::write_bmp(dir.path("in.bmp"), picture);
-    test_support::write_jpg(dir.path("in.jpg"), picture);
-    test_support::write_tga(dir.path("in.tga"), picture);
-    test_support::write_hdr(dir.path("in.hdr"), 2, 1, {1.0f, 0.25f, 0.0f, 4.0f, 0.0625f, 0.5f});
-    const std::vector<std::string> names = dir.entries();
-
+    for (const auto &input : test_support::sample_inputs()) input.write(dir.path(input.name));
+    const std::vector<std::string> inputs = dir.entries();
     const char *const outputs[] = {"out.png", "out.jpg", "out.bmp"};
-    int case_number = 0;
-    for (const std::string &name : names) {
-        const std::string out_name = outputs[case_number++ % 3], in = dir.path(name), out = dir.path(out_name);
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        const std::string in = dir.path(inputs[i]), out_name = outputs[i % 3], out = dir.path(out_name);
         for (fn target : {f_malloc, f_calloc, f_realloc}) {
             for (long n = 1;; ++n) {
-                SCOPED_TRACE(name + " to " + out + ", " + k_fn_names[target] + " call " + std::to_string(n));
+                SCOPED_TRACE(inputs[i] + " to " + out_name + ", " + k_names[target] + " call " + std::to_string(n));
                 for (const char *o : outputs) std::remove(dir.path(o).c_str());
                 int result = -1;
-                const long injected = failing_nth(target, n, [&] {
+                const long injected = with_fault({target, n}, [&] {
                     result = imgtext_add(in.c_str(), out.c_str(), "", 1, 1, 12, 255, 0, 0, 0.5f);
                 });
-                std::vector<std::string> left = names;
-                if (result == 1) {
-                    EXPECT_STREQ(imgtext_last_error(), "");
-                    left.push_back(out_name);
-                    std::sort(left.begin(), left.end());
-                } else {
-                    const std::string message = imgtext_last_error();
-                    const bool known = message == "cannot read file: " + in ||
-                                       message.rfind("cannot decode image " + in + " (", 0) == 0 ||
-                                       message == "out of memory allocating line layout" ||
-                                       message == "failed to write image to " + out;
-                    EXPECT_TRUE(known) << message;
-                }
+                const std::string message = imgtext_last_error();
+                std::vector<std::string> left = inputs;
+                if (result == 1) left.push_back(out_name), std::sort(left.begin(), left.end());
                 EXPECT_EQ(dir.entries(), left);
-                if (!injected) {
-                    EXPECT_EQ(result, 1);
-                    break;
-                }
+                EXPECT_TRUE(result == 1 ? message.empty()
+                                        : message == "cannot read file: " + in ||
+                                              message.rfind("cannot decode image " + in + " (", 0) == 0 ||
+                                              message == "out of memory allocating line layout" ||
+                                              message == "failed to write image to " + out)
+                    << result << " " << message;
+                if (!injected) break;
             }
         }
     }
@@ -244,12 +194,12 @@ TEST(FailedAllocation, DISABLED_InsideTheRasteriserLeavesTheGlyphOut) {
     ASSERT_NE(drawn.pixels, black.pixels);  // the M covers part of the picture
     for (fn target : {f_malloc, f_calloc, f_realloc}) {
         for (long n = 1;; ++n) {
-            SCOPED_TRACE(std::string(k_fn_names[target]) + " call " + std::to_string(n));
+            SCOPED_TRACE(std::string(k_names[target]) + " call " + std::to_string(n));
             std::remove(out.c_str());
             int result = -1;
-            const long injected = failing_nth(target, n, [&] { result = draw(); });
+            const long injected = with_fault({target, n}, [&] { result = draw(); });
+            // Not every failed allocation costs the glyph: stdio does without a buffer.
             if (result == 1) {
-                // Not every failed allocation costs the glyph (stdio does without a buffer).
                 const rgba got = test_support::decode(out);
                 EXPECT_TRUE(got.pixels == black.pixels || got.pixels == drawn.pixels);
             } else {
@@ -263,39 +213,46 @@ TEST(FailedAllocation, DISABLED_InsideTheRasteriserLeavesTheGlyphOut) {
 
 // ------------------------------------------ particular allocations
 
-TEST(FailedAllocation, CanvasIsReportedWithItsSize) {
+// One allocation of a known size fails: the canvas, the line layout (seven
+// lines of pointer, length and width: 7 * 24 bytes), the decoder's pixels.
+TEST(FailedAllocation, OfEachBufferIsReportedWithItsOwnMessage) {
     scratch_dir dir;
-    const std::string out = dir.path("card.png");
-    EXPECT_EQ(failing_size(f_calloc, 53 * 21 * 4,
-                           [&] { EXPECT_EQ(imgtext_create(out.c_str(), "x", 53, 21, 0, 0, 0, 0, 0, 0, 0), 0); }),
-              1);
-    EXPECT_STREQ(imgtext_last_error(), "failed to allocate image buffer (53x21)");
-    EXPECT_TRUE(dir.entries().empty());
+    const std::string in = dir.path("in.bmp"), out = dir.path("out.png");
+    test_support::write_bmp(in, test_support::pattern(37, 11));
+    const char *const seven = "1\n2\n3\n4\n5\n6\n7";
+    const struct {
+        size_t bytes;
+        std::function<int()> call;
+        std::string message;
+    } rows[] = {
+        {53 * 21 * 4, [&] { return imgtext_create(out.c_str(), "x", 53, 21, 0, 0, 0, 0, 0, 0, 0); },
+         "failed to allocate image buffer (53x21)"},
+        {7 * 24, [&] { return imgtext_add(in.c_str(), out.c_str(), seven, 0, 0, 0, 0, 0, 0, 1.0f); },
+         "out of memory allocating line layout"},
+        {7 * 24, [&] { return imgtext_create(out.c_str(), seven, 9, 9, 0, 0, 0, 0, 0, 0, 0); },
+         "out of memory allocating line layout"},
+        {37 * 11 * 4, [&] { return imgtext_add(in.c_str(), out.c_str(), "x", 0, 0, 0, 0, 0, 0, 1.0f); },
+         "cannot decode image " + in + " (outofmem)"},
+    };
+    for (const auto &row : rows) {
+        int result = -1;
+        EXPECT_EQ(with_fault({.target = f_calloc, .bytes = row.bytes}, [&] { result = row.call(); }), 1);
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(imgtext_last_error(), row.message);
+        EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.bmp"});
+    }
 }
 
-TEST(FailedAllocation, LineLayoutIsReported) {
-    scratch_dir dir;
-    const std::string in = dir.path("in.png"), out = dir.path("out.png");
-    test_support::write_png(in, test_support::pattern(20, 10));
-    // Seven lines of (pointer, length, width): 7 * 24 bytes.
-    failing_size(f_calloc, 7 * 24, [&] {
-        EXPECT_EQ(imgtext_add(in.c_str(), out.c_str(), "1\n2\n3\n4\n5\n6\n7", 0, 0, 0, 0, 0, 0, 1.0f), 0);
-        EXPECT_STREQ(imgtext_last_error(), "out of memory allocating line layout");
-        EXPECT_EQ(imgtext_create(out.c_str(), "1\n2\n3\n4\n5\n6\n7", 9, 9, 0, 0, 0, 0, 0, 0, 0), 0);
-    });
-    EXPECT_STREQ(imgtext_last_error(), "out of memory allocating line layout");
-    EXPECT_FALSE(test_support::file_exists(out));
-}
-
-TEST(FailedAllocation, GlyphIsSkippedAndThePenMovesOn) {
+TEST(FailedAllocation, OfAGlyphLeavesItOutAndThePenMovesOn) {
     scratch_dir dir;
     const std::string whole = dir.path("whole.png"), partial = dir.path("partial.png");
     ASSERT_EQ(imgtext_create(whole.c_str(), "Hx", 100, 40, 24, 255, 255, 255, 0, 0, 0), 1);
-    // 14 x 14: the H's coverage bitmap at 24 px.
-    EXPECT_EQ(failing_size(f_calloc, 14 * 14, [&] {
-                  EXPECT_EQ(imgtext_create(partial.c_str(), "Hx", 100, 40, 24, 255, 255, 255, 0, 0, 0), 1);
+    int result = -1;  // 14 x 14: the H's coverage bitmap at 24 px
+    EXPECT_EQ(with_fault({.target = f_calloc, .bytes = 14 * 14}, [&] {
+                  result = imgtext_create(partial.c_str(), "Hx", 100, 40, 24, 255, 255, 255, 0, 0, 0);
               }),
               1);
+    EXPECT_EQ(result, 1);
     EXPECT_STREQ(imgtext_last_error(), "");
     const rgba black = test_support::solid(100, 40, 0, 0, 0, 255);
     const auto a = test_support::ink(test_support::decode(whole), black);
@@ -304,16 +261,6 @@ TEST(FailedAllocation, GlyphIsSkippedAndThePenMovesOn) {
     EXPECT_LT(b.count, a.count);
     EXPECT_GT(b.left, a.left + 10);  // the H is missing...
     EXPECT_EQ(b.right, a.right);     // ...and the x is where it always was
-}
-
-TEST(FailedAllocation, DecoderOutOfMemoryIsReportedWithItsReason) {
-    scratch_dir dir;
-    const std::string in = dir.path("in.bmp");
-    test_support::write_bmp(in, test_support::pattern(37, 11));
-    failing_size(f_calloc, 37 * 11 * 4, [&] {
-        EXPECT_EQ(imgtext_add(in.c_str(), dir.path("out.png").c_str(), "x", 0, 0, 0, 0, 0, 0, 1.0f), 0);
-    });
-    EXPECT_EQ(std::string(imgtext_last_error()), "cannot decode image " + in + " (outofmem)");
 }
 
 }  // namespace

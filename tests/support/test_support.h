@@ -6,6 +6,7 @@
 #include <array>
 #include <climits>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,7 @@ public:
     const std::string &root() const { return root_; }
     // Names of the entries in the folder, sorted.
     std::vector<std::string> entries() const;
+    static std::vector<std::string> entries(const std::string &folder);
 
 private:
     std::string root_;
@@ -56,6 +58,8 @@ file_kind kind_of(const std::string &path);
 rgba solid(int width, int height, uint8_t r, uint8_t g, uint8_t b, uint8_t a);
 // An asymmetric pattern with distinct channels, so flips and swaps show.
 rgba pattern(int width, int height);
+// Pseudo-random bytes in every channel: compresses to about its own size.
+rgba noise(int width, int height);
 
 // Decodes any file stb_image reads to RGBA; fails the test if it cannot.
 rgba decode(const std::string &path);
@@ -76,6 +80,16 @@ std::vector<uint8_t> gif_bytes(int width, int height, const std::vector<std::vec
 std::vector<uint8_t> psd_bytes(const rgba &image);  // uncompressed, 4 channels
 std::vector<uint8_t> ppm_bytes(const rgba &image);  // P6, alpha dropped
 std::vector<uint8_t> pic_bytes(const rgba &image);  // Softimage PIC, uncompressed RGBA
+
+// One input of each layout the decoder reads, and the RGBA pixels it must
+// decode to, within tolerance.
+struct sample_input {
+    const char *name;
+    std::function<void(const std::string &path)> write;
+    std::vector<uint8_t> pixels;
+    int tolerance = 0;
+};
+const std::vector<sample_input> &sample_inputs();
 
 // The reference encoders' bytes for RGBA pixels: stb_image_write's PNG at its
 // defaults and JPEG at the given quality.
