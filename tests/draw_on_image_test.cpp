@@ -40,38 +40,6 @@ TEST(InputFormats, EachLayoutDecodesToItsPixels) {
 
 // ------------------------------------------------------------- sniffing
 
-enum class kind { png, jpeg, bmp, other };
-kind kind_of(const std::string &path) {
-    const std::vector<uint8_t> b = test_support::read_bytes(path);
-    if (b.size() > 4 && b[0] == 0x89 && b[1] == 'P') return kind::png;
-    if (b.size() > 2 && b[0] == 0xFF && b[1] == 0xD8) return kind::jpeg;
-    if (b.size() > 2 && b[0] == 'B' && b[1] == 'M') return kind::bmp;
-    return kind::other;
-}
-
-kind output_kind(const scratch_dir &dir, const std::string &input, const std::string &output) {
-    EXPECT_EQ(imgtext_add(input.c_str(), dir.path(output).c_str(), "Hi", 1, 1, 12, 255, 0, 0, 1.0f), 1)
-        << imgtext_last_error();
-    return kind_of(dir.path(output));
-}
-
-TEST(Sniffing, UnknownOutputExtensionKeepsTheInputsOwnFormat) {
-    scratch_dir dir;
-    const rgba picture = test_support::pattern(20, 10);
-    test_support::write_jpg(dir.path("photo.jpg"), picture);
-    test_support::write_bmp(dir.path("photo.bmp"), picture);
-    test_support::write_png(dir.path("really-png.jpg"), picture);
-    test_support::write_bytes(dir.path("anim.gif"), test_support::gif_bytes(2, 2, {{0, 1, 2, 3}}, {{{9, 9, 9}}}));
-
-    EXPECT_EQ(output_kind(dir, dir.path("photo.jpg"), "out.dat"), kind::jpeg);
-    EXPECT_EQ(output_kind(dir, dir.path("photo.bmp"), "out.dat"), kind::bmp);
-    EXPECT_EQ(output_kind(dir, dir.path("really-png.jpg"), "out.dat"), kind::png);
-    EXPECT_EQ(output_kind(dir, dir.path("anim.gif"), "out.dat"), kind::png);
-    // The output extension always wins.
-    EXPECT_EQ(output_kind(dir, dir.path("photo.jpg"), "out.png"), kind::png);
-    EXPECT_EQ(output_kind(dir, dir.path("photo.bmp"), "out.JPEG"), kind::jpeg);
-}
-
 TEST(Sniffing, AOneByteFileIsReportedAsUndecodable) {
     scratch_dir dir;
     const std::string input = dir.path("tiny.png");

@@ -1,4 +1,4 @@
-// The RGBA buffer's rectangle fill and the output-format rules.
+// The RGBA buffer's rectangle fill and the writers' size limits.
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -62,28 +62,6 @@ TEST(FillRect, ClampsChannelsAndAlwaysWritesOpaque) {
     EXPECT_EQ(p[1], 255);
     EXPECT_EQ(p[2], 128);
     EXPECT_EQ(p[3], 255);
-}
-
-TEST(OutputFormat, ExtensionDecidesCaseInsensitively) {
-    EXPECT_EQ(format_from_path("out.PNG", FMT_JPG), FMT_PNG);
-    EXPECT_EQ(format_from_path("out.jpeg", FMT_PNG), FMT_JPG);
-    EXPECT_EQ(format_from_path("x.Jpeg", FMT_PNG), FMT_JPG);
-    EXPECT_EQ(format_from_path("x.JPG", FMT_PNG), FMT_JPG);
-    EXPECT_EQ(format_from_path("out.bmp", FMT_PNG), FMT_BMP);
-    EXPECT_EQ(format_from_path("x.png/out.jpg", FMT_PNG), FMT_JPG);  // only the tail counts
-}
-
-TEST(OutputFormat, OtherNamesUseTheFallback) {
-    for (const char *path : {"out.webp", "out", "x.jpe", "x.tif", "png", ""}) {
-        EXPECT_EQ(format_from_path(path, FMT_BMP), FMT_BMP) << path;
-    }
-    EXPECT_EQ(format_from_path(nullptr, FMT_JPG), FMT_JPG);
-}
-
-TEST(OutputFormat, FoldingSetsBit0x20SoSomePunctuationPairsMatch) {
-    EXPECT_EQ(str_ends_with_nocase("a@", "`"), 1);
-    EXPECT_EQ(str_ends_with_nocase("ab", "abc"), 0);
-    EXPECT_EQ(str_ends_with_nocase("abc", ""), 1);
 }
 
 TEST(WriterLimits, EachFormatAcceptsUpToItsLimitAndNoFurther) {
