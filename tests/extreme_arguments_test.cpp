@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <cmath>
-#include <limits>
 #include <string>
 
 #include "quendal_imgtext.h"
@@ -36,14 +34,6 @@ TEST_F(ExtremeArguments, AddAcceptsAnyPositionSizeAndColour) {
     for (int size : k_sizes)
         for (int c : k_extremes)
             ASSERT_EQ(imgtext_add(input_.c_str(), output_.c_str(), "AV\nTo", -3, -2, size, c, ~c, c, 0.7f), 1) << size;
-}
-
-TEST_F(ExtremeArguments, AnyOpacityIsClampedOrDrawsNothing) {
-    const float opacities[] = {-std::numeric_limits<float>::infinity(), std::numeric_limits<float>::infinity(),
-                               std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::denorm_min(),
-                               -0.0f, 1e30f};
-    for (float opacity : opacities)
-        ASSERT_EQ(imgtext_add(input_.c_str(), output_.c_str(), "Hi", 1, 1, 12, 255, 0, 0, opacity), 1) << opacity;
 }
 
 TEST_F(ExtremeArguments, BoxedAcceptsAnyPaddingAndCorner) {
