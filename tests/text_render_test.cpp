@@ -135,42 +135,55 @@ TEST_F(Render, TextFarOutsideOrAtExtremeOriginsDrawsNothing) {
     }
 }
 
-// Leftmost column with any ink in rows [top, bottom).
-int leftmost_ink(const rgba &img, int top, int bottom) {
-    for (int x = 0; x < img.width; ++x)
-        for (int y = top; y < bottom; ++y)
-            if (img.at(x, y)[0] != 0) return x;
-    return -1;
+// The columns the first line inks, from the pen arithmetic.
+TEST_F(Render, InkLandsWhereThePenArithmeticSays) {
+    const struct {
+        const char *text;
+        draw_args args;
+        int line_height, left, right;
+    } rows[] = {
+        // "H" is 15 px wide in a 105 px box: the pen starts at 3 + 45.0, and
+        // the H inks columns 0..13 from it.
+        {"H\nHello World", {.x = 3, .centre = true}, 24, 48, 61},
+        // "ee" (20 px) in "Hello"'s 47: the pen starts at 13.5. Each e inks
+        // columns 1..9 from its pen's whole pixel, and the second e's pen is
+        // 13.5 + 488 * 24 / 1172 = 23.49: ink from 14 to 32. A pen started at
+        // 13 would put the second e at 22.99, ending at 31.
+        {"ee\nHello", {.centre = true}, 24, 14, 32},
+        // At 96 px (scale 96 / 1172) the A advances 623 units and the pair
+        // A V kerns -59: the V's pen is at 46.2 and its ink, 0..48 from the
+        // pen, ends at 94. Without kerning it would end at 99.
+        {"AV", {.size = 96}, 96, 1, 94},
+    };
+    for (const auto &row : rows) {
+        const rgba black = test_support::solid(120, 100, 0, 0, 0, 255);
+        rgba img = black;
+        draw(img, row.text, row.args);
+        const test_support::ink_bounds b = test_support::ink(img, black, 0, row.line_height);
+        EXPECT_EQ(b.left, row.left) << row.text;
+        EXPECT_EQ(b.right, row.right) << row.text;
+    }
 }
 
-TEST_F(Render, CentringStartsANarrowLineHalfTheSpareWidthIn) {
-    // "H" is 15 px wide, the box 105: the pen starts at 3 + 45.0 and the H
-    // bitmap has no left offset.
-    rgba img = test_support::solid(120, 60, 0, 0, 0, 255);
-    draw(img, "H\nHello World", {.x = 3, .centre = true});
-    EXPECT_EQ(leftmost_ink(img, 0, 24), 48);
-}
-
-TEST_F(Render, CentringLeavesAFullWidthLineAtX) {
-    rgba centred = test_support::solid(120, 60, 0, 0, 0, 255), plain = centred;
-    draw(centred, "Hello World\nHello World", {.x = 4, .centre = true});
-    draw(plain, "Hello World\nHello World", {.x = 4});
-    EXPECT_EQ(centred.pixels, plain.pixels);
-}
-
-TEST_F(Render, EmptyLinesStillMoveTheBaseline) {
-    rgba together = test_support::solid(60, 90, 0, 0, 0, 255), apart = together;
-    draw(together, "A\n\nB", {});
-    draw(apart, "A", {});
-    draw(apart, "B", {.y = 48});
-    EXPECT_EQ(together.pixels, apart.pixels);
-}
-
-TEST_F(Render, GlyphsWithoutOutlinesOnlyAdvanceThePen) {
-    rgba spaced = test_support::solid(120, 30, 0, 0, 0, 255), tabbed = spaced;
-    draw(spaced, "A B", {});
-    draw(tabbed, "A\tB", {});  // tab and space both advance 220 units, with no kerning
-    EXPECT_EQ(spaced.pixels, tabbed.pixels);
+// Pairs of drawings that must give the same picture.
+TEST_F(Render, EquivalentDrawingsGiveTheSamePicture) {
+    using drawing = std::vector<std::pair<std::string, draw_args>>;
+    const struct {
+        const char *why;
+        drawing one, other;
+    } rows[] = {
+        {"centring leaves a full-width line at x", {{"Hello World\nHello World", {.x = 4, .centre = true}}},
+         {{"Hello World\nHello World", {.x = 4}}}},
+        {"empty lines still move the baseline", {{"A\n\nB", {}}}, {{"A", {}}, {"B", {.y = 48}}}},
+        // Tab and space both advance 220 units, with no kerning.
+        {"glyphs without outlines only advance the pen", {{"A B", {}}}, {{"A\tB", {}}}},
+    };
+    for (const auto &row : rows) {
+        rgba one = test_support::solid(120, 90, 0, 0, 0, 255), other = one;
+        for (const auto &[text, args] : row.one) draw(one, text, args);
+        for (const auto &[text, args] : row.other) draw(other, text, args);
+        EXPECT_EQ(one.pixels, other.pixels) << row.why;
+    }
 }
 
 }  // namespace
