@@ -11,6 +11,7 @@
 #include "quendal_imgtext.h"
 #include "test_support.h"
 
+using test_support::pixel;
 using test_support::rgba;
 using test_support::scratch_dir;
 
@@ -81,8 +82,9 @@ TEST(Opacity, OutOfRangeValuesActAsTheNearestEndAndNaNAsZero) {
 rgba boxed(const scratch_dir &dir, const char *text, int x, int y, int padding) {
     test_support::write_png(dir.path("clear.png"), test_support::solid(60, 60, 0, 0, 0, 0));
     const std::string out = dir.path("boxed.png");
-    EXPECT_EQ(imgtext_add_boxed(dir.path("clear.png").c_str(), out.c_str(), text, x, y, 24, 255, 255, 255, 10, 20,
-                                30, padding),
+    // Box colours are clamped to 0..255 like text colours: this box is (0, 255, 255).
+    EXPECT_EQ(imgtext_add_boxed(dir.path("clear.png").c_str(), out.c_str(), text, x, y, 24, 255, 255, 255, -40, 300,
+                                999, padding),
               1);
     return test_support::decode(out);
 }
@@ -93,9 +95,7 @@ TEST(Boxed, EmptyTextWithPadding4IsA9By32Box) {
     for (int y = 0; y < out.height; ++y)
         for (int x = 0; x < out.width; ++x) {
             const bool inside = x >= 5 && x < 14 && y >= 6 && y < 38;
-            const std::vector<uint8_t> expected = inside ? std::vector<uint8_t>{10, 20, 30, 255}
-                                                         : std::vector<uint8_t>{0, 0, 0, 0};
-            ASSERT_EQ(std::vector<uint8_t>(out.at(x, y), out.at(x, y) + 4), expected) << x << "," << y;
+            ASSERT_EQ(out.px(x, y), (inside ? pixel{0, 255, 255, 255} : pixel{0, 0, 0, 0})) << x << "," << y;
         }
 }
 
@@ -107,7 +107,7 @@ TEST(Boxed, NegativePaddingActsAsZero) {
 TEST(Boxed, TextSitsPaddingInsideTheBoxCorner) {
     scratch_dir dir;
     const rgba padded = boxed(dir, "H", 3, 4, 5);
-    test_support::write_png(dir.path("box-colour.png"), test_support::solid(60, 60, 10, 20, 30, 255));
+    test_support::write_png(dir.path("box-colour.png"), test_support::solid(60, 60, 0, 255, 255, 255));
     ASSERT_EQ(imgtext_add(dir.path("box-colour.png").c_str(), dir.path("plain.png").c_str(), "H", 8, 9, 24, 255, 255,
                           255, 1.0f),
               1);
@@ -116,34 +116,38 @@ TEST(Boxed, TextSitsPaddingInsideTheBoxCorner) {
     const int box_right = 3 + 15 + 10, box_bottom = 4 + 24 + 10;  // "H" is 15 x 24 at 24 px
     for (int y = 4; y < box_bottom; ++y)
         for (int x = 3; x < box_right; ++x)
-            ASSERT_EQ(std::vector<uint8_t>(padded.at(x, y), padded.at(x, y) + 4),
-                      std::vector<uint8_t>(plain.at(x, y), plain.at(x, y) + 4))
-                << x << "," << y;
+            ASSERT_EQ(padded.px(x, y), plain.px(x, y)) << x << "," << y;
     EXPECT_EQ(padded.at(box_right, 4)[3], 0);
     EXPECT_EQ(padded.at(box_right - 1, box_bottom - 1)[3], 255);
 }
 
 // ------------------------------------------------------------- centring
 
-TEST(Centered, PlacesTheBoxAtHalfTheSpareSpaceTruncated) {
+// The box's origin is half the spare space, truncated toward zero, so a box
+// larger than the image starts at a negative origin: the same picture as
+// imgtext_add at that origin (the lines here are equally wide, so centring
+// each line within the box changes nothing).
+TEST(Centered, PlacesTheBoxAtHalfTheSpareSpaceTruncatedTowardZero) {
     scratch_dir dir;
-    test_support::write_png(dir.path("bg.png"), test_support::pattern(101, 41));
-    ASSERT_EQ(imgtext_centered(dir.path("bg.png").c_str(), dir.path("c.png").c_str(), "Hello", 24, 255, 0, 0), 1);
-    // "Hello" measures 47 x 24: origin ((101 - 47) / 2, (41 - 24) / 2) = (27, 8).
-    ASSERT_EQ(imgtext_add(dir.path("bg.png").c_str(), dir.path("a.png").c_str(), "Hello", 27, 8, 24, 255, 0, 0, 1.0f),
-              1);
-    EXPECT_EQ(test_support::read_bytes(dir.path("c.png")), test_support::read_bytes(dir.path("a.png")));
-}
-
-TEST(Centered, ImagesSmallerThanTheTextAreClippedNotRefused) {
-    scratch_dir dir;
-    test_support::write_png(dir.path("small.png"), test_support::solid(9, 5, 0, 0, 0, 255));
-    ASSERT_EQ(imgtext_centered(dir.path("small.png").c_str(), dir.path("c.png").c_str(), "Hello\nWorld", 48, 255,
-                               255, 255),
-              1);
-    const rgba out = test_support::decode(dir.path("c.png"));
-    EXPECT_EQ(out.width, 9);
-    EXPECT_EQ(out.height, 5);
+    const struct {
+        int width, height, size;
+        const char *text;
+        int x, y;
+    } rows[] = {
+        {101, 41, 24, "Hello", 27, 8},                        // "Hello" is 47 x 24
+        {10, 9, 24, "Hello", -18, -7},                        // -37 / 2 and -15 / 2, not -19 and -8
+        {60, 51, 24, "Hello\nHello\nHello\nHello", 6, -22},  // four lines: 96 high
+        {9, 5, 48, "Hello\nHello\nHello", -42, -69},         // 93 x 144 at 48 px
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.text);
+        test_support::write_png(dir.path("bg.png"), test_support::pattern(row.width, row.height));
+        const std::string bg = dir.path("bg.png"), centred = dir.path("c.png"), placed = dir.path("a.png");
+        ASSERT_EQ(imgtext_centered(bg.c_str(), centred.c_str(), row.text, row.size, 255, 0, 0), 1);
+        ASSERT_EQ(imgtext_add(bg.c_str(), placed.c_str(), row.text, row.x, row.y, row.size, 255, 0, 0, 1.0f), 1);
+        EXPECT_EQ(test_support::read_bytes(centred), test_support::read_bytes(placed));
+        EXPECT_NE(test_support::decode(centred).pixels, test_support::pattern(row.width, row.height).pixels);
+    }
 }
 
 // ------------------------------------------------------------- failures
@@ -180,8 +184,11 @@ TEST(InPlace, OutputPathMayBeTheInput) {
     scratch_dir dir;
     const std::string path = dir.path("photo.png");
     test_support::write_png(path, test_support::solid(50, 30, 0, 0, 0, 255));
+    const std::string elsewhere = dir.path("elsewhere.png");
+    ASSERT_EQ(imgtext_add(path.c_str(), elsewhere.c_str(), "Hi", 2, 2, 24, 255, 255, 255, 1.0f), 1);
     ASSERT_EQ(imgtext_add(path.c_str(), path.c_str(), "Hi", 2, 2, 24, 255, 255, 255, 1.0f), 1);
-    EXPECT_NE(test_support::decode(path).pixels, test_support::solid(50, 30, 0, 0, 0, 255).pixels);
+    EXPECT_EQ(test_support::read_bytes(path), test_support::read_bytes(elsewhere));
+    EXPECT_EQ(dir.entries(), (std::vector<std::string>{"elsewhere.png", "photo.png"}));
 }
 
 }  // namespace
