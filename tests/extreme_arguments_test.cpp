@@ -3,7 +3,9 @@
 // Run under UndefinedBehaviorSanitizer this proves the arithmetic is defined.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <string>
 
 #include "quendal_imgtext.h"
@@ -20,17 +22,31 @@ class ExtremeArguments : public ::testing::Test {
 protected:
     void SetUp() override {
         input_ = dir_.path("in.png");
-        test_support::write_png(input_, test_support::pattern(30, 20));
+        test_support::write_png(input_, picture_);
         output_ = dir_.path("out.png");
     }
+    // Only pixels in the w x h box at (x, y) may differ from the input, and
+    // the column before it, where a glyph may ink before its pen.
+    void expect_changes_only_in(int64_t x, int64_t y, int64_t w, int64_t h) {
+        const test_support::ink_bounds b = test_support::ink(test_support::decode(output_), picture_);
+        if (b.count == 0) return;
+        EXPECT_GE(b.left, x - 1);
+        EXPECT_LT(b.right, x + w);
+        EXPECT_GE(b.top, y);
+        EXPECT_LT(b.bottom, y + h);
+    }
     scratch_dir dir_;
+    const test_support::rgba picture_ = test_support::pattern(30, 20);
     std::string input_, output_;
 };
 
 TEST_F(ExtremeArguments, AddAcceptsAnyPositionSizeAndColour) {
     for (int x : k_extremes)
-        for (int y : k_extremes)
-            ASSERT_EQ(imgtext_add(input_.c_str(), output_.c_str(), "Hq\n\nW", x, y, 24, x, y, x, 1.0f), 1) << x << "," << y;
+        for (int y : k_extremes) {
+            SCOPED_TRACE(std::to_string(x) + "," + std::to_string(y));
+            ASSERT_EQ(imgtext_add(input_.c_str(), output_.c_str(), "Hq\n\nW", x, y, 24, x, y, x, 1.0f), 1);
+            expect_changes_only_in(x, y, 26, 72);  // the text measures 26 x 72
+        }
     for (int size : k_sizes)
         for (int c : k_extremes)
             ASSERT_EQ(imgtext_add(input_.c_str(), output_.c_str(), "AV\nTo", -3, -2, size, c, ~c, c, 0.7f), 1) << size;
@@ -38,11 +54,14 @@ TEST_F(ExtremeArguments, AddAcceptsAnyPositionSizeAndColour) {
 
 TEST_F(ExtremeArguments, BoxedAcceptsAnyPaddingAndCorner) {
     for (int padding : k_extremes)
-        for (int x : {INT_MIN, -5, 0, INT_MAX})
+        for (int x : {INT_MIN, -5, 0, INT_MAX}) {
+            SCOPED_TRACE(std::to_string(padding) + " at " + std::to_string(x));
             ASSERT_EQ(imgtext_add_boxed(input_.c_str(), output_.c_str(), "Box", x, x, 12, 0, 0, 0, 255, 255, 255,
                                         padding),
-                      1)
-                << padding << " at " << x;
+                      1);
+            const int64_t p = std::max(padding, 0);
+            expect_changes_only_in(x, x, 17 + 2 * p, 12 + 2 * p);  // "Box" measures 17 x 12 at 12 px
+        }
 }
 
 TEST_F(ExtremeArguments, CenteredHandlesTextFarLargerThanTheImage) {
