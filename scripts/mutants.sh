@@ -10,7 +10,9 @@
 # Usage: scripts/mutants.sh [NAME...]      (default: every fault below)
 #        scripts/mutants.sh --list
 # The scratch copy and one log per fault go to $IMGTEXT_MUTANTS_DIR
-# (default build/mutants).
+# (default build/mutants). IMGTEXT_MUTANTS_CTEST_ARGS adds ctest arguments,
+# e.g. "-E GoldenOutput|readme_pictures" to see which faults only the
+# recorded digests catch.
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 WORK=${IMGTEXT_MUTANTS_DIR:-$ROOT/build/mutants}
@@ -21,6 +23,7 @@ close-result-ignored | src/file_output.cpp | s/if \(close_fd\(fd_\) != 0\) faile
 final-flush-unchecked | src/file_output.cpp | s/if \(fd_ >= 0 && !failed_ && !flush\(\)\) failed_ = true;/if (fd_ >= 0 && !failed_) flush();/
 write-error-taken-as-success | src/file_output.cpp | s/if \(n <= 0\) return false;/if (n <= 0) return true;/
 interrupted-write-not-retried | src/file_output.cpp | s/if \(n < 0 && errno == EINTR\) continue;//
+short-write-restarted | src/file_output.cpp | s/        p \+= n;\n//
 rename-failure-ignored | src/file_output.cpp | s/if \(move_into_place\(temp_path_, final_path_, replaces_existing_\)\)/if (move_into_place(temp_path_, final_path_, replaces_existing_) || true)/
 temporary-file-kept-on-failure | src/file_output.cpp | s/if \(temp_path_\) remove_file\(temp_path_\);//
 mode-not-kept | src/file_output.cpp | s/fchmod\(fd, st.st_mode & 07777\);//
@@ -46,6 +49,7 @@ cli-opacity-ignored | tools/imgtext/imgtext.cpp | s/c.blue, o.opacity\)/c.blue, 
 cli-box-colour-channels-swapped | tools/imgtext/imgtext.cpp | s/o.box_color.red,(\s+)o.box_color.green/o.box_color.green,$1o.box_color.red/
 cli-padding-ignored | tools/imgtext/imgtext.cpp | s/o.box_color.blue, o.padding\)/o.box_color.blue, 0)/
 python-lock-removed | bindings/python/quendal_imgtext/__init__.py | s/    with _lock:\n        if function/    if True:\n        if function/
+python-add-x-and-y-swapped | bindings/python/quendal_imgtext/__init__.py | s/_text\(text\), x, y, size, \*_rgb\(color, "color"\),\n          float/_text(text), y, x, size, *_rgb(color, "color"),\n          float/
 EOF
 )
 
@@ -64,7 +68,8 @@ cmake -S "$tree" -B "$build" -DCMAKE_BUILD_TYPE=Debug -DIMGTEXT_WERROR=OFF >"$lo
 build_and_test() {
     cmake --build "$build" -j2 >"$1" 2>&1 || return 2
     # Stop at the first failure: one is enough to kill a fault.
-    (cd "$build" && ctest -j2 --timeout 120 --stop-on-failure >>"$1" 2>&1) || return 1
+    # shellcheck disable=SC2086  # split on purpose
+    (cd "$build" && ctest -j2 --timeout 120 --stop-on-failure ${IMGTEXT_MUTANTS_CTEST_ARGS:-} >>"$1" 2>&1) || return 1
     return 0
 }
 
