@@ -271,13 +271,13 @@ std::vector<uint8_t> ppm_bytes(const rgba &image) {
 }
 
 std::vector<uint8_t> pic_bytes(const rgba &image) {
-    std::vector<uint8_t> out;
-    put_be32(out, 0x5380F634);  // magic
-    out.resize(88);             // version and comment
-    out.insert(out.end(), {'P', 'I', 'C', 'T'});
+    std::vector<uint8_t> out(92);  // magic, then version and comment
+    const uint8_t magic[] = {0x53, 0x80, 0xF6, 0x34, 'P', 'I', 'C', 'T'};
+    std::copy(magic, magic + 4, out.begin());
+    std::copy(magic + 4, magic + 8, out.begin() + 88);
     put_be16(out, static_cast<uint32_t>(image.width));
     put_be16(out, static_cast<uint32_t>(image.height));
-    out.resize(out.size() + 8);  // aspect ratio, fields, padding
+    out.insert(out.end(), {0, 0, 0, 0, 0, 0, 0, 0});  // aspect ratio, fields, padding
     out.insert(out.end(), {0, 8, 0, 0xF0});  // last packet: 8 bits, uncompressed, R, G, B and A
     out.insert(out.end(), image.pixels.begin(), image.pixels.end());
     return out;
