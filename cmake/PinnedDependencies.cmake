@@ -56,7 +56,7 @@ set(_stb_fixed_dir "${CMAKE_BINARY_DIR}/stb-fixed")
 file(READ "${IMGTEXT_STB_INCLUDE_DIR}/stb_image.h" _stb_image)
 
 # Replaces `unfixed` with `fixed` in the copy being built (_stb_image).
-function(imgtext_fix_stb unfixed fixed)
+function(imgtext_fix_stb_image unfixed fixed)
     string(FIND "${_stb_image}" "${unfixed}" first)
     string(FIND "${_stb_image}" "${unfixed}" last REVERSE)
     if(first EQUAL -1 OR NOT first EQUAL last)
@@ -71,42 +71,49 @@ endfunction()
 # on compiler and optimisation level). Clamp at 0.
 foreach(channel 0 1 2)
     set(_value "pixel[${channel}]*ra + inv_a")
-    imgtext_fix_stb("pixel[${channel}] = (unsigned char) (${_value});"
+    imgtext_fix_stb_image("pixel[${channel}] = (unsigned char) (${_value});"
                     "pixel[${channel}] = (unsigned char) ((${_value}) > 0.0f ? (${_value}) : 0.0f);")
 endforeach()
 
 # A BMP's pixels may use palette indices past the end of the palette the file
 # gives (a 1-entry palette with indices up to 255): those entries were never
 # written, so stack memory went into the picture. They read as zero.
-imgtext_fix_stb([=[unsigned int mr=0,mg=0,mb=0,ma=0, all_a;
+imgtext_fix_stb_image([=[unsigned int mr=0,mg=0,mb=0,ma=0, all_a;
    stbi_uc pal[256][4];]=] [=[unsigned int mr=0,mg=0,mb=0,ma=0, all_a;
    stbi_uc pal[256][4] = {{0}};]=])
 
 # The same in PNG: a palette image's indices may pass the end of its PLTE
 # chunk, and the rest of the palette was stack memory. It reads as zero
 # (transparent black, as in GIF).
-imgtext_fix_stb([=[stbi_uc palette[1024], pal_img_n=0;]=] [=[stbi_uc palette[1024] = {0}, pal_img_n=0;]=])
+imgtext_fix_stb_image([=[stbi_uc palette[1024], pal_img_n=0;]=] [=[stbi_uc palette[1024] = {0}, pal_img_n=0;]=])
 
 # A flat (not run-length) Radiance HDR file cut short: each missing pixel's
 # four bytes were left as they were, uninitialised for the first. Read them a
 # byte at a time instead, so bytes past the end read as zero, as everywhere
 # else in the decoder.
-imgtext_fix_stb([=[            stbi__getn(s, rgbe, 4);]=]
+imgtext_fix_stb_image([=[            stbi__getn(s, rgbe, 4);]=]
                 [=[            rgbe[0] = stbi__get8(s); rgbe[1] = stbi__get8(s); rgbe[2] = stbi__get8(s); rgbe[3] = stbi__get8(s);]=])
+
+# When the 8-bit copy of a 16-bit picture cannot be allocated, the 16-bit
+# pixels were leaked on the way out. Free them.
+imgtext_fix_stb_image([=[   reduced = (stbi_uc *) stbi__malloc(img_len);
+   if (reduced == NULL) return stbi__errpuc("outofmem", "Out of memory");]=]
+                      [=[   reduced = (stbi_uc *) stbi__malloc(img_len);
+   if (reduced == NULL) { STBI_FREE(orig); return stbi__errpuc("outofmem", "Out of memory"); }]=])
 
 file(WRITE "${_stb_fixed_dir}/stb_image.h.in" "${_stb_image}")
 # Rewrites the header only when it changed, so builds stay incremental.
 configure_file("${_stb_fixed_dir}/stb_image.h.in" "${_stb_fixed_dir}/stb_image.h" COPYONLY)
 
-# Replaces one exact piece of stb code in the variable named by text_var,
-# failing the configure if the pinned file does not contain it.
-function(imgtext_fix_stb text_var file unfixed fixed)
-    string(FIND "${${text_var}}" "${unfixed}" _at)
-    if(_at EQUAL -1)
-        message(FATAL_ERROR "${file} does not contain the code this build changes:\n${unfixed}")
+# Replaces every occurrence of `unfixed` with `fixed` in the stb_truetype
+# copy being built (_stb_truetype), failing the configure if there is none.
+function(imgtext_fix_stb_truetype unfixed fixed)
+    string(FIND "${_stb_truetype}" "${unfixed}" at)
+    if(at EQUAL -1)
+        message(FATAL_ERROR "stb_truetype.h does not contain the code this build changes:\n${unfixed}")
     endif()
-    string(REPLACE "${unfixed}" "${fixed}" _text "${${text_var}}")
-    set(${text_var} "${_text}" PARENT_SCOPE)
+    string(REPLACE "${unfixed}" "${fixed}" fixed_font "${_stb_truetype}")
+    set(_stb_truetype "${fixed_font}" PARENT_SCOPE)
 endfunction()
 
 # Two changes to stb_truetype 1.26's rasteriser, applied to a copy in the
@@ -123,22 +130,22 @@ endfunction()
 #   than 64 px crashes when memory runs out, where every other allocation in
 #   the rasteriser already fails by leaving the glyph out.
 file(READ "${IMGTEXT_STB_INCLUDE_DIR}/stb_truetype.h" _stb_truetype)
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     "   int w,h,stride;\n   unsigned char *pixels;\n} stbtt__bitmap;"
     "   int w,h,stride;\n   unsigned char *pixels;\n   int x0,y0,x1,y1;\n} stbtt__bitmap;")
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     "   stbtt__bitmap gbm;\n"
     "   stbtt__bitmap gbm = {0};\n")
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     "      scanline = scanline_data;\n\n   scanline2 = scanline + result->w;"
     "      scanline = scanline_data;\n   if (scanline == NULL) return;\n   int windowed = result->x1 > 0 || result->y1 > 0;\n   int row_end = windowed ? result->y1 : result->h;\n   int col_end = windowed ? result->x1 : result->w;\n\n   scanline2 = scanline + result->w;")
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     "   while (j < result->h) {\n      // find center of pixel for this scanline\n      float scan_y_top    = y + 0.0f;\n      float scan_y_bottom = y + 1.0f;\n      stbtt__active_edge **step = &active;\n\n      STBTT_memset(scanline , 0, result->w*sizeof(scanline[0]));\n      STBTT_memset(scanline2, 0, (result->w+1)*sizeof(scanline[0]));"
     "   while (j < row_end) {\n      // find center of pixel for this scanline\n      float scan_y_top    = y + 0.0f;\n      float scan_y_bottom = y + 1.0f;\n      stbtt__active_edge **step = &active;\n      int kept = !windowed || j >= result->y0;\n\n      if (kept) STBTT_memset(scanline , 0, result->w*sizeof(scanline[0]));\n      if (kept) STBTT_memset(scanline2, 0, (result->w+1)*sizeof(scanline[0]));")
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     "      if (active)\n         stbtt__fill_active_edges_new(scanline, scanline2+1, result->w, active, scan_y_top);\n\n      {\n         float sum = 0;\n         for (i=0; i < result->w; ++i) {"
     "      if (active && kept)\n         stbtt__fill_active_edges_new(scanline, scanline2+1, result->w, active, scan_y_top);\n\n      if (kept) {\n         float sum = 0;\n         for (i=0; i < col_end; ++i) {")
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     "            result->pixels[j*result->stride + i] = (unsigned char) m;"
     "            if (!windowed) result->pixels[j*result->stride + i] = (unsigned char) m;\n            else if (i >= result->x0) result->pixels[(j-result->y0)*result->stride + (i-result->x0)] = (unsigned char) m;")
 # Fixes for hostile font files. stb_truetype trusts every offset, count and
@@ -151,7 +158,7 @@ imgtext_fix_stb(_stb_truetype stb_truetype.h
 #   length of 512 MB wherever the table ends: give it the table's own length
 #   (found beside the offset in the table directory; validation has checked
 #   the table lies inside the file).
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     "static int stbtt_GetFontOffsetForIndex_internal(unsigned char *font_collection, int index)\n{"
     [=[// The length the table directory gives the first table with the tag.
 static stbtt_uint32 stbtt__find_table_length(stbtt_uint8 *data, stbtt_uint32 fontstart, const char *tag)
@@ -169,19 +176,19 @@ static stbtt_uint32 stbtt__find_table_length(stbtt_uint8 *data, stbtt_uint32 fon
 
 static int stbtt_GetFontOffsetForIndex_internal(unsigned char *font_collection, int index)
 {]=])
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     "      // @TODO this should use size from table (not 512MB)\n      info->cff = stbtt__new_buf(data+cff, 512*1024*1024);"
     "      info->cff = stbtt__new_buf(data+cff, stbtt__find_table_length(data, fontstart, \"CFF \"));")
 # - Skipping forward or back by a count read from the file could overflow
 #   the cursor's int; a skip that leaves the buffer now lands at its end,
 #   where every read gives 0, as a seek outside it already did.
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     "   stbtt__buf_seek(b, b->cursor + o);"
     "   stbtt__buf_seek(b, (o > b->size - b->cursor || o < -b->cursor) ? -1 : b->cursor + o);")
 # - An INDEX element is looked up only if it exists and its offsets make
 #   sense (asserts alone guarded this; with them off, a bad element number or
 #   offset overflowed the arithmetic below); otherwise it is empty.
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     [=[   STBTT_assert(offsize >= 1 && offsize <= 4);
    stbtt__buf_skip(&b, i*offsize);
    start = stbtt__buf_get(&b, offsize);
@@ -196,24 +203,24 @@ imgtext_fix_stb(_stb_truetype stb_truetype.h
    return]=])
 # - A glyph that no FDSelect range covers was meant to get no local
 #   subroutines; the missing return looked up font DICT -1 instead.
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     "   if (fdselector == -1) stbtt__new_buf(NULL, 0);"
     "   if (fdselector == -1) return stbtt__new_buf(NULL, 0);")
 # - Charstrings are programs. Subroutine calls nest at most 10 deep, but a
 #   subroutine that calls another many times, ten levels down, runs for
 #   ever in effect: stop a glyph after 2^18 steps (real glyphs take a few
 #   thousand) and draw nothing for it.
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     "   int has_subrs = 0, clear_stack;"
     "   int has_subrs = 0, clear_stack, steps = 0;")
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     "   b = stbtt__cff_index_get(info->charstrings, glyph_index);\n   while (b.cursor < b.size) {\n"
     "   b = stbtt__cff_index_get(info->charstrings, glyph_index);\n   while (b.cursor < b.size) {\n      if (++steps > (1 << 18)) return STBTT__CSERR(\"too many steps\");\n")
 # - Outline coordinates were converted from float to int (CFF) or short
 #   (transformed TrueType components) with plain casts, undefined when a
 #   hostile font sums or scales them out of range. Clamp to the 16-bit range
 #   every outline point is stored in; values within it convert as before.
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     "static void stbtt_setvertex(stbtt_vertex *v,"
     [=[static stbtt_int32 stbtt__clamp_coord(float v)
 {
@@ -223,13 +230,13 @@ imgtext_fix_stb(_stb_truetype stb_truetype.h
 }
 
 static void stbtt_setvertex(stbtt_vertex *v,]=])
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     "(ctx, STBTT_vline, (int)ctx->first_x, (int)ctx->first_y, 0, 0, 0, 0);"
     "(ctx, STBTT_vline, stbtt__clamp_coord(ctx->first_x), stbtt__clamp_coord(ctx->first_y), 0, 0, 0, 0);")
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     "(int)ctx->x, (int)ctx->y, 0, 0, 0, 0);"
     "stbtt__clamp_coord(ctx->x), stbtt__clamp_coord(ctx->y), 0, 0, 0, 0);")
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     "(int)ctx->x, (int)ctx->y, (int)cx1, (int)cy1, (int)cx2, (int)cy2)"
     "stbtt__clamp_coord(ctx->x), stbtt__clamp_coord(ctx->y), stbtt__clamp_coord(cx1), stbtt__clamp_coord(cy1), stbtt__clamp_coord(cx2), stbtt__clamp_coord(cy2))")
 foreach(_axis "x = (stbtt_vertex_type)(m * (mtx[0]*x + mtx[2]*y + mtx[4]))"
@@ -237,24 +244,24 @@ foreach(_axis "x = (stbtt_vertex_type)(m * (mtx[0]*x + mtx[2]*y + mtx[4]))"
               "cx = (stbtt_vertex_type)(m * (mtx[0]*x + mtx[2]*y + mtx[4]))"
               "cy = (stbtt_vertex_type)(n * (mtx[1]*x + mtx[3]*y + mtx[5]))")
     string(REPLACE "(stbtt_vertex_type)(" "(stbtt_vertex_type)stbtt__clamp_coord(" _clamped "${_axis}")
-    imgtext_fix_stb(_stb_truetype stb_truetype.h "v->${_axis};" "v->${_clamped};")
+    imgtext_fix_stb_truetype("v->${_axis};" "v->${_clamped};")
 endforeach()
 # - A CFF glyph's points are counted, then stored in an array whose
 #   allocation was not checked.
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     "      output_ctx.pvertices = *pvertices;\n"
     "      if (*pvertices == NULL) return 0;\n      output_ctx.pvertices = *pvertices;\n")
 # - Composite glyphs load their components recursively, without limit: a
 #   cycle recursed until the stack overflowed. Carry the depth and stop at
 #   the depth validation allows (IMGTEXT_STB_MAX_COMPONENT_DEPTH, from
 #   src/font.cpp); deeper components are left out.
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     "static int stbtt__GetGlyphShapeTT(const stbtt_fontinfo *info, int glyph_index, stbtt_vertex **pvertices)\n{"
     "static int stbtt__GetGlyphShapeTT_at(const stbtt_fontinfo *info, int glyph_index, stbtt_vertex **pvertices, int depth)\n{")
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     "         comp_num_verts = stbtt_GetGlyphShape(info, gidx, &comp_verts);"
     "         comp_num_verts = depth < IMGTEXT_STB_MAX_COMPONENT_DEPTH ? stbtt__GetGlyphShapeTT_at(info, gidx, &comp_verts, depth + 1) : 0;")
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     "typedef struct\n{\n   int bounds;"
     [=[static int stbtt__GetGlyphShapeTT(const stbtt_fontinfo *info, int glyph_index, stbtt_vertex **pvertices)
 {
@@ -267,17 +274,17 @@ typedef struct
 # - A component placed by matching points (not supported) kept its two
 #   point numbers unread, so the rest of the record was read from the wrong
 #   place: skip them, and place the component unmoved as before.
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     "            // @TODO handle matching point\n            STBTT_assert(0);\n"
     "            // @TODO handle matching point\n            comp += (flags & 1) ? 4 : 2;\n")
 # - A glyph whose last contour is a single off-curve point read the point
 #   after it, past the array: that contour now starts at the point itself.
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     "               if (!(vertices[off+i+1].type & 1)) {"
     "               if (i+1 >= n) {\n                  sx = x;\n                  sy = y;\n               } else if (!(vertices[off+i+1].type & 1)) {")
 # - GPOS pair sets: the pair set's offset and count were read before the
 #   coverage index was compared with the number of pair sets.
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     [=[                  stbtt_uint16 pairPosOffset = ttUSHORT(table + 10 + 2 * coverageIndex);
                   stbtt_uint8 *pairValueTable = table + pairPosOffset;
                   stbtt_uint16 pairValueCount = ttUSHORT(pairValueTable);]=]
@@ -287,10 +294,10 @@ imgtext_fix_stb(_stb_truetype stb_truetype.h
 # - Curves are split until flat, up to 65,536 pieces each, and the count of
 #   points is an int: many wild curves at a large size overflowed it. Past
 #   2^22 points a glyph's remaining curves are drawn as straight lines.
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     "   if (dx*dx+dy*dy > objspace_flatness_squared) {"
     "   if (dx*dx+dy*dy > objspace_flatness_squared && *num_points < (1 << 22)) {")
-imgtext_fix_stb(_stb_truetype stb_truetype.h
+imgtext_fix_stb_truetype(
     "   if (flatness_squared > objspace_flatness_squared) {"
     "   if (flatness_squared > objspace_flatness_squared && *num_points < (1 << 22)) {")
 

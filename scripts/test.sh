@@ -36,7 +36,7 @@ run_valgrind() {
     local memcheck=(valgrind -q --error-exitcode=99 --leak-check=full
         --show-leak-kinds=definite,indirect,possible --errors-for-leak-kinds=definite,indirect,possible
         --soname-synonyms=somalloc=nouserintercepts --suppressions=tests/valgrind.supp)
-    for program in unit_tests api_tests allocation_failure_tests; do
+    for program in unit_tests api_tests fault_injection_tests; do
         echo "--- valgrind $program"
         "${memcheck[@]}" "$dir/$program" --gtest_brief=1 || status=1
     done

@@ -127,7 +127,8 @@ int encode_image(const rgba_image &image, const encode_settings &settings, write
 imgtext_status save_image_file(const char *path, path_encoding encoding, const rgba_image &image,
                                const encode_settings &settings);
 
-// The seven calls' save: their defaults, 1 or 0 with the message above.
+// The seven calls' save: their defaults, 1 or 0 with the message above,
+// which is also their process-wide error text.
 int save_image(const char *path, int width, int height, const unsigned char *pixels, int format);
 
 // Encodes into a new malloc'd buffer.

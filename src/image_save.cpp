@@ -203,7 +203,7 @@ int save_image(const char *path, int width, int height, const unsigned char *pix
     encode_settings settings;
     settings.format = format == FMT_JPG || format == FMT_BMP ? format : FMT_PNG;
     const rgba_image image{width, height, const_cast<unsigned char *>(pixels)};
-    return save_image_file(path, path_encoding::native, image, settings) == IMGTEXT_OK;
+    return save_image_file(path, path_encoding::native, image, settings) == IMGTEXT_OK ? 1 : fail_legacy();
 }
 
 imgtext_status encode_image_to_memory(const rgba_image &image, const encode_settings &settings, void **data,

@@ -20,27 +20,40 @@ uint32_t le32(const std::vector<uint8_t> &b, size_t at) {
 }
 uint16_t le16(const std::vector<uint8_t> &b, size_t at) { return static_cast<uint16_t>(b[at] | b[at + 1] << 8); }
 
-enum class kind { png, jpeg, bmp, other };
-
-kind kind_of(const std::vector<uint8_t> &b) {
-    if (b.size() > 8 && b[0] == 0x89 && b[1] == 'P' && b[2] == 'N' && b[3] == 'G') return kind::png;
-    if (b.size() > 2 && b[0] == 0xFF && b[1] == 0xD8) return kind::jpeg;
-    if (b.size() > 2 && b[0] == 'B' && b[1] == 'M') return kind::bmp;
-    return kind::other;
-}
-
 std::vector<uint8_t> make_card(const scratch_dir &dir, const std::string &name, int w = 37, int h = 23) {
     const std::string out = dir.path(name);
     EXPECT_EQ(imgtext_create(out.c_str(), "Hi\nyo", w, h, 12, 250, 20, 90, 10, 60, 200), 1) << imgtext_last_error();
     return test_support::read_bytes(out);
 }
 
-TEST(OutputFormat, CreateChoosesByExtensionWithPngAsDefault) {
+// The output path's extension in any case; otherwise the input's format as
+// its first bytes show it (JPEG, PNG or BMP); otherwise PNG.
+TEST(OutputFormat, ChosenByTheOutputNameThenTheInputsSignatureThenPng) {
     scratch_dir dir;
-    const std::pair<const char *, kind> cases[] = {
-        {"a.png", kind::png}, {"b.PNG", kind::png},  {"c.jpg", kind::jpeg}, {"d.jpeg", kind::jpeg},
-        {"e.bmp", kind::bmp}, {"f.webp", kind::png}, {"g", kind::png},      {"h.jpe", kind::png}};
-    for (auto [name, expected] : cases) EXPECT_EQ(kind_of(make_card(dir, name)), expected) << name;
+    const test_support::rgba picture = test_support::pattern(20, 10);
+    test_support::write_jpg(dir.path("photo.jpg"), picture);
+    test_support::write_bmp(dir.path("photo.bmp"), picture);
+    test_support::write_png(dir.path("really-png.jpg"), picture);
+    test_support::write_bytes(dir.path("anim.gif"), test_support::gif_bytes(2, 2, {{0, 1, 2, 3}}, {{{9, 9, 9}}}));
+    using enum test_support::file_kind;
+    const struct {
+        const char *input;  // null: imgtext_create
+        const char *output;
+        test_support::file_kind expected;
+    } rows[] = {{nullptr, "a.png", png},          {nullptr, "b.PNG", png},          {nullptr, "c.jpg", jpeg},
+                {nullptr, "d.jpeg", jpeg},        {nullptr, "e.bmp", bmp},          {nullptr, "f.webp", png},
+                {nullptr, "g", png},              {nullptr, "h.jpe", png},          {"photo.jpg", "i.dat", jpeg},
+                {"photo.bmp", "j.dat", bmp},      {"really-png.jpg", "k.dat", png}, {"anim.gif", "l.dat", png},
+                {"photo.jpg", "m.png", png},      {"photo.bmp", "n.JPEG", jpeg}};
+    for (const auto &row : rows) {
+        const std::string out = dir.path(row.output);
+        if (row.input) {
+            ASSERT_EQ(imgtext_add(dir.path(row.input).c_str(), out.c_str(), "Hi", 1, 1, 12, 255, 0, 0, 1.0f), 1);
+        } else {
+            make_card(dir, row.output);
+        }
+        EXPECT_EQ(test_support::kind_of(out), row.expected) << row.output;
+    }
 }
 
 TEST(OutputFormat, PngHasExactlyIhdrOneIdatAndIend) {

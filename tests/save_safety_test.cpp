@@ -89,32 +89,13 @@ public:
     }
     std::string why() const { return std::string("cannot mount a tmpfs here: ") + std::strerror(error_); }
     std::string path(const std::string &name) const { return where_ + "/" + name; }
-    std::vector<std::string> entries() const {
-        std::vector<std::string> names;
-        if (DIR *d = opendir(where_.c_str())) {
-            while (dirent *e = readdir(d))
-                if (std::strcmp(e->d_name, ".") && std::strcmp(e->d_name, "..")) names.push_back(e->d_name);
-            closedir(d);
-        }
-        return names;
-    }
+    std::vector<std::string> entries() const { return scratch_dir::entries(where_); }
 
 private:
     std::string where_;
     bool mounted_ = false;
     int error_ = 0;
 };
-
-// A noisy picture, so PNG output cannot shrink much.
-void write_noise_png(const std::string &path, int w, int h) {
-    test_support::rgba img = test_support::pattern(w, h);
-    uint32_t state = 12345;
-    for (auto &byte : img.pixels) {
-        state = state * 1103515245u + 12345u;
-        byte = static_cast<uint8_t>(state >> 24);
-    }
-    test_support::write_png(path, img);
-}
 
 TEST(SaveSafety, DeviceThatIsAlwaysFullFails) {
     ASSERT_EQ(write_card("/dev/full"), 0);
@@ -152,7 +133,7 @@ TEST(SaveSafety, FullDiskFailsAndKeepsThePreviousFile) {
     ASSERT_EQ(write_card(out), 1);
     const std::vector<uint8_t> before = test_support::read_bytes(out);
 
-    write_noise_png(dir.path("noise.png"), 200, 200);  // 160 kB as BMP
+    test_support::write_png(dir.path("noise.png"), test_support::noise(200, 200));  // 160 kB as BMP
     EXPECT_EQ(imgtext_add(dir.path("noise.png").c_str(), out.c_str(), "x", 0, 0, 0, 0, 0, 0, 1.0f), 0);
     EXPECT_EQ(std::string(imgtext_last_error()), failure_for(out));
     EXPECT_EQ(test_support::read_bytes(out), before);
@@ -164,7 +145,7 @@ TEST(SaveSafety, InPlaceEditThatCannotBeWrittenLeavesTheInputIntact) {
     small_disk disk(dir.path("disk"), "size=96k");
     if (!disk.mounted()) GTEST_SKIP() << disk.why();
     const std::string photo = disk.path("photo.png");
-    write_noise_png(photo, 150, 150);  // ~90 kB: a second copy cannot fit
+    test_support::write_png(photo, test_support::noise(150, 150));  // ~90 kB: a second copy cannot fit
     const std::vector<uint8_t> before = test_support::read_bytes(photo);
 
     EXPECT_EQ(imgtext_add(photo.c_str(), photo.c_str(), "Hi", 5, 5, 24, 255, 255, 255, 1.0f), 0);

@@ -2,8 +2,8 @@
 // the embedded Caladea Regular.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
-
 #include <deque>
 #include <string>
 #include <vector>
@@ -28,7 +28,6 @@ protected:
         layouts_.push_back(layout);
         return layout;
     }
-    int width(const std::string &text, int size = 24) { return measure(text, size).box_width; }
     void TearDown() override {
         for (auto &l : layouts_) free_text_layout(&l);
     }
@@ -110,67 +109,53 @@ TEST_F(Measure, HighBytesAndControlsAreGlyphZeroWith220Units) {
     EXPECT_EQ(glyph_advance(glyph_for_byte(' ')), 220);
 }
 
-TEST_F(Measure, ExactWidthsAt24) {
-    EXPECT_EQ(width("Hello"), 47);
-    EXPECT_EQ(width("AV"), 24);
-    EXPECT_EQ(width("To"), 22);
-    EXPECT_EQ(width("Hello World"), 105);
-    EXPECT_EQ(width("Hello\r"), 51);
-    EXPECT_EQ(width(" "), 5);
-    EXPECT_EQ(width("Hello", 12), 24);
-    EXPECT_EQ(width("Hello", 48), 93);
-    EXPECT_EQ(width("H"), 15);
-}
-
-TEST_F(Measure, SizeZeroOrNegativeMeasuresAs24) {
-    for (int size : {0, -1, -1000}) {
-        const text_layout a = measure("Hello World", size);
-        EXPECT_EQ(a.box_width, 105);
-        EXPECT_EQ(a.line_height, 24);
+// Text is cut into lines at every 0x0A byte and nowhere else; each line is
+// measured; the box is as wide as the widest line (at least 1) and as high
+// as the line height (24 at 24 px, 14 at 13 px) times the number of lines.
+TEST_F(Measure, LinesTheirWidthsAndTheBox) {
+    const struct {
+        std::string text;
+        int size;
+        std::vector<int> widths;
+        int box_width, box_height;
+    } rows[] = {
+        {"Hello", 24, {47}, 47, 24},
+        {"H", 24, {15}, 15, 24},
+        {"AV", 24, {24}, 24, 24},  // kerned: -59 units
+        {"To", 24, {22}, 22, 24},
+        {"Hello World", 24, {105}, 105, 24},
+        {"Hello World", 0, {105}, 105, 24},  // sizes below 1 measure as 24
+        {"Hello World", -1, {105}, 105, 24},
+        {"Hello World", -1000, {105}, 105, 24},
+        {"Hello", 12, {24}, 24, 12},
+        {"Hello", 48, {93}, 93, 48},
+        {" ", 24, {5}, 5, 24},
+        {"\xE9", 24, {5}, 5, 24},  // a Latin-1 e-acute, and each byte of its UTF-8
+        {"\xC3\xA9", 24, {10}, 10, 24},  // form, is 220 units like a space
+        {"Hello\r", 24, {51}, 51, 24},
+        {"Hello\r\nWorld", 24, {51, 54}, 54, 48},  // the carriage return stays in the line
+        {"", 24, {0}, 1, 24},
+        {"\n", 24, {0, 0}, 1, 48},
+        {"Hello\n", 24, {47, 0}, 47, 48},
+        {"A\n\nB", 24, {13, 0, 13}, 13, 72},
+        {"To\nHello World\nAV", 24, {22, 105, 24}, 105, 72},
+        {"1\n2\n3\n4", 24, {12, 12, 12, 12}, 12, 96},
+        {"1\n2\n3\n4\n5\n6\n7\n8\n9", 13, {7, 7, 7, 7, 7, 7, 7, 7, 7}, 7, 9 * 14},
+    };
+    for (const auto &row : rows) {
+        SCOPED_TRACE(row.text + " at " + std::to_string(row.size));
+        const text_layout layout = measure(row.text, row.size);
+        ASSERT_EQ(layout.line_count, row.widths.size());
+        size_t start = 0;
+        for (size_t i = 0; i < layout.line_count; ++i) {
+            const size_t end = std::min(row.text.find('\n', start), row.text.size());
+            EXPECT_EQ(std::string(layout.lines[i].text, layout.lines[i].len), row.text.substr(start, end - start));
+            EXPECT_EQ(layout.lines[i].width, row.widths[i]) << "line " << i;
+            start = end + 1;
+        }
+        EXPECT_EQ(layout.box_width, row.box_width);
+        EXPECT_EQ(layout.box_height, row.box_height);
     }
-}
-
-TEST_F(Measure, EveryHighByteMeasuresLikeASpace) {
-    // A Latin-1 e-acute and the two bytes of its UTF-8 form: 220 units each.
-    EXPECT_EQ(width("\xE9"), width(" "));
-    EXPECT_EQ(width("\xC3\xA9"), width("  "));
-}
-
-TEST_F(Measure, EmptyTextIsOneEmptyLine) {
-    const text_layout layout = measure("");
-    EXPECT_EQ(layout.line_count, 1u);
-    EXPECT_EQ(layout.lines[0].len, 0u);
-    EXPECT_EQ(layout.box_width, 1);
-    EXPECT_EQ(layout.box_height, 24);
-}
-
-TEST_F(Measure, NewlinesSplitLinesAndTrailingNewlineAddsOne) {
-    EXPECT_EQ(measure("\n").line_count, 2u);
-    EXPECT_EQ(measure("\n").box_height, 48);
-    EXPECT_EQ(measure("Hello\n").box_height, 48);
-
-    const text_layout layout = measure("A\n\nB");
-    ASSERT_EQ(layout.line_count, 3u);
-    EXPECT_EQ(layout.box_height, 72);
-    EXPECT_EQ(std::string(layout.lines[0].text, layout.lines[0].len), "A");
-    EXPECT_EQ(layout.lines[1].len, 0u);
-    EXPECT_EQ(layout.lines[1].width, 0);
-    EXPECT_EQ(std::string(layout.lines[2].text, layout.lines[2].len), "B");
-}
-
-TEST_F(Measure, BoxWidthIsTheWidestLine) {
-    const text_layout layout = measure("To\nHello World\nAV");
-    EXPECT_EQ(layout.lines[0].width, 22);
-    EXPECT_EQ(layout.lines[1].width, 105);
-    EXPECT_EQ(layout.lines[2].width, 24);
-    EXPECT_EQ(layout.box_width, 105);
-}
-
-TEST_F(Measure, CarriageReturnStaysInTheLine) {
-    const text_layout layout = measure("Hello\r\nWorld");
-    ASSERT_EQ(layout.line_count, 2u);
-    EXPECT_EQ(layout.lines[0].len, 6u);
-    EXPECT_EQ(layout.lines[0].width, 51);
 }
 
 // UTF-8 text runs the seven calls' arithmetic with glyphs looked up by code

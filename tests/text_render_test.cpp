@@ -2,8 +2,7 @@
 // placement of render_text_lines.
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <limits>
+#include <array>
 #include <string>
 #include <vector>
 
@@ -12,6 +11,7 @@
 #include "test_support.h"
 
 using namespace imgtext;
+using test_support::pixel;
 using test_support::rgba;
 
 namespace {
@@ -49,164 +49,139 @@ coverage_map coverage_of(char c, int px) {
     return map;
 }
 
-// Draws one glyph at (0, 0) on a copy of `background` and calls check(cov,
-// pixel) for every pixel of the glyph box.
-template <typename Check>
-void for_each_glyph_pixel(const rgba &background, char c, int px, draw_args args, Check check) {
-    ASSERT_TRUE(s_font_ready || ensure_font_ready());
-    rgba img = background;
-    args.size = px;
-    draw(img, std::string(1, c), args);
-    const coverage_map map = coverage_of(c, px);
-    text_layout layout{};
-    ASSERT_EQ(measure_text_box("x", px, &layout), 1);
-    const int baseline = layout.ascent;
-    free_text_layout(&layout);
-    for (int r = 0; r < map.box.y1 - map.box.y0; ++r)
-        for (int col = 0; col < map.box.x1 - map.box.x0; ++col)
-            check(map.at(col, r), img.at(map.box.x0 + col, baseline + map.box.y0 + r));
-}
-
 class Render : public ::testing::Test {
 protected:
     void SetUp() override { ASSERT_TRUE(s_font_ready || ensure_font_ready()); }
 };
 
-TEST_F(Render, FullCoverageOverOpaqueGivesExactlyTheTextColour) {
-    int full = 0;
-    for_each_glyph_pixel(test_support::solid(120, 120, 0, 0, 0, 255), 'H', 96, {.red = 10, .green = 200, .blue = 30},
-                         [&](uint8_t cov, const uint8_t *p) {
-                             if (cov != 255) return;
-                             ++full;
-                             EXPECT_EQ(std::vector<uint8_t>(p, p + 4), (std::vector<uint8_t>{10, 200, 30, 255}));
-                         });
-    EXPECT_GT(full, 100);
-}
+// One glyph drawn at (0, 0) over a solid background: every pixel of its box
+// with the chosen coverage must come out as expected, and every pixel with no
+// coverage must keep the background.
+struct blend_row {
+    const char *what;
+    pixel background;
+    int red, green, blue;
+    float opacity;
+    char glyph;
+    int px;
+    int coverage;                 // the coverage checked; -1 for every covered pixel
+    std::array<int, 4> expected;  // alpha -1: the pixel's coverage
+};
 
-TEST_F(Render, HalfOpacityWhiteOverOpaqueBlackIsMidGrey) {
-    int full = 0;
-    draw_args args;
-    args.opacity = 0.5f;
-    for_each_glyph_pixel(test_support::solid(120, 120, 0, 0, 0, 255), 'H', 96, args, [&](uint8_t cov, const uint8_t *p) {
-        if (cov != 255) return;
-        ++full;
-        EXPECT_EQ(std::vector<uint8_t>(p, p + 4), (std::vector<uint8_t>{128, 128, 128, 255}));
-    });
-    EXPECT_GT(full, 100);
-}
+const blend_row k_blends[] = {
+    {"full coverage over opaque: the text colour", {0, 0, 0, 255}, 10, 200, 30, 1.0f, 'H', 96, 255, {10, 200, 30, 255}},
+    {"half opacity over black: mid grey", {0, 0, 0, 255}, 255, 255, 255, 0.5f, 'H', 96, 255, {128, 128, 128, 255}},
+    {"coverage 128 over opaque black: 128", {0, 0, 0, 255}, 255, 255, 255, 1.0f, 'H', 31, 128, {128, 128, 128, 255}},
+    {"over transparent: alpha is the coverage", {9, 9, 9, 0}, 200, 100, 50, 1.0f, 'g', 96, -1, {200, 100, 50, -1}},
+    // da = 128/255, out = 0.5 + da * 0.5 = 0.75098: channels 127.5 / out, alpha 191.5.
+    {"half opacity over half transparent", {0, 0, 0, 128}, 255, 255, 255, 0.5f, 'H', 96, 255, {170, 170, 170, 192}},
+    // Clamped to (0, 255, 255) first; unclamped, -5 and 300 would give 254 and 150.
+    {"colour channels clamped to 0..255", {0, 0, 0, 255}, -5, 300, 999, 0.5f, 'H', 96, 255, {0, 128, 128, 255}},
+};
 
-TEST_F(Render, Coverage128OverOpaqueBlackGives128) {
-    int seen = 0;
-    for (int px = 60; px < 200 && seen == 0; px += 7) {
-        for_each_glyph_pixel(test_support::solid(260, 260, 0, 0, 0, 255), 'O', px, {},
-                             [&](uint8_t cov, const uint8_t *p) {
-                                 if (cov != 128) return;
-                                 ++seen;
-                                 EXPECT_EQ(std::vector<uint8_t>(p, p + 4),
-                                           (std::vector<uint8_t>{128, 128, 128, 255}));
-                             });
-    }
-    EXPECT_GT(seen, 0) << "no pixel with coverage 128 found";
-}
-
-TEST_F(Render, OverTransparentPixelsTheColourIsExactAndAlphaIsTheCoverage) {
-    for_each_glyph_pixel(test_support::solid(120, 120, 9, 9, 9, 0), 'g', 96, {.red = 200, .green = 100, .blue = 50},
-                         [&](uint8_t cov, const uint8_t *p) {
-                             if (cov == 0) {
-                                 EXPECT_EQ(p[3], 0);
-                                 return;
-                             }
-                             EXPECT_EQ(std::vector<uint8_t>(p, p + 4),
-                                       (std::vector<uint8_t>{200, 100, 50, cov}));
-                         });
-}
-
-TEST_F(Render, HalfTransparentBackgroundBlendsTowardTheText) {
-    // Full coverage at opacity 0.5 over (0,0,0,128): da = 128/255, out = 0.75098.
-    draw_args args;
-    args.opacity = 0.5f;
-    for_each_glyph_pixel(test_support::solid(120, 120, 0, 0, 0, 128), 'H', 96, args, [&](uint8_t cov, const uint8_t *p) {
-        if (cov != 255) return;
-        EXPECT_EQ(std::vector<uint8_t>(p, p + 4), (std::vector<uint8_t>{170, 170, 170, 192}));
-    });
-}
-
-TEST_F(Render, OpacityZeroNegativeAndNaNDrawNothing) {
-    const rgba background = test_support::pattern(80, 40);
-    for (float opacity : {0.0f, -1.0f, std::numeric_limits<float>::quiet_NaN()}) {
-        rgba img = background;
-        draw(img, "Hello", {.opacity = opacity});
-        EXPECT_EQ(img.pixels, background.pixels) << opacity;
+TEST_F(Render, BlendsEachPixelBySourceOverOnStraightAlpha) {
+    for (const blend_row &row : k_blends) {
+        SCOPED_TRACE(row.what);
+        const pixel bg = row.background;
+        rgba img = test_support::solid(120, 120, bg[0], bg[1], bg[2], bg[3]);
+        draw(img, std::string(1, row.glyph),
+             {.size = row.px, .red = row.red, .green = row.green, .blue = row.blue, .opacity = row.opacity});
+        const coverage_map map = coverage_of(row.glyph, row.px);
+        text_layout layout{};
+        ASSERT_EQ(measure_text_box("x", row.px, &layout), 1);
+        const int baseline = layout.ascent;
+        free_text_layout(&layout);
+        int checked = 0;
+        for (int r = 0; r < map.box.y1 - map.box.y0; ++r)
+            for (int c = 0; c < map.box.x1 - map.box.x0; ++c) {
+                const uint8_t cov = map.at(c, r);
+                const pixel got = img.px(map.box.x0 + c, baseline + map.box.y0 + r);
+                if (cov == 0) {
+                    ASSERT_EQ(got, bg) << c << "," << r;
+                } else if (row.coverage < 0 || cov == row.coverage) {
+                    ++checked;
+                    const auto e = row.expected;
+                    const int alpha = e[3] < 0 ? cov : e[3];
+                    ASSERT_EQ(got, (pixel{static_cast<uint8_t>(e[0]), static_cast<uint8_t>(e[1]),
+                                          static_cast<uint8_t>(e[2]), static_cast<uint8_t>(alpha)}))
+                        << c << "," << r << " coverage " << int{cov};
+                }
+            }
+        EXPECT_GT(checked, 0);
     }
 }
 
-TEST_F(Render, OpacityAboveOneActsAsOne) {
-    rgba one = test_support::pattern(80, 40), two = one;
-    draw(one, "Hello", {.opacity = 1.0f});
-    draw(two, "Hello", {.opacity = 2.0f});
-    EXPECT_EQ(one.pixels, two.pixels);
-}
-
-TEST_F(Render, ClippingAtAnyEdgeMatchesTheUnclippedPicture) {
-    rgba big = test_support::solid(200, 100, 0, 0, 0, 255);
-    draw(big, "Hello\nWorld", {.x = 0, .y = 0, .size = 40});
-    for (auto [x, y] : {std::pair{-10, -5}, {-60, 20}, {30, -40}}) {
+// Drawn at any origin on a small image, every pixel is the unclipped
+// picture's pixel at the same place in the text box, or the background where
+// the box has none: clipping changes nothing else, at any edge or distance.
+TEST_F(Render, ClippingAtAnyOriginKeepsTheUnclippedPictureOrTheBackground) {
+    const rgba black = test_support::solid(200, 100, 0, 0, 0, 255);
+    rgba big = black;
+    draw(big, "Hello\nWorld", {.size = 40});
+    const std::pair<int64_t, int64_t> origins[] = {
+        {-10, -5}, {-60, 20}, {30, -40}, {-500, 5}, {INT32_MAX, 0}, {0, INT32_MAX}, {INT32_MIN, INT32_MIN}};
+    for (auto [x, y] : origins) {
         rgba small = test_support::solid(50, 30, 0, 0, 0, 255);
         draw(small, "Hello\nWorld", {.x = x, .y = y, .size = 40});
         for (int r = 0; r < small.height; ++r)
             for (int c = 0; c < small.width; ++c) {
-                const int bx = c - x, by = r - y;
-                if (bx < 0 || by < 0 || bx >= big.width || by >= big.height) continue;
-                ASSERT_EQ(small.at(c, r)[0], big.at(bx, by)[0]) << x << "," << y << " at " << c << "," << r;
+                const int64_t bx = c - x, by = r - y;
+                const bool in_big = bx >= 0 && by >= 0 && bx < big.width && by < big.height;
+                ASSERT_EQ(small.px(c, r), in_big ? big.px(static_cast<int>(bx), static_cast<int>(by)) : black.px(0, 0))
+                    << x << "," << y << " at " << c << "," << r;
             }
     }
 }
 
-TEST_F(Render, TextFarOutsideOrAtExtremeOriginsDrawsNothing) {
-    const rgba background = test_support::pattern(40, 20);
-    for (auto [x, y] : {std::pair<int64_t, int64_t>{INT32_MAX, 0}, {INT32_MIN, INT32_MIN}, {0, INT32_MAX}, {-500, 5}}) {
-        rgba img = background;
-        draw(img, "Hello\nWorld", {.x = x, .y = y});
-        EXPECT_EQ(img.pixels, background.pixels) << x << "," << y;
+// The columns the first line inks, from the pen arithmetic.
+TEST_F(Render, InkLandsWhereThePenArithmeticSays) {
+    const struct {
+        const char *text;
+        draw_args args;
+        int line_height, left, right;
+    } rows[] = {
+        // "H" is 15 px wide in a 105 px box: the pen starts at 3 + 45.0, and
+        // the H inks columns 0..13 from it.
+        {"H\nHello World", {.x = 3, .centre = true}, 24, 48, 61},
+        // "ee" (20 px) in "Hello"'s 47: the pen starts at 13.5. Each e inks
+        // columns 1..9 from its pen's whole pixel, and the second e's pen is
+        // 13.5 + 488 * 24 / 1172 = 23.49: ink from 14 to 32. A pen started at
+        // 13 would put the second e at 22.99, ending at 31.
+        {"ee\nHello", {.centre = true}, 24, 14, 32},
+        // At 96 px (scale 96 / 1172) the A advances 623 units and the pair
+        // A V kerns -59: the V's pen is at 46.2 and its ink, 0..48 from the
+        // pen, ends at 94. Without kerning it would end at 99.
+        {"AV", {.size = 96}, 96, 1, 94},
+    };
+    for (const auto &row : rows) {
+        const rgba black = test_support::solid(120, 100, 0, 0, 0, 255);
+        rgba img = black;
+        draw(img, row.text, row.args);
+        const test_support::ink_bounds b = test_support::ink(img, black, 0, row.line_height);
+        EXPECT_EQ(b.left, row.left) << row.text;
+        EXPECT_EQ(b.right, row.right) << row.text;
     }
 }
 
-// Leftmost column with any ink in rows [top, bottom).
-int leftmost_ink(const rgba &img, int top, int bottom) {
-    for (int x = 0; x < img.width; ++x)
-        for (int y = top; y < bottom; ++y)
-            if (img.at(x, y)[0] != 0) return x;
-    return -1;
-}
-
-TEST_F(Render, CentringStartsANarrowLineHalfTheSpareWidthIn) {
-    // "H" is 15 px wide, the box 105: the pen starts at 3 + 45.0 and the H
-    // bitmap has no left offset.
-    rgba img = test_support::solid(120, 60, 0, 0, 0, 255);
-    draw(img, "H\nHello World", {.x = 3, .centre = true});
-    EXPECT_EQ(leftmost_ink(img, 0, 24), 48);
-}
-
-TEST_F(Render, CentringLeavesAFullWidthLineAtX) {
-    rgba centred = test_support::solid(120, 60, 0, 0, 0, 255), plain = centred;
-    draw(centred, "Hello World\nHello World", {.x = 4, .centre = true});
-    draw(plain, "Hello World\nHello World", {.x = 4});
-    EXPECT_EQ(centred.pixels, plain.pixels);
-}
-
-TEST_F(Render, EmptyLinesStillMoveTheBaseline) {
-    rgba together = test_support::solid(60, 90, 0, 0, 0, 255), apart = together;
-    draw(together, "A\n\nB", {});
-    draw(apart, "A", {});
-    draw(apart, "B", {.y = 48});
-    EXPECT_EQ(together.pixels, apart.pixels);
-}
-
-TEST_F(Render, GlyphsWithoutOutlinesOnlyAdvanceThePen) {
-    rgba spaced = test_support::solid(120, 30, 0, 0, 0, 255), tabbed = spaced;
-    draw(spaced, "A B", {});
-    draw(tabbed, "A\tB", {});  // tab and space both advance 220 units, with no kerning
-    EXPECT_EQ(spaced.pixels, tabbed.pixels);
+// Pairs of drawings that must give the same picture.
+TEST_F(Render, EquivalentDrawingsGiveTheSamePicture) {
+    using drawing = std::vector<std::pair<std::string, draw_args>>;
+    const struct {
+        const char *why;
+        drawing one, other;
+    } rows[] = {
+        {"centring leaves a full-width line at x", {{"Hello World\nHello World", {.x = 4, .centre = true}}},
+         {{"Hello World\nHello World", {.x = 4}}}},
+        {"empty lines still move the baseline", {{"A\n\nB", {}}}, {{"A", {}}, {"B", {.y = 48}}}},
+        // Tab and space both advance 220 units, with no kerning.
+        {"glyphs without outlines only advance the pen", {{"A B", {}}}, {{"A\tB", {}}}},
+    };
+    for (const auto &row : rows) {
+        rgba one = test_support::solid(120, 90, 0, 0, 0, 255), other = one;
+        for (const auto &[text, args] : row.one) draw(one, text, args);
+        for (const auto &[text, args] : row.other) draw(other, text, args);
+        EXPECT_EQ(one.pixels, other.pixels) << row.why;
+    }
 }
 
 // Clipping must not change a single byte: a window of a glyph's bitmap holds

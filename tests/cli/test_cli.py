@@ -32,6 +32,14 @@ def image_size(path):
     raise AssertionError(f"{path} is neither PNG nor BMP")
 
 
+def read_bmp(path):
+    """The pixels of a 32-bit BMP as the library writes it: rows of (r, g, b, a), top row first."""
+    data = pathlib.Path(path).read_bytes()
+    (offset,), (width, height) = struct.unpack_from("<I", data, 10), struct.unpack_from("<ii", data, 18)
+    rows = [data[offset + y * width * 4:offset + (y + 1) * width * 4] for y in reversed(range(height))]
+    return [[(row[x + 2], row[x + 1], row[x], row[x + 3]) for x in range(0, width * 4, 4)] for row in rows]
+
+
 def with_orientation(jpeg, orientation):
     """jpeg with an EXIF block giving orientation (big-endian TIFF, one entry) after its JFIF segment."""
     tiff = b"MM\0\x2a" + struct.pack(">IHHHIHHI", 8, 1, 0x0112, 3, 1, orientation, 0, 0)
@@ -43,8 +51,8 @@ class CliTests(unittest.TestCase):
     def setUp(self):
         self._dir = tempfile.TemporaryDirectory()
         self.dir = pathlib.Path(self._dir.name)
-        self.card = self.dir / "card.png"
-        done = run("create", "--text", "Card", "--width", "64", "--height", "32", "-o", str(self.card))
+        self.card = self.dir / "card.bmp"  # opaque black
+        done = run("create", "--text", "", "--width", "64", "--height", "48", "-o", str(self.card))
         self.assertEqual(done.returncode, 0, done.stderr)
 
     def tearDown(self):
@@ -98,14 +106,25 @@ class CliTests(unittest.TestCase):
                                            str(other)], stderr=full, timeout=60)
             self.assertEqual(summary_lost.returncode, 1)
 
-    def test_each_command_writes_its_output(self):
-        for command, extra in (("add", ["--x", "2", "--y", "3", "--opacity", "0.5"]),
-                               ("boxed", ["--box-color", "#a01e1e", "--padding", "4"]),
-                               ("centered", ["--size", "12", "--color", "10,20,30"])):
-            out = self.dir / f"{command}.bmp"
-            done = run(command, "--text", "Hi", *extra, "-o", str(out), str(self.card))
+    def test_options_change_the_output_exactly_where_expected(self):
+        def draw(command, *options):
+            out = self.dir / "out.bmp"
+            done = run(command, "--text", "Hi", *options, "-o", str(out), str(self.card))
             self.assertEqual(done.returncode, 0, done.stderr)
-            self.assertEqual(image_size(out), (64, 32))
+            return read_bmp(out)
+
+        black = read_bmp(self.card)
+        at_2, at_5 = draw("add", "--x", "2", "--y", "3"), draw("add", "--x", "5", "--y", "3")
+        self.assertNotEqual(at_2, black)
+        self.assertEqual([row[3:] for row in at_5], [row[:-3] for row in at_2])  # three columns to the right
+        self.assertEqual(draw("add", "--opacity", "0"), black)
+        self.assertEqual(max(p for row in draw("add", "--opacity", "0.5") for p in row), (128, 128, 128, 255))
+        # "Hi" is 20 x 24 at 24 px: with padding 4 the box covers x 2..29, y 3..34.
+        box = (160, 30, 30, 255)
+        boxed = draw("boxed", "--x", "2", "--y", "3", "--box-color", "#a01e1e", "--padding", "4")
+        self.assertEqual([boxed[3][2], boxed[34][29]], [box, box])
+        self.assertEqual([boxed[2][2], boxed[3][1], boxed[35][29], boxed[34][30]], [black[0][0]] * 4)
+        self.assertEqual(max(p for row in draw("centered", "--color", "10,20,30") for p in row), (10, 20, 30, 255))
 
     def test_text_sources_agree(self):
         outputs = []
@@ -290,7 +309,7 @@ class CliTests(unittest.TestCase):
 
     def test_anchor_places_that_point_of_the_box(self):
         outputs = []
-        for placement in (["--gravity", "bottom-right"], ["--anchor", "bottom-right", "--x", "64", "--y", "32"]):
+        for placement in (["--gravity", "bottom-right"], ["--anchor", "bottom-right", "--x", "64", "--y", "48"]):
             out = self.dir / f"anchor{len(outputs)}.png"
             done = run("boxed", "--text", "Hi", "--padding", "3", *placement, "-o", str(out), str(self.card))
             self.assertEqual(done.returncode, 0, done.stderr)

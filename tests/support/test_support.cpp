@@ -8,6 +8,12 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#if defined(_WIN32)
+#include <process.h>
+#define getpid _getpid
+#else
+#include <unistd.h>
+#endif
 
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
@@ -25,8 +31,12 @@ scratch_dir::scratch_dir() {
     const auto *info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = info ? std::string(info->test_suite_name()) + "." + info->name() : "scratch";
     std::replace(name.begin(), name.end(), '/', '_');
+    // Other checkouts on the machine run the same tests at the same time: the
+    // process id keeps their folders apart.
     const fs::path dir = fs::temp_directory_path() / "imgtext-tests" /
-                         (name + "-" + std::to_string(counter++) + "-" + std::to_string(std::rand()));
+                         (name + "-" + std::to_string(getpid()) + "-" + std::to_string(counter++));
+    std::error_code ec;
+    fs::remove_all(dir, ec);  // left by a crashed run whose process id this one got
     fs::create_directories(dir);
     root_ = dir.string();
 }
@@ -36,9 +46,11 @@ scratch_dir::~scratch_dir() {
     fs::remove_all(root_, ec);
 }
 
-std::vector<std::string> scratch_dir::entries() const {
+std::vector<std::string> scratch_dir::entries() const { return entries(root_); }
+
+std::vector<std::string> scratch_dir::entries(const std::string &folder) {
     std::vector<std::string> names;
-    for (const auto &entry : fs::directory_iterator(root_)) names.push_back(entry.path().filename().string());
+    for (const auto &entry : fs::directory_iterator(folder)) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -56,6 +68,25 @@ std::vector<uint8_t> read_bytes(const std::string &path) {
 void write_bytes(const std::string &path, const std::vector<uint8_t> &bytes) {
     std::ofstream out(path, std::ios::binary);
     out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+ink_bounds ink(const rgba &img, const rgba &reference, int top, int bottom) {
+    ink_bounds b;
+    for (int y = std::max(top, 0); y < std::min(bottom, img.height); ++y)
+        for (int x = 0; x < img.width; ++x)
+            if (img.px(x, y) != reference.px(x, y)) {
+                b.left = std::min(b.left, x), b.right = std::max(b.right, x), ++b.count;
+                b.top = std::min(b.top, y), b.bottom = std::max(b.bottom, y);
+            }
+    return b;
+}
+
+file_kind kind_of(const std::string &path) {
+    const std::vector<uint8_t> b = read_bytes(path);
+    if (b.size() > 8 && b[0] == 0x89 && b[1] == 'P' && b[2] == 'N' && b[3] == 'G') return file_kind::png;
+    if (b.size() > 2 && b[0] == 0xFF && b[1] == 0xD8) return file_kind::jpeg;
+    if (b.size() > 2 && b[0] == 'B' && b[1] == 'M') return file_kind::bmp;
+    return file_kind::other;
 }
 
 rgba solid(int width, int height, uint8_t r, uint8_t g, uint8_t b, uint8_t a) {
@@ -76,6 +107,13 @@ rgba pattern(int width, int height) {
             p[3] = 255;
         }
     }
+    return image;
+}
+
+rgba noise(int width, int height) {
+    rgba image{width, height, std::vector<uint8_t>(static_cast<size_t>(width) * height * 4)};
+    uint32_t state = 12345;
+    for (auto &byte : image.pixels) byte = static_cast<uint8_t>((state = state * 1103515245u + 12345u) >> 24);
     return image;
 }
 
@@ -230,6 +268,78 @@ std::vector<uint8_t> ppm_bytes(const rgba &image) {
     std::vector<uint8_t> out(header.begin(), header.end());
     for (size_t i = 0; i < image.pixels.size(); i += 4) out.insert(out.end(), &image.pixels[i], &image.pixels[i] + 3);
     return out;
+}
+
+std::vector<uint8_t> pic_bytes(const rgba &image) {
+    std::vector<uint8_t> out(92);  // magic, then version and comment
+    const uint8_t magic[] = {0x53, 0x80, 0xF6, 0x34, 'P', 'I', 'C', 'T'};
+    std::copy(magic, magic + 4, out.begin());
+    std::copy(magic + 4, magic + 8, out.begin() + 88);
+    put_be16(out, static_cast<uint32_t>(image.width));
+    put_be16(out, static_cast<uint32_t>(image.height));
+    out.insert(out.end(), {0, 0, 0, 0, 0, 0, 0, 0});  // aspect ratio, fields, padding
+    out.insert(out.end(), {0, 8, 0, 0xF0});  // last packet: 8 bits, uncompressed, R, G, B and A
+    out.insert(out.end(), image.pixels.begin(), image.pixels.end());
+    return out;
+}
+
+namespace {
+
+using bytes = std::vector<uint8_t>;
+
+// Grey levels 0, 4, 8, ... of a 9 x 7 image, with falling alpha if asked, as
+// the file stores them or as the RGBA they stand for.
+bytes grey_ramp(bool alpha, bool as_rgba) {
+    bytes out;
+    for (int i = 0; i < 9 * 7; ++i) {
+        const auto v = static_cast<uint8_t>(i * 4), a = static_cast<uint8_t>(alpha ? 255 - i : 255);
+        if (as_rgba) out.insert(out.end(), {v, v, v, a});
+        else out.insert(out.end(), {v, a}), out.resize(out.size() - !alpha);
+    }
+    return out;
+}
+
+}  // namespace
+
+const std::vector<sample_input> &sample_inputs() {
+    static const rgba opaque = pattern(6, 5), picture = [] {
+        rgba p = pattern(6, 5);
+        p.at(1, 1)[3] = 77;  // formats that keep alpha must keep this
+        return p;
+    }();
+    static const std::vector<sample_input> inputs = {
+        {"rgba.png", [](auto &p) { write_png(p, picture); }, picture.pixels},
+        {"grey.png", [](auto &p) { write_png_channels(p, 9, 7, 1, grey_ramp(false, false)); }, grey_ramp(false, true)},
+        {"grey-alpha.png", [](auto &p) { write_png_channels(p, 9, 7, 2, grey_ramp(true, false)); },
+         grey_ramp(true, true)},
+        // 16 bits per sample keep the high byte.
+        {"deep.png",
+         [](auto &p) { write_bytes(p, png16_bytes(2, 1, {0x1234, 0xABFF, 0x00FF, 0xFFFF, 0x8000, 0x7FFF, 0x0100, 0x4242})); },
+         {0x12, 0xAB, 0x00, 0xFF, 0x80, 0x7F, 0x01, 0x42}},
+        {"in.bmp", [](auto &p) { write_bmp(p, picture); }, picture.pixels},
+        {"in.tga", [](auto &p) { write_tga(p, picture); }, picture.pixels},
+        {"in.pic", [](auto &p) { write_bytes(p, pic_bytes(picture)); }, picture.pixels},
+        // PSD is tested opaque here, as its reader removes a white matte from
+        // partly transparent pixels; PNM has no alpha.
+        {"in.psd", [](auto &p) { write_bytes(p, psd_bytes(opaque)); }, opaque.pixels},
+        {"in.ppm", [](auto &p) { write_bytes(p, ppm_bytes(picture)); }, opaque.pixels},
+        // Removing the white matte from (10, 200, 250) at alpha 100 gives
+        // (-369.75, 114.75, 242.25): the negative channel becomes 0, not a wrap.
+        {"matte.psd", [](auto &p) { write_bytes(p, psd_bytes(solid(2, 1, 10, 200, 250, 100))); },
+         {0, 114, 242, 100, 0, 114, 242, 100}},
+        {"in.jpg", [](auto &p) { write_jpg(p, pattern(16, 16), 100); }, pattern(16, 16).pixels, 12},
+        // An animation gives its first frame, with transparent pixels cleared.
+        {"anim.gif", [](auto &p) {
+             write_bytes(p, gif_bytes(2, 2, {{0, 1, 2, 3}, {1, 1, 1, 1}},
+                                      {{{10, 20, 30}}, {{200, 0, 0}}, {{0, 200, 0}}, {{1, 2, 3}}}, 3));
+         },
+         {10, 20, 30, 255, 200, 0, 0, 255, 0, 200, 0, 255, 0, 0, 0, 0}},
+        // Tone mapped as v^(1/2.2) * 255 + 0.5, clamped and truncated: 1 -> 255,
+        // 0.25 -> 136, 4 -> 255, 0.0625 -> 72, 0.5 -> 186.
+        {"in.hdr", [](auto &p) { write_hdr(p, 2, 1, {1.0f, 0.25f, 0.0f, 4.0f, 0.0625f, 0.5f}); },
+         {255, 136, 0, 255, 255, 72, 186, 255}},
+    };
+    return inputs;
 }
 
 namespace {

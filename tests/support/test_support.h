@@ -4,7 +4,9 @@
 #define IMGTEXT_TEST_SUPPORT_H
 
 #include <array>
+#include <climits>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,7 @@ public:
     const std::string &root() const { return root_; }
     // Names of the entries in the folder, sorted.
     std::vector<std::string> entries() const;
+    static std::vector<std::string> entries(const std::string &folder);
 
 private:
     std::string root_;
@@ -30,17 +33,33 @@ bool file_exists(const std::string &path);
 std::vector<uint8_t> read_bytes(const std::string &path);
 void write_bytes(const std::string &path, const std::vector<uint8_t> &bytes);
 
+using pixel = std::array<uint8_t, 4>;
+
 struct rgba {
     int width = 0, height = 0;
     std::vector<uint8_t> pixels;  // width * height * 4, RGBA, top row first
     const uint8_t *at(int x, int y) const { return &pixels[(static_cast<size_t>(y) * width + x) * 4]; }
     uint8_t *at(int x, int y) { return &pixels[(static_cast<size_t>(y) * width + x) * 4]; }
+    pixel px(int x, int y) const { return {at(x, y)[0], at(x, y)[1], at(x, y)[2], at(x, y)[3]}; }
 };
+
+// The box (inclusive) around the pixels of `img` that differ from
+// `reference` (same size) in rows [top, bottom); count 0 when none do.
+struct ink_bounds {
+    int left = INT_MAX, top = INT_MAX, right = -1, bottom = -1, count = 0;
+};
+ink_bounds ink(const rgba &img, const rgba &reference, int top = 0, int bottom = INT_MAX);
+
+// What a file's first bytes say it is.
+enum class file_kind { png, jpeg, bmp, other };
+file_kind kind_of(const std::string &path);
 
 // A solid image of one colour.
 rgba solid(int width, int height, uint8_t r, uint8_t g, uint8_t b, uint8_t a);
 // An asymmetric pattern with distinct channels, so flips and swaps show.
 rgba pattern(int width, int height);
+// Pseudo-random bytes in every channel: compresses to about its own size.
+rgba noise(int width, int height);
 
 // Decodes any file stb_image reads to RGBA; fails the test if it cannot.
 rgba decode(const std::string &path);
@@ -60,6 +79,17 @@ std::vector<uint8_t> gif_bytes(int width, int height, const std::vector<std::vec
                                const std::vector<std::array<uint8_t, 3>> &palette, int transparent_index = -1);
 std::vector<uint8_t> psd_bytes(const rgba &image);  // uncompressed, 4 channels
 std::vector<uint8_t> ppm_bytes(const rgba &image);  // P6, alpha dropped
+std::vector<uint8_t> pic_bytes(const rgba &image);  // Softimage PIC, uncompressed RGBA
+
+// One input of each layout the decoder reads, and the RGBA pixels it must
+// decode to, within tolerance.
+struct sample_input {
+    const char *name;
+    std::function<void(const std::string &path)> write;
+    std::vector<uint8_t> pixels;
+    int tolerance = 0;
+};
+const std::vector<sample_input> &sample_inputs();
 
 // The reference encoders' bytes for RGBA pixels: stb_image_write's PNG at its
 // defaults and JPEG at the given quality.

@@ -3,6 +3,7 @@
 numpy and Pillow tests are skipped where those are not installed;
 IMGTEXT_FONT_FILE (a TrueType file) enables the font-file tests."""
 
+import ctypes
 import io
 import os
 import pathlib
@@ -65,14 +66,29 @@ class ModuleFunctionTests(Folder):
             self.assertEqual(png_size(os.fsdecode(out)), (200, 100))
         self.assertEqual(t.last_error(), "")
 
-    def test_each_drawing_function_writes_its_output(self):
-        t.add(self.card, self.dir / "add.bmp", "add", x=3, y=4, opacity=0.5)
-        t.add_boxed(input_path=self.card, output_path=self.dir / "boxed.jpg", text="box", padding=4,
-                    box_color="#ff0")
-        t.centered(self.card, self.dir / "centered.png", "mid\nline")
-        self.assertEqual((self.dir / "add.bmp").read_bytes()[:2], b"BM")
-        self.assertEqual((self.dir / "boxed.jpg").read_bytes()[:2], b"\xff\xd8")
-        self.assertEqual(png_size(self.dir / "centered.png"), (120, 60))
+    def test_every_argument_reaches_the_library_in_its_place(self):
+        # Each call against the C function called directly in the header's
+        # argument order, with distinct values everywhere so that a swap shows;
+        # str text is UTF-8, as a C host would pass it.
+        card = self.dir / "card.png"
+        t.create(card, "Card", 120, 60, size=20, color=(250, 10, 20), background=(0, 30, 40))
+        c, lib = bytes(card), t._native.lib
+        calls = (
+            (lambda o: t.create(o, "caf\u00e9", 90, 50, size=21, color=(1, 2, 3), background=(4, 5, 6)),
+             lambda o: lib.imgtext_create(o, "caf\u00e9".encode(), 90, 50, 21, 1, 2, 3, 4, 5, 6)),
+            (lambda o: t.add(card, o, "add", x=3, y=4, size=17, color=(7, 8, 9), opacity=0.5),
+             lambda o: lib.imgtext_add(c, o, b"add", 3, 4, 17, 7, 8, 9, ctypes.c_float(0.5))),
+            (lambda o: t.add_boxed(card, o, "box", x=5, y=6, size=15, color=(7, 8, 9), box_color=(90, 80, 70),
+                                   padding=4),
+             lambda o: lib.imgtext_add_boxed(c, o, b"box", 5, 6, 15, 7, 8, 9, 90, 80, 70, 4)),
+            (lambda o: t.centered(card, o, "mid\nline", size=13, color=(11, 12, 13)),
+             lambda o: lib.imgtext_centered(c, o, b"mid\nline", 13, 11, 12, 13)),
+        )
+        for binding, direct in calls:
+            ours, theirs = self.dir / "ours.bmp", self.dir / "theirs.bmp"
+            binding(ours)
+            self.assertEqual(direct(bytes(theirs)), 1)
+            self.assertEqual(ours.read_bytes(), theirs.read_bytes())
 
     def test_failures_raise_the_librarys_message_as_a_fitting_subclass(self):
         with self.assertRaises(t.ArgumentError) as caught:
@@ -111,14 +127,20 @@ class ModuleFunctionTests(Folder):
         with self.assertRaises(ValueError):
             t.create(self.dir / "x.png", "x", 10, 10, color="red")
 
-    def test_module_function_calls_from_several_threads_are_serialised(self):
+    def test_calls_from_several_threads_each_get_their_own_message(self):
+        # The library keeps one error text for the whole process: without the
+        # module's lock, another thread's call would clear or replace it
+        # between a failing call and the reading of its message.
         errors = []
 
         def work(i):
             try:
-                t.create(self.dir / f"t{i}.png", f"{i}", 40, 20)
-                with self.assertRaises(t.ImgTextError):
-                    t.create(self.dir / f"bad{i}.png", "x", 0, 0)
+                for _ in range(50):
+                    t.create(self.dir / f"t{i}.png", "x", 16, 8)
+                    with self.assertRaises(t.ImgTextError) as caught:
+                        t.create(self.dir / f"bad{i}.png", "x", -1 - i, 1)
+                    self.assertEqual(str(caught.exception),
+                                     f"invalid dimensions: width and height must be > 0 ({-1 - i}x1)")
             except Exception as error:  # collected for the main thread
                 errors.append(error)
 
