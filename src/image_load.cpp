@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "image.h"
+#include "jpeg_decoder.h"
 #include "library_frame.h"
 
 namespace {
@@ -131,6 +132,21 @@ int load_image(const char *path, rgba_image *image, int *format, const load_chec
         set_err("cannot decode image %s (too many scans)", path);
         return 0;
     }
+#if !defined(IMGTEXT_REFERENCE_DECODER)
+    // The own JPEG decoder gives stb's pixels and reasons for the files it takes.
+    unsigned char *own = nullptr;
+    const char *reason = nullptr;
+    const jpeg_decode_result own_result = decode_jpeg_rgba(data, size, &width, &height, &own, &reason);
+    if (own_result == jpeg_decode_result::failed) {
+        set_err("cannot decode image %s (%s)", path, reason);
+        return 0;
+    }
+    if (own_result == jpeg_decode_result::decoded) {
+        *image = rgba_image{width, height, own};
+        *format = sniffed;
+        return 1;
+    }
+#endif
     unsigned char *pixels = stbi_load_from_memory(data, size, &width, &height, &channels_in_file, 4);
     if (!pixels) {
         set_err("cannot decode image %s (%s)", path, stbi_failure_reason());
