@@ -8,6 +8,7 @@
 
 #include "jpeg_decoder.h"
 #include "reference_jpeg.h"
+#include "test_jpeg_writer.h"
 #include "test_support.h"
 
 using test_support::decoded_picture;
@@ -64,6 +65,94 @@ TEST(JpegDecoder, StbWrittenFilesAtEverySize) {
             const std::string what = std::to_string(w) + "x" + std::to_string(h) + " q" + std::to_string(quality);
             EXPECT_EQ(expect_same(stb_jpeg(w, h, quality, static_cast<uint32_t>(w * h)), what), 2) << what;
         }
+    }
+}
+
+test_support::rgba photo(int w, int h, uint32_t seed) {
+    test_support::rgba image = test_support::pattern(w, h);
+    uint32_t state = seed;
+    for (auto &b : image.pixels) b = static_cast<uint8_t>(b / 2 + ((state = state * 1103515245u + 12345u) >> 26));
+    return image;
+}
+
+struct variant {
+    const char *name;
+    test_support::jpeg_options options;
+};
+
+// Every layout the decoder takes: grey and YCbCr, each sampling, baseline
+// and two progressive scripts, with and without restart intervals.
+std::vector<variant> variants() {
+    std::vector<variant> out;
+    const int samplings[][2] = {{1, 1}, {2, 1}, {2, 2}, {1, 2}};
+    for (int progressive = 0; progressive < 3; ++progressive)
+        for (int restart : {0, 1, 3}) {
+            for (int s = 0; s < 4; ++s) {
+                test_support::jpeg_options o;
+                o.sampling[0][0] = samplings[s][0], o.sampling[0][1] = samplings[s][1];
+                o.restart_interval = restart;
+                o.progressive = progressive > 0;
+                if (progressive) o.scans = test_support::progressive_script(3, progressive - 1);
+                o.quality = 40 + 20 * s;
+                out.push_back({"ycbcr", o});
+            }
+            test_support::jpeg_options grey;
+            grey.components = 1;
+            grey.restart_interval = restart;
+            grey.progressive = progressive > 0;
+            if (progressive) grey.scans = test_support::progressive_script(1, progressive - 1);
+            out.push_back({"grey", grey});
+        }
+    // chroma at twice the luma's resolution, and a grey component marked 2 x 2
+    test_support::jpeg_options odd;
+    odd.sampling[1][0] = odd.sampling[1][1] = 2;
+    out.push_back({"fine chroma", odd});
+    test_support::jpeg_options grey22;
+    grey22.components = 1, grey22.sampling[0][0] = grey22.sampling[0][1] = 2;
+    out.push_back({"grey 2x2", grey22});
+    return out;
+}
+
+std::string describe(const variant &v, int w, int h) {
+    const auto &o = v.options;
+    return std::string(v.name) + " " + std::to_string(w) + "x" + std::to_string(h) + " sampling " +
+           std::to_string(o.sampling[0][0]) + "x" + std::to_string(o.sampling[0][1]) + " restart " +
+           std::to_string(o.restart_interval) + (o.progressive ? " progressive" : " baseline") + " scans " +
+           std::to_string(o.scans.size());
+}
+
+TEST(JpegDecoder, GeneratedFilesOfEveryLayoutAndOddSizes) {
+    for (const variant &v : variants())
+        for (auto [w, h] : {std::pair{1, 1}, std::pair{3, 5}, std::pair{17, 9}, std::pair{33, 47}, std::pair{64, 16}}) {
+            const std::vector<uint8_t> file = test_support::write_test_jpeg(photo(w, h, static_cast<uint32_t>(w * h)), v.options);
+            const std::string what = describe(v, w, h);
+            EXPECT_EQ(expect_same(file, what), 2) << what;
+        }
+}
+
+// Every prefix of a file: the bytes after the end read as zeros, scans end
+// early, progressive pictures without their end marker stay blank.
+TEST(JpegDecoder, TruncatedAtEveryLength) {
+    for (const variant &v : variants()) {
+        if (v.options.restart_interval == 3) continue;
+        const std::vector<uint8_t> file = test_support::write_test_jpeg(photo(19, 13, 5), v.options);
+        for (size_t length = 1; length < file.size(); ++length)
+            expect_same({file.begin(), file.begin() + static_cast<long>(length)},
+                        describe(v, 19, 13) + " length " + std::to_string(length));
+    }
+}
+
+// Each byte set to values that break headers, codes and markers.
+TEST(JpegDecoder, CorruptedBytes) {
+    for (const variant &v : variants()) {
+        if (v.options.restart_interval == 3) continue;
+        const std::vector<uint8_t> file = test_support::write_test_jpeg(photo(21, 18, 9), v.options);
+        for (size_t at = 2; at < file.size(); ++at)
+            for (uint8_t value : {uint8_t{0x00}, uint8_t{0xFF}, static_cast<uint8_t>(file[at] ^ 0x21), uint8_t{0xD0}}) {
+                std::vector<uint8_t> damaged = file;
+                damaged[at] = value;
+                expect_same(damaged, describe(v, 21, 18) + " byte " + std::to_string(at) + " = " + std::to_string(value));
+            }
     }
 }
 
