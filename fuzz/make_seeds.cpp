@@ -1,11 +1,12 @@
 // Writes the fuzzers' starting corpus: one small picture in every format the
 // decoder reads, and a few text-layout records.
-// Usage: make_seeds INPUT-DIR LAYOUT-DIR ENCODER-IDENTITY-DIR
+// Usage: make_seeds INPUT-DIR LAYOUT-DIR ENCODER-IDENTITY-DIR JPEG-DECODER-DIR
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "test_jpeg_writer.h"
 #include "test_support.h"
 
 namespace ts = test_support;
@@ -29,8 +30,8 @@ std::vector<uint8_t> layout_record(uint8_t which, int16_t x, int16_t y, int16_t 
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc < 4) return 2;
-    const std::string in = argv[1], layout = argv[2], identity = argv[3];
+    if (argc < 5) return 2;
+    const std::string in = argv[1], layout = argv[2], identity = argv[3], jpeg = argv[4];
     ts::rgba picture = ts::pattern(9, 7);
     picture.at(2, 3)[3] = 100;
     ts::write_png(in + "/rgba.png", picture);
@@ -56,5 +57,27 @@ int main(int argc, char **argv) {
     for (int i = 0; i < 3000; ++i) noise.push_back(static_cast<uint8_t>((i * 2654435761u) >> 13));
     ts::write_bytes(identity + "/noise", noise);
     ts::write_bytes(identity + "/tiny", {0, 0, 0, 0});
+
+    // JPEG decoder: one file of each layout it takes, small enough to mutate.
+    const ts::rgba small = ts::pattern(19, 11);
+    ts::write_bytes(jpeg + "/stb-444.jpg", ts::reference_jpg(small, 95));
+    ts::write_bytes(jpeg + "/stb-420.jpg", ts::reference_jpg(small, 60));
+    const int samplings[][2] = {{1, 1}, {2, 1}, {2, 2}, {1, 2}};
+    for (int s = 0; s < 4; ++s)
+        for (int progressive = 0; progressive < 3; ++progressive) {
+            ts::jpeg_options o;
+            o.sampling[0][0] = samplings[s][0], o.sampling[0][1] = samplings[s][1];
+            o.restart_interval = s == 1 ? 2 : 0;
+            o.progressive = progressive > 0;
+            if (progressive) o.scans = ts::progressive_script(3, progressive - 1);
+            ts::write_bytes(jpeg + "/ycbcr-" + std::to_string(s) + "-" + std::to_string(progressive) + ".jpg",
+                            ts::write_test_jpeg(small, o));
+        }
+    ts::jpeg_options grey;
+    grey.components = 1;
+    ts::write_bytes(jpeg + "/grey.jpg", ts::write_test_jpeg(small, grey));
+    grey.progressive = true, grey.restart_interval = 3;
+    grey.scans = ts::progressive_script(1, 0);
+    ts::write_bytes(jpeg + "/grey-progressive.jpg", ts::write_test_jpeg(small, grey));
     return 0;
 }

@@ -14,7 +14,7 @@ cmake --build --preset fuzz
 export ASAN_OPTIONS=allocator_may_return_null=1:detect_leaks=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 mkdir -p build/fuzz/artifacts
-for target in input_file text_layout encoder_identity; do
+for target in input_file text_layout encoder_identity jpeg_decoder; do
     corpus=build/fuzz/corpus/$target
     mkdir -p "$corpus"
     cp -n build/fuzz/fuzz/seeds/$target/* "$corpus"/
