@@ -34,21 +34,16 @@
 #include <cstring>
 #include <new>
 
+// stb_image uses its SSE2 kernels on x86-64, which is where this decoder
+// runs; the build adds the AVX2 unit where it can (IMGTEXT_JPEG_AVX2).
 #if (defined(__x86_64__) || defined(_M_X64)) && (defined(__GNUC__) || defined(__clang__))
 #define IMGTEXT_JPEG_X86 1
-#include <emmintrin.h>
-#if defined(__clang__)
-#include <immintrin.h>
-#else
-// GCC 12 flags the AVX headers' deliberately undefined registers as
-// maybe-uninitialized when they are used from a target attribute.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#include <immintrin.h>
-#pragma GCC diagnostic pop
-#endif
+#include "jpeg_decoder_simd.h"
 #else
 #define IMGTEXT_JPEG_X86 0
+#endif
+#if !defined(IMGTEXT_JPEG_AVX2)
+#define IMGTEXT_JPEG_AVX2 0
 #endif
 
 namespace imgtext {
@@ -123,20 +118,6 @@ inline bool mad3_valid(int a, int b, int c, int add) {
 // ---------------------------------------------------------------------------
 // Kernels
 
-// The reference's IDCT constants: value * 4096 rounded as its macro does
-// (in float, then + 0.5 in double, truncated).
-constexpr int f2f(float x) { return static_cast<int>(x * 4096 + 0.5); }
-
-// Pairs (a, b) for out = x * a + y * b, as the SSE2 IDCT multiplies.
-constexpr int k_rot0_0a = f2f(0.5411961f), k_rot0_0b = f2f(0.5411961f) + f2f(-1.847759065f);
-constexpr int k_rot0_1a = f2f(0.5411961f) + f2f(0.765366865f), k_rot0_1b = f2f(0.5411961f);
-constexpr int k_rot1_0a = f2f(1.175875602f) + f2f(-0.899976223f), k_rot1_0b = f2f(1.175875602f);
-constexpr int k_rot1_1a = f2f(1.175875602f), k_rot1_1b = f2f(1.175875602f) + f2f(-2.562915447f);
-constexpr int k_rot2_0a = f2f(-1.961570560f) + f2f(0.298631336f), k_rot2_0b = f2f(-1.961570560f);
-constexpr int k_rot2_1a = f2f(-1.961570560f), k_rot2_1b = f2f(-1.961570560f) + f2f(3.072711026f);
-constexpr int k_rot3_0a = f2f(-0.390180644f) + f2f(2.053119869f), k_rot3_0b = f2f(-0.390180644f);
-constexpr int k_rot3_1a = f2f(-0.390180644f), k_rot3_1b = f2f(-0.390180644f) + f2f(1.501321110f);
-
 inline int16_t wrap16(int32_t v) { return static_cast<int16_t>(v); }
 inline int16_t saturate16(int32_t v) {
     return static_cast<int16_t>(v < -32768 ? -32768 : v > 32767 ? 32767 : v);
@@ -171,7 +152,6 @@ inline void idct_pass_lane(const int16_t in[8], int16_t out[8], int32_t bias, in
     out[4] = saturate16(sub32(b3, x4) >> shift);
 }
 
-constexpr int32_t k_pass1_bias = 512, k_pass2_bias = 65536 + (128 << 17);
 
 void idct_portable(uint8_t *out, int stride, const int16_t data[64]) {
     int16_t columns[8][8];  // [column][output row]
@@ -189,82 +169,6 @@ void idct_portable(uint8_t *out, int stride, const int16_t data[64]) {
 }
 
 #if IMGTEXT_JPEG_X86
-// The same two passes on eight lanes at once (one block per 128 bits). The
-// vector type and its operations are those of SSE2 or AVX2; every operation
-// stays within its 128-bit half, so with AVX2 the halves are two blocks.
-template <typename V, typename Ops>
-inline __attribute__((always_inline)) void idct_pass_vec(V r[8], V bias, int shift) {
-    const V t2e_l = Ops::madd(Ops::unpacklo16(r[2], r[6]), Ops::pair(k_rot0_0a, k_rot0_0b));
-    const V t2e_h = Ops::madd(Ops::unpackhi16(r[2], r[6]), Ops::pair(k_rot0_0a, k_rot0_0b));
-    const V t3e_l = Ops::madd(Ops::unpacklo16(r[2], r[6]), Ops::pair(k_rot0_1a, k_rot0_1b));
-    const V t3e_h = Ops::madd(Ops::unpackhi16(r[2], r[6]), Ops::pair(k_rot0_1a, k_rot0_1b));
-    const V sum04 = Ops::add16(r[0], r[4]), dif04 = Ops::sub16(r[0], r[4]);
-    const V t0e_l = Ops::srai32(Ops::unpacklo16(Ops::zero(), sum04), 4);
-    const V t0e_h = Ops::srai32(Ops::unpackhi16(Ops::zero(), sum04), 4);
-    const V t1e_l = Ops::srai32(Ops::unpacklo16(Ops::zero(), dif04), 4);
-    const V t1e_h = Ops::srai32(Ops::unpackhi16(Ops::zero(), dif04), 4);
-    const V x0_l = Ops::add32(t0e_l, t3e_l), x0_h = Ops::add32(t0e_h, t3e_h);
-    const V x3_l = Ops::sub32(t0e_l, t3e_l), x3_h = Ops::sub32(t0e_h, t3e_h);
-    const V x1_l = Ops::add32(t1e_l, t2e_l), x1_h = Ops::add32(t1e_h, t2e_h);
-    const V x2_l = Ops::sub32(t1e_l, t2e_l), x2_h = Ops::sub32(t1e_h, t2e_h);
-
-    const V p73_l = Ops::unpacklo16(r[7], r[3]), p73_h = Ops::unpackhi16(r[7], r[3]);
-    const V p51_l = Ops::unpacklo16(r[5], r[1]), p51_h = Ops::unpackhi16(r[5], r[1]);
-    const V y0o_l = Ops::madd(p73_l, Ops::pair(k_rot2_0a, k_rot2_0b)), y0o_h = Ops::madd(p73_h, Ops::pair(k_rot2_0a, k_rot2_0b));
-    const V y2o_l = Ops::madd(p73_l, Ops::pair(k_rot2_1a, k_rot2_1b)), y2o_h = Ops::madd(p73_h, Ops::pair(k_rot2_1a, k_rot2_1b));
-    const V y1o_l = Ops::madd(p51_l, Ops::pair(k_rot3_0a, k_rot3_0b)), y1o_h = Ops::madd(p51_h, Ops::pair(k_rot3_0a, k_rot3_0b));
-    const V y3o_l = Ops::madd(p51_l, Ops::pair(k_rot3_1a, k_rot3_1b)), y3o_h = Ops::madd(p51_h, Ops::pair(k_rot3_1a, k_rot3_1b));
-    const V s17 = Ops::add16(r[1], r[7]), s35 = Ops::add16(r[3], r[5]);
-    const V ps_l = Ops::unpacklo16(s17, s35), ps_h = Ops::unpackhi16(s17, s35);
-    const V y4o_l = Ops::madd(ps_l, Ops::pair(k_rot1_0a, k_rot1_0b)), y4o_h = Ops::madd(ps_h, Ops::pair(k_rot1_0a, k_rot1_0b));
-    const V y5o_l = Ops::madd(ps_l, Ops::pair(k_rot1_1a, k_rot1_1b)), y5o_h = Ops::madd(ps_h, Ops::pair(k_rot1_1a, k_rot1_1b));
-    const V x4_l = Ops::add32(y0o_l, y4o_l), x4_h = Ops::add32(y0o_h, y4o_h);
-    const V x5_l = Ops::add32(y1o_l, y5o_l), x5_h = Ops::add32(y1o_h, y5o_h);
-    const V x6_l = Ops::add32(y2o_l, y5o_l), x6_h = Ops::add32(y2o_h, y5o_h);
-    const V x7_l = Ops::add32(y3o_l, y4o_l), x7_h = Ops::add32(y3o_h, y4o_h);
-
-    auto butterfly = [&](V a_l, V a_h, V b_l, V b_h, V &sum, V &dif) {
-        const V al = Ops::add32(a_l, bias), ah = Ops::add32(a_h, bias);
-        sum = Ops::packs32(Ops::srai32(Ops::add32(al, b_l), shift), Ops::srai32(Ops::add32(ah, b_h), shift));
-        dif = Ops::packs32(Ops::srai32(Ops::sub32(al, b_l), shift), Ops::srai32(Ops::sub32(ah, b_h), shift));
-    };
-    butterfly(x0_l, x0_h, x7_l, x7_h, r[0], r[7]);
-    butterfly(x1_l, x1_h, x6_l, x6_h, r[1], r[6]);
-    butterfly(x2_l, x2_h, x5_l, x5_h, r[2], r[5]);
-    butterfly(x3_l, x3_h, x4_l, x4_h, r[3], r[4]);
-}
-
-template <typename V, typename Ops>
-inline __attribute__((always_inline)) void transpose16(V r[8]) {
-    auto step = [](V &a, V &b) {
-        const V t = a;
-        a = Ops::unpacklo16(a, b);
-        b = Ops::unpackhi16(t, b);
-    };
-    step(r[0], r[4]), step(r[1], r[5]), step(r[2], r[6]), step(r[3], r[7]);
-    step(r[0], r[2]), step(r[1], r[3]), step(r[4], r[6]), step(r[5], r[7]);
-    step(r[0], r[1]), step(r[2], r[3]), step(r[4], r[5]), step(r[6], r[7]);
-}
-
-struct sse2_ops {
-    using V = __m128i;
-    static V zero() { return _mm_setzero_si128(); }
-    static V pair(int a, int b) {
-        return _mm_setr_epi16(static_cast<short>(a), static_cast<short>(b), static_cast<short>(a), static_cast<short>(b),
-                              static_cast<short>(a), static_cast<short>(b), static_cast<short>(a), static_cast<short>(b));
-    }
-    static V unpacklo16(V a, V b) { return _mm_unpacklo_epi16(a, b); }
-    static V unpackhi16(V a, V b) { return _mm_unpackhi_epi16(a, b); }
-    static V madd(V a, V b) { return _mm_madd_epi16(a, b); }
-    static V add16(V a, V b) { return _mm_add_epi16(a, b); }
-    static V sub16(V a, V b) { return _mm_sub_epi16(a, b); }
-    static V add32(V a, V b) { return _mm_add_epi32(a, b); }
-    static V sub32(V a, V b) { return _mm_sub_epi32(a, b); }
-    static V srai32(V a, int n) { return _mm_sra_epi32(a, _mm_cvtsi32_si128(n)); }
-    static V packs32(V a, V b) { return _mm_packs_epi32(a, b); }
-    static V set32(int v) { return _mm_set1_epi32(v); }
-};
-
 void idct_sse2(uint8_t *out, int stride, const int16_t data[64]) {
     using V = __m128i;
     V r[8];
@@ -281,48 +185,9 @@ void idct_sse2(uint8_t *out, int stride, const int16_t data[64]) {
         _mm_storel_epi64(reinterpret_cast<V *>(out + (i + 1) * stride), _mm_unpackhi_epi64(bytes, bytes));
     }
 }
+#endif
 
-#define IMGTEXT_AVX2 __attribute__((target("avx2")))
-struct avx2_ops {
-    using V = __m256i;
-    IMGTEXT_AVX2 static V zero() { return _mm256_setzero_si256(); }
-    IMGTEXT_AVX2 static V pair(int a, int b) {
-        return _mm256_set1_epi32(static_cast<int>((static_cast<uint32_t>(b) << 16) | (static_cast<uint32_t>(a) & 0xFFFF)));
-    }
-    IMGTEXT_AVX2 static V unpacklo16(V a, V b) { return _mm256_unpacklo_epi16(a, b); }
-    IMGTEXT_AVX2 static V unpackhi16(V a, V b) { return _mm256_unpackhi_epi16(a, b); }
-    IMGTEXT_AVX2 static V madd(V a, V b) { return _mm256_madd_epi16(a, b); }
-    IMGTEXT_AVX2 static V add16(V a, V b) { return _mm256_add_epi16(a, b); }
-    IMGTEXT_AVX2 static V sub16(V a, V b) { return _mm256_sub_epi16(a, b); }
-    IMGTEXT_AVX2 static V add32(V a, V b) { return _mm256_add_epi32(a, b); }
-    IMGTEXT_AVX2 static V sub32(V a, V b) { return _mm256_sub_epi32(a, b); }
-    IMGTEXT_AVX2 static V srai32(V a, int n) { return _mm256_sra_epi32(a, _mm_cvtsi32_si128(n)); }
-    IMGTEXT_AVX2 static V packs32(V a, V b) { return _mm256_packs_epi32(a, b); }
-    IMGTEXT_AVX2 static V set32(int v) { return _mm256_set1_epi32(v); }
-};
-
-// Two blocks: a's rows in the low halves, b's in the high halves.
-IMGTEXT_AVX2 void idct_pair_avx2(uint8_t *out_a, int stride_a, const int16_t a[64], uint8_t *out_b, int stride_b,
-                                 const int16_t b[64]) {
-    using V = __m256i;
-    V r[8];
-    for (int i = 0; i < 8; ++i)
-        r[i] = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(a + i * 8))),
-                                       _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + i * 8)), 1);
-    idct_pass_vec<V, avx2_ops>(r, avx2_ops::set32(k_pass1_bias), 10);
-    transpose16<V, avx2_ops>(r);
-    idct_pass_vec<V, avx2_ops>(r, avx2_ops::set32(k_pass2_bias), 17);
-    transpose16<V, avx2_ops>(r);
-    for (int i = 0; i < 8; i += 2) {
-        const V bytes = _mm256_packus_epi16(r[i], r[i + 1]);  // per half: row i, row i + 1
-        const __m128i lo = _mm256_castsi256_si128(bytes), hi = _mm256_extracti128_si256(bytes, 1);
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(out_a + i * stride_a), lo);
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(out_a + (i + 1) * stride_a), _mm_unpackhi_epi64(lo, lo));
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(out_b + i * stride_b), hi);
-        _mm_storel_epi64(reinterpret_cast<__m128i *>(out_b + (i + 1) * stride_b), _mm_unpackhi_epi64(hi, hi));
-    }
-}
-
+#if IMGTEXT_JPEG_AVX2
 bool processor_has_avx2() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx2");
@@ -334,9 +199,11 @@ bool processor_has_avx2() {
 class idct_queue {
 public:
     explicit idct_queue(jpeg_decode_kernel kernel) {
-#if IMGTEXT_JPEG_X86
+#if IMGTEXT_JPEG_AVX2
         static const bool avx2 = processor_has_avx2();
         mode_ = kernel == jpeg_decode_kernel::portable ? 0 : avx2 ? 2 : 1;
+#elif IMGTEXT_JPEG_X86
+        mode_ = kernel == jpeg_decode_kernel::portable ? 0 : 1;
 #else
         (void)kernel;
 #endif
@@ -351,8 +218,8 @@ public:
             out_ = out, stride_ = stride, pending_ = true;
             return;
         }
-#if IMGTEXT_JPEG_X86
-        idct_pair_avx2(out_, stride_, block_, out, stride, data);
+#if IMGTEXT_JPEG_AVX2
+        jpeg_idct_pair_avx2(out_, stride_, block_, out, stride, data);
 #endif
         pending_ = false;
     }
@@ -360,6 +227,8 @@ public:
         if (pending_) run_one(out_, stride_, block_);
         pending_ = false;
     }
+    // 0 portable, 1 SSE2, 2 AVX2: what every kernel of this decode uses.
+    int level() const { return mode_; }
 
 private:
     void run_one(uint8_t *out, int stride, const int16_t data[64]) const {
@@ -380,7 +249,7 @@ private:
 
 // The reference's upsampling filters: the result row, which for a factor
 // of 1 is the input row itself.
-const uint8_t *resample_row(uint8_t *out, const uint8_t *near, const uint8_t *far, int w, int hs, int vs) {
+const uint8_t *resample_row(uint8_t *out, const uint8_t *near, const uint8_t *far, int w, int hs, int vs, int level) {
     if (hs == 1 && vs == 1) return near;
     if (hs == 1) {  // vertical only
         for (int i = 0; i < w; ++i) out[i] = static_cast<uint8_t>((3 * near[i] + far[i] + 2) >> 2);
@@ -408,6 +277,13 @@ const uint8_t *resample_row(uint8_t *out, const uint8_t *near, const uint8_t *fa
         out[0] = out[1] = static_cast<uint8_t>((3 * near[0] + far[0] + 2) >> 2);
         return out;
     }
+#if IMGTEXT_JPEG_X86
+    if (level >= 1) {
+        upsample_hv2_sse2(out, near, far, w);
+        return out;
+    }
+#endif
+    (void)level;
     int t1 = 3 * near[0] + far[0];
     out[0] = static_cast<uint8_t>((t1 + 2) >> 2);
     for (int i = 1; i < w; ++i) {
@@ -421,10 +297,23 @@ const uint8_t *resample_row(uint8_t *out, const uint8_t *near, const uint8_t *fa
 }
 
 // The reference's fixed-point YCbCr to RGB (its SSE2 form computes the
-// same values), alpha 255.
+// same values), alpha 255; `level` 1 and 2 take the SSE2 and AVX2 forms for
+// as many pixels as they can.
 void ycbcr_to_rgba(uint8_t *__restrict out, const uint8_t *__restrict y, const uint8_t *__restrict cb,
-                   const uint8_t *__restrict cr, int count) {
-    for (int i = 0; i < count; ++i) {
+                   const uint8_t *__restrict cr, int count, int level) {
+    int done = 0;
+#if IMGTEXT_JPEG_AVX2
+    if (level == 2) {
+        jpeg_ycbcr_to_rgba_avx2(out, y, cb, cr, count);
+        done = count & ~7;
+    }
+#endif
+#if IMGTEXT_JPEG_X86
+    if (level >= 1)
+        for (; done + 8 <= count; done += 8) ycbcr8_sse2(out + done * 4, y + done, cb + done, cr + done);
+#endif
+    (void)level;
+    for (int i = done; i < count; ++i) {
         const int y_fixed = (y[i] << 20) + (1 << 19);
         const int crv = cr[i] - 128, cbv = cb[i] - 128;
         int r = y_fixed + crv * (5743 << 8);
@@ -441,9 +330,119 @@ void ycbcr_to_rgba(uint8_t *__restrict out, const uint8_t *__restrict y, const u
 // ---------------------------------------------------------------------------
 // The decoder
 
+// The entropy decoder's state and its steps, kept in one small value so
+// that a block's decoding holds it in registers (the decoder copies it in
+// and out around each block).
+struct bit_reader {
+    const uint8_t *data;
+    int64_t size, pos;
+    uint32_t buffer;  // the next bits, most significant first
+    int bits;         // how many of them the reference counts as loaded
+    int marker;       // the marker that ended the data, if any
+    bool nomore;      // set once a marker was met: zeros from then on
+
+    int get8() { return pos < size ? data[pos++] : 0; }
+
+    // The reference's refill, byte by byte: until more than 24 bits wait,
+    // a stuffed 0xFF 0x00 counting as 0xFF, stopping for good at a marker.
+    void grow_bytes() {
+        do {
+            uint32_t b = nomore ? 0 : static_cast<uint32_t>(get8());
+            if (b == 0xFF) {
+                int c = get8();
+                while (c == 0xFF) c = get8();
+                if (c != 0) {
+                    marker = c;
+                    nomore = true;
+                    return;
+                }
+            }
+            buffer |= b << (24 - bits);
+            bits += 8;
+        } while (bits <= 24);
+    }
+    // The same when the bytes it would take hold no 0xFF: all in one go.
+    inline __attribute__((always_inline)) void grow() {
+        if (!nomore && bits >= 0 && pos + 4 <= size) {
+            uint32_t word;
+            std::memcpy(&word, data + pos, 4);
+            word = __builtin_bswap32(word);
+            const int bytes = ((24 - bits) >> 3) + 1;
+            const uint32_t keep = ~0u << (32 - 8 * bytes);
+            // Bytes of ~word that are zero are the 0xFF bytes of word (the
+            // test may also flag bytes before a real one: then the slow way).
+            const uint32_t inverse = ~word;
+            if ((((inverse - 0x01010101u) & ~inverse & 0x80808080u) & keep) == 0) {
+                buffer |= (word & keep) >> bits;
+                bits += 8 * bytes;
+                pos += bytes;
+                return;
+            }
+        }
+        grow_bytes();
+    }
+
+    inline __attribute__((always_inline)) int huff_decode(const huffman_table &h) {
+        if (bits < 16) grow();
+        int c = static_cast<int>(buffer >> (32 - k_fast_bits));
+        int k = h.fast[c];
+        if (k < 255) {
+            const int s = h.size[k];
+            if (s > bits) return -1;
+            buffer <<= s;
+            bits -= s;
+            return h.values[k];
+        }
+        const uint32_t temp = buffer >> 16;
+        for (k = k_fast_bits + 1;; ++k)
+            if (temp < h.maxcode[k]) break;
+        if (k == 17) {
+            bits -= 16;
+            return -1;
+        }
+        if (k > bits) return -1;
+        c = static_cast<int>((buffer >> (32 - k)) & k_bit_mask[k]) + h.delta[k];
+        if (c < 0 || c >= 256) return -1;
+        bits -= k;
+        buffer <<= k;
+        return h.values[c];
+    }
+
+    inline __attribute__((always_inline)) int extend_receive(int n) {
+        if (bits < n) grow();
+        if (bits < n) return 0;
+        const int sign = static_cast<int>(buffer >> 31);
+        uint32_t k = (buffer << n) | (buffer >> (32 - n));
+        buffer = k & ~k_bit_mask[n];
+        k &= k_bit_mask[n];
+        bits -= n;
+        return static_cast<int>(k + static_cast<uint32_t>(k_extend_bias[n] & (sign - 1)));
+    }
+
+    int get_bits(int n) {
+        if (bits < n) grow();
+        if (bits < n) return 0;
+        uint32_t k = (buffer << n) | (buffer >> (32 - n));
+        buffer = k & ~k_bit_mask[n];
+        k &= k_bit_mask[n];
+        bits -= n;
+        return static_cast<int>(k);
+    }
+
+    int get_bit() {
+        if (bits < 1) grow();
+        if (bits < 1) return 0;
+        const uint32_t k = buffer;
+        buffer <<= 1;
+        --bits;
+        return k & 0x80000000u ? 1 : 0;
+    }
+};
+
 class decoder {
 public:
-    decoder(const uint8_t *data, int size, jpeg_decode_kernel kernel) : data_(data), size_(size), idct_(kernel) {
+    decoder(const uint8_t *data, int size, jpeg_decode_kernel kernel)
+        : rd_{data, size, 0, 0, 0, k_marker_none, false}, idct_(kernel) {
         std::memset(huff_dc_, 0, sizeof huff_dc_);
         std::memset(huff_ac_, 0, sizeof huff_ac_);
         std::memset(dequant_, 0, sizeof dequant_);
@@ -465,19 +464,19 @@ public:
 
 private:
     // -- the byte source, as the reference reads memory
-    int get8() { return pos_ < size_ ? data_[pos_++] : 0; }
+    int get8() { return rd_.get8(); }
     int get16() {
         const int z = get8();
         return (z << 8) + get8();
     }
-    bool at_eof() const { return pos_ >= size_; }
+    bool at_eof() const { return rd_.pos >= rd_.size; }
     void skip(int n) {
         if (n == 0) return;
         if (n < 0) {
-            pos_ = size_;
+            rd_.pos = rd_.size;
             return;
         }
-        pos_ += n;
+        rd_.pos += n;
     }
     outcome fail(const char *why) {
         reason_ = why;
@@ -485,13 +484,10 @@ private:
     }
 
     // -- entropy-coded data
-    void grow();
-    int huff_decode(const huffman_table &h);
-    int extend_receive(int n);
-    int get_bits(int n);
-    int get_bit();
     outcome decode_block(int16_t data[64], const huffman_table &hdc, const huffman_table &hac, const int16_t *fac, int b,
                          const uint16_t *dq);
+    outcome decode_block_in(bit_reader &r, int16_t data[64], const huffman_table &hdc, const huffman_table &hac,
+                            const int16_t *fac, int b, const uint16_t *dq);
     outcome decode_block_prog_dc(int16_t data[64], const huffman_table &hdc, int b);
     outcome decode_block_prog_ac(int16_t data[64], const huffman_table &hac, const int16_t *fac);
     void reset();
@@ -519,8 +515,7 @@ private:
     void finish_baseline();
     void finish_progressive();
 
-    const uint8_t *data_;
-    int64_t size_, pos_ = 0;
+    bit_reader rd_;
     const char *reason_ = nullptr;
     idct_queue idct_;
 
@@ -530,11 +525,6 @@ private:
     component comp_[4];
     int img_x_ = 0, img_y_ = 0, img_n_ = 0;
     int h_max_ = 1, v_max_ = 1, mcu_x_ = 0, mcu_y_ = 0;
-
-    uint32_t code_buffer_ = 0;
-    int code_bits_ = 0;
-    int marker_ = k_marker_none;
-    bool nomore_ = false;
 
     bool progressive_ = false;
     int spec_start_ = 0, spec_end_ = 0, succ_high_ = 0, succ_low_ = 0, eob_run_ = 0;
@@ -554,103 +544,22 @@ private:
 
 // --- entropy-coded data --------------------------------------------------
 
-// The reference's refill: bytes until more than 24 bits wait, a stuffed
-// 0xFF 0x00 counting as 0xFF, stopping for good at a marker (then feeding
-// zeros). When the next four bytes hold no 0xFF they are taken in one go.
-void decoder::grow() {
-    if (!nomore_ && code_bits_ >= 0 && code_bits_ <= 24 && pos_ + 4 <= size_) {
-        const int bytes = (24 - code_bits_) / 8 + 1;  // what the byte loop would take
-        const uint8_t *p = data_ + pos_;
-        bool clean = true;
-        for (int i = 0; i < bytes; ++i) clean &= p[i] != 0xFF;
-        if (clean) {
-            uint32_t word = 0;
-            for (int i = 0; i < bytes; ++i) word = word << 8 | p[i];
-            code_buffer_ |= word << (32 - code_bits_ - 8 * bytes);
-            code_bits_ += 8 * bytes;
-            pos_ += bytes;
-            return;
-        }
-    }
-    do {
-        uint32_t b = nomore_ ? 0 : static_cast<uint32_t>(get8());
-        if (b == 0xFF) {
-            int c = get8();
-            while (c == 0xFF) c = get8();
-            if (c != 0) {
-                marker_ = c;
-                nomore_ = true;
-                return;
-            }
-        }
-        code_buffer_ |= b << (24 - code_bits_);
-        code_bits_ += 8;
-    } while (code_bits_ <= 24);
-}
-
-int decoder::huff_decode(const huffman_table &h) {
-    if (code_bits_ < 16) grow();
-    int c = static_cast<int>(code_buffer_ >> (32 - k_fast_bits));
-    int k = h.fast[c];
-    if (k < 255) {
-        const int s = h.size[k];
-        if (s > code_bits_) return -1;
-        code_buffer_ <<= s;
-        code_bits_ -= s;
-        return h.values[k];
-    }
-    const uint32_t temp = code_buffer_ >> 16;
-    for (k = k_fast_bits + 1;; ++k)
-        if (temp < h.maxcode[k]) break;
-    if (k == 17) {
-        code_bits_ -= 16;
-        return -1;
-    }
-    if (k > code_bits_) return -1;
-    c = static_cast<int>((code_buffer_ >> (32 - k)) & k_bit_mask[k]) + h.delta[k];
-    if (c < 0 || c >= 256) return -1;
-    code_bits_ -= k;
-    code_buffer_ <<= k;
-    return h.values[c];
-}
-
-int decoder::extend_receive(int n) {
-    if (code_bits_ < n) grow();
-    if (code_bits_ < n) return 0;
-    const int sign = static_cast<int>(code_buffer_ >> 31);
-    uint32_t k = (code_buffer_ << n) | (code_buffer_ >> (32 - n));
-    code_buffer_ = k & ~k_bit_mask[n];
-    k &= k_bit_mask[n];
-    code_bits_ -= n;
-    return static_cast<int>(k + static_cast<uint32_t>(k_extend_bias[n] & (sign - 1)));
-}
-
-int decoder::get_bits(int n) {
-    if (code_bits_ < n) grow();
-    if (code_bits_ < n) return 0;
-    uint32_t k = (code_buffer_ << n) | (code_buffer_ >> (32 - n));
-    code_buffer_ = k & ~k_bit_mask[n];
-    k &= k_bit_mask[n];
-    code_bits_ -= n;
-    return static_cast<int>(k);
-}
-
-int decoder::get_bit() {
-    if (code_bits_ < 1) grow();
-    if (code_bits_ < 1) return 0;
-    const uint32_t k = code_buffer_;
-    code_buffer_ <<= 1;
-    --code_bits_;
-    return static_cast<int>(k & 0x80000000u ? 1 : 0);
-}
-
 outcome decoder::decode_block(int16_t data[64], const huffman_table &hdc, const huffman_table &hac, const int16_t *fac,
                               int b, const uint16_t *dq) {
-    if (code_bits_ < 16) grow();
-    const int t = huff_decode(hdc);
+    bit_reader r = rd_;  // in registers for the block; written back on every way out
+    const outcome o = decode_block_in(r, data, hdc, hac, fac, b, dq);
+    rd_ = r;
+    return o;
+}
+
+inline __attribute__((always_inline)) outcome decoder::decode_block_in(bit_reader &r, int16_t data[64],
+                                                                      const huffman_table &hdc, const huffman_table &hac,
+                                                                      const int16_t *fac, int b, const uint16_t *dq) {
+    if (r.bits < 16) r.grow();
+    const int t = r.huff_decode(hdc);
     if (t < 0 || t > 15) return fail("bad huffman code");
     std::memset(data, 0, 64 * sizeof data[0]);
-    const int diff = t ? extend_receive(t) : 0;
+    const int diff = t ? r.extend_receive(t) : 0;
     if (!add_ints_valid(comp_[b].dc_pred, diff)) return fail("bad delta");
     const int dc = comp_[b].dc_pred + diff;
     comp_[b].dc_pred = dc;
@@ -659,29 +568,30 @@ outcome decoder::decode_block(int16_t data[64], const huffman_table &hdc, const 
 
     int k = 1;
     do {
-        if (code_bits_ < 16) grow();
-        const int c = static_cast<int>(code_buffer_ >> (32 - k_fast_bits));
-        int r = fac[c];
-        if (r) {
-            k += (r >> 4) & 15;
-            const int s = r & 15;
-            if (s > code_bits_) return fail("bad huffman code");
-            code_buffer_ <<= s;
-            code_bits_ -= s;
+        if (r.bits < 16) r.grow();
+        const int c = static_cast<int>(r.buffer >> (32 - k_fast_bits));
+        int run = fac[c];
+        if (run) {
+            const int entry = run;
+            k += (entry >> 4) & 15;
+            const int s = entry & 15;
+            if (s > r.bits) return fail("bad huffman code");
+            r.buffer <<= s;
+            r.bits -= s;
             const int zig = k_dezigzag[k++];
-            data[zig] = static_cast<int16_t>((r >> 8) * dq[zig]);
+            data[zig] = static_cast<int16_t>((entry >> 8) * dq[zig]);
         } else {
-            const int rs = huff_decode(hac);
+            const int rs = r.huff_decode(hac);
             if (rs < 0) return fail("bad huffman code");
             const int s = rs & 15;
-            r = rs >> 4;
+            run = rs >> 4;
             if (s == 0) {
                 if (rs != 0xF0) break;
                 k += 16;
             } else {
-                k += r;
+                k += run;
                 const int zig = k_dezigzag[k++];
-                data[zig] = static_cast<int16_t>(extend_receive(s) * dq[zig]);
+                data[zig] = static_cast<int16_t>(r.extend_receive(s) * dq[zig]);
             }
         }
     } while (k < 64);
@@ -690,18 +600,18 @@ outcome decoder::decode_block(int16_t data[64], const huffman_table &hdc, const 
 
 outcome decoder::decode_block_prog_dc(int16_t data[64], const huffman_table &hdc, int b) {
     if (spec_end_ != 0) return fail("can't merge dc and ac");
-    if (code_bits_ < 16) grow();
+    if (rd_.bits < 16) rd_.grow();
     if (succ_high_ == 0) {
         std::memset(data, 0, 64 * sizeof data[0]);
-        const int t = huff_decode(hdc);
+        const int t = rd_.huff_decode(hdc);
         if (t < 0 || t > 15) return fail("can't merge dc and ac");
-        const int diff = t ? extend_receive(t) : 0;
+        const int diff = t ? rd_.extend_receive(t) : 0;
         if (!add_ints_valid(comp_[b].dc_pred, diff)) return fail("bad delta");
         const int dc = comp_[b].dc_pred + diff;
         comp_[b].dc_pred = dc;
         if (!mul_fits_short(dc, 1 << succ_low_)) return fail("can't merge dc and ac");
         data[0] = static_cast<int16_t>(dc * (1 << succ_low_));
-    } else if (get_bit()) {
+    } else if (rd_.get_bit()) {
         data[0] = static_cast<int16_t>(data[0] + (1 << succ_low_));
     }
     return outcome::ok;
@@ -717,26 +627,26 @@ outcome decoder::decode_block_prog_ac(int16_t data[64], const huffman_table &hac
         }
         int k = spec_start_;
         do {
-            if (code_bits_ < 16) grow();
-            const int c = static_cast<int>(code_buffer_ >> (32 - k_fast_bits));
+            if (rd_.bits < 16) rd_.grow();
+            const int c = static_cast<int>(rd_.buffer >> (32 - k_fast_bits));
             int r = fac[c];
             if (r) {
                 k += (r >> 4) & 15;
                 const int s = r & 15;
-                if (s > code_bits_) return fail("bad huffman code");
-                code_buffer_ <<= s;
-                code_bits_ -= s;
+                if (s > rd_.bits) return fail("bad huffman code");
+                rd_.buffer <<= s;
+                rd_.bits -= s;
                 const int zig = k_dezigzag[k++];
                 data[zig] = static_cast<int16_t>((r >> 8) * (1 << shift));
             } else {
-                const int rs = huff_decode(hac);
+                const int rs = rd_.huff_decode(hac);
                 if (rs < 0) return fail("bad huffman code");
                 const int s = rs & 15;
                 r = rs >> 4;
                 if (s == 0) {
                     if (r < 15) {
                         eob_run_ = 1 << r;
-                        if (r) eob_run_ += get_bits(r);
+                        if (r) eob_run_ += rd_.get_bits(r);
                         --eob_run_;
                         break;
                     }
@@ -744,7 +654,7 @@ outcome decoder::decode_block_prog_ac(int16_t data[64], const huffman_table &hac
                 } else {
                     k += r;
                     const int zig = k_dezigzag[k++];
-                    data[zig] = static_cast<int16_t>(extend_receive(s) * (1 << shift));
+                    data[zig] = static_cast<int16_t>(rd_.extend_receive(s) * (1 << shift));
                 }
             }
         } while (k <= spec_end_);
@@ -753,7 +663,7 @@ outcome decoder::decode_block_prog_ac(int16_t data[64], const huffman_table &hac
     // refinement
     const int16_t bit = static_cast<int16_t>(1 << succ_low_);
     auto refine = [&](int16_t *p) {
-        if (get_bit() && (*p & bit) == 0) *p = static_cast<int16_t>(*p > 0 ? *p + bit : *p - bit);
+        if (rd_.get_bit() && (*p & bit) == 0) *p = static_cast<int16_t>(*p > 0 ? *p + bit : *p - bit);
     };
     if (eob_run_) {
         --eob_run_;
@@ -765,19 +675,19 @@ outcome decoder::decode_block_prog_ac(int16_t data[64], const huffman_table &hac
     }
     int k = spec_start_;
     do {
-        const int rs = huff_decode(hac);
+        const int rs = rd_.huff_decode(hac);
         if (rs < 0) return fail("bad huffman code");
         int s = rs & 15;
         int r = rs >> 4;
         if (s == 0) {
             if (r < 15) {
                 eob_run_ = (1 << r) - 1;
-                if (r) eob_run_ += get_bits(r);
+                if (r) eob_run_ += rd_.get_bits(r);
                 r = 64;  // the rest of the block only refines
             }
         } else {
             if (s != 1) return fail("bad huffman code");
-            s = get_bit() ? bit : -bit;
+            s = rd_.get_bit() ? bit : -bit;
         }
         while (k <= spec_end_) {
             int16_t *p = &data[k_dezigzag[k++]];
@@ -796,11 +706,11 @@ outcome decoder::decode_block_prog_ac(int16_t data[64], const huffman_table &hac
 }
 
 void decoder::reset() {
-    code_bits_ = 0;
-    code_buffer_ = 0;
-    nomore_ = false;
+    rd_.bits = 0;
+    rd_.buffer = 0;
+    rd_.nomore = false;
     comp_[0].dc_pred = comp_[1].dc_pred = comp_[2].dc_pred = comp_[3].dc_pred = 0;
-    marker_ = k_marker_none;
+    rd_.marker = k_marker_none;
     todo_ = restart_interval_ ? restart_interval_ : 0x7fffffff;
     eob_run_ = 0;
 }
@@ -809,8 +719,8 @@ void decoder::reset() {
 // follows (reset and go on) or the scan stops here.
 bool decoder::restart_due(bool &stop) {
     if (--todo_ > 0) return false;
-    if (code_bits_ < 24) grow();
-    if (!(marker_ >= 0xD0 && marker_ <= 0xD7)) {
+    if (rd_.bits < 24) rd_.grow();
+    if (!(rd_.marker >= 0xD0 && rd_.marker <= 0xD7)) {
         stop = true;
         return true;
     }
@@ -821,9 +731,9 @@ bool decoder::restart_due(bool &stop) {
 // --- markers and headers ---------------------------------------------------
 
 int decoder::get_marker() {
-    if (marker_ != k_marker_none) {
-        const int x = marker_;
-        marker_ = k_marker_none;
+    if (rd_.marker != k_marker_none) {
+        const int x = rd_.marker;
+        rd_.marker = k_marker_none;
         return x;
     }
     int x = get8();
@@ -1054,7 +964,7 @@ outcome decoder::process_frame_header() {
 outcome decoder::decode_header() {
     jfif_ = false;
     app14_ = -1;
-    marker_ = k_marker_none;
+    rd_.marker = k_marker_none;
     int m = get_marker();
     if (m != 0xD8) return outcome::defer;  // not a JPEG to the reference either: it tries other formats
     m = get_marker();
@@ -1096,7 +1006,7 @@ outcome decoder::decode_image() {
             if (o != outcome::ok) return o;
             o = parse_entropy_coded_data();
             if (o != outcome::ok) return o;
-            if (marker_ == k_marker_none) marker_ = skip_junk_at_end();
+            if (rd_.marker == k_marker_none) rd_.marker = skip_junk_at_end();
             m = get_marker();
             if (m >= 0xD0 && m <= 0xD7) m = get_marker();
         } else if (m == 0xDC) {
@@ -1170,7 +1080,7 @@ void decoder::emit_rows(bool all) {
             if (!all && needed >= k.rows_ready) return;
             const uint8_t *near_row = k.ring + static_cast<size_t>(near % k.ring_rows) * static_cast<size_t>(k.w2);
             const uint8_t *far_row = k.ring + static_cast<size_t>(far % k.ring_rows) * static_cast<size_t>(k.w2);
-            rows[i] = resample_row(k.linebuf, near_row, far_row, k.w_lores, k.hs, k.vs);
+            rows[i] = resample_row(k.linebuf, near_row, far_row, k.w_lores, k.hs, k.vs, idct_.level());
         }
         uint8_t *out = output_ + static_cast<size_t>(next_row_) * static_cast<size_t>(img_x_) * 4;
         if (img_n_ == 3) {
@@ -1180,7 +1090,7 @@ void decoder::emit_rows(bool all) {
                     out[x * 4 + 3] = 255;
                 }
             } else {
-                ycbcr_to_rgba(out, rows[0], rows[1], rows[2], img_x_);
+                ycbcr_to_rgba(out, rows[0], rows[1], rows[2], img_x_, idct_.level());
             }
         } else {
             for (int x = 0; x < img_x_; ++x) {

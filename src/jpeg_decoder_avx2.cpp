@@ -1,0 +1,58 @@
+// The JPEG decoder's AVX2 kernels; this unit alone is compiled for AVX2
+// and is entered only after the processor was seen to have it.
+#include "jpeg_decoder_simd.h"
+
+namespace imgtext {
+
+// Two blocks: a's rows in the low halves, b's in the high halves.
+void jpeg_idct_pair_avx2(uint8_t *out_a, int stride_a, const int16_t a[64], uint8_t *out_b, int stride_b,
+                                 const int16_t b[64]) {
+    using V = __m256i;
+    V r[8];
+    for (int i = 0; i < 8; ++i)
+        r[i] = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(a + i * 8))),
+                                       _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + i * 8)), 1);
+    idct_pass_vec<V, avx2_ops>(r, avx2_ops::set32(k_pass1_bias), 10);
+    transpose16<V, avx2_ops>(r);
+    idct_pass_vec<V, avx2_ops>(r, avx2_ops::set32(k_pass2_bias), 17);
+    transpose16<V, avx2_ops>(r);
+    for (int i = 0; i < 8; i += 2) {
+        const V bytes = _mm256_packus_epi16(r[i], r[i + 1]);  // per half: row i, row i + 1
+        const __m128i lo = _mm256_castsi256_si128(bytes), hi = _mm256_extracti128_si256(bytes, 1);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(out_a + i * stride_a), lo);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(out_a + (i + 1) * stride_a), _mm_unpackhi_epi64(lo, lo));
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(out_b + i * stride_b), hi);
+        _mm_storel_epi64(reinterpret_cast<__m128i *>(out_b + (i + 1) * stride_b), _mm_unpackhi_epi64(hi, hi));
+    }
+}
+
+// Sixteen pixels a step; the 16-bit steps are those of ycbcr8_sse2.
+void jpeg_ycbcr_to_rgba_avx2(uint8_t *out, const uint8_t *y, const uint8_t *cb, const uint8_t *cr, int count) {
+    int i = 0;
+    for (; i + 16 <= count; i += 16) {
+        const __m256i bias = _mm256_set1_epi16(128);
+        const __m256i yw = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(y + i)));
+        const __m256i cbw = _mm256_slli_epi16(
+            _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(cb + i))), bias), 8);
+        const __m256i crw = _mm256_slli_epi16(
+            _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(cr + i))), bias), 8);
+        const __m256i yws = _mm256_add_epi16(_mm256_slli_epi16(yw, 4), _mm256_set1_epi16(8));
+        const __m256i r = _mm256_srai_epi16(_mm256_add_epi16(_mm256_mulhi_epi16(crw, _mm256_set1_epi16(5743)), yws), 4);
+        const __m256i g = _mm256_srai_epi16(
+            _mm256_add_epi16(_mm256_add_epi16(_mm256_mulhi_epi16(cbw, _mm256_set1_epi16(-1410)), yws),
+                             _mm256_mulhi_epi16(crw, _mm256_set1_epi16(-2925))),
+            4);
+        const __m256i b = _mm256_srai_epi16(_mm256_add_epi16(yws, _mm256_mulhi_epi16(cbw, _mm256_set1_epi16(7258))), 4);
+        // Packing works within 128-bit halves: pixels 0-7 in the low half,
+        // 8-15 in the high one, until the last step puts them in order.
+        const __m256i rb = _mm256_packus_epi16(r, b), ga = _mm256_packus_epi16(g, _mm256_set1_epi16(255));
+        const __m256i rg = _mm256_unpacklo_epi8(rb, ga), ba = _mm256_unpackhi_epi8(rb, ga);
+        const __m256i p0 = _mm256_unpacklo_epi16(rg, ba), p1 = _mm256_unpackhi_epi16(rg, ba);
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i * 4), _mm256_permute2x128_si256(p0, p1, 0x20));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i * 4 + 32), _mm256_permute2x128_si256(p0, p1, 0x31));
+    }
+    for (; i + 8 <= count; i += 8) ycbcr8_sse2(out + i * 4, y + i, cb + i, cr + i);
+    // The rest is left to the caller's scalar loop.
+}
+
+}  // namespace imgtext
