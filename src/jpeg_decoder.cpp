@@ -34,6 +34,10 @@
 #include <cstring>
 #include <new>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
 // stb_image uses its SSE2 kernels on x86-64, which is where this decoder
 // runs; the build adds the AVX2 unit where it can (IMGTEXT_JPEG_AVX2).
 #if (defined(__x86_64__) || defined(_M_X64)) && (defined(__GNUC__) || defined(__clang__))
@@ -1034,8 +1038,20 @@ outcome decoder::decode_image() {
 
 outcome decoder::setup_output() {
     if (!mad3_valid(4, img_x_, img_y_, 1)) return outcome::defer;
-    output_ = static_cast<uint8_t *>(std::malloc(static_cast<size_t>(img_x_) * static_cast<size_t>(img_y_) * 4));
+    const size_t bytes = static_cast<size_t>(img_x_) * static_cast<size_t>(img_y_) * 4;
+    output_ = static_cast<uint8_t *>(std::malloc(bytes));
     if (!output_) return fail("outofmem");
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    // A large result is written once, front to back: asking for huge pages
+    // spares the kernel most of its page faults (a hint; the memory is the
+    // same either way).
+    constexpr uintptr_t huge = uintptr_t{1} << 21;
+    if (bytes >= 4 * huge) {
+        const uintptr_t start = (reinterpret_cast<uintptr_t>(output_) + huge - 1) & ~(huge - 1);
+        const uintptr_t end = (reinterpret_cast<uintptr_t>(output_) + bytes) & ~(huge - 1);
+        madvise(reinterpret_cast<void *>(start), end - start, MADV_HUGEPAGE);
+    }
+#endif
     for (int i = 0; i < img_n_; ++i) {
         component &k = comp_[i];
         k.hs = h_max_ / k.h;
