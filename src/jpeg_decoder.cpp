@@ -55,6 +55,11 @@ namespace imgtext {
 namespace {
 
 constexpr int k_fast_bits = 9;
+// The baseline AC decoder's own table: every code of at most 12 bits with
+// its value bits, as length | advance << 5 | flags | value << 16 (0: not
+// there, decode the reference's way).
+constexpr int k_wide_bits = 12;
+constexpr uint32_t k_wide_value = 1u << 10, k_wide_end = 1u << 11;
 constexpr int k_marker_none = 0xFF;
 
 // Position in the file of each zigzag index; corrupt runs may index past 63
@@ -451,6 +456,7 @@ public:
         std::memset(huff_ac_, 0, sizeof huff_ac_);
         std::memset(dequant_, 0, sizeof dequant_);
         std::memset(fast_ac_, 0, sizeof fast_ac_);
+        std::memset(wide_ac_, 0, sizeof wide_ac_);
         std::memset(comp_, 0, sizeof comp_);
     }
     ~decoder() {
@@ -502,6 +508,7 @@ private:
     outcome process_marker(int m);
     outcome build_huffman(huffman_table &h, const int *count);
     void build_fast_ac(int16_t *fast_ac, const huffman_table &h);
+    void build_wide_ac(uint32_t *wide, const huffman_table &h);
     outcome process_scan_header();
     outcome process_frame_header();
     outcome decode_header();
@@ -526,6 +533,7 @@ private:
     huffman_table huff_dc_[4], huff_ac_[4];
     uint16_t dequant_[4][64];
     int16_t fast_ac_[4][1 << k_fast_bits];
+    uint32_t wide_ac_[4][1 << k_wide_bits];
     component comp_[4];
     int img_x_ = 0, img_y_ = 0, img_n_ = 0;
     int h_max_ = 1, v_max_ = 1, mcu_x_ = 0, mcu_y_ = 0;
@@ -559,6 +567,7 @@ outcome decoder::decode_block(int16_t data[64], const huffman_table &hdc, const 
 inline __attribute__((always_inline)) outcome decoder::decode_block_in(bit_reader &r, int16_t data[64],
                                                                       const huffman_table &hdc, const huffman_table &hac,
                                                                       const int16_t *fac, int b, const uint16_t *dq) {
+    const uint32_t *wide = wide_ac_[&hac - huff_ac_];
     if (r.bits < 16) r.grow();
     const int t = r.huff_decode(hdc);
     if (t < 0 || t > 15) return fail("bad huffman code");
@@ -573,6 +582,25 @@ inline __attribute__((always_inline)) outcome decoder::decode_block_in(bit_reade
     int k = 1;
     do {
         if (r.bits < 16) r.grow();
+        // Until the data has run into its marker, the grow above leaves at
+        // least 16 bits, so a code and its value bits of 12 at most are
+        // consumed exactly as the reference would consume them (with no
+        // refill between the two); one lookup gives both.
+        if (!r.nomore) {
+            const uint32_t e = wide[r.buffer >> (32 - k_wide_bits)];
+            if (e) {
+                const int length = static_cast<int>(e & 31);
+                r.buffer <<= length;
+                r.bits -= length;
+                if (e & k_wide_end) break;
+                k += static_cast<int>((e >> 5) & 31);
+                if (e & k_wide_value) {
+                    const int zig = k_dezigzag[k++];
+                    data[zig] = static_cast<int16_t>((static_cast<int32_t>(e) >> 16) * dq[zig]);
+                }
+                continue;
+            }
+        }
         const int c = static_cast<int>(r.buffer >> (32 - k_fast_bits));
         int run = fac[c];
         if (run) {
@@ -796,6 +824,28 @@ void decoder::build_fast_ac(int16_t *fast_ac, const huffman_table &h) {
     }
 }
 
+void decoder::build_wide_ac(uint32_t *wide, const huffman_table &h) {
+    std::memset(wide, 0, sizeof(uint32_t) << k_wide_bits);
+    int count = 0;
+    while (count < 256 && h.size[count]) ++count;
+    for (int i = 0; i < count; ++i) {
+        const int length = h.size[i], rs = h.values[i], run = rs >> 4, s = rs & 15;
+        if (length + s > k_wide_bits) continue;
+        const int free_bits = k_wide_bits - length - s;
+        for (int v = 0; v < (1 << s); ++v) {
+            uint32_t e = static_cast<uint32_t>(length + s);
+            if (s == 0) {
+                e |= rs == 0xF0 ? 16u << 5 : k_wide_end;
+            } else {
+                const int value = v < (1 << (s - 1)) ? v + 1 - (1 << s) : v;  // the JPEG extension of v
+                e |= static_cast<uint32_t>(run) << 5 | k_wide_value | static_cast<uint32_t>(value) << 16;
+            }
+            const int first = ((h.code[i] << s | v) << free_bits);
+            for (int f = 0; f < (1 << free_bits); ++f) wide[first + f] = e;
+        }
+    }
+}
+
 outcome decoder::process_marker(int m) {
     int length;
     switch (m) {
@@ -834,7 +884,7 @@ outcome decoder::process_marker(int m) {
                 const outcome built = build_huffman(h, sizes);
                 if (built != outcome::ok) return built;
                 for (int i = 0; i < n; ++i) h.values[i] = static_cast<uint8_t>(get8());
-                if (tc != 0) build_fast_ac(fast_ac_[th], h);
+                if (tc != 0) build_fast_ac(fast_ac_[th], h), build_wide_ac(wide_ac_[th], h);
                 length -= n;
             }
             return length == 0 ? outcome::ok : outcome::defer;
