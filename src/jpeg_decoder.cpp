@@ -577,29 +577,45 @@ inline __attribute__((always_inline)) outcome decoder::decode_block_in(bit_reade
     const int dc = comp_[b].dc_pred + diff;
     comp_[b].dc_pred = dc;
     if (!mul_fits_short(dc, dq[0])) return fail("can't merge dc and ac");
-    data[0] = static_cast<int16_t>(dc * dq[0]);
+    // Values are stored as decoded and dequantised together at the end:
+    // each fits 16 bits, so the 16-bit products are those of the reference.
+    data[0] = static_cast<int16_t>(dc);
 
     int k = 1;
     do {
-        if (r.bits < 16) r.grow();
-        // Until the data has run into its marker, the grow above leaves at
-        // least 16 bits, so a code and its value bits of 12 at most are
-        // consumed exactly as the reference would consume them (with no
-        // refill between the two); one lookup gives both.
-        if (!r.nomore) {
+        if (!r.nomore && r.pos + 4 <= r.size) {
+            // The reference's refill (only below 16 bits, up to more than
+            // 24) computed without a branch on the count: the fill is empty
+            // when none is due. A 0xFF among its bytes takes the byte loop.
+            uint32_t word;
+            std::memcpy(&word, r.data + r.pos, 4);
+            word = __builtin_bswap32(word);
+            const int bytes = r.bits < 16 ? ((24 - r.bits) >> 3) + 1 : 0;
+            const uint32_t keep = static_cast<uint32_t>(0xFFFFFFFF00000000ull >> (8 * bytes));
+            const uint32_t inverse = ~word;
+            if (__builtin_expect((((inverse - 0x01010101u) & ~inverse & 0x80808080u) & keep) != 0, 0)) {
+                r.grow_bytes();
+            } else {
+                r.buffer |= static_cast<uint32_t>(static_cast<uint64_t>(word & keep) >> r.bits);
+                r.bits += 8 * bytes;
+                r.pos += bytes;
+            }
+            // Until the data has run into its marker, that leaves at least
+            // 16 bits, so a code and its value bits of 12 at most are
+            // consumed exactly as the reference would consume them (with
+            // no refill between the two); one lookup gives both.
             const uint32_t e = wide[r.buffer >> (32 - k_wide_bits)];
-            if (e) {
+            if (e && !r.nomore) {
                 const int length = static_cast<int>(e & 31);
                 r.buffer <<= length;
                 r.bits -= length;
                 if (e & k_wide_end) break;
                 k += static_cast<int>((e >> 5) & 31);
-                if (e & k_wide_value) {
-                    const int zig = k_dezigzag[k++];
-                    data[zig] = static_cast<int16_t>((static_cast<int32_t>(e) >> 16) * dq[zig]);
-                }
+                if (e & k_wide_value) data[k_dezigzag[k++]] = static_cast<int16_t>(static_cast<int32_t>(e) >> 16);
                 continue;
             }
+        } else if (r.bits < 16) {
+            r.grow();
         }
         const int c = static_cast<int>(r.buffer >> (32 - k_fast_bits));
         int run = fac[c];
@@ -610,8 +626,7 @@ inline __attribute__((always_inline)) outcome decoder::decode_block_in(bit_reade
             if (s > r.bits) return fail("bad huffman code");
             r.buffer <<= s;
             r.bits -= s;
-            const int zig = k_dezigzag[k++];
-            data[zig] = static_cast<int16_t>((entry >> 8) * dq[zig]);
+            data[k_dezigzag[k++]] = static_cast<int16_t>(entry >> 8);
         } else {
             const int rs = r.huff_decode(hac);
             if (rs < 0) return fail("bad huffman code");
@@ -622,11 +637,11 @@ inline __attribute__((always_inline)) outcome decoder::decode_block_in(bit_reade
                 k += 16;
             } else {
                 k += run;
-                const int zig = k_dezigzag[k++];
-                data[zig] = static_cast<int16_t>(r.extend_receive(s) * dq[zig]);
+                data[k_dezigzag[k++]] = static_cast<int16_t>(r.extend_receive(s));
             }
         }
     } while (k < 64);
+    for (int i = 0; i < 64; ++i) data[i] = static_cast<int16_t>(data[i] * dq[i]);
     return outcome::ok;
 }
 
