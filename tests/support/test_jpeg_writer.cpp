@@ -165,6 +165,9 @@ std::vector<uint8_t> write_test_jpeg(const rgba &image, const jpeg_options &o) {
     const int mcu_x = (width + 8 * h_max - 1) / (8 * h_max), mcu_y = (height + 8 * v_max - 1) / (8 * v_max);
 
     // Samples, averaged down to each component's resolution, then DCT.
+    double basis[8][8];  // orthonormal DCT-II: basis[u][x]
+    for (int u = 0; u < 8; ++u)
+        for (int x = 0; x < 8; ++x) basis[u][x] = 0.5 * (u ? 1 : std::sqrt(0.5)) * std::cos((2 * x + 1) * u * k_pi / 16);
     std::vector<component_data> comps(static_cast<size_t>(n));
     const int scale = o.quality < 50 ? 5000 / o.quality : 200 - o.quality * 2;
     int quant[2][64];
@@ -197,14 +200,18 @@ std::vector<uint8_t> write_test_jpeg(const rgba &image, const jpeg_options &o) {
                 double s[8][8];
                 for (int y = 0; y < 8; ++y)
                     for (int x = 0; x < 8; ++x) s[y][x] = sample(bx * 8 + x, by * 8 + y);
+                // Separable: rows, then columns.
+                double rows[8][8];
+                for (int y = 0; y < 8; ++y)
+                    for (int u = 0; u < 8; ++u) {
+                        rows[y][u] = 0;
+                        for (int x = 0; x < 8; ++x) rows[y][u] += s[y][x] * basis[u][x];
+                    }
                 int *out = k.block(bx, by);
                 for (int z = 0; z < 64; ++z) {
                     const int u = k_zigzag_to_natural[z] % 8, v = k_zigzag_to_natural[z] / 8;
                     double sum = 0;
-                    for (int y = 0; y < 8; ++y)
-                        for (int x = 0; x < 8; ++x)
-                            sum += s[y][x] * std::cos((2 * x + 1) * u * k_pi / 16) * std::cos((2 * y + 1) * v * k_pi / 16);
-                    sum *= 0.25 * (u ? 1 : std::sqrt(0.5)) * (v ? 1 : std::sqrt(0.5));
+                    for (int y = 0; y < 8; ++y) sum += rows[y][u] * basis[v][y];
                     out[z] = static_cast<int>(std::lround(sum / quant[k.quant][k_zigzag_to_natural[z]]));
                 }
             }
