@@ -24,7 +24,9 @@
 #include <emmintrin.h>
 #endif
 
-#if (defined(__x86_64__) || defined(_M_X64)) && (defined(__GNUC__) || defined(__clang__))
+// Not on Windows, where GCC cannot keep 32-byte vectors spilled to the
+// stack aligned.
+#if (defined(__x86_64__) || defined(_M_X64)) && (defined(__GNUC__) || defined(__clang__)) && !defined(_WIN32)
 #define IMGTEXT_JPEG_ENCODER_AVX2 1
 #else
 #define IMGTEXT_JPEG_ENCODER_AVX2 0
