@@ -522,6 +522,7 @@ private:
     outcome setup_output();
     bool is_rgb() const { return img_n_ == 3 && (rgb_ == 3 || (app14_ == 0 && !jfif_)); }
     void begin_strip(int strip);
+    void clear_strip_from(int strip, int mcu);
     void emit_rows(bool all);
     void finish_baseline();
     void finish_progressive();
@@ -1136,6 +1137,22 @@ outcome decoder::setup_output() {
     return outcome::ok;
 }
 
+// Where a scan stops early, the rest of its MCU row keeps the zeros of the
+// reference's planes (a scan that runs to the end overwrites every block, so
+// strips are not cleared beforehand).
+void decoder::clear_strip_from(int strip, int mcu) {
+    idct_.flush();
+    for (int i = 0; i < img_n_; ++i) {
+        component &k = comp_[i];
+        const int first = strip * k.strip_rows % k.ring_rows;
+        const int from = mcu * (img_n_ == 1 ? 1 : k.h) * 8;
+        if (from >= k.w2) continue;
+        for (int r = 0; r < k.strip_rows; ++r)
+            std::memset(k.ring + static_cast<size_t>(first + r) * static_cast<size_t>(k.w2) + from, 0,
+                        static_cast<size_t>(k.w2 - from));
+    }
+}
+
 // Clears the ring rows of MCU row `strip`, which it is about to receive.
 void decoder::begin_strip(int strip) {
     for (int i = 0; i < img_n_; ++i) {
@@ -1208,13 +1225,15 @@ outcome decoder::baseline_scan() {
         const int w = (k.x + 7) >> 3, h = (k.y + 7) >> 3;
         const int ha = k.ha;
         for (int j = 0; j < h && !stop; ++j) {
-            begin_strip(j);
             uint8_t *row = k.ring + static_cast<size_t>(j * 8 % k.ring_rows) * static_cast<size_t>(k.w2);
             for (int i = 0; i < w; ++i) {
                 const outcome o = decode_block(data, huff_dc_[k.hd], huff_ac_[ha], fast_ac_[ha], order_[0], dequant_[k.tq]);
                 if (o != outcome::ok) return o;
                 idct_.add(row + i * 8, k.w2, data);
-                if (restart_due(stop) && stop) break;
+                if (restart_due(stop) && stop) {
+                    clear_strip_from(j, i + 1);
+                    break;
+                }
             }
             k.rows_ready = (j + 1) * 8;
             ++strips_done_;
@@ -1223,7 +1242,6 @@ outcome decoder::baseline_scan() {
         return outcome::ok;
     }
     for (int j = 0; j < mcu_y_ && !stop; ++j) {
-        begin_strip(j);
         for (int i = 0; i < mcu_x_ && !stop; ++i) {
             for (int s = 0; s < scan_n_; ++s) {
                 const int n = order_[s];
@@ -1238,7 +1256,7 @@ outcome decoder::baseline_scan() {
                                   data);
                     }
             }
-            restart_due(stop);
+            if (restart_due(stop) && stop) clear_strip_from(j, i + 1);
         }
         for (int n = 0; n < img_n_; ++n) comp_[n].rows_ready = (j + 1) * comp_[n].strip_rows;
         ++strips_done_;
