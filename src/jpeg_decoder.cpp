@@ -106,11 +106,11 @@ inline bool add_ints_valid(int a, int b) {
     return a <= INT_MAX - b;
 }
 
+// Whether a * b fits a short, for b >= 0 (dequantisation factors and
+// powers of two): the reference's division-based test says the same.
 inline bool mul_fits_short(int a, int b) {
-    if (b == 0 || b == -1) return true;
-    if ((a >= 0) == (b >= 0)) return a <= SHRT_MAX / b;
-    if (b < 0) return a <= SHRT_MIN / b;
-    return a >= SHRT_MIN / b;
+    const int64_t product = static_cast<int64_t>(a) * b;
+    return product >= SHRT_MIN && product <= SHRT_MAX;
 }
 
 inline bool mul_sizes_valid(int a, int b) {
@@ -457,6 +457,7 @@ public:
         std::memset(dequant_, 0, sizeof dequant_);
         std::memset(fast_ac_, 0, sizeof fast_ac_);
         std::memset(wide_ac_, 0, sizeof wide_ac_);
+        std::memset(wide_dc_, 0, sizeof wide_dc_);
         std::memset(comp_, 0, sizeof comp_);
     }
     ~decoder() {
@@ -508,7 +509,7 @@ private:
     outcome process_marker(int m);
     outcome build_huffman(huffman_table &h, const int *count);
     void build_fast_ac(int16_t *fast_ac, const huffman_table &h);
-    void build_wide_ac(uint32_t *wide, const huffman_table &h);
+    void build_wide(uint32_t *wide, const huffman_table &h, bool ac);
     outcome process_scan_header();
     outcome process_frame_header();
     outcome decode_header();
@@ -535,6 +536,7 @@ private:
     uint16_t dequant_[4][64];
     int16_t fast_ac_[4][1 << k_fast_bits];
     uint32_t wide_ac_[4][1 << k_wide_bits];
+    uint32_t wide_dc_[4][1 << k_wide_bits];
     component comp_[4];
     int img_x_ = 0, img_y_ = 0, img_n_ = 0;
     int h_max_ = 1, v_max_ = 1, mcu_x_ = 0, mcu_y_ = 0;
@@ -570,10 +572,23 @@ inline __attribute__((always_inline)) outcome decoder::decode_block_in(bit_reade
                                                                       const int16_t *fac, int b, const uint16_t *dq) {
     const uint32_t *wide = wide_ac_[&hac - huff_ac_];
     if (r.bits < 16) r.grow();
-    const int t = r.huff_decode(hdc);
-    if (t < 0 || t > 15) return fail("bad huffman code");
-    std::memset(data, 0, 64 * sizeof data[0]);
-    const int diff = t ? r.extend_receive(t) : 0;
+    int diff;
+    // As for the AC codes below: while the data has not reached its marker
+    // the refill left 16 bits or more, so a DC code and its value bits of
+    // 12 at most are consumed as the reference consumes them.
+    const uint32_t e = wide_dc_[&hdc - huff_dc_][r.buffer >> (32 - k_wide_bits)];
+    if (e && !r.nomore) {
+        const int length = static_cast<int>(e & 31);
+        r.buffer <<= length;
+        r.bits -= length;
+        diff = static_cast<int32_t>(e) >> 16;
+        std::memset(data, 0, 64 * sizeof data[0]);
+    } else {
+        const int t = r.huff_decode(hdc);
+        if (t < 0 || t > 15) return fail("bad huffman code");
+        std::memset(data, 0, 64 * sizeof data[0]);
+        diff = t ? r.extend_receive(t) : 0;
+    }
     if (!add_ints_valid(comp_[b].dc_pred, diff)) return fail("bad delta");
     const int dc = comp_[b].dc_pred + diff;
     comp_[b].dc_pred = dc;
@@ -840,17 +855,24 @@ void decoder::build_fast_ac(int16_t *fast_ac, const huffman_table &h) {
     }
 }
 
-void decoder::build_wide_ac(uint32_t *wide, const huffman_table &h) {
+// For DC tables (ac false) every symbol is a magnitude: entries are
+// length | value << 16, or 0 for symbols the reference refuses.
+void decoder::build_wide(uint32_t *wide, const huffman_table &h, bool ac) {
     std::memset(wide, 0, sizeof(uint32_t) << k_wide_bits);
     int count = 0;
     while (count < 256 && h.size[count]) ++count;
     for (int i = 0; i < count; ++i) {
-        const int length = h.size[i], rs = h.values[i], run = rs >> 4, s = rs & 15;
+        const int length = h.size[i], rs = h.values[i];
+        const int run = ac ? rs >> 4 : 0, s = ac ? rs & 15 : rs;
+        if (!ac && s > 15) continue;
         if (length + s > k_wide_bits) continue;
         const int free_bits = k_wide_bits - length - s;
         for (int v = 0; v < (1 << s); ++v) {
             uint32_t e = static_cast<uint32_t>(length + s);
-            if (s == 0) {
+            if (!ac) {
+                const int value = s == 0 ? 0 : v < (1 << (s - 1)) ? v + 1 - (1 << s) : v;
+                e |= static_cast<uint32_t>(value) << 16;
+            } else if (s == 0) {
                 e |= rs == 0xF0 ? 16u << 5 : k_wide_end;
             } else {
                 const int value = v < (1 << (s - 1)) ? v + 1 - (1 << s) : v;  // the JPEG extension of v
@@ -900,7 +922,8 @@ outcome decoder::process_marker(int m) {
                 const outcome built = build_huffman(h, sizes);
                 if (built != outcome::ok) return built;
                 for (int i = 0; i < n; ++i) h.values[i] = static_cast<uint8_t>(get8());
-                if (tc != 0) build_fast_ac(fast_ac_[th], h), build_wide_ac(wide_ac_[th], h);
+                if (tc != 0) build_fast_ac(fast_ac_[th], h), build_wide(wide_ac_[th], h, true);
+                else build_wide(wide_dc_[th], h, false);
                 length -= n;
             }
             return length == 0 ? outcome::ok : outcome::defer;
