@@ -342,64 +342,110 @@ void ycbcr_to_rgba(uint8_t *__restrict out, const uint8_t *__restrict y, const u
 // The entropy decoder's state and its steps, kept in one small value so
 // that a block's decoding holds it in registers (the decoder copies it in
 // and out around each block).
+//
+// The reference keeps a 32-bit buffer that it refills byte by byte, only
+// when fewer than 16 bits (or than the bits about to be read) wait, up to
+// more than 24; at a marker it stops for good and reads zeros from then on.
+// Its count of loaded bits decides where damaged data ends and which checks
+// fail, so it is kept here exactly (`bits`, `nomore`, `marker`). The bits
+// themselves come from a 64-bit lookahead filled eight bytes at a time: as
+// long as the reference has not met the marker, the bits it has loaded are
+// the first `bits` of the lookahead, and past the marker both hold zeros,
+// so the top 32 bits of the lookahead are always its buffer.
 struct bit_reader {
     const uint8_t *data;
-    int64_t size, pos;
-    uint32_t buffer;  // the next bits, most significant first
-    int bits;         // how many of them the reference counts as loaded
-    int marker;       // the marker that ended the data, if any
-    bool nomore;      // set once a marker was met: zeros from then on
+    int64_t size, pos;  // pos: the next byte for the lookahead (or the headers)
+    uint64_t acc;       // the data from the next unread bit, most significant first; zeros past the end
+    int avail;          // bits in acc
+    int real;           // of which data before the marker (kept from when the marker is known)
+    int bits;           // the reference's count of loaded bits
+    int marker;         // the marker the reference met, if any
+    bool nomore;        // the reference met the marker: zeros from then on
+    bool at_end;        // the lookahead met the marker (end_marker; end_pos is just past it)
+    int end_marker;
+    int64_t end_pos;
 
     int get8() { return pos < size ? data[pos++] : 0; }
 
-    // The reference's refill, byte by byte: until more than 24 bits wait,
-    // a stuffed 0xFF 0x00 counting as 0xFF, stopping for good at a marker.
-    void grow_bytes() {
-        do {
-            uint32_t b = nomore ? 0 : static_cast<uint32_t>(get8());
-            if (b == 0xFF) {
-                int c = get8();
-                while (c == 0xFF) c = get8();
-                if (c != 0) {
-                    marker = c;
-                    nomore = true;
-                    return;
-                }
-            }
-            buffer |= b << (24 - bits);
-            bits += 8;
-        } while (bits <= 24);
-    }
-    // The same when the bytes it would take hold no 0xFF: all in one go.
-    inline __attribute__((always_inline)) void grow() {
-        if (!nomore && bits >= 0 && pos + 4 <= size) {
-            uint32_t word;
-            std::memcpy(&word, data + pos, 4);
-            word = __builtin_bswap32(word);
-            const int bytes = ((24 - bits) >> 3) + 1;
-            const uint32_t keep = ~0u << (32 - 8 * bytes);
-            // Bytes of ~word that are zero are the 0xFF bytes of word (the
-            // test may also flag bytes before a real one: then the slow way).
-            const uint32_t inverse = ~word;
-            if ((((inverse - 0x01010101u) & ~inverse & 0x80808080u) & keep) == 0) {
-                buffer |= (word & keep) >> bits;
-                bits += 8 * bytes;
+    // Tops the lookahead up to more than 56 bits, reading bytes as the
+    // reference does: a stuffed 0xFF 0x00 (after any 0xFF fill bytes) is
+    // 0xFF, 0xFF then a byte other than 0 is the marker, and past the end
+    // of the file every byte is 0. Eight bytes without a 0xFF are taken in
+    // one go; the rest byte by byte, out of line so that the caller's copy
+    // of the state can stay in registers.
+    inline __attribute__((always_inline)) void fill() {
+        if (!at_end && pos + 8 <= size) {
+            uint64_t word;
+            std::memcpy(&word, data + pos, 8);
+            word = __builtin_bswap64(word);
+            const int bytes = (64 - avail) >> 3;
+            const uint64_t keep = ~uint64_t{0} << (64 - 8 * bytes);
+            const uint64_t inverse = ~word;
+            if ((((inverse - 0x0101010101010101ull) & ~inverse & 0x8080808080808080ull) & keep) == 0) {
+                acc |= (word & keep) >> avail;
+                avail += 8 * bytes;
                 pos += bytes;
                 return;
             }
         }
-        grow_bytes();
+        *this = fill_bytes(*this);
+    }
+    static bit_reader fill_bytes(bit_reader r) {
+        while (r.avail <= 56) {
+            if (r.at_end) {
+                r.avail += 8;  // zeros
+                continue;
+            }
+            const int b = r.get8();
+            if (b == 0xFF) {
+                int c = r.get8();
+                while (c == 0xFF) c = r.get8();
+                if (c != 0) {
+                    r.at_end = true;
+                    r.end_marker = c;
+                    r.end_pos = r.pos;
+                    r.real = r.avail;  // all of it data; zeros from here
+                    continue;
+                }
+            }
+            r.acc |= static_cast<uint64_t>(b) << (56 - r.avail);
+            r.avail += 8;
+        }
+        return r;
+    }
+    uint32_t top32() const { return static_cast<uint32_t>(acc >> 32); }
+    void consume(int n) {
+        acc <<= n;
+        avail -= n;
+        real -= n;
+        bits -= n;
+    }
+
+    // The reference's refill, as accounting: the bytes it would load are
+    // in the lookahead already; whether it meets the marker depends on how
+    // much data is left.
+    inline __attribute__((always_inline)) void grow() {
+        if (avail < 32) fill();
+        do {
+            if (!nomore && at_end && real < bits + 8) {
+                nomore = true;
+                marker = end_marker;
+                return;
+            }
+            bits += 8;
+        } while (bits <= 24);
     }
 
     inline __attribute__((always_inline)) int huff_decode(const huffman_table &h) {
         if (bits < 16) grow();
+        if (avail < 32) fill();
+        const uint32_t buffer = top32();
         int c = static_cast<int>(buffer >> (32 - k_fast_bits));
         int k = h.fast[c];
         if (k < 255) {
             const int s = h.size[k];
             if (s > bits) return -1;
-            buffer <<= s;
-            bits -= s;
+            consume(s);
             return h.values[k];
         }
         const uint32_t temp = buffer >> 16;
@@ -412,38 +458,36 @@ struct bit_reader {
         if (k > bits) return -1;
         c = static_cast<int>((buffer >> (32 - k)) & k_bit_mask[k]) + h.delta[k];
         if (c < 0 || c >= 256) return -1;
-        bits -= k;
-        buffer <<= k;
+        consume(k);
         return h.values[c];
     }
 
     inline __attribute__((always_inline)) int extend_receive(int n) {
         if (bits < n) grow();
         if (bits < n) return 0;
+        if (avail < 32) fill();
+        const uint32_t buffer = top32();
         const int sign = static_cast<int>(buffer >> 31);
-        uint32_t k = (buffer << n) | (buffer >> (32 - n));
-        buffer = k & ~k_bit_mask[n];
-        k &= k_bit_mask[n];
-        bits -= n;
+        const uint32_t k = buffer >> (32 - n);
+        consume(n);
         return static_cast<int>(k + static_cast<uint32_t>(k_extend_bias[n] & (sign - 1)));
     }
 
     int get_bits(int n) {
         if (bits < n) grow();
         if (bits < n) return 0;
-        uint32_t k = (buffer << n) | (buffer >> (32 - n));
-        buffer = k & ~k_bit_mask[n];
-        k &= k_bit_mask[n];
-        bits -= n;
+        if (avail < 32) fill();
+        const uint32_t k = top32() >> (32 - n);
+        consume(n);
         return static_cast<int>(k);
     }
 
     int get_bit() {
         if (bits < 1) grow();
         if (bits < 1) return 0;
-        const uint32_t k = buffer;
-        buffer <<= 1;
-        --bits;
+        if (avail < 32) fill();
+        const uint32_t k = top32();
+        consume(1);
         return k & 0x80000000u ? 1 : 0;
     }
 };
@@ -451,7 +495,7 @@ struct bit_reader {
 class decoder {
 public:
     decoder(const uint8_t *data, int size, jpeg_decode_kernel kernel)
-        : rd_{data, size, 0, 0, 0, k_marker_none, false}, idct_(kernel) {
+        : rd_{data, size, 0, 0, 0, 0, 0, k_marker_none, false, false, k_marker_none, 0}, idct_(kernel) {
         std::memset(huff_dc_, 0, sizeof huff_dc_);
         std::memset(huff_ac_, 0, sizeof huff_ac_);
         std::memset(dequant_, 0, sizeof dequant_);
@@ -502,6 +546,7 @@ private:
     outcome decode_block_prog_dc(int16_t data[64], const huffman_table &hdc, int b);
     outcome decode_block_prog_ac(int16_t data[64], const huffman_table &hac, const int16_t *fac);
     void reset();
+    void end_scan();
     bool restart_due(bool &stop);
 
     // -- markers and headers
@@ -572,15 +617,15 @@ inline __attribute__((always_inline)) outcome decoder::decode_block_in(bit_reade
                                                                       const int16_t *fac, int b, const uint16_t *dq) {
     const uint32_t *wide = wide_ac_[&hac - huff_ac_];
     if (r.bits < 16) r.grow();
+    if (r.avail < 32) r.fill();
     int diff;
-    // As for the AC codes below: while the data has not reached its marker
-    // the refill left 16 bits or more, so a DC code and its value bits of
-    // 12 at most are consumed as the reference consumes them.
-    const uint32_t e = wide_dc_[&hdc - huff_dc_][r.buffer >> (32 - k_wide_bits)];
+    // While the data has not reached its marker the reference's refill
+    // leaves 16 bits or more, so a code and its value bits of 12 at most
+    // are consumed as it consumes them (with no refill between the two):
+    // one lookup gives both.
+    const uint32_t e = wide_dc_[&hdc - huff_dc_][r.acc >> (64 - k_wide_bits)];
     if (e && !r.nomore) {
-        const int length = static_cast<int>(e & 31);
-        r.buffer <<= length;
-        r.bits -= length;
+        r.consume(static_cast<int>(e & 31));
         diff = static_cast<int32_t>(e) >> 16;
         std::memset(data, 0, 64 * sizeof data[0]);
     } else {
@@ -599,49 +644,35 @@ inline __attribute__((always_inline)) outcome decoder::decode_block_in(bit_reade
 
     int k = 1;
     do {
-        if (!r.nomore && r.pos + 4 <= r.size) {
-            // The reference's refill (only below 16 bits, up to more than
-            // 24) computed without a branch on the count: the fill is empty
-            // when none is due. A 0xFF among its bytes takes the byte loop.
-            uint32_t word;
-            std::memcpy(&word, r.data + r.pos, 4);
-            word = __builtin_bswap32(word);
-            const int bytes = r.bits < 16 ? ((24 - r.bits) >> 3) + 1 : 0;
-            const uint32_t keep = static_cast<uint32_t>(0xFFFFFFFF00000000ull >> (8 * bytes));
-            const uint32_t inverse = ~word;
-            if (__builtin_expect((((inverse - 0x01010101u) & ~inverse & 0x80808080u) & keep) != 0, 0)) {
-                r.grow_bytes();
-            } else {
-                r.buffer |= static_cast<uint32_t>(static_cast<uint64_t>(word & keep) >> r.bits);
-                r.bits += 8 * bytes;
-                r.pos += bytes;
-            }
-            // Until the data has run into its marker, that leaves at least
-            // 16 bits, so a code and its value bits of 12 at most are
-            // consumed exactly as the reference would consume them (with
-            // no refill between the two); one lookup gives both.
-            const uint32_t e = wide[r.buffer >> (32 - k_wide_bits)];
-            if (e && !r.nomore) {
-                const int length = static_cast<int>(e & 31);
-                r.buffer <<= length;
+        if (r.avail < 32) r.fill();
+        if (!r.at_end) {
+            // Far from the marker the reference's refill always succeeds:
+            // only its count changes, computed here without a branch.
+            const int due = (r.bits - 16) >> 31;  // all ones when below 16
+            r.bits += ((((24 - r.bits) >> 3) + 1) << 3) & due;
+            const uint32_t w = wide[r.acc >> (64 - k_wide_bits)];
+            if (w) {
+                const int length = static_cast<int>(w & 31);
+                r.acc <<= length;
+                r.avail -= length;
                 r.bits -= length;
-                if (e & k_wide_end) break;
-                k += static_cast<int>((e >> 5) & 31);
-                if (e & k_wide_value) data[k_dezigzag[k++]] = static_cast<int16_t>(static_cast<int32_t>(e) >> 16);
+                if (w & k_wide_end) break;
+                k += static_cast<int>((w >> 5) & 31);
+                if (w & k_wide_value) data[k_dezigzag[k++]] = static_cast<int16_t>(static_cast<int32_t>(w) >> 16);
                 continue;
             }
         } else if (r.bits < 16) {
             r.grow();
+            if (r.avail < 32) r.fill();
         }
-        const int c = static_cast<int>(r.buffer >> (32 - k_fast_bits));
+        const int c = static_cast<int>(r.top32() >> (32 - k_fast_bits));
         int run = fac[c];
         if (run) {
             const int entry = run;
             k += (entry >> 4) & 15;
             const int s = entry & 15;
             if (s > r.bits) return fail("bad huffman code");
-            r.buffer <<= s;
-            r.bits -= s;
+            r.consume(s);
             data[k_dezigzag[k++]] = static_cast<int16_t>(entry >> 8);
         } else {
             const int rs = r.huff_decode(hac);
@@ -691,14 +722,14 @@ outcome decoder::decode_block_prog_ac(int16_t data[64], const huffman_table &hac
         int k = spec_start_;
         do {
             if (rd_.bits < 16) rd_.grow();
-            const int c = static_cast<int>(rd_.buffer >> (32 - k_fast_bits));
+            if (rd_.avail < 32) rd_.fill();
+            const int c = static_cast<int>(rd_.top32() >> (32 - k_fast_bits));
             int r = fac[c];
             if (r) {
                 k += (r >> 4) & 15;
                 const int s = r & 15;
                 if (s > rd_.bits) return fail("bad huffman code");
-                rd_.buffer <<= s;
-                rd_.bits -= s;
+                rd_.consume(s);
                 const int zig = k_dezigzag[k++];
                 data[zig] = static_cast<int16_t>((r >> 8) * (1 << shift));
             } else {
@@ -768,14 +799,33 @@ outcome decoder::decode_block_prog_ac(int16_t data[64], const huffman_table &hac
     return outcome::ok;
 }
 
+// The reference's reset of its entropy decoder, at the start of a scan and
+// after each restart marker (where reading goes on just past the marker).
 void decoder::reset() {
+    if (rd_.nomore) rd_.pos = rd_.end_pos;
+    rd_.acc = 0;
+    rd_.avail = rd_.real = 0;
+    rd_.at_end = false;
     rd_.bits = 0;
-    rd_.buffer = 0;
     rd_.nomore = false;
     comp_[0].dc_pred = comp_[1].dc_pred = comp_[2].dc_pred = comp_[3].dc_pred = 0;
     rd_.marker = k_marker_none;
     todo_ = restart_interval_ ? restart_interval_ : 0x7fffffff;
     eob_run_ = 0;
+}
+
+// Where the headers go on after a scan. The reference stands just past the
+// marker if it met it; otherwise it looks for the next marker from where
+// its reading stopped, which finds the one the lookahead met (there is no
+// other in between), or looks on from the lookahead's place.
+void decoder::end_scan() {
+    if (rd_.nomore || rd_.at_end) {
+        rd_.marker = rd_.end_marker;
+        rd_.pos = rd_.end_pos;
+    }
+    rd_.at_end = rd_.nomore = false;
+    rd_.acc = 0;
+    rd_.avail = rd_.real = rd_.bits = 0;
 }
 
 // After each MCU: at the end of a restart interval, either a restart marker
@@ -1099,6 +1149,7 @@ outcome decoder::decode_image() {
             if (o != outcome::ok) return o;
             o = parse_entropy_coded_data();
             if (o != outcome::ok) return o;
+            end_scan();
             if (rd_.marker == k_marker_none) rd_.marker = skip_junk_at_end();
             m = get_marker();
             if (m >= 0xD0 && m <= 0xD7) m = get_marker();
