@@ -286,6 +286,12 @@ const uint8_t *resample_row(uint8_t *out, const uint8_t *near, const uint8_t *fa
         out[0] = out[1] = static_cast<uint8_t>((3 * near[0] + far[0] + 2) >> 2);
         return out;
     }
+#if IMGTEXT_JPEG_AVX2
+    if (level == 2) {
+        jpeg_upsample_hv2_avx2(out, near, far, w);
+        return out;
+    }
+#endif
 #if IMGTEXT_JPEG_X86
     if (level >= 1) {
         upsample_hv2_sse2(out, near, far, w);

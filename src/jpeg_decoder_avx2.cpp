@@ -55,4 +55,35 @@ void jpeg_ycbcr_to_rgba_avx2(uint8_t *out, const uint8_t *y, const uint8_t *cb, 
     // The rest is left to the caller's scalar loop.
 }
 
+// The 2 x 2 upsampling filter for w >= 2 input samples, sixteen at a time.
+// The neighbours' vertical sums are recomputed from shifted loads rather
+// than shuffled across the register's halves.
+void jpeg_upsample_hv2_avx2(uint8_t *out, const uint8_t *near, const uint8_t *far, int w) {
+    auto column = [&](int i) { return 3 * near[i] + far[i]; };
+    auto sums = [&](int i) {  // 3 * near + far for samples i..i+15
+        const __m256i n = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(near + i)));
+        const __m256i f = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(far + i)));
+        return _mm256_add_epi16(_mm256_add_epi16(n, n), _mm256_add_epi16(n, f));
+    };
+    out[0] = static_cast<uint8_t>((column(0) + 2) >> 2);
+    out[1] = static_cast<uint8_t>((3 * column(0) + column(1) + 8) >> 4);
+    int i = 1;
+    const __m256i eight = _mm256_set1_epi16(8);
+    for (; i + 16 <= w - 1; i += 16) {
+        const __m256i cur = sums(i), prev = sums(i - 1), next = sums(i + 1);
+        const __m256i cur3 = _mm256_add_epi16(_mm256_add_epi16(cur, cur), _mm256_add_epi16(cur, eight));
+        const __m256i even = _mm256_srli_epi16(_mm256_add_epi16(cur3, prev), 4);
+        const __m256i odd = _mm256_srli_epi16(_mm256_add_epi16(cur3, next), 4);
+        // Per 128-bit half: interleave, then pack back in order.
+        const __m256i bytes = _mm256_packus_epi16(_mm256_unpacklo_epi16(even, odd), _mm256_unpackhi_epi16(even, odd));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i * 2), bytes);
+    }
+    for (; i < w - 1; ++i) {
+        out[i * 2] = static_cast<uint8_t>((3 * column(i) + column(i - 1) + 8) >> 4);
+        out[i * 2 + 1] = static_cast<uint8_t>((3 * column(i) + column(i + 1) + 8) >> 4);
+    }
+    out[i * 2] = static_cast<uint8_t>((3 * column(i) + column(i - 1) + 8) >> 4);
+    out[i * 2 + 1] = static_cast<uint8_t>((column(i) + 2) >> 2);
+}
+
 }  // namespace imgtext
