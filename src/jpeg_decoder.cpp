@@ -545,9 +545,7 @@ private:
     }
 
     // -- entropy-coded data
-    outcome decode_block(int16_t data[64], const huffman_table &hdc, const huffman_table &hac, const int16_t *fac, int b,
-                         const uint16_t *dq);
-    outcome decode_block_in(bit_reader &r, int16_t data[64], const huffman_table &hdc, const huffman_table &hac,
+    outcome decode_block(bit_reader &r, int16_t data[64], const huffman_table &hdc, const huffman_table &hac,
                             const int16_t *fac, int b, const uint16_t *dq);
     outcome decode_block_prog_dc(int16_t data[64], const huffman_table &hdc, int b);
     outcome decode_block_prog_ac(int16_t data[64], const huffman_table &hac, const int16_t *fac);
@@ -610,15 +608,7 @@ private:
 
 // --- entropy-coded data --------------------------------------------------
 
-outcome decoder::decode_block(int16_t data[64], const huffman_table &hdc, const huffman_table &hac, const int16_t *fac,
-                              int b, const uint16_t *dq) {
-    bit_reader r = rd_;  // in registers for the block; written back on every way out
-    const outcome o = decode_block_in(r, data, hdc, hac, fac, b, dq);
-    rd_ = r;
-    return o;
-}
-
-inline __attribute__((always_inline)) outcome decoder::decode_block_in(bit_reader &r, int16_t data[64],
+inline __attribute__((always_inline)) outcome decoder::decode_block(bit_reader &r, int16_t data[64],
                                                                       const huffman_table &hdc, const huffman_table &hac,
                                                                       const int16_t *fac, int b, const uint16_t *dq) {
     const uint32_t *wide = wide_ac_[&hac - huff_ac_];
@@ -1306,15 +1296,25 @@ outcome decoder::baseline_scan() {
         const int ha = k.ha;
         for (int j = 0; j < h && !stop; ++j) {
             uint8_t *row = k.ring + static_cast<size_t>(j * 8 % k.ring_rows) * static_cast<size_t>(k.w2);
+            bit_reader r = rd_;  // in registers for the row; written back wherever others look
             for (int i = 0; i < w; ++i) {
-                const outcome o = decode_block(data, huff_dc_[k.hd], huff_ac_[ha], fast_ac_[ha], order_[0], dequant_[k.tq]);
-                if (o != outcome::ok) return o;
+                const outcome o =
+                    decode_block(r, data, huff_dc_[k.hd], huff_ac_[ha], fast_ac_[ha], order_[0], dequant_[k.tq]);
+                if (o != outcome::ok) return o;  // the end of everything: the reader's state no longer matters
                 idct_.add(row + i * 8, k.w2, data);
-                if (restart_due(stop) && stop) {
-                    clear_strip_from(j, i + 1);
-                    break;
+                if (todo_ <= 1) {
+                    rd_ = r;
+                    restart_due(stop);
+                    r = rd_;
+                    if (stop) {
+                        clear_strip_from(j, i + 1);
+                        break;
+                    }
+                } else {
+                    --todo_;
                 }
             }
+            rd_ = r;
             k.rows_ready = (j + 1) * 8;
             ++strips_done_;
             emit_rows(false);
@@ -1322,6 +1322,7 @@ outcome decoder::baseline_scan() {
         return outcome::ok;
     }
     for (int j = 0; j < mcu_y_ && !stop; ++j) {
+        bit_reader r = rd_;  // in registers for the row; written back wherever others look
         for (int i = 0; i < mcu_x_ && !stop; ++i) {
             for (int s = 0; s < scan_n_; ++s) {
                 const int n = order_[s];
@@ -1330,14 +1331,21 @@ outcome decoder::baseline_scan() {
                 for (int y = 0; y < k.v; ++y)
                     for (int x = 0; x < k.h; ++x) {
                         const outcome o =
-                            decode_block(data, huff_dc_[k.hd], huff_ac_[k.ha], fast_ac_[k.ha], n, dequant_[k.tq]);
-                        if (o != outcome::ok) return o;
+                            decode_block(r, data, huff_dc_[k.hd], huff_ac_[k.ha], fast_ac_[k.ha], n, dequant_[k.tq]);
+                        if (o != outcome::ok) return o;  // the end of everything: the reader's state no longer matters
                         idct_.add(base + static_cast<size_t>(y * 8) * static_cast<size_t>(k.w2) + (i * k.h + x) * 8, k.w2,
                                   data);
                     }
             }
-            if (restart_due(stop) && stop) clear_strip_from(j, i + 1);
+            if (todo_ <= 1) {
+                rd_ = r;
+                if (restart_due(stop) && stop) clear_strip_from(j, i + 1);
+                r = rd_;
+            } else {
+                --todo_;
+            }
         }
+        rd_ = r;
         for (int n = 0; n < img_n_; ++n) comp_[n].rows_ready = (j + 1) * comp_[n].strip_rows;
         ++strips_done_;
         emit_rows(false);
