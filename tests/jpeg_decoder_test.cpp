@@ -132,9 +132,15 @@ TEST(JpegDecoder, GeneratedFilesOfEveryLayoutAndOddSizes) {
 
 // Every prefix of a file: the bytes after the end read as zeros, scans end
 // early, progressive pictures without their end marker stay blank.
+// Grey, 4:4:4 and 4:2:0 in each mode: the layouts damage is tried on.
+bool representative(const variant &v) {
+    const int sampling = v.options.sampling[0][0] * 2 + v.options.sampling[0][1];
+    return v.options.components == 1 || sampling == 3 || sampling == 6;
+}
+
 TEST(JpegDecoder, TruncatedAtEveryLength) {
     for (const variant &v : variants()) {
-        if (v.options.restart_interval == 3) continue;
+        if (v.options.restart_interval == 3 || !representative(v)) continue;
         const std::vector<uint8_t> file = test_support::write_test_jpeg(photo(19, 13, 5), v.options);
         for (size_t length = 1; length < file.size(); ++length)
             expect_same({file.begin(), file.begin() + static_cast<long>(length)},
@@ -145,12 +151,10 @@ TEST(JpegDecoder, TruncatedAtEveryLength) {
 // Each byte set to values that break headers, codes and markers.
 TEST(JpegDecoder, CorruptedBytes) {
     for (const variant &v : variants()) {
-        // each mode with restarts, grey and 4:4:4 and 4:2:0 YCbCr
-        const int sampling = v.options.sampling[0][0] * 2 + v.options.sampling[0][1];
-        if (v.options.restart_interval != 1 || (v.options.components == 3 && sampling != 3 && sampling != 6)) continue;
+        if (v.options.restart_interval != 1 || !representative(v)) continue;
         const std::vector<uint8_t> file = test_support::write_test_jpeg(photo(21, 18, 9), v.options);
         for (size_t at = 2; at < file.size(); ++at)
-            for (uint8_t value : {uint8_t{0xFF}, static_cast<uint8_t>(file[at] ^ 0x21), static_cast<uint8_t>(0xD0 + at % 10)}) {
+            for (uint8_t value : {at % 2 ? uint8_t{0xFF} : static_cast<uint8_t>(0xD0 + at % 10), static_cast<uint8_t>(file[at] ^ 0x21)}) {
                 std::vector<uint8_t> damaged = file;
                 damaged[at] = value;
                 expect_same(damaged, describe(v, 21, 18) + " byte " + std::to_string(at) + " = " + std::to_string(value));
