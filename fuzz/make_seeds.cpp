@@ -64,7 +64,7 @@ int main(int argc, char **argv) {
     ts::write_bytes(jpeg + "/stb-420.jpg", ts::reference_jpg(small, 60));
     const int samplings[][2] = {{1, 1}, {2, 1}, {2, 2}, {1, 2}};
     for (int s = 0; s < 4; ++s)
-        for (int progressive = 0; progressive < 3; ++progressive) {
+        for (int progressive = 0; progressive < 4; ++progressive) {
             ts::jpeg_options o;
             o.sampling[0][0] = samplings[s][0], o.sampling[0][1] = samplings[s][1];
             o.restart_interval = s == 1 ? 2 : 0;

@@ -123,6 +123,7 @@ struct scan_coder {
     const table *tables[2][2] = {};
     bit_writer *bits = nullptr;
     int eob_run = 0, eob_table = 0;
+    std::vector<uint8_t> eob_bits;  // refinement bits of the blocks in the run, sent after it
 
     void symbol(int cls, int id, int s) {
         if (counting) ++freq[cls][id][s];
@@ -136,6 +137,8 @@ struct scan_coder {
         const int r = magnitude(eob_run) - 1;
         symbol(1, eob_table, r << 4);
         raw(static_cast<uint32_t>(eob_run - (1 << r)), r);
+        for (uint8_t bit : eob_bits) raw(bit, 1);
+        eob_bits.clear();
         eob_run = 0;
     }
 };
@@ -151,9 +154,15 @@ std::vector<jpeg_scan> progressive_script(int components, int variant) {
         for (int c = 0; c < components; ++c) scans.push_back({{c}, 1, 5, 0, 0});
         scans.push_back({all, 0, 0, 1, 0});
         for (int c = 0; c < components; ++c) scans.push_back({{c}, 6, 63, 0, 0});
-    } else {  // each component's DC on its own, AC in one band, shifted
+    } else if (variant == 1) {  // each component's DC on its own, AC in one band, shifted
         for (int c = components - 1; c >= 0; --c) scans.push_back({{c}, 0, 0, 0, 0});
         for (int c = 0; c < components; ++c) scans.push_back({{c}, 1, 63, 0, c == 0 ? 1 : 0});
+    } else {  // successive approximation of the AC bands too, two bits deep
+        scans.push_back({all, 0, 0, 0, 1});
+        for (int c = 0; c < components; ++c) scans.push_back({{c}, 1, 5, 0, 2}), scans.push_back({{c}, 6, 63, 0, 2});
+        for (int c = 0; c < components; ++c) scans.push_back({{c}, 1, 63, 2, 1});
+        scans.push_back({all, 0, 0, 1, 0});
+        for (int c = 0; c < components; ++c) scans.push_back({{c}, 1, 63, 1, 0});
     }
     return scans;
 }
@@ -269,6 +278,44 @@ std::vector<uint8_t> write_test_jpeg(const rgba &image, const jpeg_options &o) {
                         coder.raw(static_cast<uint32_t>(coef[0] >> scan.al) & 1, 1);
                     }
                     if (o.progressive) return;
+                }
+                if (scan.ah > 0) {  // AC refinement: one more bit of each coefficient
+                    auto bit_of = [&](int z) { return (coef[z] < 0 ? -coef[z] : coef[z]) >> scan.al; };
+                    int end = 0;  // the last coefficient that becomes nonzero in this scan
+                    for (int z = scan.ss; z <= scan.se; ++z)
+                        if (bit_of(z) == 1) end = z;
+                    int run = 0;
+                    std::vector<uint8_t> pending;  // correction bits since the last symbol
+                    for (int z = scan.ss; z <= scan.se; ++z) {
+                        const int b = bit_of(z);
+                        if (b == 0) {
+                            ++run;
+                            continue;
+                        }
+                        while (run > 15 && z <= end) {
+                            coder.flush_eob_run();
+                            coder.symbol(1, id, 0xF0);
+                            run -= 16;
+                            for (uint8_t bit : pending) coder.raw(bit, 1);
+                            pending.clear();
+                        }
+                        if (b > 1) {  // already nonzero: its next bit
+                            pending.push_back(static_cast<uint8_t>(b & 1));
+                            continue;
+                        }
+                        coder.flush_eob_run();
+                        coder.symbol(1, id, run << 4 | 1);
+                        coder.raw(coef[z] < 0 ? 0 : 1, 1);
+                        for (uint8_t bit : pending) coder.raw(bit, 1);
+                        pending.clear();
+                        run = 0;
+                    }
+                    coder.eob_table = id;
+                    if (run > 0 || !pending.empty()) {
+                        coder.eob_bits.insert(coder.eob_bits.end(), pending.begin(), pending.end());
+                        if (++coder.eob_run == 0x7FFF || coder.eob_bits.size() > 900) coder.flush_eob_run();
+                    }
+                    return;
                 }
                 // AC: after the DC in baseline, or a progressive first pass of the band
                 const int ss = scan.ss ? scan.ss : 1;
