@@ -13,9 +13,10 @@
 // says so, and the caller hands the file to stb_image.
 //
 // What differs is where the time and memory go:
-// - the entropy decoder refills its bit buffer several bytes at a time
-//   when none of them is a marker, with the same accounting of bits as
-//   stb's byte-at-a-time refill;
+// - the entropy decoder reads through a 64-bit lookahead filled eight bytes
+//   at a time, keeping stb's count of loaded bits beside it (that count
+//   decides where damaged data ends); far from the end of the data one
+//   lookup decodes a code together with its value bits;
 // - baseline pictures are decoded an MCU row at a time into a small ring of
 //   component rows and upsampled and colour-converted straight into the
 //   RGBA result as soon as the rows each output row needs are there, so
@@ -23,9 +24,10 @@
 //   exist (stb holds every plane at full size);
 // - progressive pictures keep stb's coefficient arrays and do the same at
 //   the end;
-// - the IDCT runs on two blocks at once with AVX2 where the processor has
-//   it, on one with SSE2 otherwise, and the portable code computes the same
-//   16-bit steps one lane at a time.
+// - the IDCT runs on two blocks at once, and the upsampling and colour
+//   conversion on 16 pixels, with AVX2 where the processor has it, with
+//   SSE2 otherwise; the portable code computes the same 16-bit steps one
+//   lane at a time.
 #include "jpeg_decoder.h"
 
 #include <climits>
@@ -62,8 +64,8 @@ constexpr int k_wide_bits = 12;
 constexpr uint32_t k_wide_value = 1u << 10, k_wide_end = 1u << 11;
 constexpr int k_marker_none = 0xFF;
 
-// Position in the file of each zigzag index; corrupt runs may index past 63
-// and land on 63, as the reference lets them.
+// Row-order position in the block of each zigzag index; corrupt runs may
+// index past 63 and land on 63, as the reference lets them.
 const uint8_t k_dezigzag[64 + 15] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33,
                                      40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36,
                                      29, 22, 15, 23, 30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54,
