@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size > (1 << 20) || fuzz_support::claims_more_pixels_than(data, size, 1 << 22)) return 0;
     bool have_reference = false;
     test_support::decoded_picture reference;
-    for (auto kernel : {imgtext::jpeg_decode_kernel::automatic, imgtext::jpeg_decode_kernel::portable}) {
+    for (auto kernel : {imgtext::jpeg_decode_kernel::automatic, imgtext::jpeg_decode_kernel::sse2,
+                        imgtext::jpeg_decode_kernel::portable}) {
         int w = 0, h = 0;
         unsigned char *pixels = nullptr;
         const char *reason = nullptr;

@@ -164,11 +164,13 @@ inline void idct_pass_lane(const int16_t in[8], int16_t out[8], int32_t bias, in
 }
 
 
-void idct_portable(uint8_t *out, int stride, const int16_t data[64]) {
+// Each takes the block's values and their dequantisation factors: the
+// products are taken to 16 bits, as the reference's are.
+void idct_portable(uint8_t *out, int stride, const int16_t data[64], const uint16_t dq[64]) {
     int16_t columns[8][8];  // [column][output row]
     for (int c = 0; c < 8; ++c) {
         int16_t in[8];
-        for (int r = 0; r < 8; ++r) in[r] = data[r * 8 + c];
+        for (int r = 0; r < 8; ++r) in[r] = static_cast<int16_t>(data[r * 8 + c] * dq[r * 8 + c]);
         idct_pass_lane(in, columns[c], k_pass1_bias, 10);
     }
     for (int r = 0; r < 8; ++r) {
@@ -180,10 +182,12 @@ void idct_portable(uint8_t *out, int stride, const int16_t data[64]) {
 }
 
 #if IMGTEXT_JPEG_X86
-void idct_sse2(uint8_t *out, int stride, const int16_t data[64]) {
+void idct_sse2(uint8_t *out, int stride, const int16_t data[64], const uint16_t dq[64]) {
     using V = __m128i;
     V r[8];
-    for (int i = 0; i < 8; ++i) r[i] = _mm_loadu_si128(reinterpret_cast<const V *>(data + i * 8));
+    for (int i = 0; i < 8; ++i)
+        r[i] = _mm_mullo_epi16(_mm_loadu_si128(reinterpret_cast<const V *>(data + i * 8)),
+                               _mm_loadu_si128(reinterpret_cast<const V *>(dq + i * 8)));
     idct_pass_vec<V, sse2_ops>(r, sse2_ops::set32(k_pass1_bias), 10);
     transpose16<V, sse2_ops>(r);
     idct_pass_vec<V, sse2_ops>(r, sse2_ops::set32(k_pass2_bias), 17);
@@ -205,57 +209,75 @@ bool processor_has_avx2() {
 }
 #endif
 
-// Blocks waiting for their IDCT, so that the vector code can take two at a
-// time; flushed before anyone reads the rows they land in.
+// Blocks waiting for their IDCT. A baseline block is decoded into one of
+// the queue's slots and transformed two blocks later, by which time the
+// decoder's scattered stores into it have long left (reading them back at
+// once would stall), and the vector code can take two at a time.
 class idct_queue {
 public:
     explicit idct_queue(jpeg_decode_kernel kernel) {
 #if IMGTEXT_JPEG_AVX2
         static const bool avx2 = processor_has_avx2();
-        mode_ = kernel == jpeg_decode_kernel::portable ? 0 : avx2 ? 2 : 1;
+        mode_ = kernel == jpeg_decode_kernel::portable ? 0 : kernel == jpeg_decode_kernel::sse2 || !avx2 ? 1 : 2;
 #elif IMGTEXT_JPEG_X86
         mode_ = kernel == jpeg_decode_kernel::portable ? 0 : 1;
 #else
         (void)kernel;
 #endif
     }
-    void add(uint8_t *out, int stride, const int16_t data[64]) {
-        if (mode_ < 2) {
-            run_one(out, stride, data);
-            return;
-        }
-        if (!pending_) {
-            std::memcpy(block_, data, sizeof block_);
-            out_ = out, stride_ = stride, pending_ = true;
-            return;
-        }
-#if IMGTEXT_JPEG_AVX2
-        jpeg_idct_pair_avx2(out_, stride_, block_, out, stride, data);
-#endif
-        pending_ = false;
+    // Where the next block's values go.
+    int16_t *slot() { return slots_[(first_ + count_) & 3]; }
+    // Queues the block at `data` (a slot, or values that stay put) with its
+    // factors and destination.
+    void add(uint8_t *out, int stride, const int16_t *data, const uint16_t *dq) {
+        jobs_[(first_ + count_) & 3] = job{out, stride, data, dq};
+        if (++count_ == 4) run_two();
     }
     void flush() {
-        if (pending_) run_one(out_, stride_, block_);
-        pending_ = false;
+        while (count_ >= 2) run_two();
+        if (count_) {
+            run_one(jobs_[first_]);
+            first_ = (first_ + 1) & 3;
+            count_ = 0;
+        }
     }
     // 0 portable, 1 SSE2, 2 AVX2: what every kernel of this decode uses.
     int level() const { return mode_; }
 
 private:
-    void run_one(uint8_t *out, int stride, const int16_t data[64]) const {
+    struct job {
+        uint8_t *out;
+        int stride;
+        const int16_t *data;
+        const uint16_t *dq;
+    };
+    void run_two() {
+        const job &a = jobs_[first_], &b = jobs_[(first_ + 1) & 3];
+#if IMGTEXT_JPEG_AVX2
+        if (mode_ == 2) {
+            jpeg_idct_pair_avx2(a.out, a.stride, a.data, a.dq, b.out, b.stride, b.data, b.dq);
+        } else
+#endif
+        {
+            run_one(a);
+            run_one(b);
+        }
+        first_ = (first_ + 2) & 3;
+        count_ -= 2;
+    }
+    void run_one(const job &j) const {
 #if IMGTEXT_JPEG_X86
         if (mode_ > 0) {
-            idct_sse2(out, stride, data);
+            idct_sse2(j.out, j.stride, j.data, j.dq);
             return;
         }
 #endif
-        idct_portable(out, stride, data);
+        idct_portable(j.out, j.stride, j.data, j.dq);
     }
     int mode_ = 0;
-    bool pending_ = false;
-    alignas(16) int16_t block_[64];
-    uint8_t *out_ = nullptr;
-    int stride_ = 0;
+    int first_ = 0, count_ = 0;
+    alignas(32) int16_t slots_[4][64];
+    job jobs_[4];
 };
 
 // The reference's upsampling filters: the result row, which for a factor
@@ -636,8 +658,8 @@ inline __attribute__((always_inline)) outcome decoder::decode_block(bit_reader &
     const int dc = comp_[b].dc_pred + diff;
     comp_[b].dc_pred = dc;
     if (!mul_fits_short(dc, dq[0])) return fail("can't merge dc and ac");
-    // Values are stored as decoded and dequantised together at the end:
-    // each fits 16 bits, so the 16-bit products are those of the reference.
+    // Values are stored as decoded and dequantised by the IDCT: each fits 16
+    // bits, so the 16-bit products are those of the reference.
     data[0] = static_cast<int16_t>(dc);
 
     int k = 1;
@@ -686,7 +708,6 @@ inline __attribute__((always_inline)) outcome decoder::decode_block(bit_reader &
             }
         }
     } while (k < 64);
-    for (int i = 0; i < 64; ++i) data[i] = static_cast<int16_t>(data[i] * dq[i]);
     return outcome::ok;
 }
 
@@ -1290,7 +1311,6 @@ outcome decoder::parse_entropy_coded_data() {
 outcome decoder::baseline_scan() {
     if (scans_++ > 0 || scan_n_ != img_n_) return outcome::defer;  // the planes would have to stay whole
     streamed_rgb_ = is_rgb();
-    alignas(16) int16_t data[64];
     bool stop = false;
     if (scan_n_ == 1) {
         component &k = comp_[order_[0]];
@@ -1300,10 +1320,11 @@ outcome decoder::baseline_scan() {
             uint8_t *row = k.ring + static_cast<size_t>(j * 8 % k.ring_rows) * static_cast<size_t>(k.w2);
             bit_reader r = rd_;  // in registers for the row; written back wherever others look
             for (int i = 0; i < w; ++i) {
+                int16_t *data = idct_.slot();
                 const outcome o =
                     decode_block(r, data, huff_dc_[k.hd], huff_ac_[ha], fast_ac_[ha], order_[0], dequant_[k.tq]);
                 if (o != outcome::ok) return o;  // the end of everything: the reader's state no longer matters
-                idct_.add(row + i * 8, k.w2, data);
+                idct_.add(row + i * 8, k.w2, data, dequant_[k.tq]);
                 if (todo_ <= 1) {
                     rd_ = r;
                     restart_due(stop);
@@ -1332,11 +1353,12 @@ outcome decoder::baseline_scan() {
                 uint8_t *base = k.ring + static_cast<size_t>(j * k.strip_rows % k.ring_rows) * static_cast<size_t>(k.w2);
                 for (int y = 0; y < k.v; ++y)
                     for (int x = 0; x < k.h; ++x) {
+                        int16_t *data = idct_.slot();
                         const outcome o =
                             decode_block(r, data, huff_dc_[k.hd], huff_ac_[k.ha], fast_ac_[k.ha], n, dequant_[k.tq]);
-                        if (o != outcome::ok) return o;  // the end of everything: the reader's state no longer matters
+                        if (o != outcome::ok) return o;  // the end of everything
                         idct_.add(base + static_cast<size_t>(y * 8) * static_cast<size_t>(k.w2) + (i * k.h + x) * 8, k.w2,
-                                  data);
+                                  data, dequant_[k.tq]);
                     }
             }
             if (todo_ <= 1) {
@@ -1405,7 +1427,6 @@ outcome decoder::progressive_scan() {
 // transforms: within the component's own size) and writes the rows.
 void decoder::finish_progressive() {
     const int strips = img_n_ == 1 ? (comp_[0].y + 7) >> 3 : mcu_y_;
-    alignas(16) int16_t data[64];
     for (int j = 0; j < strips; ++j) {
         begin_strip(j);
         for (int n = 0; n < img_n_; ++n) {
@@ -1415,11 +1436,7 @@ void decoder::finish_progressive() {
             const uint16_t *dq = dequant_[k.tq];
             for (int by = j * block_rows; by < (j + 1) * block_rows && by < h; ++by) {
                 uint8_t *row = k.ring + static_cast<size_t>(by * 8 % k.ring_rows) * static_cast<size_t>(k.w2);
-                for (int bx = 0; bx < w; ++bx) {
-                    const int16_t *c = k.coeff + 64 * (bx + by * k.coeff_w);
-                    for (int i = 0; i < 64; ++i) data[i] = static_cast<int16_t>(c[i] * dq[i]);
-                    idct_.add(row + bx * 8, k.w2, data);
-                }
+                for (int bx = 0; bx < w; ++bx) idct_.add(row + bx * 8, k.w2, k.coeff + 64 * (bx + by * k.coeff_w), dq);
             }
             k.rows_ready = (j + 1) * k.strip_rows;
         }

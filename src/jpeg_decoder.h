@@ -11,9 +11,10 @@ namespace imgtext {
 
 enum class jpeg_decode_result { not_handled, decoded, failed };
 
-// Which compilation of the inner loops runs. All give the same pixels;
-// `automatic` takes the widest the processor has. Tests force `portable`.
-enum class jpeg_decode_kernel { automatic, portable };
+// Which form of the inner loops runs. All give the same pixels; `automatic`
+// takes the widest the processor has (AVX2, else SSE2). Tests force `sse2`
+// and `portable` to cover the others.
+enum class jpeg_decode_kernel { automatic, sse2, portable };
 
 // Decodes a whole JPEG file held in memory to 8-bit RGBA (4 channels).
 // - decoded: *pixels is a malloc'd width * height * 4 buffer (free() it);

@@ -5,13 +5,16 @@
 namespace imgtext {
 
 // Two blocks: a's rows in the low halves, b's in the high halves.
-void jpeg_idct_pair_avx2(uint8_t *out_a, int stride_a, const int16_t a[64], uint8_t *out_b, int stride_b,
-                                 const int16_t b[64]) {
+void jpeg_idct_pair_avx2(uint8_t *out_a, int stride_a, const int16_t a[64], const uint16_t dq_a[64], uint8_t *out_b,
+                         int stride_b, const int16_t b[64], const uint16_t dq_b[64]) {
     using V = __m256i;
+    auto rows = [](const void *low, const void *high, int i) {
+        return _mm256_inserti128_si256(
+            _mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(low) + i)),
+            _mm_loadu_si128(reinterpret_cast<const __m128i *>(high) + i), 1);
+    };
     V r[8];
-    for (int i = 0; i < 8; ++i)
-        r[i] = _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i *>(a + i * 8))),
-                                       _mm_loadu_si128(reinterpret_cast<const __m128i *>(b + i * 8)), 1);
+    for (int i = 0; i < 8; ++i) r[i] = _mm256_mullo_epi16(rows(a, b, i), rows(dq_a, dq_b, i));
     idct_pass_vec<V, avx2_ops>(r, avx2_ops::set32(k_pass1_bias), 10);
     transpose16<V, avx2_ops>(r);
     idct_pass_vec<V, avx2_ops>(r, avx2_ops::set32(k_pass2_bias), 17);

@@ -181,9 +181,10 @@ struct avx2_ops {
 }  // namespace
 
 // The AVX2 unit's entry points.
-// The x86 IDCT on two blocks: a's rows in the low halves, b's in the high.
-void jpeg_idct_pair_avx2(uint8_t *out_a, int stride_a, const int16_t a[64], uint8_t *out_b, int stride_b,
-                         const int16_t b[64]);
+// The x86 IDCT on two blocks (values and their dequantisation factors):
+// a's rows in the low halves, b's in the high.
+void jpeg_idct_pair_avx2(uint8_t *out_a, int stride_a, const int16_t a[64], const uint16_t dq_a[64], uint8_t *out_b,
+                         int stride_b, const int16_t b[64], const uint16_t dq_b[64]);
 // The 2 x 2 upsampling filter for w >= 2 input samples.
 void jpeg_upsample_hv2_avx2(uint8_t *out, const uint8_t *near, const uint8_t *far, int w);
 // The YCbCr conversion of count pixels to RGBA.
