@@ -615,7 +615,7 @@ private:
     int h_max_ = 1, v_max_ = 1, mcu_x_ = 0, mcu_y_ = 0;
 
     bool progressive_ = false;
-    int spec_start_ = 0, spec_end_ = 0, succ_high_ = 0, succ_low_ = 0, eob_run_ = 0;
+    int band_start_ = 0, band_end_ = 0, succ_high_ = 0, succ_low_ = 0, eob_run_ = 0;
     bool jfif_ = false;
     int app14_ = -1;
     int rgb_ = 0;
@@ -712,7 +712,7 @@ inline __attribute__((always_inline)) outcome decoder::decode_block(bit_reader &
 }
 
 outcome decoder::decode_block_prog_dc(int16_t data[64], const huffman_table &hdc, int b) {
-    if (spec_end_ != 0) return fail("can't merge dc and ac");
+    if (band_end_ != 0) return fail("can't merge dc and ac");
     if (rd_.bits < 16) rd_.grow();
     if (succ_high_ == 0) {
         std::memset(data, 0, 64 * sizeof data[0]);
@@ -731,14 +731,14 @@ outcome decoder::decode_block_prog_dc(int16_t data[64], const huffman_table &hdc
 }
 
 outcome decoder::decode_block_prog_ac(int16_t data[64], const huffman_table &hac, const int16_t *fac) {
-    if (spec_start_ == 0) return fail("can't merge dc and ac");
+    if (band_start_ == 0) return fail("can't merge dc and ac");
     if (succ_high_ == 0) {
         const int shift = succ_low_;
         if (eob_run_) {
             --eob_run_;
             return outcome::ok;
         }
-        int k = spec_start_;
+        int k = band_start_;
         do {
             if (rd_.bits < 16) rd_.grow();
             if (rd_.avail < 32) rd_.fill();
@@ -770,7 +770,7 @@ outcome decoder::decode_block_prog_ac(int16_t data[64], const huffman_table &hac
                     data[zig] = static_cast<int16_t>(rd_.extend_receive(s) * (1 << shift));
                 }
             }
-        } while (k <= spec_end_);
+        } while (k <= band_end_);
         return outcome::ok;
     }
     // refinement
@@ -780,13 +780,13 @@ outcome decoder::decode_block_prog_ac(int16_t data[64], const huffman_table &hac
     };
     if (eob_run_) {
         --eob_run_;
-        for (int k = spec_start_; k <= spec_end_; ++k) {
+        for (int k = band_start_; k <= band_end_; ++k) {
             int16_t *p = &data[k_dezigzag[k]];
             if (*p != 0) refine(p);
         }
         return outcome::ok;
     }
-    int k = spec_start_;
+    int k = band_start_;
     do {
         const int rs = rd_.huff_decode(hac);
         if (rs < 0) return fail("bad huffman code");
@@ -802,7 +802,7 @@ outcome decoder::decode_block_prog_ac(int16_t data[64], const huffman_table &hac
             if (s != 1) return fail("bad huffman code");
             s = rd_.get_bit() ? bit : -bit;
         }
-        while (k <= spec_end_) {
+        while (k <= band_end_) {
             int16_t *p = &data[k_dezigzag[k++]];
             if (*p != 0) {
                 refine(p);
@@ -814,7 +814,7 @@ outcome decoder::decode_block_prog_ac(int16_t data[64], const huffman_table &hac
                 --r;
             }
         }
-    } while (k <= spec_end_);
+    } while (k <= band_end_);
     return outcome::ok;
 }
 
@@ -1045,18 +1045,18 @@ outcome decoder::process_scan_header() {
         if (comp_[which].ha > 3) return fail("bad AC huff");
         order_[i] = which;
     }
-    spec_start_ = get8();
-    spec_end_ = get8();
+    band_start_ = get8();
+    band_end_ = get8();
     const int aa = get8();
     succ_high_ = aa >> 4;
     succ_low_ = aa & 15;
     if (progressive_) {
-        if (spec_start_ > 63 || spec_end_ > 63 || spec_start_ > spec_end_ || succ_high_ > 13 || succ_low_ > 13)
+        if (band_start_ > 63 || band_end_ > 63 || band_start_ > band_end_ || succ_high_ > 13 || succ_low_ > 13)
             return fail("bad SOS");
     } else {
-        if (spec_start_ != 0) return fail("bad SOS");
+        if (band_start_ != 0) return fail("bad SOS");
         if (succ_high_ != 0 || succ_low_ != 0) return fail("bad SOS");
-        spec_end_ = 63;
+        band_end_ = 63;
     }
     return outcome::ok;
 }
@@ -1399,7 +1399,7 @@ outcome decoder::progressive_scan() {
         for (int j = 0; j < h; ++j)
             for (int i = 0; i < w; ++i) {
                 int16_t *data = k.coeff + 64 * (i + j * k.coeff_w);
-                const outcome o = spec_start_ == 0 ? decode_block_prog_dc(data, huff_dc_[k.hd], n)
+                const outcome o = band_start_ == 0 ? decode_block_prog_dc(data, huff_dc_[k.hd], n)
                                                    : decode_block_prog_ac(data, huff_ac_[k.ha], fast_ac_[k.ha]);
                 if (o != outcome::ok) return o;
                 if (restart_due(stop) && stop) return outcome::ok;

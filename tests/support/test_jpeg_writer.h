@@ -29,8 +29,8 @@ struct jpeg_options {
 
 std::vector<uint8_t> write_test_jpeg(const rgba &image, const jpeg_options &options);
 
-// The progressive scripts the tests use (variant 0, 1 or 2): spectral
-// selection, DC successive approximation, interleaved and not, and AC
+// The progressive scripts the tests use (variant 0, 1 or 2): frequency
+// bands, DC successive approximation, interleaved and not, and AC
 // successive approximation.
 std::vector<jpeg_scan> progressive_script(int components, int variant);
 
