@@ -3,8 +3,9 @@
 // (EXIF blocks, and JPEGs carrying EXIF, ICC and JFIF density), fonts (the
 // built-in Caladea, a collection of it twice, and small TrueType and CFF
 // fonts built here), and the crafted corpus of every decoder's headers
-// (tests/support/crafted_images.h), for replay.
-// Usage: make_seeds INPUT-DIR LAYOUT-DIR ENCODER-IDENTITY-DIR METADATA-DIR FONT-DIR CRAFTED-DIR CALADEA-TTF
+// (tests/support/crafted_images.h), for replay, and JPEGs of every layout the
+// own decoder takes.
+// Usage: make_seeds INPUT-DIR LAYOUT-DIR ENCODER-IDENTITY-DIR METADATA-DIR FONT-DIR CRAFTED-DIR JPEG-DIR CALADEA-TTF
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "font_builder.h"
 #include "crafted_images.h"
+#include "test_jpeg_writer.h"
 #include "test_support.h"
 
 namespace ts = test_support;
@@ -35,9 +37,9 @@ std::vector<uint8_t> layout_record(uint8_t which, int16_t x, int16_t y, int16_t 
 }  // namespace
 
 int main(int argc, char **argv) {
-    if (argc < 8) return 2;
+    if (argc < 9) return 2;
     const std::string in = argv[1], layout = argv[2], identity = argv[3], metadata = argv[4], fonts = argv[5],
-                      crafted_dir = argv[6];
+                      crafted_dir = argv[6], jpeg = argv[7];
     ts::rgba picture = ts::pattern(9, 7);
     picture.at(2, 3)[3] = 100;
     ts::write_png(in + "/rgba.png", picture);
@@ -76,7 +78,7 @@ int main(int argc, char **argv) {
     std::vector<uint8_t> photo = ts::jpeg_with_segments(ts::pattern(4, 3), {ts::jpeg_segment(0xE1, app1), ts::jpeg_segment(0xE2, icc)});
     photo[13] = 1, photo[15] = 200, photo[17] = 200;  // JFIF: 200 dots per inch
     ts::write_bytes(metadata + "/photo.jpg", photo);
-    const std::vector<uint8_t> caladea = ts::read_bytes(argv[7]);
+    const std::vector<uint8_t> caladea = ts::read_bytes(argv[8]);
     if (caladea.empty()) return 1;
     ts::write_bytes(fonts + "/caladea.ttf", caladea);
     ts::write_bytes(fonts + "/caladea-twice.ttc", ts::collection_bytes({caladea, caladea}));
@@ -88,5 +90,26 @@ int main(int argc, char **argv) {
     ts::write_bytes(fonts + "/tiny-pair.ttc",
                     ts::collection_bytes({ts::tiny_font({}), ts::tiny_font({.cff = true, .kerning = 2})}));
     for (const auto &[name, bytes] : crafted::corpus()) ts::write_bytes(crafted_dir + "/" + name, bytes);
+    // JPEG decoder: one file of each layout it takes, small enough to mutate.
+    const ts::rgba small = ts::pattern(19, 11);
+    ts::write_bytes(jpeg + "/stb-444.jpg", ts::reference_jpg(small, 95));
+    ts::write_bytes(jpeg + "/stb-420.jpg", ts::reference_jpg(small, 60));
+    const int samplings[][2] = {{1, 1}, {2, 1}, {2, 2}, {1, 2}};
+    for (int s = 0; s < 4; ++s)
+        for (int progressive = 0; progressive < 4; ++progressive) {
+            ts::jpeg_options o;
+            o.sampling[0][0] = samplings[s][0], o.sampling[0][1] = samplings[s][1];
+            o.restart_interval = s == 1 ? 2 : 0;
+            o.progressive = progressive > 0;
+            if (progressive) o.scans = ts::progressive_script(3, progressive - 1);
+            ts::write_bytes(jpeg + "/ycbcr-" + std::to_string(s) + "-" + std::to_string(progressive) + ".jpg",
+                            ts::write_test_jpeg(small, o));
+        }
+    ts::jpeg_options grey;
+    grey.components = 1;
+    ts::write_bytes(jpeg + "/grey.jpg", ts::write_test_jpeg(small, grey));
+    grey.progressive = true, grey.restart_interval = 3;
+    grey.scans = ts::progressive_script(1, 0);
+    ts::write_bytes(jpeg + "/grey-progressive.jpg", ts::write_test_jpeg(small, grey));
     return 0;
 }

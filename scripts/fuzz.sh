@@ -6,14 +6,14 @@
 # input in build/fuzz/artifacts/ and fails the run; turn it into a regression
 # test.
 # Usage: scripts/fuzz.sh [seconds-per-target [target...]]   (default 60, all targets)
-# Targets: input_file text_layout encoder_identity photo_metadata font msan_decode
+# Targets: input_file text_layout encoder_identity photo_metadata font jpeg_decoder msan_decode
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
 seconds=${1:-60}
 shift $(( $# > 0 ? 1 : 0 ))
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(input_file text_layout encoder_identity photo_metadata font msan_decode)
+[ ${#targets[@]} -gt 0 ] || targets=(input_file text_layout encoder_identity photo_metadata font jpeg_decoder msan_decode)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz

@@ -1,17 +1,36 @@
-// Baseline JPEG encoding with exactly the arithmetic of stb_image_write 1.16
-// at qualities above 90: the same colour conversion, the same single-precision
-// AAN forward DCT (rows, then columns), the same quantisation and rounding and
-// the standard Huffman tables. Speed comes from doing each step for eight
-// rows or columns of a block at once (every lane computes what the reference
-// computes for one of them, so the compiler's vector code gives the same
-// floats as scalar code) and from a 64-bit bit writer with byte stuffing
-// into a buffer, instead of one call per byte.
+// Baseline JPEG encoding with exactly the arithmetic of stb_image_write 1.16:
+// the same colour conversion, the same 2 x 2 chroma averaging at quality 90
+// and below, the same single-precision AAN forward DCT (rows, then columns),
+// the same quantisation and rounding and the standard Huffman tables.
+//
+// Speed comes from the layout, not from different arithmetic. A strip of up
+// to 64 pixels by one MCU row is converted at once from contiguous pixels;
+// each block's DCT runs with one row (then one column) per vector lane, so
+// every lane computes, in the same order, what the reference computes for
+// that row or column and vector code gives the same floats as scalar code
+// (contraction is off). Coefficients are found by a bit mask rather than by
+// walking zeros, and a 64-bit bit writer emits four bytes at a time when
+// none of them needs stuffing. The strip's arithmetic is compiled twice, for
+// the processor the build targets and for AVX2, and the second is chosen at
+// run time where the processor has it.
 #include "jpeg_encoder.h"
 
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+// Not on Windows, where GCC cannot keep 32-byte vectors spilled to the
+// stack aligned.
+#if (defined(__x86_64__) || defined(_M_X64)) && (defined(__GNUC__) || defined(__clang__)) && !defined(_WIN32)
+#define IMGTEXT_JPEG_ENCODER_AVX2 1
+#else
+#define IMGTEXT_JPEG_ENCODER_AVX2 0
+#endif
 
 namespace imgtext {
 
@@ -22,7 +41,7 @@ const uint8_t k_zigzag[64] = {0,  1,  5,  6,  14, 15, 27, 28, 2,  4,  7,  13, 16
                               10, 19, 23, 32, 39, 45, 52, 54, 20, 22, 33, 38, 46, 51, 55, 60,
                               21, 34, 37, 47, 50, 56, 59, 61, 35, 36, 48, 49, 57, 58, 62, 63};
 
-// The example tables of the JPEG standard (ITU T.81 Annex K), in row order.
+// The quantisation tables stb_image_write scales, in row order.
 const int k_luma_quant[64] = {16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
                               14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
                               18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
@@ -62,37 +81,66 @@ const float k_aan[8] = {1.0f * 2.828427125f,         1.387039845f * 2.828427125f
                         1.175875602f * 2.828427125f, 1.0f * 2.828427125f,         0.785694958f * 2.828427125f,
                         0.541196100f * 2.828427125f, 0.275899379f * 2.828427125f};
 
+// Code and length of every symbol of one table, packed as code << 8 | length.
 struct huffman {
-    uint16_t code[256];
-    uint8_t length[256];
+    uint32_t code[256];
     // Canonical codes from the counts per length and the symbols in order.
-    huffman(const uint8_t counts[16], const uint8_t *values) : code{}, length{} {
+    huffman(const uint8_t counts[16], const uint8_t *values) : code{} {
         int k = 0;
-        uint16_t next = 0;
+        uint32_t next = 0;
         for (int len = 1; len <= 16; ++len, next <<= 1)
-            for (int n = 0; n < counts[len - 1]; ++n, ++k, ++next) {
-                code[values[k]] = next;
-                length[values[k]] = static_cast<uint8_t>(len);
-            }
+            for (int n = 0; n < counts[len - 1]; ++n, ++k, ++next) code[values[k]] = next << 8 | static_cast<uint32_t>(len);
     }
 };
 
 // Bit writer with JPEG byte stuffing (0x00 after every 0xFF) into a buffer
-// that is handed on in large pieces.
+// that is handed on in large pieces. Bits wait in a 64-bit word and leave
+// 32 at a time.
 class jpeg_bits {
 public:
     jpeg_bits(write_fn write, void *context) : write_(write), context_(context) {}
     ~jpeg_bits() { flush(); }
-    void put(uint32_t bits, int length) {  // length <= 24
+    // 1 <= length <= 32. Every whole byte leaves at once: eight bytes are
+    // stored and the position moves on by the number that were whole, so
+    // no branch depends on the count (only a 0xFF, rare, takes the byte
+    // loop that stuffs it).
+    void put(uint64_t bits, int length) {
         acc_ = (acc_ << length) | bits;
         count_ += length;
+        const int bytes = count_ >> 3;
+        const uint64_t word = acc_ << (64 - count_);
+        const uint64_t whole = ~(~uint64_t{0} >> (8 * bytes));
+        // A byte of the word is 0xFF exactly when the complement has a
+        // zero byte (the test may also flag bytes before a real one).
+        const uint64_t inverse = ~word;
+        if (__builtin_expect(((inverse - 0x0101010101010101ull) & ~inverse & 0x8080808080808080ull & whole) != 0, 0)) {
+            for (int i = 0; i < bytes; ++i) {
+                const uint8_t byte = static_cast<uint8_t>(word >> (56 - 8 * i));
+                out_[used_++] = byte;
+                if (byte == 0xFF) out_[used_++] = 0;
+            }
+        } else {
+            const uint64_t big_endian = __builtin_bswap64(word);
+            std::memcpy(out_ + used_, &big_endian, 8);
+            used_ += static_cast<size_t>(bytes);
+        }
+        count_ &= 7;
+    }
+    // Room for one more block (at most 64 codes of 27 bits, all stuffed,
+    // and the eight bytes the last store may write).
+    void reserve_block() {
+        if (used_ > sizeof out_ - 512) flush();
+    }
+    // The reference's end: seven 1 bits, then only whole bytes are written.
+    void finish() {
+        put(0x7F, 7);
         while (count_ >= 8) {
-            const uint8_t byte = static_cast<uint8_t>(acc_ >> (count_ - 8));
+            count_ -= 8;
+            const uint8_t byte = static_cast<uint8_t>(acc_ >> count_);
             out_[used_++] = byte;
             if (byte == 0xFF) out_[used_++] = 0;
-            count_ -= 8;
         }
-        if (used_ > sizeof out_ - 16) flush();
+        count_ = 0;
     }
     void raw(const void *data, size_t n) {
         flush();
@@ -115,7 +163,7 @@ private:
 // One AAN forward DCT step on eight independent lanes: lane l of d[k] is
 // input k of the l-th row (or column). The operations, and their order, are
 // the reference's for a single row.
-void dct8_lanes(float d[8][8]) {
+inline void dct8_lanes(float d[8][8]) {
     for (int l = 0; l < 8; ++l) {
         const float d0 = d[0][l], d1 = d[1][l], d2 = d[2][l], d3 = d[3][l];
         const float d4 = d[4][l], d5 = d[5][l], d6 = d[6][l], d7 = d[7][l];
@@ -142,77 +190,212 @@ void dct8_lanes(float d[8][8]) {
     }
 }
 
-void transpose(const float in[8][8], float out[8][8]) {
-    for (int r = 0; r < 8; ++r)
-        for (int c = 0; c < 8; ++c) out[c][r] = in[r][c];
+constexpr int k_strip = 64;  // pixels across one strip: 8 blocks, or 4 subsampled MCUs
+
+// One strip's samples, as floats in natural layout.
+struct strip {
+    float y[16][k_strip], u[16][k_strip], v[16][k_strip];
+    float su[8][k_strip / 2], sv[8][k_strip / 2];  // averaged chroma when subsampling
+};
+
+// Converts rows [y0, y0 + rows) and columns [x0, x0 + columns) of the picture
+// (edges repeating the last row and column) to Y, Cb and Cr.
+inline void convert_strip(const unsigned char *pixels, size_t stride, int width, int height, int x0, int y0, int rows,
+                          int columns, strip &s) {
+    const int inside = width - x0 < columns ? width - x0 : columns;
+    for (int r = 0; r < rows; ++r) {
+        const int row = y0 + r < height ? y0 + r : height - 1;
+        const unsigned char *p = pixels + stride * static_cast<size_t>(row) + static_cast<size_t>(x0) * 4;
+        float *__restrict ys = s.y[r];
+        float *__restrict us = s.u[r];
+        float *__restrict vs = s.v[r];
+        for (int c = 0; c < inside; ++c) {
+            // A pixel as one little-endian word keeps the loads contiguous,
+            // which lets the compiler convert eight pixels per instruction.
+            uint32_t word;
+            std::memcpy(&word, p + c * 4, 4);
+            const float red = static_cast<float>(static_cast<int>(word & 0xFF));
+            const float green = static_cast<float>(static_cast<int>((word >> 8) & 0xFF));
+            const float blue = static_cast<float>(static_cast<int>((word >> 16) & 0xFF));
+            ys[c] = +0.29900f * red + 0.58700f * green + 0.11400f * blue - 128;
+            us[c] = -0.16874f * red - 0.33126f * green + 0.50000f * blue;
+            vs[c] = +0.50000f * red - 0.41869f * green - 0.08131f * blue;
+        }
+        for (int c = inside; c < columns; ++c) ys[c] = ys[inside - 1], us[c] = us[inside - 1], vs[c] = vs[inside - 1];
+    }
 }
 
-// Magnitude category and value bits of a coefficient, as JPEG codes them.
-inline void value_bits(int v, uint32_t *bits, int *length) {
-    const int magnitude = v < 0 ? -v : v;
-    int n = 1;
-    for (int m = magnitude >> 1; m; m >>= 1) ++n;
-    *length = n;
-    *bits = static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << n) - 1);
+// The reference's 2 x 2 average of the full-resolution chroma.
+inline void subsample_strip(int columns, strip &s) {
+    for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < columns / 2; ++c) {
+            s.su[r][c] = (s.u[2 * r][2 * c] + s.u[2 * r][2 * c + 1] + s.u[2 * r + 1][2 * c] + s.u[2 * r + 1][2 * c + 1]) * 0.25f;
+            s.sv[r][c] = (s.v[2 * r][2 * c] + s.v[2 * r][2 * c + 1] + s.v[2 * r + 1][2 * c] + s.v[2 * r + 1][2 * c + 1]) * 0.25f;
+        }
+}
+
+// DCT, quantisation and rounding of the 8 x 8 block at `in` (row stride
+// `pitch` floats); the result stays in row order (the coder reads it in
+// zigzag order).
+inline void transform_block(const float *in, int pitch, const float *scale, int16_t out[64]) {
+    float t[8][8], u[8][8];
+    for (int r = 0; r < 8; ++r)
+        for (int k = 0; k < 8; ++k) t[k][r] = in[r * pitch + k];
+    dct8_lanes(t);  // the row transforms, one row per lane
+    for (int r = 0; r < 8; ++r)
+        for (int c = 0; c < 8; ++c) u[r][c] = t[c][r];
+    dct8_lanes(u);  // the column transforms, one column per lane
+    // Rounding half away from zero as the reference does with
+    // v < 0 ? v - 0.5f : v + 0.5f, written without a branch on the
+    // sign (v - 0.5f is v + -0.5f; for -0 both give 0).
+    const float *v = &u[0][0];
+    for (int k = 0; k < 64; ++k) {
+        const float q = v[k] * scale[k];
+        out[k] = static_cast<int16_t>(static_cast<int>(q + std::copysign(0.5f, q)));
+    }
+}
+
+struct strip_job {
+    const unsigned char *pixels;
+    size_t stride;
+    int width, height, x0, y0, columns;
+    bool subsample;
+    const float *luma_scale, *chroma_scale;
+    // Blocks in the order they are coded: per MCU the luma blocks, then Cb, Cr.
+    int16_t (*blocks)[64];
+};
+
+// Everything between pixels and coefficients for one strip.
+inline __attribute__((always_inline)) void transform_strip_body(const strip_job &job) {
+    strip s;
+    int16_t(*out)[64] = job.blocks;
+    if (!job.subsample) {
+        convert_strip(job.pixels, job.stride, job.width, job.height, job.x0, job.y0, 8, job.columns, s);
+        for (int b = 0; b < job.columns / 8; ++b) {
+            transform_block(&s.y[0][b * 8], k_strip, job.luma_scale, *out++);
+            transform_block(&s.u[0][b * 8], k_strip, job.chroma_scale, *out++);
+            transform_block(&s.v[0][b * 8], k_strip, job.chroma_scale, *out++);
+        }
+    } else {
+        convert_strip(job.pixels, job.stride, job.width, job.height, job.x0, job.y0, 16, job.columns, s);
+        subsample_strip(job.columns, s);
+        for (int m = 0; m < job.columns / 16; ++m) {
+            transform_block(&s.y[0][m * 16], k_strip, job.luma_scale, *out++);
+            transform_block(&s.y[0][m * 16 + 8], k_strip, job.luma_scale, *out++);
+            transform_block(&s.y[8][m * 16], k_strip, job.luma_scale, *out++);
+            transform_block(&s.y[8][m * 16 + 8], k_strip, job.luma_scale, *out++);
+            transform_block(&s.su[0][m * 8], k_strip / 2, job.chroma_scale, *out++);
+            transform_block(&s.sv[0][m * 8], k_strip / 2, job.chroma_scale, *out++);
+        }
+    }
+}
+
+void transform_strip_portable(const strip_job &job) { transform_strip_body(job); }
+
+#if IMGTEXT_JPEG_ENCODER_AVX2
+__attribute__((target("avx2"))) void transform_strip_avx2(const strip_job &job) { transform_strip_body(job); }
+
+bool processor_has_avx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+#endif
+
+using strip_fn = void (*)(const strip_job &);
+
+strip_fn choose_strip_kernel(jpeg_kernel kernel) {
+#if IMGTEXT_JPEG_ENCODER_AVX2
+    static const bool avx2 = processor_has_avx2();
+    if (kernel == jpeg_kernel::automatic && avx2) return transform_strip_avx2;
+#else
+    (void)kernel;
+#endif
+    return transform_strip_portable;
+}
+
+// Magnitude category of a coefficient and its value bits, as one code.
+inline uint32_t magnitude_category(int v) {
+    const uint32_t magnitude = static_cast<uint32_t>(v < 0 ? -v : v);
+    return magnitude ? 32 - static_cast<uint32_t>(__builtin_clz(magnitude)) : 0;
+}
+
+// Where the coder finds things: the row-order index of each zigzag position,
+// and for each byte of a row-order bit mask the same bits at their zigzag
+// positions.
+struct zigzag_maps {
+    uint8_t natural[64];
+    uint64_t bits[8][256];
+    zigzag_maps() : natural{}, bits{} {
+        for (int k = 0; k < 64; ++k) natural[k_zigzag[k]] = static_cast<uint8_t>(k);
+        for (int byte = 0; byte < 8; ++byte)
+            for (int v = 0; v < 256; ++v)
+                for (int b = 0; b < 8; ++b)
+                    if (v >> b & 1) bits[byte][v] |= uint64_t{1} << k_zigzag[byte * 8 + b];
+    }
+};
+
+// Bit k set where coefficient k (row order) is not zero.
+inline uint64_t nonzero_mask(const int16_t c[64]) {
+#if defined(__SSE2__)
+    uint64_t mask = 0;
+    for (int k = 0; k < 64; k += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i *>(c + k));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i *>(c + k + 8));
+        const __m128i zero = _mm_cmpeq_epi8(_mm_packs_epi16(a, b), _mm_setzero_si128());
+        mask |= static_cast<uint64_t>(~_mm_movemask_epi8(zero) & 0xFFFF) << k;
+    }
+    return mask;
+#else
+    uint64_t mask = 0;
+    for (int k = 0; k < 64; ++k) mask |= static_cast<uint64_t>(c[k] != 0) << k;
+    return mask;
+#endif
 }
 
 struct block_coder {
-    const float *scale;  // quantisation and AAN descaling, row order
     const huffman &dc, &ac;
     int previous_dc = 0;
 
-    // block holds the samples with block[col][row] (transposed), as gathered.
-    void encode(float block[8][8], jpeg_bits &out) {
-        float rows_done[8][8];
-        dct8_lanes(block);              // the row transforms, one row per lane
-        transpose(block, rows_done);    // now rows_done[row][k]
-        dct8_lanes(rows_done);          // the column transforms, one column per lane
-        // Rounding half away from zero as the reference does with
-        // v < 0 ? v - 0.5f : v + 0.5f, written without a branch on the
-        // sign (v - 0.5f is v + -0.5f; for -0 both give 0).
-        int quantised[64], du[64];
-        const float *v = &rows_done[0][0];
-        for (int k = 0; k < 64; ++k) {
-            const float q = v[k] * scale[k];
-            quantised[k] = static_cast<int>(q + std::copysign(0.5f, q));
+    // c holds the quantised coefficients in row order.
+    void encode(const int16_t c[64], jpeg_bits &out) {
+        static const zigzag_maps maps;
+        const int diff = c[0] - previous_dc;
+        previous_dc = c[0];
+        {
+            const uint32_t n = magnitude_category(diff);
+            const uint32_t code = dc.code[n];
+            const uint32_t bits = static_cast<uint32_t>(diff < 0 ? diff - 1 : diff) & ((1u << n) - 1);
+            out.put(static_cast<uint64_t>(code >> 8) << n | bits, static_cast<int>((code & 0xFF) + n));
         }
-        for (int k = 0; k < 64; ++k) du[k_zigzag[k]] = quantised[k];
-
-        const int diff = du[0] - previous_dc;
-        previous_dc = du[0];
-        if (diff == 0) {
-            out.put(dc.code[0], dc.length[0]);
-        } else {
-            uint32_t bits;
-            int n;
-            value_bits(diff, &bits, &n);
-            out.put(dc.code[n], dc.length[n]);
-            out.put(bits, n);
+        const uint64_t natural = nonzero_mask(c) & ~uint64_t{1};
+        uint64_t nonzero = 0;
+        for (int byte = 0; byte < 8; ++byte) nonzero |= maps.bits[byte][(natural >> (byte * 8)) & 0xFF];
+        int last = 0;
+        while (nonzero) {
+            const int i = __builtin_ctzll(nonzero);
+            nonzero &= nonzero - 1;
+            int zeros = i - last - 1;
+            last = i;
+            for (; zeros >= 16; zeros -= 16) out.put(ac.code[0xF0] >> 8, static_cast<int>(ac.code[0xF0] & 0xFF));
+            const int v = c[maps.natural[i]];
+            const uint32_t n = magnitude_category(v);
+            const uint32_t code = ac.code[(zeros << 4) + static_cast<int>(n)];
+            const uint32_t bits = static_cast<uint32_t>(v < 0 ? v - 1 : v) & ((1u << n) - 1);
+            out.put(static_cast<uint64_t>(code >> 8) << n | bits, static_cast<int>((code & 0xFF) + n));
         }
-        int end = 63;
-        while (end > 0 && du[end] == 0) --end;
-        for (int i = 1; i <= end; ++i) {
-            int zeros = 0;
-            while (du[i] == 0) ++zeros, ++i;
-            for (; zeros >= 16; zeros -= 16) out.put(ac.code[0xF0], ac.length[0xF0]);
-            uint32_t bits;
-            int n;
-            value_bits(du[i], &bits, &n);
-            const int symbol = (zeros << 4) + n;
-            out.put(ac.code[symbol], ac.length[symbol]);
-            out.put(bits, n);
-        }
-        if (end != 63) out.put(ac.code[0], ac.length[0]);
+        if (last != 63) out.put(ac.code[0] >> 8, static_cast<int>(ac.code[0] & 0xFF));
     }
 };
 
 }  // namespace
 
-int encode_jpeg(const unsigned char *pixels, int width, int height, int quality, write_fn write, void *context) {
+int encode_jpeg(const unsigned char *pixels, int width, int height, size_t stride, int quality, write_fn write,
+                void *context, jpeg_kernel kernel) {
     static const huffman dc_luma(k_dc_luma_counts, k_dc_values), dc_chroma(k_dc_chroma_counts, k_dc_values);
     static const huffman ac_luma(k_ac_luma_counts, k_ac_luma_values), ac_chroma(k_ac_chroma_counts, k_ac_chroma_values);
 
     quality = quality < 1 ? 1 : quality > 100 ? 100 : quality;
+    const bool subsample = quality <= 90;
     const int factor = quality < 50 ? 5000 / quality : 200 - quality * 2;
     uint8_t luma_table[64], chroma_table[64];
     for (int i = 0; i < 64; ++i) {
@@ -233,8 +416,9 @@ int encode_jpeg(const unsigned char *pixels, int width, int height, int quality,
                                         0,    0,    1,    0,    1, 0,    0,   0xFF, 0xDB, 0,   0x84, 0};
         static const uint8_t head2[] = {0xFF, 0xDA, 0, 0xC, 3, 1, 0, 2, 0x11, 3, 0x11, 0, 0x3F, 0};
         const uint8_t head1[] = {0xFF, 0xC0, 0, 0x11, 8, static_cast<uint8_t>(height >> 8), static_cast<uint8_t>(height),
-                                 static_cast<uint8_t>(width >> 8), static_cast<uint8_t>(width), 3, 1, 0x11, 0, 2, 0x11, 1,
-                                 3, 0x11, 1, 0xFF, 0xC4, 0x01, 0xA2, 0};
+                                 static_cast<uint8_t>(width >> 8), static_cast<uint8_t>(width), 3, 1,
+                                 static_cast<uint8_t>(subsample ? 0x22 : 0x11), 0, 2, 0x11, 1, 3, 0x11, 1, 0xFF, 0xC4,
+                                 0x01, 0xA2, 0};
         const uint8_t one = 1, ac_luma_id = 0x10, dc_chroma_id = 1, ac_chroma_id = 0x11;
         out.raw(head0, sizeof head0);
         out.raw(luma_table, 64);
@@ -255,31 +439,35 @@ int encode_jpeg(const unsigned char *pixels, int width, int height, int quality,
         out.raw(head2, sizeof head2);
     }
 
-    block_coder luma{luma_scale, dc_luma, ac_luma}, cb{chroma_scale, dc_chroma, ac_chroma},
-        cr{chroma_scale, dc_chroma, ac_chroma};
-    const size_t stride = static_cast<size_t>(width) * 4;
-    for (int y = 0; y < height; y += 8) {
-        for (int x = 0; x < width; x += 8) {
-            // Gathered transposed ([col][row]) so the row transforms run one
-            // row per lane; edges repeat the last row and column.
-            float Y[8][8], U[8][8], V[8][8];
-            for (int row = 0; row < 8; ++row) {
-                const int clamped_row = y + row < height ? y + row : height - 1;
-                const unsigned char *line = pixels + stride * static_cast<size_t>(clamped_row);
-                for (int col = 0; col < 8; ++col) {
-                    const unsigned char *p = line + static_cast<size_t>(x + col < width ? x + col : width - 1) * 4;
-                    const float r = p[0], g = p[1], b = p[2];
-                    Y[col][row] = +0.29900f * r + 0.58700f * g + 0.11400f * b - 128;
-                    U[col][row] = -0.16874f * r - 0.33126f * g + 0.50000f * b;
-                    V[col][row] = +0.50000f * r - 0.41869f * g - 0.08131f * b;
+    const strip_fn transform = choose_strip_kernel(kernel);
+    block_coder luma{dc_luma, ac_luma}, cb{dc_chroma, ac_chroma}, cr{dc_chroma, ac_chroma};
+    const int mcu = subsample ? 16 : 8;
+    const int padded_width = (width + mcu - 1) / mcu * mcu;
+    alignas(64) int16_t blocks[24][64];  // one strip: 8 MCUs of 3 blocks, or 4 of 6
+    for (int y = 0; y < height; y += mcu) {
+        for (int x = 0; x < padded_width; x += k_strip) {
+            const int columns = padded_width - x < k_strip ? padded_width - x : k_strip;
+            const strip_job job{pixels, stride, width, height, x, y, columns, subsample, luma_scale, chroma_scale, blocks};
+            transform(job);
+            const int16_t(*block)[64] = blocks;
+            for (int m = 0; m < columns / mcu; ++m) {
+                out.reserve_block();
+                if (subsample) {
+                    for (int i = 0; i < 4; ++i) {
+                        luma.encode(*block++, out);
+                        out.reserve_block();
+                    }
+                } else {
+                    luma.encode(*block++, out);
+                    out.reserve_block();
                 }
+                cb.encode(*block++, out);
+                out.reserve_block();
+                cr.encode(*block++, out);
             }
-            luma.encode(Y, out);
-            cb.encode(U, out);
-            cr.encode(V, out);
         }
     }
-    out.put(0x7F, 7);  // pad the last byte with ones
+    out.finish();
     static const uint8_t end[] = {0xFF, 0xD9};
     out.raw(end, 2);
     return 1;

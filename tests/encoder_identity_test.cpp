@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+#include <utility>
 
 #include "font.h"
 #include "jpeg_encoder.h"
@@ -29,9 +30,11 @@ std::vector<uint8_t> our_png(const rgba &image, imgtext::match_search search) {
     return out;
 }
 
-std::vector<uint8_t> our_jpg(const rgba &image, int quality) {
+std::vector<uint8_t> our_jpg(const rgba &image, int quality, imgtext::jpeg_kernel kernel = imgtext::jpeg_kernel::automatic) {
     std::vector<uint8_t> out;
-    EXPECT_EQ(imgtext::encode_jpeg(image.pixels.data(), image.width, image.height, quality, append, &out), 1);
+    EXPECT_EQ(imgtext::encode_jpeg(image.pixels.data(), image.width, image.height, static_cast<size_t>(image.width) * 4,
+                                   quality, append, &out, kernel),
+              1);
     return out;
 }
 
@@ -103,13 +106,43 @@ TEST_P(PngIdentity, SameBytesAsTheReferenceEncoder) {
 
 class JpegIdentity : public ::testing::TestWithParam<corpus_case> {};
 
-TEST_P(JpegIdentity, SameBytesAsTheReferenceEncoderAtEveryQualityAbove90) {
+// Both sides of the subsampling switch (90 and below: 2 x 2 chroma), the
+// extremes, and the library's own 92; both compilations of the transform.
+TEST_P(JpegIdentity, SameBytesAsTheReferenceEncoder) {
     const corpus_case c = GetParam();
     const rgba image = make(c.k, c.w, c.h, static_cast<uint32_t>(c.w * 104729 + c.h));
-    for (int quality : {92, 91, 100}) {
-        const std::vector<uint8_t> ours = our_jpg(image, quality), reference = test_support::reference_jpg(image, quality);
-        ASSERT_EQ(ours.size(), reference.size()) << "quality " << quality;
-        EXPECT_TRUE(ours == reference) << "quality " << quality;
+    for (int quality : {92, 91, 100, 90, 75, 50, 1}) {
+        const std::vector<uint8_t> reference = test_support::reference_jpg(image, quality);
+        for (auto kernel : {imgtext::jpeg_kernel::automatic, imgtext::jpeg_kernel::portable}) {
+            const std::vector<uint8_t> ours = our_jpg(image, quality, kernel);
+            ASSERT_EQ(ours.size(), reference.size()) << "quality " << quality << ", kernel " << static_cast<int>(kernel);
+            EXPECT_TRUE(ours == reference) << "quality " << quality << ", kernel " << static_cast<int>(kernel);
+        }
+    }
+}
+
+TEST(JpegIdentityQualities, EveryQualityOnOddSizes) {
+    for (auto [w, h] : {std::pair{37, 21}, std::pair{16, 16}, std::pair{129, 3}}) {
+        const rgba image = make(kind::photo, w, h, static_cast<uint32_t>(w + h));
+        for (int quality = 1; quality <= 100; ++quality)
+            EXPECT_TRUE(our_jpg(image, quality) == test_support::reference_jpg(image, quality))
+                << w << "x" << h << " quality " << quality;
+    }
+}
+
+// Rows further apart than width * 4: the padding must never be read as pixels.
+TEST(JpegIdentityQualities, PaddedRowsGiveTheSameBytes) {
+    const rgba image = make(kind::noise, 45, 19, 77);
+    for (size_t pad : {size_t{4}, size_t{3}, size_t{64}}) {
+        const size_t stride = static_cast<size_t>(image.width) * 4 + pad;
+        std::vector<uint8_t> padded(stride * static_cast<size_t>(image.height), 0xA5);
+        for (int y = 0; y < image.height; ++y)
+            std::copy(image.at(0, y), image.at(0, y) + image.width * 4, &padded[stride * static_cast<size_t>(y)]);
+        for (int quality : {92, 90, 30}) {
+            std::vector<uint8_t> ours;
+            imgtext::encode_jpeg(padded.data(), image.width, image.height, stride, quality, append, &ours);
+            EXPECT_TRUE(ours == test_support::reference_jpg(image, quality)) << "pad " << pad << " quality " << quality;
+        }
     }
 }
 

@@ -1,0 +1,1479 @@
+// JPEG decoding that gives exactly what stb_image 2.30 gives in this
+// library, for the files most pictures are: 8-bit baseline (one interleaved
+// scan, or one grey scan) and progressive, grey or YCbCr, components sampled
+// once or twice across and down. stb_image remains the reference: every
+// decision it makes is made here the same way, damaged files included -
+// the marker walk, the Huffman decoding with its lookahead tables and its
+// treatment of the bytes after the data runs out, the restart handling, the
+// checks and their failure reasons, and the arithmetic of its x86 kernels
+// (the integer IDCT with its 16-bit intermediate steps, the upsampling
+// filters and the fixed-point YCbCr conversion). Where it would meet
+// something else (other samplings, CMYK, RGB ids after the scan, several
+// baseline scans, a failure that leaves no reason of its own) it stops and
+// says so, and the caller hands the file to stb_image.
+//
+// What differs is where the time and memory go:
+// - the entropy decoder reads through a 64-bit lookahead filled eight bytes
+//   at a time, keeping stb's count of loaded bits beside it (that count
+//   decides where damaged data ends); far from the end of the data one
+//   lookup decodes a code together with its value bits;
+// - baseline pictures are decoded an MCU row at a time into a small ring of
+//   component rows and upsampled and colour-converted straight into the
+//   RGBA result as soon as the rows each output row needs are there, so
+//   neither full-size component planes nor a separate conversion pass
+//   exist (stb holds every plane at full size);
+// - progressive pictures keep stb's coefficient arrays and do the same at
+//   the end;
+// - the IDCT runs on two blocks at once, and the upsampling and colour
+//   conversion on 16 pixels, with AVX2 where the processor has it, with
+//   SSE2 otherwise; the portable code computes the same 16-bit steps one
+//   lane at a time.
+#include "jpeg_decoder.h"
+
+#include <climits>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
+
+// stb_image uses its SSE2 kernels on x86-64, which is where this decoder
+// runs; the build adds the AVX2 unit where it can (IMGTEXT_JPEG_AVX2).
+#if (defined(__x86_64__) || defined(_M_X64)) && (defined(__GNUC__) || defined(__clang__))
+#define IMGTEXT_JPEG_X86 1
+#include "jpeg_decoder_simd.h"
+#else
+#define IMGTEXT_JPEG_X86 0
+#endif
+#if !defined(IMGTEXT_JPEG_AVX2)
+#define IMGTEXT_JPEG_AVX2 0
+#endif
+
+namespace imgtext {
+
+namespace {
+
+constexpr int k_fast_bits = 9;
+// The baseline AC decoder's own table: every code of at most 12 bits with
+// its value bits, as length | advance << 5 | flags | value << 16 (0: not
+// there, decode the reference's way).
+constexpr int k_wide_bits = 12;
+constexpr uint32_t k_wide_value = 1u << 10, k_wide_end = 1u << 11;
+constexpr int k_marker_none = 0xFF;
+
+// Row-order position in the block of each zigzag index; corrupt runs may
+// index past 63 and land on 63, as the reference lets them.
+const uint8_t k_dezigzag[64 + 15] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33,
+                                     40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36,
+                                     29, 22, 15, 23, 30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54,
+                                     47, 55, 62, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63};
+
+const uint32_t k_bit_mask[17] = {0,   1,    3,    7,    15,   31,    63,    127,  255,
+                                 511, 1023, 2047, 4095, 8191, 16383, 32767, 65535};
+const int k_extend_bias[16] = {0,    -1,   -3,    -7,    -15,   -31,   -63,    -127,
+                               -255, -511, -1023, -2047, -4095, -8191, -16383, -32767};
+
+struct huffman_table {
+    uint8_t fast[1 << k_fast_bits];
+    uint16_t code[256];
+    uint8_t values[256];
+    uint8_t size[257];
+    uint32_t maxcode[18];
+    int delta[17];
+};
+
+struct component {
+    int id, h, v, tq, hd, ha, dc_pred;
+    int x, y, w2, h2;
+    int16_t *coeff;  // progressive only: coeff_w x coeff_h blocks of 64
+    int coeff_w, coeff_h;
+    // Output side: a ring of component rows, two MCU rows deep.
+    uint8_t *ring;
+    int ring_rows, strip_rows;
+    int rows_ready;
+    // The reference's resampling state for this component.
+    int hs, vs, ystep, ypos, line0, line1, w_lores;
+    uint8_t *linebuf;
+};
+
+// Failure with a reason, or a case handed back to stb_image.
+enum class outcome { ok, fail, defer };
+
+inline bool add_ints_valid(int a, int b) {
+    if ((a >= 0) != (b >= 0)) return true;
+    if (a < 0 && b < 0) return a >= INT_MIN - b;
+    return a <= INT_MAX - b;
+}
+
+// Whether a * b fits a short, for b >= 0 (dequantisation factors and
+// powers of two): the reference's division-based test says the same.
+inline bool mul_fits_short(int a, int b) {
+    const int64_t product = static_cast<int64_t>(a) * b;
+    return product >= SHRT_MIN && product <= SHRT_MAX;
+}
+
+inline bool mul_sizes_valid(int a, int b) {
+    if (a < 0 || b < 0) return false;
+    if (b == 0) return true;
+    return a <= INT_MAX / b;
+}
+inline bool add_sizes_valid(int a, int b) { return b >= 0 && a <= INT_MAX - b; }
+inline bool mad2_valid(int a, int b, int add) { return mul_sizes_valid(a, b) && add_sizes_valid(a * b, add); }
+inline bool mad3_valid(int a, int b, int c, int add) {
+    return mul_sizes_valid(a, b) && mul_sizes_valid(a * b, c) && add_sizes_valid(a * b * c, add);
+}
+
+// ---------------------------------------------------------------------------
+// Kernels
+
+inline int16_t wrap16(int32_t v) { return static_cast<int16_t>(v); }
+inline int16_t saturate16(int32_t v) {
+    return static_cast<int16_t>(v < -32768 ? -32768 : v > 32767 ? 32767 : v);
+}
+inline int32_t add32(int32_t a, int32_t b) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
+}
+inline int32_t sub32(int32_t a, int32_t b) {
+    return static_cast<int32_t>(static_cast<uint32_t>(a) - static_cast<uint32_t>(b));
+}
+
+// One pass of the x86 reference IDCT on one lane: sums of two inputs wrap
+// at 16 bits, products and their sums are 32-bit, results saturate to 16.
+inline void idct_pass_lane(const int16_t in[8], int16_t out[8], int32_t bias, int shift) {
+    const int32_t t2e = in[2] * k_rot0_0a + in[6] * k_rot0_0b;
+    const int32_t t3e = in[2] * k_rot0_1a + in[6] * k_rot0_1b;
+    const int32_t t0e = wrap16(in[0] + in[4]) * 4096, t1e = wrap16(in[0] - in[4]) * 4096;
+    const int32_t x0 = add32(t0e, t3e), x3 = sub32(t0e, t3e), x1 = add32(t1e, t2e), x2 = sub32(t1e, t2e);
+    const int32_t y0o = in[7] * k_rot2_0a + in[3] * k_rot2_0b, y2o = in[7] * k_rot2_1a + in[3] * k_rot2_1b;
+    const int32_t y1o = in[5] * k_rot3_0a + in[1] * k_rot3_0b, y3o = in[5] * k_rot3_1a + in[1] * k_rot3_1b;
+    const int32_t s17 = wrap16(in[1] + in[7]), s35 = wrap16(in[3] + in[5]);
+    const int32_t y4o = s17 * k_rot1_0a + s35 * k_rot1_0b, y5o = s17 * k_rot1_1a + s35 * k_rot1_1b;
+    const int32_t x4 = add32(y0o, y4o), x5 = add32(y1o, y5o), x6 = add32(y2o, y5o), x7 = add32(y3o, y4o);
+    const int32_t b0 = add32(x0, bias), b1 = add32(x1, bias), b2 = add32(x2, bias), b3 = add32(x3, bias);
+    out[0] = saturate16(add32(b0, x7) >> shift);
+    out[7] = saturate16(sub32(b0, x7) >> shift);
+    out[1] = saturate16(add32(b1, x6) >> shift);
+    out[6] = saturate16(sub32(b1, x6) >> shift);
+    out[2] = saturate16(add32(b2, x5) >> shift);
+    out[5] = saturate16(sub32(b2, x5) >> shift);
+    out[3] = saturate16(add32(b3, x4) >> shift);
+    out[4] = saturate16(sub32(b3, x4) >> shift);
+}
+
+
+// Each takes the block's values and their dequantisation factors: the
+// products are taken to 16 bits, as the reference's are.
+void idct_portable(uint8_t *out, int stride, const int16_t data[64], const uint16_t dq[64]) {
+    int16_t columns[8][8];  // [column][output row]
+    for (int c = 0; c < 8; ++c) {
+        int16_t in[8];
+        for (int r = 0; r < 8; ++r) in[r] = static_cast<int16_t>(data[r * 8 + c] * dq[r * 8 + c]);
+        idct_pass_lane(in, columns[c], k_pass1_bias, 10);
+    }
+    for (int r = 0; r < 8; ++r) {
+        int16_t in[8], o[8];
+        for (int c = 0; c < 8; ++c) in[c] = columns[c][r];
+        idct_pass_lane(in, o, k_pass2_bias, 17);
+        for (int c = 0; c < 8; ++c) out[r * stride + c] = static_cast<uint8_t>(o[c] < 0 ? 0 : o[c] > 255 ? 255 : o[c]);
+    }
+}
+
+#if IMGTEXT_JPEG_X86
+void idct_sse2(uint8_t *out, int stride, const int16_t data[64], const uint16_t dq[64]) {
+    using V = __m128i;
+    V r[8];
+    for (int i = 0; i < 8; ++i)
+        r[i] = _mm_mullo_epi16(_mm_loadu_si128(reinterpret_cast<const V *>(data + i * 8)),
+                               _mm_loadu_si128(reinterpret_cast<const V *>(dq + i * 8)));
+    idct_pass_vec<V, sse2_ops>(r, sse2_ops::set32(k_pass1_bias), 10);
+    transpose16<V, sse2_ops>(r);
+    idct_pass_vec<V, sse2_ops>(r, sse2_ops::set32(k_pass2_bias), 17);
+    // r[x] holds output column x for the eight rows: pack to bytes and
+    // transpose back to rows.
+    transpose16<V, sse2_ops>(r);
+    for (int i = 0; i < 8; i += 2) {
+        const V bytes = _mm_packus_epi16(r[i], r[i + 1]);
+        _mm_storel_epi64(reinterpret_cast<V *>(out + i * stride), bytes);
+        _mm_storel_epi64(reinterpret_cast<V *>(out + (i + 1) * stride), _mm_unpackhi_epi64(bytes, bytes));
+    }
+}
+#endif
+
+#if IMGTEXT_JPEG_AVX2
+bool processor_has_avx2() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2");
+}
+#endif
+
+// Blocks waiting for their IDCT. A baseline block is decoded into one of
+// the queue's slots and transformed two blocks later, by which time the
+// decoder's scattered stores into it have long left (reading them back at
+// once would stall), and the vector code can take two at a time.
+class idct_queue {
+public:
+    explicit idct_queue(jpeg_decode_kernel kernel) {
+#if IMGTEXT_JPEG_AVX2
+        static const bool avx2 = processor_has_avx2();
+        mode_ = kernel == jpeg_decode_kernel::portable ? 0 : kernel == jpeg_decode_kernel::sse2 || !avx2 ? 1 : 2;
+#elif IMGTEXT_JPEG_X86
+        mode_ = kernel == jpeg_decode_kernel::portable ? 0 : 1;
+#else
+        (void)kernel;
+#endif
+    }
+    // Where the next block's values go.
+    int16_t *slot() { return slots_[(first_ + count_) & 3]; }
+    // Queues the block at `data` (a slot, or values that stay put) with its
+    // factors and destination.
+    void add(uint8_t *out, int stride, const int16_t *data, const uint16_t *dq) {
+        jobs_[(first_ + count_) & 3] = job{out, stride, data, dq};
+        if (++count_ == 4) run_two();
+    }
+    void flush() {
+        while (count_ >= 2) run_two();
+        if (count_) {
+            run_one(jobs_[first_]);
+            first_ = (first_ + 1) & 3;
+            count_ = 0;
+        }
+    }
+    // 0 portable, 1 SSE2, 2 AVX2: what every kernel of this decode uses.
+    int level() const { return mode_; }
+
+private:
+    struct job {
+        uint8_t *out;
+        int stride;
+        const int16_t *data;
+        const uint16_t *dq;
+    };
+    void run_two() {
+        const job &a = jobs_[first_], &b = jobs_[(first_ + 1) & 3];
+#if IMGTEXT_JPEG_AVX2
+        if (mode_ == 2) {
+            jpeg_idct_pair_avx2(a.out, a.stride, a.data, a.dq, b.out, b.stride, b.data, b.dq);
+        } else
+#endif
+        {
+            run_one(a);
+            run_one(b);
+        }
+        first_ = (first_ + 2) & 3;
+        count_ -= 2;
+    }
+    void run_one(const job &j) const {
+#if IMGTEXT_JPEG_X86
+        if (mode_ > 0) {
+            idct_sse2(j.out, j.stride, j.data, j.dq);
+            return;
+        }
+#endif
+        idct_portable(j.out, j.stride, j.data, j.dq);
+    }
+    int mode_ = 0;
+    int first_ = 0, count_ = 0;
+    alignas(32) int16_t slots_[4][64];
+    job jobs_[4];
+};
+
+// The reference's upsampling filters: the result row, which for a factor
+// of 1 is the input row itself.
+const uint8_t *resample_row(uint8_t *out, const uint8_t *near, const uint8_t *far, int w, int hs, int vs, int level) {
+    if (hs == 1 && vs == 1) return near;
+    if (hs == 1) {  // vertical only
+        for (int i = 0; i < w; ++i) out[i] = static_cast<uint8_t>((3 * near[i] + far[i] + 2) >> 2);
+        return out;
+    }
+    if (vs == 1) {  // horizontal only
+        if (w == 1) {
+            out[0] = out[1] = near[0];
+            return out;
+        }
+        out[0] = near[0];
+        out[1] = static_cast<uint8_t>((near[0] * 3 + near[1] + 2) >> 2);
+        int i = 1;
+        for (; i < w - 1; ++i) {
+            const int n = 3 * near[i] + 2;
+            out[i * 2] = static_cast<uint8_t>((n + near[i - 1]) >> 2);
+            out[i * 2 + 1] = static_cast<uint8_t>((n + near[i + 1]) >> 2);
+        }
+        out[i * 2] = static_cast<uint8_t>((near[w - 2] * 3 + near[w - 1] + 2) >> 2);
+        out[i * 2 + 1] = near[w - 1];
+        return out;
+    }
+    // both
+    if (w == 1) {
+        out[0] = out[1] = static_cast<uint8_t>((3 * near[0] + far[0] + 2) >> 2);
+        return out;
+    }
+#if IMGTEXT_JPEG_AVX2
+    if (level == 2) {
+        jpeg_upsample_hv2_avx2(out, near, far, w);
+        return out;
+    }
+#endif
+#if IMGTEXT_JPEG_X86
+    if (level >= 1) {
+        upsample_hv2_sse2(out, near, far, w);
+        return out;
+    }
+#endif
+    (void)level;
+    int t1 = 3 * near[0] + far[0];
+    out[0] = static_cast<uint8_t>((t1 + 2) >> 2);
+    for (int i = 1; i < w; ++i) {
+        const int t0 = t1;
+        t1 = 3 * near[i] + far[i];
+        out[i * 2 - 1] = static_cast<uint8_t>((3 * t0 + t1 + 8) >> 4);
+        out[i * 2] = static_cast<uint8_t>((3 * t1 + t0 + 8) >> 4);
+    }
+    out[w * 2 - 1] = static_cast<uint8_t>((t1 + 2) >> 2);
+    return out;
+}
+
+// The reference's fixed-point YCbCr to RGB (its SSE2 form computes the
+// same values), alpha 255; `level` 1 and 2 take the SSE2 and AVX2 forms for
+// as many pixels as they can.
+void ycbcr_to_rgba(uint8_t *__restrict out, const uint8_t *__restrict y, const uint8_t *__restrict cb,
+                   const uint8_t *__restrict cr, int count, int level) {
+    int done = 0;
+#if IMGTEXT_JPEG_AVX2
+    if (level == 2) {
+        jpeg_ycbcr_to_rgba_avx2(out, y, cb, cr, count);
+        done = count & ~7;
+    }
+#endif
+#if IMGTEXT_JPEG_X86
+    if (level >= 1)
+        for (; done + 8 <= count; done += 8) ycbcr8_sse2(out + done * 4, y + done, cb + done, cr + done);
+#endif
+    (void)level;
+    for (int i = done; i < count; ++i) {
+        const int y_fixed = (y[i] << 20) + (1 << 19);
+        const int crv = cr[i] - 128, cbv = cb[i] - 128;
+        int r = y_fixed + crv * (5743 << 8);
+        int g = y_fixed + crv * -(2925 << 8) + static_cast<int>(static_cast<uint32_t>(cbv * -(1410 << 8)) & 0xffff0000u);
+        int b = y_fixed + cbv * (7258 << 8);
+        r >>= 20, g >>= 20, b >>= 20;
+        out[i * 4] = static_cast<uint8_t>(r < 0 ? 0 : r > 255 ? 255 : r);
+        out[i * 4 + 1] = static_cast<uint8_t>(g < 0 ? 0 : g > 255 ? 255 : g);
+        out[i * 4 + 2] = static_cast<uint8_t>(b < 0 ? 0 : b > 255 ? 255 : b);
+        out[i * 4 + 3] = 255;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The decoder
+
+// The entropy decoder's state and its steps, kept in one small value so
+// that a block's decoding holds it in registers (the decoder copies it in
+// and out around each block).
+//
+// The reference keeps a 32-bit buffer that it refills byte by byte, only
+// when fewer than 16 bits (or than the bits about to be read) wait, up to
+// more than 24; at a marker it stops for good and reads zeros from then on.
+// Its count of loaded bits decides where damaged data ends and which checks
+// fail, so it is kept here exactly (`bits`, `nomore`, `marker`). The bits
+// themselves come from a 64-bit lookahead filled eight bytes at a time: as
+// long as the reference has not met the marker, the bits it has loaded are
+// the first `bits` of the lookahead, and past the marker both hold zeros,
+// so the top 32 bits of the lookahead are always its buffer.
+struct bit_reader {
+    const uint8_t *data;
+    int64_t size, pos;  // pos: the next byte for the lookahead (or the headers)
+    uint64_t acc;       // the data from the next unread bit, most significant first; zeros past the end
+    int avail;          // bits in acc
+    int real;           // of which data before the marker (kept from when the marker is known)
+    int bits;           // the reference's count of loaded bits
+    int marker;         // the marker the reference met, if any
+    bool nomore;        // the reference met the marker: zeros from then on
+    bool at_end;        // the lookahead met the marker (end_marker; end_pos is just past it)
+    int end_marker;
+    int64_t end_pos;
+
+    int get8() { return pos < size ? data[pos++] : 0; }
+
+    // Tops the lookahead up to more than 56 bits, reading bytes as the
+    // reference does: a stuffed 0xFF 0x00 (after any 0xFF fill bytes) is
+    // 0xFF, 0xFF then a byte other than 0 is the marker, and past the end
+    // of the file every byte is 0. Eight bytes without a 0xFF are taken in
+    // one go; the rest byte by byte, out of line so that the caller's copy
+    // of the state can stay in registers.
+    inline __attribute__((always_inline)) void fill() {
+        if (!at_end && pos + 8 <= size) {
+            uint64_t word;
+            std::memcpy(&word, data + pos, 8);
+            word = __builtin_bswap64(word);
+            const int bytes = (64 - avail) >> 3;
+            const uint64_t keep = ~uint64_t{0} << (64 - 8 * bytes);
+            const uint64_t inverse = ~word;
+            if ((((inverse - 0x0101010101010101ull) & ~inverse & 0x8080808080808080ull) & keep) == 0) {
+                acc |= (word & keep) >> avail;
+                avail += 8 * bytes;
+                pos += bytes;
+                return;
+            }
+        }
+        *this = fill_bytes(*this);
+    }
+    static bit_reader fill_bytes(bit_reader r) {
+        while (r.avail <= 56) {
+            if (r.at_end) {
+                r.avail += 8;  // zeros
+                continue;
+            }
+            const int b = r.get8();
+            if (b == 0xFF) {
+                int c = r.get8();
+                while (c == 0xFF) c = r.get8();
+                if (c != 0) {
+                    r.at_end = true;
+                    r.end_marker = c;
+                    r.end_pos = r.pos;
+                    r.real = r.avail;  // all of it data; zeros from here
+                    continue;
+                }
+            }
+            r.acc |= static_cast<uint64_t>(b) << (56 - r.avail);
+            r.avail += 8;
+        }
+        return r;
+    }
+    uint32_t top32() const { return static_cast<uint32_t>(acc >> 32); }
+    void consume(int n) {
+        acc <<= n;
+        avail -= n;
+        real -= n;
+        bits -= n;
+    }
+
+    // The reference's refill, as accounting: the bytes it would load are
+    // in the lookahead already; whether it meets the marker depends on how
+    // much data is left.
+    inline __attribute__((always_inline)) void grow() {
+        if (avail < 32) fill();
+        do {
+            if (!nomore && at_end && real < bits + 8) {
+                nomore = true;
+                marker = end_marker;
+                return;
+            }
+            bits += 8;
+        } while (bits <= 24);
+    }
+
+    inline __attribute__((always_inline)) int huff_decode(const huffman_table &h) {
+        if (bits < 16) grow();
+        if (avail < 32) fill();
+        const uint32_t buffer = top32();
+        int c = static_cast<int>(buffer >> (32 - k_fast_bits));
+        int k = h.fast[c];
+        if (k < 255) {
+            const int s = h.size[k];
+            if (s > bits) return -1;
+            consume(s);
+            return h.values[k];
+        }
+        const uint32_t temp = buffer >> 16;
+        for (k = k_fast_bits + 1;; ++k)
+            if (temp < h.maxcode[k]) break;
+        if (k == 17) {
+            bits -= 16;
+            return -1;
+        }
+        if (k > bits) return -1;
+        c = static_cast<int>((buffer >> (32 - k)) & k_bit_mask[k]) + h.delta[k];
+        if (c < 0 || c >= 256) return -1;
+        consume(k);
+        return h.values[c];
+    }
+
+    inline __attribute__((always_inline)) int extend_receive(int n) {
+        if (bits < n) grow();
+        if (bits < n) return 0;
+        if (avail < 32) fill();
+        const uint32_t buffer = top32();
+        const int sign = static_cast<int>(buffer >> 31);
+        const uint32_t k = buffer >> (32 - n);
+        consume(n);
+        return static_cast<int>(k + static_cast<uint32_t>(k_extend_bias[n] & (sign - 1)));
+    }
+
+    int get_bits(int n) {
+        if (bits < n) grow();
+        if (bits < n) return 0;
+        if (avail < 32) fill();
+        const uint32_t k = top32() >> (32 - n);
+        consume(n);
+        return static_cast<int>(k);
+    }
+
+    int get_bit() {
+        if (bits < 1) grow();
+        if (bits < 1) return 0;
+        if (avail < 32) fill();
+        const uint32_t k = top32();
+        consume(1);
+        return k & 0x80000000u ? 1 : 0;
+    }
+};
+
+class decoder {
+public:
+    decoder(const uint8_t *data, int size, jpeg_decode_kernel kernel)
+        : rd_{data, size, 0, 0, 0, 0, 0, k_marker_none, false, false, k_marker_none, 0}, idct_(kernel) {
+        std::memset(huff_dc_, 0, sizeof huff_dc_);
+        std::memset(huff_ac_, 0, sizeof huff_ac_);
+        std::memset(dequant_, 0, sizeof dequant_);
+        std::memset(fast_ac_, 0, sizeof fast_ac_);
+        std::memset(wide_ac_, 0, sizeof wide_ac_);
+        std::memset(wide_dc_, 0, sizeof wide_dc_);
+        std::memset(comp_, 0, sizeof comp_);
+    }
+    ~decoder() {
+        for (component &c : comp_) {
+            std::free(c.coeff);
+            std::free(c.ring);
+            std::free(c.linebuf);
+        }
+        std::free(output_);
+    }
+    decoder(const decoder &) = delete;
+    decoder &operator=(const decoder &) = delete;
+
+    jpeg_decode_result run(int *width, int *height, unsigned char **pixels, const char **reason);
+
+private:
+    // -- the byte source, as the reference reads memory
+    int get8() { return rd_.get8(); }
+    int get16() {
+        const int z = get8();
+        return (z << 8) + get8();
+    }
+    bool at_eof() const { return rd_.pos >= rd_.size; }
+    void skip(int n) {
+        if (n == 0) return;
+        if (n < 0) {
+            rd_.pos = rd_.size;
+            return;
+        }
+        rd_.pos += n;
+    }
+    outcome fail(const char *why) {
+        reason_ = why;
+        return outcome::fail;
+    }
+
+    // -- entropy-coded data
+    outcome decode_block(bit_reader &r, int16_t data[64], const huffman_table &hdc, const huffman_table &hac,
+                            const int16_t *fac, int b, const uint16_t *dq);
+    outcome decode_block_prog_dc(int16_t data[64], const huffman_table &hdc, int b);
+    outcome decode_block_prog_ac(int16_t data[64], const huffman_table &hac, const int16_t *fac);
+    void reset();
+    void end_scan();
+    bool restart_due(bool &stop);
+
+    // -- markers and headers
+    int get_marker();
+    outcome process_marker(int m);
+    outcome build_huffman(huffman_table &h, const int *count);
+    void build_fast_ac(int16_t *fast_ac, const huffman_table &h);
+    void build_wide(uint32_t *wide, const huffman_table &h, bool ac);
+    outcome process_scan_header();
+    outcome process_frame_header();
+    outcome decode_header();
+    int skip_junk_at_end();
+    outcome decode_image();
+    outcome parse_entropy_coded_data();
+    outcome baseline_scan();
+    outcome progressive_scan();
+
+    // -- output
+    outcome setup_output();
+    bool is_rgb() const { return img_n_ == 3 && (rgb_ == 3 || (app14_ == 0 && !jfif_)); }
+    void begin_strip(int strip);
+    void clear_strip_from(int strip, int mcu);
+    void emit_rows(bool all);
+    void finish_baseline();
+    void finish_progressive();
+
+    bit_reader rd_;
+    const char *reason_ = nullptr;
+    idct_queue idct_;
+
+    huffman_table huff_dc_[4], huff_ac_[4];
+    uint16_t dequant_[4][64];
+    int16_t fast_ac_[4][1 << k_fast_bits];
+    uint32_t wide_ac_[4][1 << k_wide_bits];
+    uint32_t wide_dc_[4][1 << k_wide_bits];
+    component comp_[4];
+    int img_x_ = 0, img_y_ = 0, img_n_ = 0;
+    int h_max_ = 1, v_max_ = 1, mcu_x_ = 0, mcu_y_ = 0;
+
+    bool progressive_ = false;
+    int band_start_ = 0, band_end_ = 0, succ_high_ = 0, succ_low_ = 0, eob_run_ = 0;
+    bool jfif_ = false;
+    int app14_ = -1;
+    int rgb_ = 0;
+    int scan_n_ = 0, order_[4] = {0, 0, 0, 0};
+    int restart_interval_ = 0, todo_ = 0;
+
+    // Baseline output state.
+    int scans_ = 0;
+    bool streamed_rgb_ = false;
+    int strips_done_ = 0;
+    uint8_t *output_ = nullptr;
+    int next_row_ = 0;
+};
+
+// --- entropy-coded data --------------------------------------------------
+
+inline __attribute__((always_inline)) outcome decoder::decode_block(bit_reader &r, int16_t data[64],
+                                                                      const huffman_table &hdc, const huffman_table &hac,
+                                                                      const int16_t *fac, int b, const uint16_t *dq) {
+    const uint32_t *wide = wide_ac_[&hac - huff_ac_];
+    if (r.bits < 16) r.grow();
+    if (r.avail < 32) r.fill();
+    int diff;
+    // While the data has not reached its marker the reference's refill
+    // leaves 16 bits or more, so a code and its value bits of 12 at most
+    // are consumed as it consumes them (with no refill between the two):
+    // one lookup gives both.
+    const uint32_t e = wide_dc_[&hdc - huff_dc_][r.acc >> (64 - k_wide_bits)];
+    if (e && !r.nomore) {
+        r.consume(static_cast<int>(e & 31));
+        diff = static_cast<int32_t>(e) >> 16;
+        std::memset(data, 0, 64 * sizeof data[0]);
+    } else {
+        const int t = r.huff_decode(hdc);
+        if (t < 0 || t > 15) return fail("bad huffman code");
+        std::memset(data, 0, 64 * sizeof data[0]);
+        diff = t ? r.extend_receive(t) : 0;
+    }
+    if (!add_ints_valid(comp_[b].dc_pred, diff)) return fail("bad delta");
+    const int dc = comp_[b].dc_pred + diff;
+    comp_[b].dc_pred = dc;
+    if (!mul_fits_short(dc, dq[0])) return fail("can't merge dc and ac");
+    // Values are stored as decoded and dequantised by the IDCT: each fits 16
+    // bits, so the 16-bit products are those of the reference.
+    data[0] = static_cast<int16_t>(dc);
+
+    int k = 1;
+    do {
+        if (r.avail < 32) r.fill();
+        if (!r.at_end) {
+            // Far from the marker the reference's refill always succeeds:
+            // only its count changes, computed here without a branch.
+            const int due = (r.bits - 16) >> 31;  // all ones when below 16
+            r.bits += ((((24 - r.bits) >> 3) + 1) << 3) & due;
+            const uint32_t w = wide[r.acc >> (64 - k_wide_bits)];
+            if (w) {
+                const int length = static_cast<int>(w & 31);
+                r.acc <<= length;
+                r.avail -= length;
+                r.bits -= length;
+                if (w & k_wide_end) break;
+                k += static_cast<int>((w >> 5) & 31);
+                if (w & k_wide_value) data[k_dezigzag[k++]] = static_cast<int16_t>(static_cast<int32_t>(w) >> 16);
+                continue;
+            }
+        } else if (r.bits < 16) {
+            r.grow();
+            if (r.avail < 32) r.fill();
+        }
+        const int c = static_cast<int>(r.top32() >> (32 - k_fast_bits));
+        int run = fac[c];
+        if (run) {
+            const int entry = run;
+            k += (entry >> 4) & 15;
+            const int s = entry & 15;
+            if (s > r.bits) return fail("bad huffman code");
+            r.consume(s);
+            data[k_dezigzag[k++]] = static_cast<int16_t>(entry >> 8);
+        } else {
+            const int rs = r.huff_decode(hac);
+            if (rs < 0) return fail("bad huffman code");
+            const int s = rs & 15;
+            run = rs >> 4;
+            if (s == 0) {
+                if (rs != 0xF0) break;
+                k += 16;
+            } else {
+                k += run;
+                data[k_dezigzag[k++]] = static_cast<int16_t>(r.extend_receive(s));
+            }
+        }
+    } while (k < 64);
+    return outcome::ok;
+}
+
+outcome decoder::decode_block_prog_dc(int16_t data[64], const huffman_table &hdc, int b) {
+    if (band_end_ != 0) return fail("can't merge dc and ac");
+    if (rd_.bits < 16) rd_.grow();
+    if (succ_high_ == 0) {
+        std::memset(data, 0, 64 * sizeof data[0]);
+        const int t = rd_.huff_decode(hdc);
+        if (t < 0 || t > 15) return fail("can't merge dc and ac");
+        const int diff = t ? rd_.extend_receive(t) : 0;
+        if (!add_ints_valid(comp_[b].dc_pred, diff)) return fail("bad delta");
+        const int dc = comp_[b].dc_pred + diff;
+        comp_[b].dc_pred = dc;
+        if (!mul_fits_short(dc, 1 << succ_low_)) return fail("can't merge dc and ac");
+        data[0] = static_cast<int16_t>(dc * (1 << succ_low_));
+    } else if (rd_.get_bit()) {
+        data[0] = static_cast<int16_t>(data[0] + (1 << succ_low_));
+    }
+    return outcome::ok;
+}
+
+outcome decoder::decode_block_prog_ac(int16_t data[64], const huffman_table &hac, const int16_t *fac) {
+    if (band_start_ == 0) return fail("can't merge dc and ac");
+    if (succ_high_ == 0) {
+        const int shift = succ_low_;
+        if (eob_run_) {
+            --eob_run_;
+            return outcome::ok;
+        }
+        int k = band_start_;
+        do {
+            if (rd_.bits < 16) rd_.grow();
+            if (rd_.avail < 32) rd_.fill();
+            const int c = static_cast<int>(rd_.top32() >> (32 - k_fast_bits));
+            int r = fac[c];
+            if (r) {
+                k += (r >> 4) & 15;
+                const int s = r & 15;
+                if (s > rd_.bits) return fail("bad huffman code");
+                rd_.consume(s);
+                const int zig = k_dezigzag[k++];
+                data[zig] = static_cast<int16_t>((r >> 8) * (1 << shift));
+            } else {
+                const int rs = rd_.huff_decode(hac);
+                if (rs < 0) return fail("bad huffman code");
+                const int s = rs & 15;
+                r = rs >> 4;
+                if (s == 0) {
+                    if (r < 15) {
+                        eob_run_ = 1 << r;
+                        if (r) eob_run_ += rd_.get_bits(r);
+                        --eob_run_;
+                        break;
+                    }
+                    k += 16;
+                } else {
+                    k += r;
+                    const int zig = k_dezigzag[k++];
+                    data[zig] = static_cast<int16_t>(rd_.extend_receive(s) * (1 << shift));
+                }
+            }
+        } while (k <= band_end_);
+        return outcome::ok;
+    }
+    // refinement
+    const int16_t bit = static_cast<int16_t>(1 << succ_low_);
+    auto refine = [&](int16_t *p) {
+        if (rd_.get_bit() && (*p & bit) == 0) *p = static_cast<int16_t>(*p > 0 ? *p + bit : *p - bit);
+    };
+    if (eob_run_) {
+        --eob_run_;
+        for (int k = band_start_; k <= band_end_; ++k) {
+            int16_t *p = &data[k_dezigzag[k]];
+            if (*p != 0) refine(p);
+        }
+        return outcome::ok;
+    }
+    int k = band_start_;
+    do {
+        const int rs = rd_.huff_decode(hac);
+        if (rs < 0) return fail("bad huffman code");
+        int s = rs & 15;
+        int r = rs >> 4;
+        if (s == 0) {
+            if (r < 15) {
+                eob_run_ = (1 << r) - 1;
+                if (r) eob_run_ += rd_.get_bits(r);
+                r = 64;  // the rest of the block only refines
+            }
+        } else {
+            if (s != 1) return fail("bad huffman code");
+            s = rd_.get_bit() ? bit : -bit;
+        }
+        while (k <= band_end_) {
+            int16_t *p = &data[k_dezigzag[k++]];
+            if (*p != 0) {
+                refine(p);
+            } else {
+                if (r == 0) {
+                    *p = static_cast<int16_t>(s);
+                    break;
+                }
+                --r;
+            }
+        }
+    } while (k <= band_end_);
+    return outcome::ok;
+}
+
+// The reference's reset of its entropy decoder, at the start of a scan and
+// after each restart marker (where reading goes on just past the marker).
+void decoder::reset() {
+    if (rd_.nomore) rd_.pos = rd_.end_pos;
+    rd_.acc = 0;
+    rd_.avail = rd_.real = 0;
+    rd_.at_end = false;
+    rd_.bits = 0;
+    rd_.nomore = false;
+    comp_[0].dc_pred = comp_[1].dc_pred = comp_[2].dc_pred = comp_[3].dc_pred = 0;
+    rd_.marker = k_marker_none;
+    todo_ = restart_interval_ ? restart_interval_ : 0x7fffffff;
+    eob_run_ = 0;
+}
+
+// Where the headers go on after a scan. The reference stands just past the
+// marker if it met it; otherwise it looks for the next marker from where
+// its reading stopped, which finds the one the lookahead met (there is no
+// other in between), or looks on from the lookahead's place.
+void decoder::end_scan() {
+    if (rd_.nomore || rd_.at_end) {
+        rd_.marker = rd_.end_marker;
+        rd_.pos = rd_.end_pos;
+    }
+    rd_.at_end = rd_.nomore = false;
+    rd_.acc = 0;
+    rd_.avail = rd_.real = rd_.bits = 0;
+}
+
+// After each MCU: at the end of a restart interval, either a restart marker
+// follows (reset and go on) or the scan stops here.
+bool decoder::restart_due(bool &stop) {
+    if (--todo_ > 0) return false;
+    if (rd_.bits < 24) rd_.grow();
+    if (!(rd_.marker >= 0xD0 && rd_.marker <= 0xD7)) {
+        stop = true;
+        return true;
+    }
+    reset();
+    return true;
+}
+
+// --- markers and headers ---------------------------------------------------
+
+int decoder::get_marker() {
+    if (rd_.marker != k_marker_none) {
+        const int x = rd_.marker;
+        rd_.marker = k_marker_none;
+        return x;
+    }
+    int x = get8();
+    if (x != 0xFF) return k_marker_none;
+    while (x == 0xFF) x = get8();
+    return x;
+}
+
+outcome decoder::build_huffman(huffman_table &h, const int *count) {
+    int k = 0;
+    for (int i = 0; i < 16; ++i)
+        for (int j = 0; j < count[i]; ++j) {
+            h.size[k++] = static_cast<uint8_t>(i + 1);
+            if (k >= 257) return fail("bad size list");
+        }
+    h.size[k] = 0;
+    uint32_t code = 0;
+    k = 0;
+    int j;
+    for (j = 1; j <= 16; ++j) {
+        h.delta[j] = static_cast<int>(static_cast<uint32_t>(k) - code);
+        if (h.size[k] == j) {
+            while (h.size[k] == j) h.code[k++] = static_cast<uint16_t>(code++);
+            if (code - 1 >= (1u << j)) return fail("bad code lengths");
+        }
+        h.maxcode[j] = code << (16 - j);
+        code <<= 1;
+    }
+    h.maxcode[j] = 0xffffffff;
+    std::memset(h.fast, 255, sizeof h.fast);
+    for (int i = 0; i < k; ++i) {
+        const int s = h.size[i];
+        if (s <= k_fast_bits) {
+            const int c = h.code[i] << (k_fast_bits - s);
+            const int m = 1 << (k_fast_bits - s);
+            for (int n = 0; n < m; ++n) h.fast[c + n] = static_cast<uint8_t>(i);
+        }
+    }
+    return outcome::ok;
+}
+
+void decoder::build_fast_ac(int16_t *fast_ac, const huffman_table &h) {
+    for (int i = 0; i < (1 << k_fast_bits); ++i) {
+        const uint8_t fast = h.fast[i];
+        fast_ac[i] = 0;
+        if (fast < 255) {
+            const int rs = h.values[fast];
+            const int run = (rs >> 4) & 15, magbits = rs & 15, len = h.size[fast];
+            if (magbits && len + magbits <= k_fast_bits) {
+                int k = ((i << len) & ((1 << k_fast_bits) - 1)) >> (k_fast_bits - magbits);
+                const int m = 1 << (magbits - 1);
+                if (k < m) k += 1 - (1 << magbits);
+                if (k >= -128 && k <= 127) fast_ac[i] = static_cast<int16_t>(k * 256 + run * 16 + len + magbits);
+            }
+        }
+    }
+}
+
+// For DC tables (ac false) every symbol is a magnitude: entries are
+// length | value << 16, or 0 for symbols the reference refuses.
+void decoder::build_wide(uint32_t *wide, const huffman_table &h, bool ac) {
+    std::memset(wide, 0, sizeof(uint32_t) << k_wide_bits);
+    int count = 0;
+    while (count < 256 && h.size[count]) ++count;
+    for (int i = 0; i < count; ++i) {
+        const int length = h.size[i], rs = h.values[i];
+        const int run = ac ? rs >> 4 : 0, s = ac ? rs & 15 : rs;
+        if (!ac && s > 15) continue;
+        if (length + s > k_wide_bits) continue;
+        const int free_bits = k_wide_bits - length - s;
+        for (int v = 0; v < (1 << s); ++v) {
+            uint32_t e = static_cast<uint32_t>(length + s);
+            if (!ac) {
+                const int value = s == 0 ? 0 : v < (1 << (s - 1)) ? v + 1 - (1 << s) : v;
+                e |= static_cast<uint32_t>(value) << 16;
+            } else if (s == 0) {
+                e |= rs == 0xF0 ? 16u << 5 : k_wide_end;
+            } else {
+                const int value = v < (1 << (s - 1)) ? v + 1 - (1 << s) : v;  // the JPEG extension of v
+                e |= static_cast<uint32_t>(run) << 5 | k_wide_value | static_cast<uint32_t>(value) << 16;
+            }
+            const int first = ((h.code[i] << s | v) << free_bits);
+            for (int f = 0; f < (1 << free_bits); ++f) wide[first + f] = e;
+        }
+    }
+}
+
+outcome decoder::process_marker(int m) {
+    int length;
+    switch (m) {
+        case k_marker_none: return fail("expected marker");
+        case 0xDD:  // restart interval
+            if (get16() != 4) return fail("bad DRI len");
+            restart_interval_ = get16();
+            return outcome::ok;
+        case 0xDB:  // quantisation tables
+            length = get16() - 2;
+            while (length > 0) {
+                const int q = get8();
+                const int p = q >> 4, t = q & 15;
+                const bool sixteen = p != 0;
+                if (p != 0 && p != 1) return fail("bad DQT type");
+                if (t > 3) return fail("bad DQT table");
+                for (int i = 0; i < 64; ++i)
+                    dequant_[t][k_dezigzag[i]] = static_cast<uint16_t>(sixteen ? get16() : get8());
+                length -= sixteen ? 129 : 65;
+            }
+            return length == 0 ? outcome::ok : outcome::defer;  // the reference fails without a reason
+        case 0xC4:  // Huffman tables
+            length = get16() - 2;
+            while (length > 0) {
+                int sizes[16], n = 0;
+                const int q = get8();
+                const int tc = q >> 4, th = q & 15;
+                if (tc > 1 || th > 3) return fail("bad DHT header");
+                for (int i = 0; i < 16; ++i) {
+                    sizes[i] = get8();
+                    n += sizes[i];
+                }
+                if (n > 256) return fail("bad DHT header");
+                length -= 17;
+                huffman_table &h = tc == 0 ? huff_dc_[th] : huff_ac_[th];
+                const outcome built = build_huffman(h, sizes);
+                if (built != outcome::ok) return built;
+                for (int i = 0; i < n; ++i) h.values[i] = static_cast<uint8_t>(get8());
+                if (tc != 0) build_fast_ac(fast_ac_[th], h), build_wide(wide_ac_[th], h, true);
+                else build_wide(wide_dc_[th], h, false);
+                length -= n;
+            }
+            return length == 0 ? outcome::ok : outcome::defer;
+    }
+    if ((m >= 0xE0 && m <= 0xEF) || m == 0xFE) {
+        length = get16();
+        if (length < 2) return fail(m == 0xFE ? "bad COM len" : "bad APP len");
+        length -= 2;
+        if (m == 0xE0 && length >= 5) {
+            static const uint8_t tag[5] = {'J', 'F', 'I', 'F', '\0'};
+            bool ok = true;
+            for (int i = 0; i < 5; ++i)
+                if (get8() != tag[i]) ok = false;
+            length -= 5;
+            if (ok) jfif_ = true;
+        } else if (m == 0xEE && length >= 12) {
+            static const uint8_t tag[6] = {'A', 'd', 'o', 'b', 'e', '\0'};
+            bool ok = true;
+            for (int i = 0; i < 6; ++i)
+                if (get8() != tag[i]) ok = false;
+            length -= 6;
+            if (ok) {
+                get8();
+                get16();
+                get16();
+                app14_ = get8();
+                length -= 6;
+            }
+        }
+        skip(length);
+        return outcome::ok;
+    }
+    return fail("unknown marker");
+}
+
+outcome decoder::process_scan_header() {
+    const int ls = get16();
+    scan_n_ = get8();
+    if (scan_n_ < 1 || scan_n_ > 4 || scan_n_ > img_n_) return fail("bad SOS component count");
+    if (ls != 6 + 2 * scan_n_) return fail("bad SOS len");
+    for (int i = 0; i < scan_n_; ++i) {
+        const int id = get8(), q = get8();
+        int which = 0;
+        for (; which < img_n_; ++which)
+            if (comp_[which].id == id) break;
+        if (which == img_n_) return outcome::defer;  // the reference fails without a reason
+        comp_[which].hd = q >> 4;
+        if (comp_[which].hd > 3) return fail("bad DC huff");
+        comp_[which].ha = q & 15;
+        if (comp_[which].ha > 3) return fail("bad AC huff");
+        order_[i] = which;
+    }
+    band_start_ = get8();
+    band_end_ = get8();
+    const int aa = get8();
+    succ_high_ = aa >> 4;
+    succ_low_ = aa & 15;
+    if (progressive_) {
+        if (band_start_ > 63 || band_end_ > 63 || band_start_ > band_end_ || succ_high_ > 13 || succ_low_ > 13)
+            return fail("bad SOS");
+    } else {
+        if (band_start_ != 0) return fail("bad SOS");
+        if (succ_high_ != 0 || succ_low_ != 0) return fail("bad SOS");
+        band_end_ = 63;
+    }
+    return outcome::ok;
+}
+
+outcome decoder::process_frame_header() {
+    const int lf = get16();
+    if (lf < 11) return fail("bad SOF len");
+    if (get8() != 8) return fail("only 8-bit");
+    img_y_ = get16();
+    if (img_y_ == 0) return fail("no header height");
+    img_x_ = get16();
+    if (img_x_ == 0) return fail("0 width");
+    // (16-bit sides never exceed the reference's 1 << 24 limit.)
+    const int c = get8();
+    if (c != 3 && c != 1 && c != 4) return fail("bad component count");
+    img_n_ = c;
+    if (lf != 8 + 3 * img_n_) return fail("bad SOF len");
+    rgb_ = 0;
+    for (int i = 0; i < img_n_; ++i) {
+        static const uint8_t rgb[3] = {'R', 'G', 'B'};
+        comp_[i].id = get8();
+        if (img_n_ == 3 && comp_[i].id == rgb[i]) ++rgb_;
+        const int q = get8();
+        comp_[i].h = q >> 4;
+        if (!comp_[i].h || comp_[i].h > 4) return fail("bad H");
+        comp_[i].v = q & 15;
+        if (!comp_[i].v || comp_[i].v > 4) return fail("bad V");
+        comp_[i].tq = get8();
+        if (comp_[i].tq > 3) return fail("bad TQ");
+    }
+    if (!mad3_valid(img_x_, img_y_, img_n_, 0)) return fail("too large");
+    for (int i = 0; i < img_n_; ++i) {
+        if (comp_[i].h > h_max_) h_max_ = comp_[i].h;
+        if (comp_[i].v > v_max_) v_max_ = comp_[i].v;
+    }
+    for (int i = 0; i < img_n_; ++i) {
+        if (h_max_ % comp_[i].h != 0) return fail("bad H");
+        if (v_max_ % comp_[i].v != 0) return fail("bad V");
+    }
+    // The filters reproduced here: each component at most twice as coarse
+    // as the finest, across and down; CMYK and friends go to the reference.
+    if (img_n_ == 4) return outcome::defer;
+    for (int i = 0; i < img_n_; ++i)
+        if (comp_[i].h > 2 || comp_[i].v > 2) return outcome::defer;
+    mcu_x_ = (img_x_ + h_max_ * 8 - 1) / (h_max_ * 8);
+    mcu_y_ = (img_y_ + v_max_ * 8 - 1) / (v_max_ * 8);
+    for (int i = 0; i < img_n_; ++i) {
+        component &k = comp_[i];
+        k.x = (img_x_ * k.h + h_max_ - 1) / h_max_;
+        k.y = (img_y_ * k.v + v_max_ - 1) / v_max_;
+        k.w2 = mcu_x_ * k.h * 8;
+        k.h2 = mcu_y_ * k.v * 8;
+        // The reference allocates each plane here (and fails on sizes its
+        // int arithmetic cannot hold); this decoder keeps only a ring.
+        if (!mad2_valid(k.w2, k.h2, 15)) return outcome::defer;
+        if (progressive_) {
+            k.coeff_w = k.w2 / 8;
+            k.coeff_h = k.h2 / 8;
+            if (!mad3_valid(k.w2, k.h2, 2, 15)) return outcome::defer;
+            k.coeff = static_cast<int16_t *>(std::calloc(static_cast<size_t>(k.w2) * static_cast<size_t>(k.h2), 2));
+            if (!k.coeff) return fail("outofmem");
+        }
+    }
+    return outcome::ok;
+}
+
+outcome decoder::decode_header() {
+    jfif_ = false;
+    app14_ = -1;
+    rd_.marker = k_marker_none;
+    int m = get_marker();
+    if (m != 0xD8) return outcome::defer;  // not a JPEG to the reference either: it tries other formats
+    m = get_marker();
+    while (!(m == 0xC0 || m == 0xC1 || m == 0xC2)) {
+        const outcome o = process_marker(m);
+        if (o != outcome::ok) return o;
+        m = get_marker();
+        while (m == k_marker_none) {
+            if (at_eof()) return fail("no SOF");
+            m = get_marker();
+        }
+    }
+    progressive_ = m == 0xC2;
+    return process_frame_header();
+}
+
+int decoder::skip_junk_at_end() {
+    while (!at_eof()) {
+        int x = get8();
+        while (x == 0xFF) {
+            if (at_eof()) return k_marker_none;
+            x = get8();
+            if (x != 0x00 && x != 0xFF) return x;
+        }
+    }
+    return k_marker_none;
+}
+
+outcome decoder::decode_image() {
+    restart_interval_ = 0;
+    outcome o = decode_header();
+    if (o != outcome::ok) return o;
+    o = setup_output();
+    if (o != outcome::ok) return o;
+    int m = get_marker();
+    while (m != 0xD9) {
+        if (m == 0xDA) {
+            o = process_scan_header();
+            if (o != outcome::ok) return o;
+            o = parse_entropy_coded_data();
+            if (o != outcome::ok) return o;
+            end_scan();
+            if (rd_.marker == k_marker_none) rd_.marker = skip_junk_at_end();
+            m = get_marker();
+            if (m >= 0xD0 && m <= 0xD7) m = get_marker();
+        } else if (m == 0xDC) {
+            const int ld = get16();
+            const int nl = get16();
+            if (ld != 4) return fail("bad DNL len");
+            if (nl != img_y_) return fail("bad DNL height");
+            m = get_marker();
+        } else {
+            // A marker the reference cannot take here ends the picture,
+            // successfully, with what has been decoded so far.
+            if (process_marker(m) != outcome::ok) break;
+            m = get_marker();
+        }
+    }
+    // Only a progressive picture that reached its end marker gets its
+    // coefficients transformed; the others keep the zeroed planes.
+    if (progressive_ && m == 0xD9) finish_progressive();
+    else finish_baseline();
+    return outcome::ok;
+}
+
+// ---------------------------------------------------------------------------
+// Scans and output
+
+outcome decoder::setup_output() {
+    if (!mad3_valid(4, img_x_, img_y_, 1)) return outcome::defer;
+    const size_t bytes = static_cast<size_t>(img_x_) * static_cast<size_t>(img_y_) * 4;
+    output_ = static_cast<uint8_t *>(std::malloc(bytes));
+    if (!output_) return fail("outofmem");
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    // A large result is written once, front to back: asking for huge pages
+    // spares the kernel most of its page faults (a hint; the memory is the
+    // same either way).
+    constexpr uintptr_t huge = uintptr_t{1} << 21;
+    if (bytes >= 4 * huge) {
+        const uintptr_t start = (reinterpret_cast<uintptr_t>(output_) + huge - 1) & ~(huge - 1);
+        const uintptr_t end = (reinterpret_cast<uintptr_t>(output_) + bytes) & ~(huge - 1);
+        madvise(reinterpret_cast<void *>(start), end - start, MADV_HUGEPAGE);
+    }
+#endif
+    for (int i = 0; i < img_n_; ++i) {
+        component &k = comp_[i];
+        k.hs = h_max_ / k.h;
+        k.vs = v_max_ / k.v;
+        k.ystep = k.vs >> 1;
+        k.w_lores = (img_x_ + k.hs - 1) / k.hs;
+        k.ypos = 0;
+        k.line0 = k.line1 = 0;
+        // A strip is one MCU row of this component: the rows an interleaved
+        // scan fills at a time (for a single grey component, a block row).
+        k.strip_rows = img_n_ == 1 ? 8 : k.v * 8;
+        k.ring_rows = 2 * k.strip_rows;
+        k.ring = static_cast<uint8_t *>(std::calloc(static_cast<size_t>(k.ring_rows), static_cast<size_t>(k.w2)));
+        k.linebuf = static_cast<uint8_t *>(std::malloc(static_cast<size_t>(img_x_) + 3));
+        if (!k.ring || !k.linebuf) return fail("outofmem");
+    }
+    return outcome::ok;
+}
+
+// Where a scan stops early, the rest of its MCU row keeps the zeros of the
+// reference's planes (a scan that runs to the end overwrites every block, so
+// strips are not cleared beforehand).
+void decoder::clear_strip_from(int strip, int mcu) {
+    idct_.flush();
+    for (int i = 0; i < img_n_; ++i) {
+        component &k = comp_[i];
+        const int first = strip * k.strip_rows % k.ring_rows;
+        const int from = mcu * (img_n_ == 1 ? 1 : k.h) * 8;
+        if (from >= k.w2) continue;
+        for (int r = 0; r < k.strip_rows; ++r)
+            std::memset(k.ring + static_cast<size_t>(first + r) * static_cast<size_t>(k.w2) + from, 0,
+                        static_cast<size_t>(k.w2 - from));
+    }
+}
+
+// Clears the ring rows of MCU row `strip`, which it is about to receive.
+void decoder::begin_strip(int strip) {
+    for (int i = 0; i < img_n_; ++i) {
+        component &k = comp_[i];
+        const int first = strip * k.strip_rows % k.ring_rows;
+        std::memset(k.ring + static_cast<size_t>(first) * static_cast<size_t>(k.w2), 0,
+                    static_cast<size_t>(k.strip_rows) * static_cast<size_t>(k.w2));
+    }
+}
+
+// Writes every output row whose component rows are ready (all: the rest of
+// the picture, every strip being complete).
+void decoder::emit_rows(bool all) {
+    idct_.flush();
+    const bool rgb = is_rgb();
+    while (next_row_ < img_y_) {
+        const uint8_t *rows[4];
+        for (int i = 0; i < img_n_; ++i) {
+            const component &k = comp_[i];
+            const bool bottom = k.ystep >= (k.vs >> 1);
+            const int near = bottom ? k.line1 : k.line0, far = bottom ? k.line0 : k.line1;
+            const int needed = k.vs == 2 && far > near ? far : near;
+            if (!all && needed >= k.rows_ready) return;
+            const uint8_t *near_row = k.ring + static_cast<size_t>(near % k.ring_rows) * static_cast<size_t>(k.w2);
+            const uint8_t *far_row = k.ring + static_cast<size_t>(far % k.ring_rows) * static_cast<size_t>(k.w2);
+            rows[i] = resample_row(k.linebuf, near_row, far_row, k.w_lores, k.hs, k.vs, idct_.level());
+        }
+        uint8_t *out = output_ + static_cast<size_t>(next_row_) * static_cast<size_t>(img_x_) * 4;
+        if (img_n_ == 3) {
+            if (rgb) {
+                for (int x = 0; x < img_x_; ++x) {
+                    out[x * 4] = rows[0][x], out[x * 4 + 1] = rows[1][x], out[x * 4 + 2] = rows[2][x];
+                    out[x * 4 + 3] = 255;
+                }
+            } else {
+                ycbcr_to_rgba(out, rows[0], rows[1], rows[2], img_x_, idct_.level());
+            }
+        } else {
+            for (int x = 0; x < img_x_; ++x) {
+                out[x * 4] = out[x * 4 + 1] = out[x * 4 + 2] = rows[0][x];
+                out[x * 4 + 3] = 255;
+            }
+        }
+        for (int i = 0; i < img_n_; ++i) {
+            component &k = comp_[i];
+            if (++k.ystep >= k.vs) {
+                k.ystep = 0;
+                k.line0 = k.line1;
+                if (++k.ypos < k.y) ++k.line1;
+            }
+        }
+        ++next_row_;
+    }
+}
+
+outcome decoder::parse_entropy_coded_data() {
+    reset();
+    return progressive_ ? progressive_scan() : baseline_scan();
+}
+
+// One scan holding every component (or the only one), decoded an MCU row at
+// a time into the ring and passed on to the output as rows complete.
+outcome decoder::baseline_scan() {
+    if (scans_++ > 0 || scan_n_ != img_n_) return outcome::defer;  // the planes would have to stay whole
+    streamed_rgb_ = is_rgb();
+    bool stop = false;
+    if (scan_n_ == 1) {
+        component &k = comp_[order_[0]];
+        const int w = (k.x + 7) >> 3, h = (k.y + 7) >> 3;
+        const int ha = k.ha;
+        for (int j = 0; j < h && !stop; ++j) {
+            uint8_t *row = k.ring + static_cast<size_t>(j * 8 % k.ring_rows) * static_cast<size_t>(k.w2);
+            bit_reader r = rd_;  // in registers for the row; written back wherever others look
+            for (int i = 0; i < w; ++i) {
+                int16_t *data = idct_.slot();
+                const outcome o =
+                    decode_block(r, data, huff_dc_[k.hd], huff_ac_[ha], fast_ac_[ha], order_[0], dequant_[k.tq]);
+                if (o != outcome::ok) return o;  // the end of everything: the reader's state no longer matters
+                idct_.add(row + i * 8, k.w2, data, dequant_[k.tq]);
+                if (todo_ <= 1) {
+                    rd_ = r;
+                    restart_due(stop);
+                    r = rd_;
+                    if (stop) {
+                        clear_strip_from(j, i + 1);
+                        break;
+                    }
+                } else {
+                    --todo_;
+                }
+            }
+            rd_ = r;
+            k.rows_ready = (j + 1) * 8;
+            ++strips_done_;
+            emit_rows(false);
+        }
+        return outcome::ok;
+    }
+    for (int j = 0; j < mcu_y_ && !stop; ++j) {
+        bit_reader r = rd_;  // in registers for the row; written back wherever others look
+        for (int i = 0; i < mcu_x_ && !stop; ++i) {
+            for (int s = 0; s < scan_n_; ++s) {
+                const int n = order_[s];
+                component &k = comp_[n];
+                uint8_t *base = k.ring + static_cast<size_t>(j * k.strip_rows % k.ring_rows) * static_cast<size_t>(k.w2);
+                for (int y = 0; y < k.v; ++y)
+                    for (int x = 0; x < k.h; ++x) {
+                        int16_t *data = idct_.slot();
+                        const outcome o =
+                            decode_block(r, data, huff_dc_[k.hd], huff_ac_[k.ha], fast_ac_[k.ha], n, dequant_[k.tq]);
+                        if (o != outcome::ok) return o;  // the end of everything
+                        idct_.add(base + static_cast<size_t>(y * 8) * static_cast<size_t>(k.w2) + (i * k.h + x) * 8, k.w2,
+                                  data, dequant_[k.tq]);
+                    }
+            }
+            if (todo_ <= 1) {
+                rd_ = r;
+                if (restart_due(stop) && stop) clear_strip_from(j, i + 1);
+                r = rd_;
+            } else {
+                --todo_;
+            }
+        }
+        rd_ = r;
+        for (int n = 0; n < img_n_; ++n) comp_[n].rows_ready = (j + 1) * comp_[n].strip_rows;
+        ++strips_done_;
+        emit_rows(false);
+    }
+    return outcome::ok;
+}
+
+// The strips the scan never reached stay zero, as the reference's zeroed
+// planes do; then every remaining row is written. (Also the whole of a
+// progressive picture that never reached its end.)
+void decoder::finish_baseline() {
+    const int strips = img_n_ == 1 ? (comp_[0].y + 7) >> 3 : mcu_y_;
+    for (; strips_done_ < strips; ++strips_done_) {
+        begin_strip(strips_done_);
+        for (int n = 0; n < img_n_; ++n) comp_[n].rows_ready = (strips_done_ + 1) * comp_[n].strip_rows;
+        emit_rows(false);
+    }
+    emit_rows(true);
+}
+
+outcome decoder::progressive_scan() {
+    bool stop = false;
+    if (scan_n_ == 1) {
+        const int n = order_[0];
+        component &k = comp_[n];
+        const int w = (k.x + 7) >> 3, h = (k.y + 7) >> 3;
+        for (int j = 0; j < h; ++j)
+            for (int i = 0; i < w; ++i) {
+                int16_t *data = k.coeff + 64 * (i + j * k.coeff_w);
+                const outcome o = band_start_ == 0 ? decode_block_prog_dc(data, huff_dc_[k.hd], n)
+                                                   : decode_block_prog_ac(data, huff_ac_[k.ha], fast_ac_[k.ha]);
+                if (o != outcome::ok) return o;
+                if (restart_due(stop) && stop) return outcome::ok;
+            }
+        return outcome::ok;
+    }
+    for (int j = 0; j < mcu_y_; ++j)
+        for (int i = 0; i < mcu_x_; ++i) {
+            for (int s = 0; s < scan_n_; ++s) {
+                const int n = order_[s];
+                component &k = comp_[n];
+                for (int y = 0; y < k.v; ++y)
+                    for (int x = 0; x < k.h; ++x) {
+                        int16_t *data = k.coeff + 64 * ((i * k.h + x) + (j * k.v + y) * k.coeff_w);
+                        const outcome o = decode_block_prog_dc(data, huff_dc_[k.hd], n);
+                        if (o != outcome::ok) return o;
+                    }
+            }
+            if (restart_due(stop) && stop) return outcome::ok;
+        }
+    return outcome::ok;
+}
+
+// Dequantises and transforms each strip's blocks (those the reference
+// transforms: within the component's own size) and writes the rows.
+void decoder::finish_progressive() {
+    const int strips = img_n_ == 1 ? (comp_[0].y + 7) >> 3 : mcu_y_;
+    for (int j = 0; j < strips; ++j) {
+        begin_strip(j);
+        for (int n = 0; n < img_n_; ++n) {
+            component &k = comp_[n];
+            const int w = (k.x + 7) >> 3, h = (k.y + 7) >> 3;
+            const int block_rows = k.strip_rows / 8;
+            const uint16_t *dq = dequant_[k.tq];
+            for (int by = j * block_rows; by < (j + 1) * block_rows && by < h; ++by) {
+                uint8_t *row = k.ring + static_cast<size_t>(by * 8 % k.ring_rows) * static_cast<size_t>(k.w2);
+                for (int bx = 0; bx < w; ++bx) idct_.add(row + bx * 8, k.w2, k.coeff + 64 * (bx + by * k.coeff_w), dq);
+            }
+            k.rows_ready = (j + 1) * k.strip_rows;
+        }
+        emit_rows(false);
+    }
+    emit_rows(true);
+}
+
+jpeg_decode_result decoder::run(int *width, int *height, unsigned char **pixels, const char **reason) {
+    const outcome o = decode_image();
+    if (o == outcome::defer) return jpeg_decode_result::not_handled;
+    if (o == outcome::fail) {
+        *reason = reason_;
+        return jpeg_decode_result::failed;
+    }
+    // Colour handling is decided by markers anywhere in the file; rows
+    // already written the other way go back to the reference.
+    if (scans_ > 0 && !progressive_ && streamed_rgb_ != is_rgb()) return jpeg_decode_result::not_handled;
+    *width = img_x_;
+    *height = img_y_;
+    *pixels = output_;
+    output_ = nullptr;
+    return jpeg_decode_result::decoded;
+}
+
+}  // namespace
+
+bool jpeg_decoder_available() { return IMGTEXT_JPEG_X86 != 0; }
+
+jpeg_decode_result decode_jpeg_rgba(const unsigned char *data, int size, int *width, int *height,
+                                    unsigned char **pixels, const char **failure_reason, jpeg_decode_kernel kernel) {
+    if (!jpeg_decoder_available() || size < 1 || data[0] != 0xFF) return jpeg_decode_result::not_handled;
+    decoder *d = new (std::nothrow) decoder(data, size, kernel);
+    if (!d) return jpeg_decode_result::not_handled;
+    const jpeg_decode_result result = d->run(width, height, pixels, failure_reason);
+    delete d;
+    return result;
+}
+
+}  // namespace imgtext

@@ -1,0 +1,34 @@
+// The library's own JPEG decoder for the common files: baseline and
+// progressive, grey and YCbCr, every component sampled 1 or 2 times per
+// MCU across and down. Its RGBA output, and the reason it gives when a file
+// cannot be decoded, are exactly those of stb_image 2.30 as this library
+// builds it (zeroed allocations, its SSE2 kernels), damaged files included.
+// Anything else is left to stb_image.
+#ifndef IMGTEXT_JPEG_DECODER_H
+#define IMGTEXT_JPEG_DECODER_H
+
+namespace imgtext {
+
+enum class jpeg_decode_result { not_handled, decoded, failed };
+
+// Which form of the inner loops runs. All give the same pixels; `automatic`
+// takes the widest the processor has (AVX2, else SSE2). Tests force `sse2`
+// and `portable` to cover the others.
+enum class jpeg_decode_kernel { automatic, sse2, portable };
+
+// Decodes a whole JPEG file held in memory to 8-bit RGBA (4 channels).
+// - decoded: *pixels is a malloc'd width * height * 4 buffer (free() it);
+// - failed: stb_image would fail too, and *failure_reason is the reason it
+//   would give (a static string);
+// - not_handled: nothing was allocated; the caller decodes with stb_image.
+jpeg_decode_result decode_jpeg_rgba(const unsigned char *data, int size, int *width, int *height,
+                                    unsigned char **pixels, const char **failure_reason,
+                                    jpeg_decode_kernel kernel = jpeg_decode_kernel::automatic);
+
+// True where the decoder can run at all (stb_image must be using the
+// kernels the decoder reproduces: those of x86 processors).
+bool jpeg_decoder_available();
+
+}  // namespace imgtext
+
+#endif

@@ -1,0 +1,173 @@
+// The own JPEG decoder against stb_image, as the library builds it: the same
+// pixels, or the same failure and reason, on generated files of every kind
+// the decoder takes and on every damaged form of some of them.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "jpeg_decoder.h"
+#include "reference_jpeg.h"
+#include "test_jpeg_writer.h"
+#include "test_support.h"
+
+using test_support::decoded_picture;
+
+namespace {
+
+decoded_picture ours(const std::vector<uint8_t> &file, imgtext::jpeg_decode_kernel kernel, bool *handled) {
+    decoded_picture result;
+    int w = 0, h = 0;
+    unsigned char *pixels = nullptr;
+    const char *reason = nullptr;
+    const auto r = imgtext::decode_jpeg_rgba(file.data(), static_cast<int>(file.size()), &w, &h, &pixels, &reason, kernel);
+    *handled = r != imgtext::jpeg_decode_result::not_handled;
+    if (r == imgtext::jpeg_decode_result::decoded) {
+        result.ok = true;
+        result.width = w, result.height = h;
+        result.pixels.assign(pixels, pixels + static_cast<size_t>(w) * h * 4);
+        std::free(pixels);
+    } else if (r == imgtext::jpeg_decode_result::failed) {
+        result.reason = reason;
+    }
+    return result;
+}
+
+// Compares each form of the kernels with the reference; returns how many
+// handled the file.
+int expect_same(const std::vector<uint8_t> &file, const std::string &what) {
+    const decoded_picture reference = test_support::reference_decode(file.data(), file.size());
+    int handled_count = 0;
+    for (auto kernel : {imgtext::jpeg_decode_kernel::automatic, imgtext::jpeg_decode_kernel::sse2,
+                        imgtext::jpeg_decode_kernel::portable}) {
+        bool handled = false;
+        const decoded_picture own = ours(file, kernel, &handled);
+        if (!handled) continue;
+        ++handled_count;
+        EXPECT_EQ(own.ok, reference.ok) << what << " (" << reference.reason << " / " << own.reason << ")";
+        EXPECT_EQ(own.reason, reference.reason) << what;
+        EXPECT_EQ(own.width, reference.width) << what;
+        EXPECT_EQ(own.height, reference.height) << what;
+        EXPECT_TRUE(own.pixels == reference.pixels) << what << " kernel " << static_cast<int>(kernel);
+    }
+    return handled_count;
+}
+
+// How many forms take a valid file of a layout the decoder knows: all three
+// where it runs at all.
+int forms() { return imgtext::jpeg_decoder_available() ? 3 : 0; }
+
+std::vector<uint8_t> stb_jpeg(int w, int h, int quality, uint32_t seed) {
+    test_support::rgba image = test_support::pattern(w, h);
+    uint32_t state = seed;
+    for (auto &b : image.pixels) b = static_cast<uint8_t>(b + ((state = state * 1103515245u + 12345u) >> 28));
+    return test_support::reference_jpg(image, quality);
+}
+
+TEST(JpegDecoder, StbWrittenFilesAtEverySize) {
+    for (int quality : {95, 60}) {
+        for (auto [w, h] : {std::pair{1, 1}, std::pair{2, 3}, std::pair{8, 8}, std::pair{17, 9}, std::pair{16, 32},
+                            std::pair{33, 47}, std::pair{255, 3}, std::pair{640, 480}}) {
+            const std::string what = std::to_string(w) + "x" + std::to_string(h) + " q" + std::to_string(quality);
+            EXPECT_EQ(expect_same(stb_jpeg(w, h, quality, static_cast<uint32_t>(w * h)), what), forms()) << what;
+        }
+    }
+}
+
+test_support::rgba photo(int w, int h, uint32_t seed) {
+    test_support::rgba image = test_support::pattern(w, h);
+    uint32_t state = seed;
+    for (auto &b : image.pixels) b = static_cast<uint8_t>(b / 2 + ((state = state * 1103515245u + 12345u) >> 26));
+    return image;
+}
+
+struct variant {
+    const char *name;
+    test_support::jpeg_options options;
+};
+
+// Every layout the decoder takes: grey and YCbCr, each sampling, baseline
+// and two progressive scripts, with and without restart intervals.
+std::vector<variant> variants() {
+    std::vector<variant> out;
+    const int samplings[][2] = {{1, 1}, {2, 1}, {2, 2}, {1, 2}};
+    for (int progressive = 0; progressive < 4; ++progressive)
+        for (int restart : {0, 1, 3}) {
+            for (int s = 0; s < 4; ++s) {
+                test_support::jpeg_options o;
+                o.sampling[0][0] = samplings[s][0], o.sampling[0][1] = samplings[s][1];
+                o.restart_interval = restart;
+                o.progressive = progressive > 0;
+                if (progressive) o.scans = test_support::progressive_script(3, progressive - 1);
+                o.quality = 40 + 20 * s;
+                out.push_back({"ycbcr", o});
+            }
+            test_support::jpeg_options grey;
+            grey.components = 1;
+            grey.restart_interval = restart;
+            grey.progressive = progressive > 0;
+            if (progressive) grey.scans = test_support::progressive_script(1, progressive - 1);
+            out.push_back({"grey", grey});
+        }
+    // chroma at twice the luma's resolution, and a grey component marked 2 x 2
+    test_support::jpeg_options odd;
+    odd.sampling[1][0] = odd.sampling[1][1] = 2;
+    out.push_back({"fine chroma", odd});
+    test_support::jpeg_options grey22;
+    grey22.components = 1, grey22.sampling[0][0] = grey22.sampling[0][1] = 2;
+    out.push_back({"grey 2x2", grey22});
+    return out;
+}
+
+std::string describe(const variant &v, int w, int h) {
+    const auto &o = v.options;
+    return std::string(v.name) + " " + std::to_string(w) + "x" + std::to_string(h) + " sampling " +
+           std::to_string(o.sampling[0][0]) + "x" + std::to_string(o.sampling[0][1]) + " restart " +
+           std::to_string(o.restart_interval) + (o.progressive ? " progressive" : " baseline") + " scans " +
+           std::to_string(o.scans.size());
+}
+
+TEST(JpegDecoder, GeneratedFilesOfEveryLayoutAndOddSizes) {
+    for (const variant &v : variants())
+        for (auto [w, h] : {std::pair{1, 1}, std::pair{3, 5}, std::pair{17, 9}, std::pair{33, 47}, std::pair{64, 16}}) {
+            const std::vector<uint8_t> file = test_support::write_test_jpeg(photo(w, h, static_cast<uint32_t>(w * h)), v.options);
+            const std::string what = describe(v, w, h);
+            EXPECT_EQ(expect_same(file, what), forms()) << what;
+        }
+}
+
+// Every prefix of a file: the bytes after the end read as zeros, scans end
+// early, progressive pictures without their end marker stay blank.
+// Grey, 4:4:4 and 4:2:0 in each mode: the layouts damage is tried on.
+bool representative(const variant &v) {
+    const int sampling = v.options.sampling[0][0] * 2 + v.options.sampling[0][1];
+    return v.options.components == 1 || sampling == 3 || sampling == 6;
+}
+
+TEST(JpegDecoder, TruncatedAtEveryLength) {
+    for (const variant &v : variants()) {
+        if (v.options.restart_interval == 3 || !representative(v)) continue;
+        const std::vector<uint8_t> file = test_support::write_test_jpeg(photo(19, 13, 5), v.options);
+        for (size_t length = 1; length < file.size(); ++length)
+            expect_same({file.begin(), file.begin() + static_cast<long>(length)},
+                        describe(v, 19, 13) + " length " + std::to_string(length));
+    }
+}
+
+// Each byte set to values that break headers, codes and markers.
+TEST(JpegDecoder, CorruptedBytes) {
+    for (const variant &v : variants()) {
+        if (v.options.restart_interval != 1 || !representative(v)) continue;
+        const std::vector<uint8_t> file = test_support::write_test_jpeg(photo(21, 18, 9), v.options);
+        for (size_t at = 2; at < file.size(); ++at) {
+            // a marker's lead-in, a flipped code, or a marker (restart, start, end)
+            const uint8_t value = at % 3 == 0 ? 0xFF : at % 3 == 1 ? static_cast<uint8_t>(file[at] ^ 0x21)
+                                                                   : static_cast<uint8_t>(0xD0 + at % 10);
+            std::vector<uint8_t> damaged = file;
+            damaged[at] = value;
+            expect_same(damaged, describe(v, 21, 18) + " byte " + std::to_string(at) + " = " + std::to_string(value));
+        }
+    }
+}
+
+}  // namespace
