@@ -147,8 +147,8 @@ bool writer_can_encode(int format, int width, int height) {
 }
 
 // The library's own encoders write exactly stb_image_write's bytes, faster,
-// for the settings they cover (RGBA PNG; JPEG above quality 90, where the
-// writer keeps full-resolution chroma); stb's writers do the rest.
+// for the settings they cover (RGBA PNG; JPEG at every quality); stb's
+// writers do the rest (BMP, RGB PNG).
 int encode_image(const rgba_image &image, const encode_settings &settings, write_fn write, void *context) {
     if (!writer_can_encode(settings.format, image.width, image.height)) return 0;
     if (settings.metadata) {
@@ -163,6 +163,13 @@ int encode_image(const rgba_image &image, const encode_settings &settings, write
             return encoded;
         }
     }
+#if !defined(IMGTEXT_REFERENCE_WRITERS)
+    // The JPEG encoder takes every quality and reads padded rows in place.
+    if (settings.format == FMT_JPG) {
+        return encode_jpeg(image.pixels, image.width, image.height, image.row_bytes(), settings.jpeg_quality, write,
+                           context);
+    }
+#endif
     const bool rgb_png =
         settings.format != FMT_JPG && settings.format != FMT_BMP && settings.png_rgb_if_opaque && every_pixel_opaque(image);
     packed_pixels packed;
@@ -171,9 +178,6 @@ int encode_image(const rgba_image &image, const encode_settings &settings, write
     const int w = image.width, h = image.height;
     switch (settings.format) {
         case FMT_JPG:
-#if !defined(IMGTEXT_REFERENCE_WRITERS)
-            if (settings.jpeg_quality > 90) return encode_jpeg(packed.data, w, h, settings.jpeg_quality, write, context);
-#endif
             return stbi_write_jpg_to_func(write_through_func, &to_func, w, h, 4, packed.data, settings.jpeg_quality);
         case FMT_BMP: return stbi_write_bmp_to_func(write_through_func, &to_func, w, h, 4, packed.data);
         default:
