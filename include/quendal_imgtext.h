@@ -69,9 +69,13 @@
  * Encoders write about ten; this is TurboJPEG's recommended limit. */
 #define QUENDAL_IMGTEXT_MAX_JPEG_SCANS 500
 
+/* Windows: exported from the DLL, imported by its users; define
+ * QUENDAL_IMGTEXT_STATIC when linking the library's objects statically. */
 #if defined(_WIN32)
 #  if defined(QUENDAL_IMGTEXT_BUILDING)
 #    define QUENDAL_IMGTEXT_API __declspec(dllexport)
+#  elif defined(QUENDAL_IMGTEXT_STATIC)
+#    define QUENDAL_IMGTEXT_API
 #  else
 #    define QUENDAL_IMGTEXT_API __declspec(dllimport)
 #  endif
