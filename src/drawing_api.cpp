@@ -222,6 +222,19 @@ imgtext_status load_handle(const imgtext_load_options *options, imgtext_image **
     return hand_over(pixels, format, image, metadata);
 }
 
+// The arguments of wrap and copy: a caller's buffer and where the handle goes.
+imgtext_status check_caller_pixels(const void *pixels, int width, int height, size_t stride, imgtext_image **image) {
+    clear_error();
+    if (!image) return bad_argument("image is NULL");
+    *image = nullptr;
+    if (!pixels) return bad_argument("pixels is NULL");
+    if (!valid_size(width, height) || stride / 4 < static_cast<size_t>(width)) {
+        return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid dimensions: %dx%d with a stride of %.0f bytes", width, height,
+                         static_cast<double>(stride));
+    }
+    return IMGTEXT_OK;
+}
+
 }  // namespace
 
 extern "C" {
@@ -298,27 +311,15 @@ imgtext_status imgtext_image_load_memory(const void *data, size_t size, const im
 }
 
 imgtext_status imgtext_image_wrap(void *pixels, int width, int height, size_t stride, imgtext_image **image) {
-    clear_error();
-    if (!image) return bad_argument("image is NULL");
-    *image = nullptr;
-    if (!pixels) return bad_argument("pixels is NULL");
-    if (!valid_size(width, height) || stride / 4 < static_cast<size_t>(width)) {
-        return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid dimensions: %dx%d with a stride of %.0f bytes", width, height,
-                         static_cast<double>(stride));
-    }
+    const imgtext_status checked = check_caller_pixels(pixels, width, height, stride, image);
+    if (checked != IMGTEXT_OK) return checked;
     *image = new_handle(rgba_image{width, height, static_cast<unsigned char *>(pixels), stride}, false, FMT_AUTO);
     return *image ? IMGTEXT_OK : set_error(IMGTEXT_ERROR_MEMORY, "out of memory");
 }
 
 imgtext_status imgtext_image_copy(const void *pixels, int width, int height, size_t stride, imgtext_image **image) {
-    clear_error();
-    if (!image) return bad_argument("image is NULL");
-    *image = nullptr;
-    if (!pixels) return bad_argument("pixels is NULL");
-    if (!valid_size(width, height) || stride / 4 < static_cast<size_t>(width)) {
-        return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid dimensions: %dx%d with a stride of %.0f bytes", width, height,
-                         static_cast<double>(stride));
-    }
+    const imgtext_status checked = check_caller_pixels(pixels, width, height, stride, image);
+    if (checked != IMGTEXT_OK) return checked;
     rgba_image copy{width, height, allocate_pixels(width, height, false)};
     if (!copy.pixels) return set_error(IMGTEXT_ERROR_MEMORY, "failed to allocate image buffer (%dx%d)", width, height);
     const auto *from = static_cast<const unsigned char *>(pixels);
