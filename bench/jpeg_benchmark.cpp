@@ -12,9 +12,7 @@
 #include "jpeg_encoder.h"
 
 // stb_image as the library builds it (zeroed allocations).
-#define STBI_MALLOC(size) std::calloc(1, size)
-#define STBI_REALLOC(p, size) std::realloc(p, size)
-#define STBI_FREE(p) std::free(p)
+#include "stb_image_allocation.h"
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_ONLY_JPEG

@@ -11,16 +11,7 @@
 
 #include <sanitizer/msan_interface.h>
 
-/* The same allocation functions as src/image_load.cpp. */
-static void *zeroed_realloc(void *p, size_t old_size, size_t new_size) {
-    unsigned char *q = (unsigned char *)realloc(p, new_size);
-    if (q && new_size > old_size) memset(q + old_size, 0, new_size - old_size);
-    return q;
-}
-
-#define STBI_MALLOC(size) calloc(1, size)
-#define STBI_REALLOC_SIZED(p, old_size, new_size) zeroed_realloc(p, old_size, new_size)
-#define STBI_FREE(p) free(p)
+#include "stb_image_allocation.h" /* the library's allocation functions */
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb_image.h>

@@ -13,21 +13,7 @@
 #include "jpeg_decoder.h"
 #include "library_frame.h"
 
-namespace {
-// The decoder reads memory it never wrote for some truncated or corrupt
-// files (JPEG especially). Zero-filled allocations make such reads see zeros,
-// so damaged files decode the same way every time and never carry leftover
-// heap contents into an output file. Valid files decode exactly as before.
-void *zeroed_realloc(void *p, size_t old_size, size_t new_size) {
-    auto *q = static_cast<unsigned char *>(std::realloc(p, new_size));
-    if (q && new_size > old_size) std::memset(q + old_size, 0, new_size - old_size);
-    return q;
-}
-}  // namespace
-
-#define STBI_MALLOC(size) std::calloc(1, size)
-#define STBI_REALLOC_SIZED(p, old_size, new_size) zeroed_realloc(p, old_size, new_size)
-#define STBI_FREE(p) std::free(p)
+#include "stb_image_allocation.h"
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb_image.h>

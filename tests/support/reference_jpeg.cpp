@@ -5,17 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-namespace {
-[[maybe_unused]] void *zeroed_realloc(void *p, size_t old_size, size_t new_size) {
-    auto *q = static_cast<unsigned char *>(std::realloc(p, new_size));
-    if (q && new_size > old_size) std::memset(q + old_size, 0, new_size - old_size);
-    return q;
-}
-}  // namespace
-
-#define STBI_MALLOC(size) std::calloc(1, size)
-#define STBI_REALLOC_SIZED(p, old_size, new_size) zeroed_realloc(p, old_size, new_size)
-#define STBI_FREE(p) std::free(p)
+#include "stb_image_allocation.h"
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_ONLY_JPEG
