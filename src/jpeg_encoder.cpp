@@ -12,7 +12,9 @@
 // walking zeros, and a 64-bit bit writer emits four bytes at a time when
 // none of them needs stuffing. The strip's arithmetic is compiled twice, for
 // the processor the build targets and for AVX2, and the second is chosen at
-// run time where the processor has it.
+// run time where the processor has it; the AVX2 form keeps a block's eight
+// rows in registers and transposes them there, where the compiler's form of
+// the portable code goes through memory lane by lane.
 #include "jpeg_encoder.h"
 
 #include <cmath>
@@ -30,6 +32,9 @@
 #define IMGTEXT_JPEG_ENCODER_AVX2 1
 #else
 #define IMGTEXT_JPEG_ENCODER_AVX2 0
+#endif
+#if IMGTEXT_JPEG_ENCODER_AVX2
+#include <immintrin.h>
 #endif
 
 namespace imgtext {
@@ -160,33 +165,42 @@ private:
     size_t used_ = 0;
 };
 
-// One AAN forward DCT step on eight independent lanes: lane l of d[k] is
-// input k of the l-th row (or column). The operations, and their order, are
-// the reference's for a single row.
+// One AAN forward DCT of eight values, with the reference's operations in
+// its order. T is a float, or a vector of them holding one row (or column)
+// per lane: the lanes then compute what the reference computes for each.
+template <typename T>
+inline __attribute__((always_inline)) void aan_dct8(T d[8], const T &c0_707, const T &c0_382, const T &c0_541,
+                                                   const T &c1_306) {
+    const T tmp0 = d[0] + d[7], tmp7 = d[0] - d[7], tmp1 = d[1] + d[6], tmp6 = d[1] - d[6];
+    const T tmp2 = d[2] + d[5], tmp5 = d[2] - d[5], tmp3 = d[3] + d[4], tmp4 = d[3] - d[4];
+    T tmp10 = tmp0 + tmp3, tmp13 = tmp0 - tmp3, tmp11 = tmp1 + tmp2, tmp12 = tmp1 - tmp2;
+    d[0] = tmp10 + tmp11;
+    d[4] = tmp10 - tmp11;
+    const T z1 = (tmp12 + tmp13) * c0_707;
+    d[2] = tmp13 + z1;
+    d[6] = tmp13 - z1;
+    tmp10 = tmp4 + tmp5;
+    tmp11 = tmp5 + tmp6;
+    tmp12 = tmp6 + tmp7;
+    const T z5 = (tmp10 - tmp12) * c0_382;
+    const T z2 = tmp10 * c0_541 + z5;
+    const T z4 = tmp12 * c1_306 + z5;
+    const T z3 = tmp11 * c0_707;
+    const T z11 = tmp7 + z3, z13 = tmp7 - z3;
+    d[5] = z13 + z2;
+    d[3] = z13 - z2;
+    d[1] = z11 + z4;
+    d[7] = z11 - z4;
+}
+
+// The same DCT on eight independent lanes: lane l of d[k] is input k of
+// the l-th row (or column).
 inline void dct8_lanes(float d[8][8]) {
+    const float c0_707 = 0.707106781f, c0_382 = 0.382683433f, c0_541 = 0.541196100f, c1_306 = 1.306562965f;
     for (int l = 0; l < 8; ++l) {
-        const float d0 = d[0][l], d1 = d[1][l], d2 = d[2][l], d3 = d[3][l];
-        const float d4 = d[4][l], d5 = d[5][l], d6 = d[6][l], d7 = d[7][l];
-        const float tmp0 = d0 + d7, tmp7 = d0 - d7, tmp1 = d1 + d6, tmp6 = d1 - d6;
-        const float tmp2 = d2 + d5, tmp5 = d2 - d5, tmp3 = d3 + d4, tmp4 = d3 - d4;
-        float tmp10 = tmp0 + tmp3, tmp13 = tmp0 - tmp3, tmp11 = tmp1 + tmp2, tmp12 = tmp1 - tmp2;
-        d[0][l] = tmp10 + tmp11;
-        d[4][l] = tmp10 - tmp11;
-        const float z1 = (tmp12 + tmp13) * 0.707106781f;
-        d[2][l] = tmp13 + z1;
-        d[6][l] = tmp13 - z1;
-        tmp10 = tmp4 + tmp5;
-        tmp11 = tmp5 + tmp6;
-        tmp12 = tmp6 + tmp7;
-        const float z5 = (tmp10 - tmp12) * 0.382683433f;
-        const float z2 = tmp10 * 0.541196100f + z5;
-        const float z4 = tmp12 * 1.306562965f + z5;
-        const float z3 = tmp11 * 0.707106781f;
-        const float z11 = tmp7 + z3, z13 = tmp7 - z3;
-        d[5][l] = z13 + z2;
-        d[3][l] = z13 - z2;
-        d[1][l] = z11 + z4;
-        d[7][l] = z11 - z4;
+        float v[8] = {d[0][l], d[1][l], d[2][l], d[3][l], d[4][l], d[5][l], d[6][l], d[7][l]};
+        aan_dct8(v, c0_707, c0_382, c0_541, c1_306);
+        for (int k = 0; k < 8; ++k) d[k][l] = v[k];
     }
 }
 
@@ -255,6 +269,52 @@ inline void transform_block(const float *in, int pitch, const float *scale, int1
     }
 }
 
+#if IMGTEXT_JPEG_ENCODER_AVX2
+#define IMGTEXT_AVX2_INLINE inline __attribute__((target("avx2")))
+
+// Rows of eight floats become columns.
+IMGTEXT_AVX2_INLINE void transpose8x8(__m256 r[8]) {
+    __m256 t[8], s[8];
+    for (int i = 0; i < 8; i += 2) {
+        t[i] = _mm256_unpacklo_ps(r[i], r[i + 1]);  // per half: r[i][0], r[i+1][0], r[i][1], r[i+1][1]
+        t[i + 1] = _mm256_unpackhi_ps(r[i], r[i + 1]);
+    }
+    for (int i = 0; i < 8; i += 4)
+        for (int j = 0; j < 2; ++j) {  // per half: columns 2j and 2j + 1 of four rows
+            s[i + 2 * j] = _mm256_shuffle_ps(t[i + j], t[i + j + 2], _MM_SHUFFLE(1, 0, 1, 0));
+            s[i + 2 * j + 1] = _mm256_shuffle_ps(t[i + j], t[i + j + 2], _MM_SHUFFLE(3, 2, 3, 2));
+        }
+    for (int c = 0; c < 4; ++c) {
+        r[c] = _mm256_permute2f128_ps(s[c], s[c + 4], 0x20);
+        r[c + 4] = _mm256_permute2f128_ps(s[c], s[c + 4], 0x31);
+    }
+}
+
+// transform_block with the rows in registers: the same operations on the
+// same lanes, and the same rounding (the results fit 16 bits, so packing
+// with saturation keeps them as they are).
+IMGTEXT_AVX2_INLINE void transform_block_avx2(const float *in, int pitch, const float *scale, int16_t out[64]) {
+    const __m256 c0_707 = _mm256_set1_ps(0.707106781f), c0_382 = _mm256_set1_ps(0.382683433f);
+    const __m256 c0_541 = _mm256_set1_ps(0.541196100f), c1_306 = _mm256_set1_ps(1.306562965f);
+    __m256 r[8];
+    for (int i = 0; i < 8; ++i) r[i] = _mm256_loadu_ps(in + i * pitch);
+    transpose8x8(r);
+    aan_dct8(r, c0_707, c0_382, c0_541, c1_306);  // the row transforms, one row per lane
+    transpose8x8(r);
+    aan_dct8(r, c0_707, c0_382, c0_541, c1_306);  // the column transforms, one column per lane
+    const __m256 sign = _mm256_set1_ps(-0.0f), half = _mm256_set1_ps(0.5f);
+    for (int i = 0; i < 8; i += 2) {
+        __m256i v[2];
+        for (int j = 0; j < 2; ++j) {
+            const __m256 q = _mm256_mul_ps(r[i + j], _mm256_loadu_ps(scale + (i + j) * 8));
+            v[j] = _mm256_cvttps_epi32(_mm256_add_ps(q, _mm256_or_ps(_mm256_and_ps(q, sign), half)));
+        }
+        const __m256i packed = _mm256_permute4x64_epi64(_mm256_packs_epi32(v[0], v[1]), _MM_SHUFFLE(3, 1, 2, 0));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + i * 8), packed);
+    }
+}
+#endif
+
 struct strip_job {
     const unsigned char *pixels;
     size_t stride;
@@ -265,7 +325,10 @@ struct strip_job {
     int16_t (*blocks)[64];
 };
 
+using block_fn = void (*)(const float *, int, const float *, int16_t *);
+
 // Everything between pixels and coefficients for one strip.
+template <block_fn transform_block>
 inline __attribute__((always_inline)) void transform_strip_body(const strip_job &job) {
     strip s;
     int16_t(*out)[64] = job.blocks;
@@ -290,10 +353,12 @@ inline __attribute__((always_inline)) void transform_strip_body(const strip_job 
     }
 }
 
-void transform_strip_portable(const strip_job &job) { transform_strip_body(job); }
+void transform_strip_portable(const strip_job &job) { transform_strip_body<transform_block>(job); }
 
 #if IMGTEXT_JPEG_ENCODER_AVX2
-__attribute__((target("avx2"))) void transform_strip_avx2(const strip_job &job) { transform_strip_body(job); }
+__attribute__((target("avx2"))) void transform_strip_avx2(const strip_job &job) {
+    transform_strip_body<transform_block_avx2>(job);
+}
 
 bool processor_has_avx2() {
     __builtin_cpu_init();
