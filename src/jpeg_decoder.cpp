@@ -24,6 +24,8 @@
 //   exist (stb holds every plane at full size);
 // - progressive pictures keep stb's coefficient arrays and do the same at
 //   the end;
+// - a baseline block whose only value is its DC is written as the one
+//   value the IDCT would give all its pixels, with no transform;
 // - the IDCT runs on two blocks at once, and the upsampling and colour
 //   conversion on 16 pixels, with AVX2 where the processor has it, with
 //   SSE2 otherwise; the portable code computes the same 16-bit steps one
@@ -31,6 +33,7 @@
 #include "jpeg_decoder.h"
 
 #include <climits>
+#include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -181,6 +184,14 @@ void idct_portable(uint8_t *out, int stride, const int16_t data[64], const uint1
     }
 }
 
+// The same IDCT of a block whose only value is its DC (dc, dequantised):
+// every pass gives each lane the same value, so every pixel is this one.
+uint8_t idct_flat_value(int dc) {
+    const int first = saturate16((dc * 4096 + k_pass1_bias) >> 10);
+    const int second = saturate16((first * 4096 + k_pass2_bias) >> 17);
+    return static_cast<uint8_t>(second < 0 ? 0 : second > 255 ? 255 : second);
+}
+
 #if IMGTEXT_JPEG_X86
 void idct_sse2(uint8_t *out, int stride, const int16_t data[64], const uint16_t dq[64]) {
     using V = __m128i;
@@ -232,6 +243,12 @@ public:
     void add(uint8_t *out, int stride, const int16_t *data, const uint16_t *dq) {
         jobs_[(first_ + count_) & 3] = job{out, stride, data, dq};
         if (++count_ == 4) run_two();
+    }
+    // A block with nothing but its DC needs no transform: its pixels are
+    // written at once.
+    void add_flat(uint8_t *out, int stride, int dc) {
+        const uint8_t value = idct_flat_value(dc);
+        for (int r = 0; r < 8; ++r) std::memset(out + static_cast<std::ptrdiff_t>(r) * stride, value, 8);
     }
     void flush() {
         while (count_ >= 2) run_two();
@@ -570,7 +587,7 @@ private:
 
     // -- entropy-coded data
     outcome decode_block(bit_reader &r, int16_t data[64], const huffman_table &hdc, const huffman_table &hac,
-                            const int16_t *fac, int b, const uint16_t *dq);
+                            const int16_t *fac, int b, const uint16_t *dq, bool &flat);
     outcome decode_block_prog_dc(int16_t data[64], const huffman_table &hdc, int b);
     outcome decode_block_prog_ac(int16_t data[64], const huffman_table &hac, const int16_t *fac);
     void reset();
@@ -634,7 +651,8 @@ private:
 
 inline __attribute__((always_inline)) outcome decoder::decode_block(bit_reader &r, int16_t data[64],
                                                                       const huffman_table &hdc, const huffman_table &hac,
-                                                                      const int16_t *fac, int b, const uint16_t *dq) {
+                                                                      const int16_t *fac, int b, const uint16_t *dq,
+                                                                      bool &flat) {
     const uint32_t *wide = wide_ac_[&hac - huff_ac_];
     if (r.bits < 16) r.grow();
     if (r.avail < 32) r.fill();
@@ -708,6 +726,7 @@ inline __attribute__((always_inline)) outcome decoder::decode_block(bit_reader &
             }
         }
     } while (k < 64);
+    flat = k == 1;  // the first AC symbol ended the block
     return outcome::ok;
 }
 
@@ -1321,10 +1340,14 @@ outcome decoder::baseline_scan() {
             bit_reader r = rd_;  // in registers for the row; written back wherever others look
             for (int i = 0; i < w; ++i) {
                 int16_t *data = idct_.slot();
+                bool flat;
                 const outcome o =
-                    decode_block(r, data, huff_dc_[k.hd], huff_ac_[ha], fast_ac_[ha], order_[0], dequant_[k.tq]);
+                    decode_block(r, data, huff_dc_[k.hd], huff_ac_[ha], fast_ac_[ha], order_[0], dequant_[k.tq], flat);
                 if (o != outcome::ok) return o;  // the end of everything: the reader's state no longer matters
-                idct_.add(row + i * 8, k.w2, data, dequant_[k.tq]);
+                if (flat)
+                    idct_.add_flat(row + i * 8, k.w2, data[0] * dequant_[k.tq][0]);
+                else
+                    idct_.add(row + i * 8, k.w2, data, dequant_[k.tq]);
                 if (todo_ <= 1) {
                     rd_ = r;
                     restart_due(stop);
@@ -1354,11 +1377,15 @@ outcome decoder::baseline_scan() {
                 for (int y = 0; y < k.v; ++y)
                     for (int x = 0; x < k.h; ++x) {
                         int16_t *data = idct_.slot();
-                        const outcome o =
-                            decode_block(r, data, huff_dc_[k.hd], huff_ac_[k.ha], fast_ac_[k.ha], n, dequant_[k.tq]);
+                        bool flat;
+                        const outcome o = decode_block(r, data, huff_dc_[k.hd], huff_ac_[k.ha], fast_ac_[k.ha], n,
+                                                       dequant_[k.tq], flat);
                         if (o != outcome::ok) return o;  // the end of everything
-                        idct_.add(base + static_cast<size_t>(y * 8) * static_cast<size_t>(k.w2) + (i * k.h + x) * 8, k.w2,
-                                  data, dequant_[k.tq]);
+                        uint8_t *out = base + static_cast<size_t>(y * 8) * static_cast<size_t>(k.w2) + (i * k.h + x) * 8;
+                        if (flat)
+                            idct_.add_flat(out, k.w2, data[0] * dequant_[k.tq][0]);
+                        else
+                            idct_.add(out, k.w2, data, dequant_[k.tq]);
                     }
             }
             if (todo_ <= 1) {

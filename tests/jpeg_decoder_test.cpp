@@ -136,6 +136,23 @@ TEST(JpegDecoder, GeneratedFilesOfEveryLayoutAndOddSizes) {
         }
 }
 
+// Blocks of one colour carry their DC alone. Every level is there, and at
+// the lowest quality the DC's rounding overshoots black and white, where
+// the transform's result is clamped.
+TEST(JpegDecoder, FlatBlocksOfEveryLevel) {
+    test_support::rgba image{256, 64, std::vector<uint8_t>(256 * 64 * 4, 255)};
+    for (int y = 0; y < 64; ++y)
+        for (int x = 0; x < 256; ++x)
+            for (int c = 0; c < 3; ++c) image.at(x, y)[c] = static_cast<uint8_t>(x / 8 + 32 * (y / 8));
+    for (int quality : {1, 10, 100})
+        for (int components : {1, 3}) {
+            test_support::jpeg_options o;
+            o.quality = quality, o.components = components;
+            const std::string what = "quality " + std::to_string(quality) + ", components " + std::to_string(components);
+            EXPECT_EQ(expect_same(test_support::write_test_jpeg(image, o), what), forms()) << what;
+        }
+}
+
 // Every prefix of a file: the bytes after the end read as zeros, scans end
 // early, progressive pictures without their end marker stay blank.
 // Grey, 4:4:4 and 4:2:0 in each mode: the layouts damage is tried on.
