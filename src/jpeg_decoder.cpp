@@ -61,10 +61,13 @@ namespace {
 
 constexpr int k_fast_bits = 9;
 // The baseline AC decoder's own table: every code of at most 12 bits with
-// its value bits, as length | advance << 5 | flags | value << 16 (0: not
-// there, decode the reference's way).
+// its value bits, as length | advance << 6 | flags | value << 16 (0: not
+// there, decode the reference's way). The length has six bits of its own,
+// so that the entry can be the shift count as it is: a 64-bit shift
+// takes only those bits, and no masking step lengthens the chain from one
+// code to the next.
 constexpr int k_wide_bits = 12;
-constexpr uint32_t k_wide_value = 1u << 10, k_wide_end = 1u << 11;
+constexpr uint32_t k_wide_length = 63, k_wide_value = 1u << 11, k_wide_end = 1u << 12;
 constexpr int k_marker_none = 0xFF;
 
 // Row-order position in the block of each zigzag index; corrupt runs may
@@ -586,8 +589,8 @@ private:
     }
 
     // -- entropy-coded data
-    outcome decode_block(bit_reader &r, int16_t data[64], const huffman_table &hdc, const huffman_table &hac,
-                            const int16_t *fac, int b, const uint16_t *dq, bool &flat);
+    outcome decode_block(bit_reader &r, int16_t data[64], int dc_table, int ac_table, int b, const uint16_t *dq,
+                            bool &flat);
     outcome decode_block_prog_dc(int16_t data[64], const huffman_table &hdc, int b);
     outcome decode_block_prog_ac(int16_t data[64], const huffman_table &hac, const int16_t *fac);
     void reset();
@@ -650,10 +653,11 @@ private:
 // --- entropy-coded data --------------------------------------------------
 
 inline __attribute__((always_inline)) outcome decoder::decode_block(bit_reader &r, int16_t data[64],
-                                                                      const huffman_table &hdc, const huffman_table &hac,
-                                                                      const int16_t *fac, int b, const uint16_t *dq,
-                                                                      bool &flat) {
-    const uint32_t *wide = wide_ac_[&hac - huff_ac_];
+                                                                      int dc_table, int ac_table, int b,
+                                                                      const uint16_t *dq, bool &flat) {
+    const huffman_table &hdc = huff_dc_[dc_table], &hac = huff_ac_[ac_table];
+    const int16_t *fac = fast_ac_[ac_table];
+    const uint32_t *wide = wide_ac_[ac_table];
     if (r.bits < 16) r.grow();
     if (r.avail < 32) r.fill();
     int diff;
@@ -661,9 +665,9 @@ inline __attribute__((always_inline)) outcome decoder::decode_block(bit_reader &
     // leaves 16 bits or more, so a code and its value bits of 12 at most
     // are consumed as it consumes them (with no refill between the two):
     // one lookup gives both.
-    const uint32_t e = wide_dc_[&hdc - huff_dc_][r.acc >> (64 - k_wide_bits)];
+    const uint32_t e = wide_dc_[dc_table][r.acc >> (64 - k_wide_bits)];
     if (e && !r.nomore) {
-        r.consume(static_cast<int>(e & 31));
+        r.consume(static_cast<int>(e & k_wide_length));
         diff = static_cast<int32_t>(e) >> 16;
         std::memset(data, 0, 64 * sizeof data[0]);
     } else {
@@ -690,12 +694,12 @@ inline __attribute__((always_inline)) outcome decoder::decode_block(bit_reader &
             r.bits += ((((24 - r.bits) >> 3) + 1) << 3) & due;
             const uint32_t w = wide[r.acc >> (64 - k_wide_bits)];
             if (w) {
-                const int length = static_cast<int>(w & 31);
+                const int length = static_cast<int>(w & k_wide_length);
                 r.acc <<= length;
                 r.avail -= length;
                 r.bits -= length;
                 if (w & k_wide_end) break;
-                k += static_cast<int>((w >> 5) & 31);
+                k += static_cast<int>((w >> 6) & 31);
                 if (w & k_wide_value) data[k_dezigzag[k++]] = static_cast<int16_t>(static_cast<int32_t>(w) >> 16);
                 continue;
             }
@@ -961,10 +965,10 @@ void decoder::build_wide(uint32_t *wide, const huffman_table &h, bool ac) {
                 const int value = s == 0 ? 0 : v < (1 << (s - 1)) ? v + 1 - (1 << s) : v;
                 e |= static_cast<uint32_t>(value) << 16;
             } else if (s == 0) {
-                e |= rs == 0xF0 ? 16u << 5 : k_wide_end;
+                e |= rs == 0xF0 ? 16u << 6 : k_wide_end;
             } else {
                 const int value = v < (1 << (s - 1)) ? v + 1 - (1 << s) : v;  // the JPEG extension of v
-                e |= static_cast<uint32_t>(run) << 5 | k_wide_value | static_cast<uint32_t>(value) << 16;
+                e |= static_cast<uint32_t>(run) << 6 | k_wide_value | static_cast<uint32_t>(value) << 16;
             }
             const int first = ((h.code[i] << s | v) << free_bits);
             for (int f = 0; f < (1 << free_bits); ++f) wide[first + f] = e;
@@ -1342,7 +1346,7 @@ outcome decoder::baseline_scan() {
                 int16_t *data = idct_.slot();
                 bool flat;
                 const outcome o =
-                    decode_block(r, data, huff_dc_[k.hd], huff_ac_[ha], fast_ac_[ha], order_[0], dequant_[k.tq], flat);
+                    decode_block(r, data, k.hd, ha, order_[0], dequant_[k.tq], flat);
                 if (o != outcome::ok) return o;  // the end of everything: the reader's state no longer matters
                 if (flat)
                     idct_.add_flat(row + i * 8, k.w2, data[0] * dequant_[k.tq][0]);
@@ -1378,8 +1382,7 @@ outcome decoder::baseline_scan() {
                     for (int x = 0; x < k.h; ++x) {
                         int16_t *data = idct_.slot();
                         bool flat;
-                        const outcome o = decode_block(r, data, huff_dc_[k.hd], huff_ac_[k.ha], fast_ac_[k.ha], n,
-                                                       dequant_[k.tq], flat);
+                        const outcome o = decode_block(r, data, k.hd, k.ha, n, dequant_[k.tq], flat);
                         if (o != outcome::ok) return o;  // the end of everything
                         uint8_t *out = base + static_cast<size_t>(y * 8) * static_cast<size_t>(k.w2) + (i * k.h + x) * 8;
                         if (flat)
