@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "api_support.h"
 #include "quendal_imgtext.h"
 #include "test_support.h"
 
@@ -73,15 +74,9 @@ struct loaded {
 };
 
 bytes encode(const imgtext_image *image, int format, int keep_exif = 0, int drop_metadata = 0) {
-    imgtext_save_options options;
-    imgtext_save_options_init(&options);
-    options.format = format, options.keep_exif = keep_exif, options.drop_metadata = drop_metadata;
-    void *data = nullptr;
-    size_t size = 0;
-    EXPECT_EQ(imgtext_image_encode(image, &options, &data, &size), IMGTEXT_OK);
-    bytes out(static_cast<uint8_t *>(data), static_cast<uint8_t *>(data) + size);
-    imgtext_free(data);
-    return out;
+    imgtext_save_options options = test_support::save_options(format);
+    options.keep_exif = keep_exif, options.drop_metadata = drop_metadata;
+    return test_support::encoded(image, options);
 }
 
 // A JPEG's segments before its first scan, or a PNG's chunks: (marker or type, payload).
@@ -175,13 +170,12 @@ TEST(Metadata, ExifOnlyWhenAskedAndThenUpright) {
 
 TEST(Metadata, PicturesWithoutMetadataKeepTheSevenCallsBytes) {
     const loaded plain(photo({})), with_metadata(photo({icc_segment(1, 1, bytes(300, 7)), exif_segment(orientation_tiff(1))}));
-    imgtext_image *copy = nullptr;
-    ASSERT_EQ(imgtext_image_copy(imgtext_image_pixels(plain.image), 32, 16, 32 * 4, &copy), IMGTEXT_OK);
+    test_support::image_handle copy;
+    ASSERT_EQ(imgtext_image_copy(imgtext_image_pixels(plain.image), 32, 16, 32 * 4, &copy.p), IMGTEXT_OK);
     for (const int format : {IMGTEXT_FORMAT_JPEG, IMGTEXT_FORMAT_PNG, IMGTEXT_FORMAT_BMP}) {
-        EXPECT_EQ(encode(plain.image, format), encode(copy, format)) << format;
-        EXPECT_EQ(encode(with_metadata.image, format, 1, 1), encode(copy, format)) << format;  // dropped on request
+        EXPECT_EQ(encode(plain.image, format), encode(copy.p, format)) << format;
+        EXPECT_EQ(encode(with_metadata.image, format, 1, 1), encode(copy.p, format)) << format;  // dropped on request
     }
-    imgtext_image_free(copy);
 }
 
 }  // namespace
