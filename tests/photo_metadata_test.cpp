@@ -16,6 +16,7 @@
 
 using test_support::jpeg_segment;
 using test_support::jpeg_with_segments;
+using test_support::parts;
 using test_support::tiff_block;
 
 namespace {
@@ -27,11 +28,6 @@ bytes cat(bytes a, const bytes &b) {
     return a;
 }
 bytes slice(const bytes &b, size_t from, size_t n) { return {b.begin() + from, b.begin() + from + n}; }
-uint32_t be(const uint8_t *p, int n) {
-    uint32_t v = 0;
-    for (int i = 0; i < n; ++i) v = v << 8 | p[i];
-    return v;
-}
 
 bytes exif_segment(const bytes &tiff) { return jpeg_segment(0xE1, cat({'E', 'x', 'i', 'f', 0, 0}, tiff)); }
 bytes orientation_tiff(int value) { return tiff_block(false, {{0x0112, 3, 1, static_cast<uint32_t>(value)}}); }
@@ -79,18 +75,6 @@ bytes encode(const imgtext_image *image, int format, int keep_exif = 0, int drop
     return test_support::encoded(image, options);
 }
 
-// A JPEG's segments before its first scan, or a PNG's chunks: (marker or type, payload).
-std::vector<std::pair<std::string, bytes>> parts(const bytes &file) {
-    std::vector<std::pair<std::string, bytes>> out;
-    if (file[0] == 0xFF) {
-        for (size_t at = 2; file[at + 1] != 0xDA; at += 2 + be(&file[at + 2], 2))
-            out.emplace_back(std::to_string(file[at + 1]), slice(file, at + 4, be(&file[at + 2], 2) - 2));
-    } else {
-        for (size_t at = 8; at < file.size(); at += 12 + be(&file[at], 4))
-            out.emplace_back(std::string(file.begin() + at + 4, file.begin() + at + 8), slice(file, at + 8, be(&file[at], 4)));
-    }
-    return out;
-}
 const std::string k_app1 = "225", k_app2 = "226";
 
 TEST(Orientation, EveryExifOrientationLoadsUpright) {

@@ -331,6 +331,24 @@ std::vector<uint8_t> jpeg_with_segments(const rgba &image, const std::vector<std
     return jpeg;
 }
 
+std::vector<std::pair<std::string, std::vector<uint8_t>>> parts(const std::vector<uint8_t> &file) {
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> out;
+    auto be = [&](size_t at, int n) {
+        uint32_t v = 0;
+        for (int i = 0; i < n; ++i) v = v << 8 | file[at + i];
+        return v;
+    };
+    auto slice = [&](size_t from, size_t n) { return std::vector<uint8_t>(file.begin() + from, file.begin() + from + n); };
+    if (file[0] == 0xFF) {
+        for (size_t at = 2; file[at + 1] != 0xDA; at += 2 + be(at + 2, 2))
+            out.emplace_back(std::to_string(file[at + 1]), slice(at + 4, be(at + 2, 2) - 2));
+    } else {
+        for (size_t at = 8; at < file.size(); at += 12 + be(at, 4))
+            out.emplace_back(std::string(file.begin() + at + 4, file.begin() + at + 8), slice(at + 8, be(at, 4)));
+    }
+    return out;
+}
+
 uint64_t fnv1a(const std::vector<uint8_t> &bytes) {
     uint64_t hash = 0xcbf29ce484222325ull;
     for (uint8_t b : bytes) {
