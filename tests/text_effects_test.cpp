@@ -19,8 +19,6 @@ struct canvas {
     imgtext_image *image = nullptr;
     canvas(int w, int h, imgtext_color colour) { EXPECT_EQ(imgtext_image_create(w, h, colour, &image), IMGTEXT_OK); }
     ~canvas() { imgtext_image_free(image); }
-    int width() const { return imgtext_image_width(image); }
-    int height() const { return imgtext_image_height(image); }
     const uint8_t *at(int x, int y) const {
         return imgtext_image_pixels(image) + imgtext_image_stride(image) * y + static_cast<size_t>(x) * 4;
     }
@@ -37,8 +35,8 @@ void draw(canvas &c, const char *text, int x, int y, const imgtext_text_style &s
 
 // The smallest rectangle holding every pixel that differs from `background`.
 test_support::ink_bounds drawn_bounds(const canvas &c, imgtext_color bg) {
-    return test_support::ink(test_support::pixels_of(c.image),
-                             test_support::solid(c.width(), c.height(), bg.r, bg.g, bg.b, bg.a));
+    const test_support::rgba drawn = test_support::pixels_of(c.image);
+    return test_support::ink(drawn, test_support::solid(drawn.width, drawn.height, bg.r, bg.g, bg.b, bg.a));
 }
 
 TEST(Outline, WidensTheDrawnTextByItsWidthOnEverySide) {
