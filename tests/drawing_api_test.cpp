@@ -16,24 +16,17 @@
 #include <windows.h>
 #endif
 
+#include "api_support.h"
 #include "quendal_imgtext.h"
 #include "test_support.h"
 
+using test_support::encoded;
+using test_support::image_handle;
+using test_support::save_options;
 using test_support::scratch_dir;
+using test_support::style_of;
 
 namespace {
-
-struct image_handle {
-    imgtext_image *p = nullptr;
-    ~image_handle() { imgtext_image_free(p); }
-};
-
-imgtext_text_style style_of(float size) {
-    imgtext_text_style style;
-    imgtext_text_style_init(&style);
-    style.size = size;
-    return style;
-}
 
 imgtext_text_metrics measure(const std::string &text, const imgtext_text_style &style, std::vector<int> *widths = nullptr) {
     imgtext_text_metrics m{};
@@ -43,18 +36,6 @@ imgtext_text_metrics measure(const std::string &text, const imgtext_text_style &
         << imgtext_error_message();
     if (widths) widths->assign(w.begin(), w.begin() + m.line_count);
     return m;
-}
-
-std::vector<uint8_t> encoded(imgtext_image *image, int format) {
-    imgtext_save_options options;
-    imgtext_save_options_init(&options);
-    options.format = format;
-    void *data = nullptr;
-    size_t size = 0;
-    EXPECT_EQ(imgtext_image_encode(image, &options, &data, &size), IMGTEXT_OK) << imgtext_error_message();
-    std::vector<uint8_t> bytes(static_cast<uint8_t *>(data), static_cast<uint8_t *>(data) + size);
-    imgtext_free(data);
-    return bytes;
 }
 
 const char *const k_ascii = "Hello, World!\nAV To  {}|~\n\nW";
@@ -105,7 +86,7 @@ TEST(DrawingApi, AsciiGivesTheSevenCallsBytes) {
     card_style.color = {1, 2, 3, 255}, card_style.align = IMGTEXT_ALIGN_CENTER;
     ASSERT_EQ(imgtext_draw_text_gravity(card.p, k_ascii, IMGTEXT_NUL_TERMINATED, IMGTEXT_CENTER, 0, &card_style, nullptr),
               IMGTEXT_OK);
-    EXPECT_EQ(encoded(card.p, IMGTEXT_FORMAT_PNG), test_support::read_bytes(dir.path("card.png")));
+    EXPECT_EQ(encoded(card.p, save_options(IMGTEXT_FORMAT_PNG)), test_support::read_bytes(dir.path("card.png")));
 }
 
 TEST(DrawingApi, Utf8DrawsLatinAndCountsWhatTheFontLacks) {
@@ -220,34 +201,23 @@ TEST(DrawingApi, SaveOptionsMatchTheReferenceWriters) {
     const test_support::rgba picture = test_support::pattern(33, 21);
     image_handle image;
     ASSERT_EQ(imgtext_image_copy(picture.pixels.data(), 33, 21, 33 * 4, &image.p), IMGTEXT_OK);
-    imgtext_save_options options;
-    imgtext_save_options_init(&options);
-    options.format = IMGTEXT_FORMAT_JPEG;
+    imgtext_save_options options = save_options(IMGTEXT_FORMAT_JPEG);
     for (const int quality : {1, 50, 90, 91, 100}) {
         options.jpeg_quality = quality;
-        void *data = nullptr;
-        size_t size = 0;
-        ASSERT_EQ(imgtext_image_encode(image.p, &options, &data, &size), IMGTEXT_OK);
-        EXPECT_EQ(std::vector<uint8_t>(static_cast<uint8_t *>(data), static_cast<uint8_t *>(data) + size),
-                  test_support::reference_jpg(picture, quality))
-            << quality;
-        imgtext_free(data);
+        EXPECT_EQ(encoded(image.p, options), test_support::reference_jpg(picture, quality)) << quality;
     }
     options.jpeg_quality = 0;
     void *data = nullptr;
     size_t size = 0;
     EXPECT_EQ(imgtext_image_encode(image.p, &options, &data, &size), IMGTEXT_ERROR_ARGUMENT);
     // RGB only when every pixel is opaque: colour type 2, else 6.
-    options = {};
-    imgtext_save_options_init(&options);
+    options = save_options(IMGTEXT_FORMAT_AUTO);
     options.png_rgb_if_opaque = 1;
     image_handle opaque;
     ASSERT_EQ(imgtext_image_create(5, 4, {9, 8, 7, 255}, &opaque.p), IMGTEXT_OK);
     for (const int alpha : {255, 254}) {
         imgtext_image_pixels(opaque.p)[3] = static_cast<uint8_t>(alpha);
-        ASSERT_EQ(imgtext_image_encode(opaque.p, &options, &data, &size), IMGTEXT_OK);
-        EXPECT_EQ(static_cast<uint8_t *>(data)[25], alpha == 255 ? 2 : 6);
-        imgtext_free(data);
+        EXPECT_EQ(encoded(opaque.p, options).at(25), alpha == 255 ? 2 : 6);
     }
 }
 
@@ -278,7 +248,7 @@ TEST(DrawingApi, EightThreadsGiveTheSameBytesAndTheirOwnErrors) {
         style.max_width = 200, style.align = IMGTEXT_ALIGN_RIGHT;
         imgtext_draw_text_gravity(image.p, "\xC2\xA9 2026 Caf\xC3\xA9 \xC5\x81\xC3\xB3" "d\xC5\xBA, wrapped twice over",
                                   IMGTEXT_NUL_TERMINATED, IMGTEXT_BOTTOM_RIGHT, 8, &style, nullptr);
-        *png = encoded(image.p, IMGTEXT_FORMAT_PNG);
+        *png = encoded(image.p, save_options(IMGTEXT_FORMAT_PNG));
         image_handle missing;
         const std::string path = "/no/such/file-" + std::to_string(id) + ".png";
         for (int i = 0; i < 50; ++i) {

@@ -52,9 +52,7 @@ TEST(Exif, DamagedDirectoriesReadAsNone) {
     EXPECT_EQ(with(4, {static_cast<uint8_t>(block.size() - 1), 0, 0, 0}), 0);  // directory's count cut off
     EXPECT_EQ(with(10 + 12 + 2, {k_long, 0}), 0);     // orientation not a SHORT
     EXPECT_EQ(with(10 + 12 + 4, {0, 0, 0, 0}), 0);    // no values
-    EXPECT_EQ(orientation_of(oriented(0)), 0);
-    EXPECT_EQ(orientation_of(oriented(9)), 0);
-    EXPECT_EQ(orientation_of(oriented(0xFFFF)), 0);
+    for (int value : {0, 9, 0xFFFF}) EXPECT_EQ(orientation_of(oriented(value)), 0) << value;
     // A count of 65535 entries is read only as far as the block goes.
     EXPECT_EQ(with(8, {0xFF, 0xFF}), 6);
     EXPECT_EQ(exif_orientation(nullptr, 0), 0);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "api_support.h"
 #include "font/font_data.h"
 #include "font_builder.h"
 #include "quendal_imgtext.h"
@@ -40,20 +41,16 @@ struct drawing {
 
 // Measures and draws text in the font at a pixel height onto a dark 160 x 60 canvas.
 drawing draw(const imgtext_font *font, const char *text, float size = 28.0f) {
-    imgtext_text_style style;
-    imgtext_text_style_init(&style);
+    imgtext_text_style style = ts::style_of(size);
     style.font = font;
-    style.size = size;
     drawing out;
     out.metrics.struct_size = sizeof out.metrics;
-    imgtext_image *image = nullptr;
-    EXPECT_EQ(imgtext_image_create(160, 60, {0, 0, 0, 255}, &image), IMGTEXT_OK);
-    EXPECT_EQ(imgtext_draw_text(image, text, IMGTEXT_NUL_TERMINATED, 4, 4, IMGTEXT_TOP_LEFT, &style, &out.metrics),
+    ts::image_handle image;
+    EXPECT_EQ(imgtext_image_create(160, 60, {0, 0, 0, 255}, &image.p), IMGTEXT_OK);
+    EXPECT_EQ(imgtext_draw_text(image.p, text, IMGTEXT_NUL_TERMINATED, 4, 4, IMGTEXT_TOP_LEFT, &style, &out.metrics),
               IMGTEXT_OK)
         << imgtext_error_message();
-    const uint8_t *p = imgtext_image_pixels(image);
-    out.pixels.assign(p, p + imgtext_image_stride(image) * 60);
-    imgtext_image_free(image);
+    out.pixels = ts::pixels_of(image.p).pixels;
     return out;
 }
 

@@ -20,14 +20,10 @@ using test_support::scratch_dir;
 
 namespace {
 
-void put_le16(std::vector<uint8_t> &b, size_t at, unsigned v) {
-    b[at] = v & 0xFF, b[at + 1] = (v >> 8) & 0xFF;
+// Overwrites `bytes` bytes at `at` with v, most significant first if big.
+void put(std::vector<uint8_t> &b, size_t at, unsigned v, int bytes, bool big) {
+    for (int i = 0; i < bytes; ++i) b[at + i] = static_cast<uint8_t>(v >> 8 * (big ? bytes - 1 - i : i));
 }
-void put_le32(std::vector<uint8_t> &b, size_t at, unsigned v) { put_le16(b, at, v & 0xFFFF), put_le16(b, at + 2, v >> 16); }
-void put_be16(std::vector<uint8_t> &b, size_t at, unsigned v) {
-    b[at] = (v >> 8) & 0xFF, b[at + 1] = v & 0xFF;
-}
-void put_be32(std::vector<uint8_t> &b, size_t at, unsigned v) { put_be16(b, at, v >> 16), put_be16(b, at + 2, v & 0xFFFF); }
 
 size_t find_marker(const std::vector<uint8_t> &jpeg, uint8_t marker) {
     for (size_t i = 0; i + 1 < jpeg.size(); ++i)
@@ -47,18 +43,18 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> header_bombs(const scr
     test_support::write_jpg(dir.path("b.jpg"), small);
     std::vector<uint8_t> jpeg = test_support::read_bytes(dir.path("b.jpg"));
     const size_t sof = find_marker(jpeg, 0xC0);
-    put_be16(jpeg, sof + 5, k_side), put_be16(jpeg, sof + 7, k_side);
+    put(jpeg, sof + 5, k_side, 2, true), put(jpeg, sof + 7, k_side, 2, true);
     files.emplace_back("jpeg", jpeg);
     test_support::write_bmp(dir.path("b.bmp"), small);
     std::vector<uint8_t> bmp = test_support::read_bytes(dir.path("b.bmp"));
-    put_le32(bmp, 18, k_side), put_le32(bmp, 22, k_side);
+    put(bmp, 18, k_side, 4, false), put(bmp, 22, k_side, 4, false);
     files.emplace_back("bmp", bmp);
     test_support::write_tga(dir.path("b.tga"), small);
     std::vector<uint8_t> tga = test_support::read_bytes(dir.path("b.tga"));
-    put_le16(tga, 12, k_side), put_le16(tga, 14, k_side);
+    put(tga, 12, k_side, 2, false), put(tga, 14, k_side, 2, false);
     files.emplace_back("tga", tga);
     std::vector<uint8_t> psd = test_support::psd_bytes(small);
-    put_be32(psd, 14, k_side), put_be32(psd, 18, k_side);
+    put(psd, 14, k_side, 4, true), put(psd, 18, k_side, 4, true);
     files.emplace_back("psd", psd);
     return files;
 }

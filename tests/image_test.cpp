@@ -50,12 +50,7 @@ TEST(FillRect, PaintsOnlyTheRectanglesPartInsideTheImage) {
 }
 
 TEST(FillRect, ClampsChannelsAndAlwaysWritesOpaque) {
-    const rgba img = filled(1, 1, 1, 1, -5, 300, 128);
-    const uint8_t *p = img.at(1, 1);
-    EXPECT_EQ(p[0], 0);
-    EXPECT_EQ(p[1], 255);
-    EXPECT_EQ(p[2], 128);
-    EXPECT_EQ(p[3], 255);
+    EXPECT_EQ(filled(1, 1, 1, 1, -5, 300, 128).px(1, 1), (pixel{0, 255, 128, 255}));
 }
 
 TEST(WriterLimits, EachFormatAcceptsUpToItsLimitAndNoFurther) {

@@ -2,6 +2,7 @@
 // structure of PNG, BMP and JPEG output.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -60,11 +61,7 @@ TEST(OutputFormat, PngHasExactlyIhdrOneIdatAndIend) {
     scratch_dir dir;
     const std::vector<uint8_t> png = make_card(dir, "card.png");
     std::vector<std::string> chunks;
-    for (size_t at = 8; at + 8 <= png.size();) {
-        const uint32_t length = be32(png, at);
-        chunks.emplace_back(png.begin() + static_cast<long>(at) + 4, png.begin() + static_cast<long>(at) + 8);
-        at += 12 + length;
-    }
+    for (const auto &chunk : test_support::parts(png)) chunks.push_back(chunk.first);
     EXPECT_EQ(chunks, (std::vector<std::string>{"IHDR", "IDAT", "IEND"}));
     EXPECT_EQ(be32(png, 16), 37u);  // width
     EXPECT_EQ(be32(png, 20), 23u);  // height
@@ -105,15 +102,11 @@ TEST(OutputFormat, JpegIsTheReferenceWriterAtQuality92WithFullChroma) {
     EXPECT_EQ(jpeg, test_support::read_bytes(dir.path("reference.jpg")));
 
     // Baseline frame (SOF0) with every component sampled 1x1 (4:4:4).
-    size_t sof = 0;
-    for (size_t i = 2; i + 1 < jpeg.size(); ++i)
-        if (jpeg[i] == 0xFF && jpeg[i + 1] == 0xC0) {
-            sof = i;
-            break;
-        }
-    ASSERT_NE(sof, 0u);
-    EXPECT_EQ(jpeg[sof + 9], 3);  // components
-    for (int c = 0; c < 3; ++c) EXPECT_EQ(jpeg[sof + 11 + c * 3], 0x11) << c;
+    const auto segments = test_support::parts(jpeg);
+    const auto sof = std::find_if(segments.begin(), segments.end(), [](const auto &s) { return s.first == "192"; });
+    ASSERT_NE(sof, segments.end());
+    EXPECT_EQ(sof->second[5], 3);  // components
+    for (int c = 0; c < 3; ++c) EXPECT_EQ(sof->second[7 + c * 3], 0x11) << c;
 }
 
 }  // namespace

@@ -10,11 +10,13 @@
 #include <string>
 #include <vector>
 
+#include "api_support.h"
 #include "quendal_imgtext.h"
 #include "test_support.h"
 
 using test_support::jpeg_segment;
 using test_support::jpeg_with_segments;
+using test_support::parts;
 using test_support::tiff_block;
 
 namespace {
@@ -26,11 +28,6 @@ bytes cat(bytes a, const bytes &b) {
     return a;
 }
 bytes slice(const bytes &b, size_t from, size_t n) { return {b.begin() + from, b.begin() + from + n}; }
-uint32_t be(const uint8_t *p, int n) {
-    uint32_t v = 0;
-    for (int i = 0; i < n; ++i) v = v << 8 | p[i];
-    return v;
-}
 
 bytes exif_segment(const bytes &tiff) { return jpeg_segment(0xE1, cat({'E', 'x', 'i', 'f', 0, 0}, tiff)); }
 bytes orientation_tiff(int value) { return tiff_block(false, {{0x0112, 3, 1, static_cast<uint32_t>(value)}}); }
@@ -73,29 +70,11 @@ struct loaded {
 };
 
 bytes encode(const imgtext_image *image, int format, int keep_exif = 0, int drop_metadata = 0) {
-    imgtext_save_options options;
-    imgtext_save_options_init(&options);
-    options.format = format, options.keep_exif = keep_exif, options.drop_metadata = drop_metadata;
-    void *data = nullptr;
-    size_t size = 0;
-    EXPECT_EQ(imgtext_image_encode(image, &options, &data, &size), IMGTEXT_OK);
-    bytes out(static_cast<uint8_t *>(data), static_cast<uint8_t *>(data) + size);
-    imgtext_free(data);
-    return out;
+    imgtext_save_options options = test_support::save_options(format);
+    options.keep_exif = keep_exif, options.drop_metadata = drop_metadata;
+    return test_support::encoded(image, options);
 }
 
-// A JPEG's segments before its first scan, or a PNG's chunks: (marker or type, payload).
-std::vector<std::pair<std::string, bytes>> parts(const bytes &file) {
-    std::vector<std::pair<std::string, bytes>> out;
-    if (file[0] == 0xFF) {
-        for (size_t at = 2; file[at + 1] != 0xDA; at += 2 + be(&file[at + 2], 2))
-            out.emplace_back(std::to_string(file[at + 1]), slice(file, at + 4, be(&file[at + 2], 2) - 2));
-    } else {
-        for (size_t at = 8; at < file.size(); at += 12 + be(&file[at], 4))
-            out.emplace_back(std::string(file.begin() + at + 4, file.begin() + at + 8), slice(file, at + 8, be(&file[at], 4)));
-    }
-    return out;
-}
 const std::string k_app1 = "225", k_app2 = "226";
 
 TEST(Orientation, EveryExifOrientationLoadsUpright) {
@@ -175,13 +154,12 @@ TEST(Metadata, ExifOnlyWhenAskedAndThenUpright) {
 
 TEST(Metadata, PicturesWithoutMetadataKeepTheSevenCallsBytes) {
     const loaded plain(photo({})), with_metadata(photo({icc_segment(1, 1, bytes(300, 7)), exif_segment(orientation_tiff(1))}));
-    imgtext_image *copy = nullptr;
-    ASSERT_EQ(imgtext_image_copy(imgtext_image_pixels(plain.image), 32, 16, 32 * 4, &copy), IMGTEXT_OK);
+    test_support::image_handle copy;
+    ASSERT_EQ(imgtext_image_copy(imgtext_image_pixels(plain.image), 32, 16, 32 * 4, &copy.p), IMGTEXT_OK);
     for (const int format : {IMGTEXT_FORMAT_JPEG, IMGTEXT_FORMAT_PNG, IMGTEXT_FORMAT_BMP}) {
-        EXPECT_EQ(encode(plain.image, format), encode(copy, format)) << format;
-        EXPECT_EQ(encode(with_metadata.image, format, 1, 1), encode(copy, format)) << format;  // dropped on request
+        EXPECT_EQ(encode(plain.image, format), encode(copy.p, format)) << format;
+        EXPECT_EQ(encode(with_metadata.image, format, 1, 1), encode(copy.p, format)) << format;  // dropped on request
     }
-    imgtext_image_free(copy);
 }
 
 }  // namespace

@@ -8,7 +8,10 @@
 #include <limits>
 #include <vector>
 
+#include "api_support.h"
 #include "quendal_imgtext.h"
+
+using test_support::style_of;
 
 namespace {
 
@@ -16,8 +19,6 @@ struct canvas {
     imgtext_image *image = nullptr;
     canvas(int w, int h, imgtext_color colour) { EXPECT_EQ(imgtext_image_create(w, h, colour, &image), IMGTEXT_OK); }
     ~canvas() { imgtext_image_free(image); }
-    int width() const { return imgtext_image_width(image); }
-    int height() const { return imgtext_image_height(image); }
     const uint8_t *at(int x, int y) const {
         return imgtext_image_pixels(image) + imgtext_image_stride(image) * y + static_cast<size_t>(x) * 4;
     }
@@ -26,13 +27,6 @@ struct canvas {
 
 constexpr imgtext_color k_black{0, 0, 0, 255}, k_clear{0, 0, 0, 0};
 
-imgtext_text_style style_of(float size) {
-    imgtext_text_style style;
-    imgtext_text_style_init(&style);
-    style.size = size;
-    return style;
-}
-
 void draw(canvas &c, const char *text, int x, int y, const imgtext_text_style &style) {
     ASSERT_EQ(imgtext_draw_text(c.image, text, IMGTEXT_NUL_TERMINATED, x, y, IMGTEXT_TOP_LEFT, &style, nullptr),
               IMGTEXT_OK)
@@ -40,17 +34,9 @@ void draw(canvas &c, const char *text, int x, int y, const imgtext_text_style &s
 }
 
 // The smallest rectangle holding every pixel that differs from `background`.
-struct bounds {
-    int x0 = 1 << 30, y0 = 1 << 30, x1 = -1, y1 = -1;
-};
-bounds drawn_bounds(const canvas &c, const std::vector<uint8_t> &background) {
-    bounds b;
-    for (int y = 0; y < c.height(); ++y)
-        for (int x = 0; x < c.width(); ++x) {
-            if (c.pixel(x, y) == background) continue;
-            b.x0 = std::min(b.x0, x), b.y0 = std::min(b.y0, y), b.x1 = std::max(b.x1, x), b.y1 = std::max(b.y1, y);
-        }
-    return b;
+test_support::ink_bounds drawn_bounds(const canvas &c, imgtext_color bg) {
+    const test_support::rgba drawn = test_support::pixels_of(c.image);
+    return test_support::ink(drawn, test_support::solid(drawn.width, drawn.height, bg.r, bg.g, bg.b, bg.a));
 }
 
 TEST(Outline, WidensTheDrawnTextByItsWidthOnEverySide) {
@@ -60,8 +46,9 @@ TEST(Outline, WidensTheDrawnTextByItsWidthOnEverySide) {
     style.stroke_width = 3;
     style.stroke_color = imgtext_color{255, 0, 0, 255};
     draw(outlined, "Wave", 20, 20, style);
-    const bounds p = drawn_bounds(plain, {0, 0, 0, 255}), o = drawn_bounds(outlined, {0, 0, 0, 255});
-    EXPECT_EQ(std::vector<int>({o.x0, o.y0, o.x1, o.y1}), std::vector<int>({p.x0 - 3, p.y0 - 3, p.x1 + 3, p.y1 + 3}));
+    const auto p = drawn_bounds(plain, k_black), o = drawn_bounds(outlined, k_black);
+    EXPECT_EQ(std::vector<int>({o.left, o.top, o.right, o.bottom}),
+              std::vector<int>({p.left - 3, p.top - 3, p.right + 3, p.bottom + 3}));
     int ring = 0;
     for (int y = 0; y < 120; ++y)
         for (int x = 0; x < 220; ++x) ring += outlined.pixel(x, y) == std::vector<uint8_t>{255, 0, 0, 255};
@@ -115,13 +102,13 @@ TEST(Shadow, SharpItIsTheTextMovedByItsOffsetBlurredItSpreadsNoFurtherThanThreeD
     EXPECT_GT(sharp_sum, 300 * 255);
     EXPECT_NEAR(static_cast<double>(soft_sum), static_cast<double>(sharp_sum), sharp_sum * 0.02);  // spread, not lost
     EXPECT_LT(peak, 255);
-    const bounds s = drawn_bounds(sharp, {0, 0, 0, 0}), b = drawn_bounds(soft, {0, 0, 0, 0});
-    EXPECT_TRUE(b.x0 < s.x0 - 2 && b.x0 >= s.x0 - 9 && b.y1 > s.y1 + 2 && b.y1 <= s.y1 + 9);
+    const auto s = drawn_bounds(sharp, k_clear), b = drawn_bounds(soft, k_clear);
+    EXPECT_TRUE(b.left < s.left - 2 && b.left >= s.left - 9 && b.bottom > s.bottom + 2 && b.bottom <= s.bottom + 9);
 
     // A shadow thrown far off the picture changes nothing (and costs nothing).
     style.shadow_dx = std::numeric_limits<int>::max(), style.shadow_dy = std::numeric_limits<int>::min();
     draw(far, "Tide", 10, 5, style);
-    EXPECT_EQ(drawn_bounds(far, {0, 0, 0, 0}).x1, -1);
+    EXPECT_EQ(drawn_bounds(far, k_clear).right, -1);
 }
 
 TEST(Box, RoundedCornersAreCutWithAntialiasedEdges) {

@@ -39,17 +39,12 @@ private:
 
 TEST(EmbeddedFont, IsTheWholeTrueTypeFile) {
     EXPECT_EQ(k_font_data_size, 58964u);
-    EXPECT_EQ(s_font_data[0], 0x00);
-    EXPECT_EQ(s_font_data[1], 0x01);
-    EXPECT_EQ(s_font_data[2], 0x00);
-    EXPECT_EQ(s_font_data[3], 0x00);
+    EXPECT_EQ((std::vector<unsigned char>(s_font_data, s_font_data + 4)), (std::vector<unsigned char>{0, 1, 0, 0}));
 }
 
 TEST_F(Measure, VerticalMetricsAreTheFontsHheaValues) {
     const vertical_metrics m = font_vertical_metrics();
-    EXPECT_EQ(m.ascent, 950);
-    EXPECT_EQ(m.descent, -222);
-    EXPECT_EQ(m.line_gap, 0);
+    EXPECT_EQ((std::vector<int>{m.ascent, m.descent, m.line_gap}), (std::vector<int>{950, -222, 0}));
 }
 
 struct size_row {

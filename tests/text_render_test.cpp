@@ -218,17 +218,17 @@ TEST_F(Render, ClippedTextEqualsTheSamePartOfUnclippedText) {
         for (int ox = -px; ox < px * 4; ox += px / 3 + 1) {
             for (int oy = -px; oy < px * 3; oy += px / 2 + 1) {
                 const int w = px / 2 + 3, h = px / 3 + 2;
-                rgba small = test_support::pattern(px * 4, px * 3);  // same background, then cut out
-                rgba cut{w, h, std::vector<uint8_t>(static_cast<size_t>(w) * h * 4, 0)};
-                for (int y = 0; y < h; ++y)
-                    for (int x = 0; x < w; ++x)
-                        if (ox + x >= 0 && oy + y >= 0 && ox + x < small.width && oy + y < small.height)
-                            std::copy_n(small.at(ox + x, oy + y), 4, cut.at(x, y));
-                rgba expected = cut;
-                for (int y = 0; y < h; ++y)
-                    for (int x = 0; x < w; ++x)
-                        if (ox + x >= 0 && oy + y >= 0 && ox + x < big.width && oy + y < big.height)
-                            std::copy_n(big.at(ox + x, oy + y), 4, expected.at(x, y));
+                // The w x h window at (ox, oy) of a picture, zero outside it.
+                auto window = [&](const rgba &picture) {
+                    rgba out{w, h, std::vector<uint8_t>(static_cast<size_t>(w) * h * 4, 0)};
+                    for (int y = 0; y < h; ++y)
+                        for (int x = 0; x < w; ++x)
+                            if (ox + x >= 0 && oy + y >= 0 && ox + x < picture.width && oy + y < picture.height)
+                                std::copy_n(picture.at(ox + x, oy + y), 4, out.at(x, y));
+                    return out;
+                };
+                rgba cut = window(test_support::pattern(px * 4, px * 3));  // same background, then cut out
+                const rgba expected = window(big);
                 draw(cut, text, {.x = px / 2 - ox, .y = px / 3 - oy, .size = px, .opacity = 0.8f});
                 ASSERT_EQ(cut.pixels, expected.pixels) << px << " px, cut at " << ox << "," << oy;
             }

@@ -49,14 +49,22 @@ def with_orientation(jpeg, orientation):
 
 class CliTests(unittest.TestCase):
     def setUp(self):
-        self._dir = tempfile.TemporaryDirectory()
-        self.dir = pathlib.Path(self._dir.name)
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        self.dir = pathlib.Path(folder.name)
         self.card = self.dir / "card.bmp"  # opaque black
-        done = run("create", "--text", "", "--width", "64", "--height", "48", "-o", str(self.card))
-        self.assertEqual(done.returncode, 0, done.stderr)
+        self.ok("create", "--text", "", "--width", "64", "--height", "48", "-o", str(self.card))
 
-    def tearDown(self):
-        self._dir.cleanup()
+    def ok(self, *args, **kwargs):
+        """Runs the tool, which must succeed."""
+        done = run(*args, **kwargs)
+        self.assertEqual(done.returncode, 0, done.stderr)
+        return done
+
+    def written(self, name, *args, stdin=None):
+        """The bytes the tool writes for args to name in the folder, given as -o after them."""
+        self.ok(*args, "-o", str(self.dir / name), stdin=stdin)
+        return (self.dir / name).read_bytes()
 
     def test_help_and_version(self):
         done = run("--help")
@@ -108,10 +116,8 @@ class CliTests(unittest.TestCase):
 
     def test_options_change_the_output_exactly_where_expected(self):
         def draw(command, *options):
-            out = self.dir / "out.bmp"
-            done = run(command, "--text", "Hi", *options, "-o", str(out), str(self.card))
-            self.assertEqual(done.returncode, 0, done.stderr)
-            return read_bmp(out)
+            self.ok(command, "--text", "Hi", *options, "-o", str(self.dir / "out.bmp"), str(self.card))
+            return read_bmp(self.dir / "out.bmp")
 
         black = read_bmp(self.card)
         at_2, at_5 = draw("add", "--x", "2", "--y", "3"), draw("add", "--x", "5", "--y", "3")
@@ -127,13 +133,10 @@ class CliTests(unittest.TestCase):
         self.assertEqual(max(p for row in draw("centered", "--color", "10,20,30") for p in row), (10, 20, 30, 255))
 
     def test_text_sources_agree(self):
-        outputs = []
-        for i, (args, stdin) in enumerate(((["--text", "A\nB"], None), (["--text", "A\\nB", "--escapes"], None),
-                                           (["--text-file", "-"], b"A\nB\n"))):
-            out = self.dir / f"t{i}.png"
-            done = run("create", *args, "--width", "40", "--height", "60", "-o", str(out), stdin=stdin)
-            self.assertEqual(done.returncode, 0, done.stderr)
-            outputs.append(out.read_bytes())
+        sources = ((["--text", "A\nB"], None), (["--text", "A\\nB", "--escapes"], None),
+                   (["--text-file", "-"], b"A\nB\n"))
+        outputs = [self.written(f"t{i}.png", "create", *args, "--width", "40", "--height", "60", stdin=stdin)
+                   for i, (args, stdin) in enumerate(sources)]
         self.assertEqual(outputs[0], outputs[1])
         self.assertEqual(outputs[0], outputs[2])
 
@@ -193,21 +196,18 @@ class CliTests(unittest.TestCase):
     def test_output_folder_is_created_for_a_trailing_slash_or_several_inputs(self):
         for folder, inputs in (("made/", [self.card]), ("deep/er", [self.card, self.dir / "other.png"])):
             (self.dir / "other.png").write_bytes(self.card.read_bytes())
-            done = run("add", "--text", "x", "-o", f"{self.dir}/{folder}", *map(str, inputs))
-            self.assertEqual(done.returncode, 0, done.stderr)
+            self.ok("add", "--text", "x", "-o", f"{self.dir}/{folder}", *map(str, inputs))
             self.assertEqual(sorted(p.name for p in (self.dir / folder).iterdir()), sorted(p.name for p in inputs))
 
     def test_dash_is_standard_input_and_output(self):
         photo = self.dir / "photo.jpg"
-        self.assertEqual(run("create", "--text", "p", "--width", "90", "--height", "60", "-o", str(photo)).returncode, 0)
-        done = subprocess.run([CLI, "add", "--gravity", "bottom-right", "--margin", "16", "--text",
-                               "© 2026 Café Łódź", "-o", "-", str(photo)], capture_output=True, cwd=self.dir)
-        self.assertEqual(done.returncode, 0, done.stderr)
+        self.ok("create", "--text", "p", "--width", "90", "--height", "60", "-o", str(photo))
+        done = self.ok("add", "--gravity", "bottom-right", "--margin", "16", "--text", "© 2026 Café Łódź", "-o", "-",
+                       str(photo), cwd=self.dir)
         self.assertEqual(done.stdout[:2], b"\xff\xd8")  # the input's format
         self.assertFalse((self.dir / "-").exists())
-        piped = run("add", "--gravity", "bottom-right", "--margin", "16", "--text", "© 2026 Café Łódź",
-                    "--format", "png", "-o", "-", "-", stdin=photo.read_bytes())
-        self.assertEqual(piped.returncode, 0, piped.stderr)
+        piped = self.ok("add", "--gravity", "bottom-right", "--margin", "16", "--text", "© 2026 Café Łódź",
+                        "--format", "png", "-o", "-", "-", stdin=photo.read_bytes())
         self.assertEqual(piped.stdout[:4], b"\x89PNG")
 
     def test_output_names_formats_and_options_that_cannot_be_honoured_are_refused(self):
@@ -224,11 +224,8 @@ class CliTests(unittest.TestCase):
 
     def test_opacity_is_honoured_by_boxed_and_create(self):
         for args in (["boxed", "--padding", "3", str(self.card)], ["create", "--width", "40", "--height", "20"]):
-            outputs = []
-            for opacity in ([], ["--opacity", "0.5"]):
-                out = self.dir / f"op{len(outputs)}.png"
-                self.assertEqual(run(args[0], "--text", "Hi", *opacity, *args[1:], "-o", str(out)).returncode, 0)
-                outputs.append(out.read_bytes())
+            outputs = [self.written(f"op{i}.png", args[0], "--text", "Hi", *opacity, *args[1:])
+                       for i, opacity in enumerate(([], ["--opacity", "0.5"]))]
             self.assertNotEqual(outputs[0], outputs[1], args[0])
 
     @unittest.skipIf(quendal_imgtext is None, "needs the Python bindings")
@@ -241,9 +238,8 @@ class CliTests(unittest.TestCase):
         for gravity, margin, x, y in (("bottom-right", 16, 200 - 16 - box.width, 120 - 16 - box.height),
                                       ("top", 10, (200 - box.width) // 2, 10), ("left", 5, 5, (120 - box.height) // 2)):
             out, reference = self.dir / f"{gravity}.png", self.dir / f"{gravity}-ref.png"
-            done = run("add", "--gravity", gravity, "--margin", str(margin), "--size", "18", "--text", text, "-o",
-                       str(out), str(photo))
-            self.assertEqual(done.returncode, 0, done.stderr)
+            self.ok("add", "--gravity", gravity, "--margin", str(margin), "--size", "18", "--text", text, "-o",
+                    str(out), str(photo))
             t.add(photo, reference, text, x=x, y=y, size=18)
             self.assertEqual(out.read_bytes(), reference.read_bytes(), gravity)
 
@@ -251,10 +247,9 @@ class CliTests(unittest.TestCase):
     def test_style_options_reach_the_library_as_the_python_api_passes_them(self):
         from quendal_imgtext import Image
         text = "wrapped words, right aligned"
-        done = run("add", "--text", text, "--wrap", "70", "--align", "right", "--em-size", "15", "--color",
-                   "255,0,0,128", "--opacity", "0.5", "--anchor", "bottom", "--x", "32", "--y", "30", "--quality",
-                   "70", "-o", str(self.dir / "cli.jpg"), str(self.card))
-        self.assertEqual(done.returncode, 0, done.stderr)
+        self.ok("add", "--text", text, "--wrap", "70", "--align", "right", "--em-size", "15", "--color", "255,0,0,128",
+                "--opacity", "0.5", "--anchor", "bottom", "--x", "32", "--y", "30", "--quality", "70", "-o",
+                str(self.dir / "cli.jpg"), str(self.card))
         image = Image.open(self.card)
         image.draw_text((32, 30), text, max_width=70, align="right", font_size=15, fill="#ff000080", opacity=0.5,
                         anchor="bottom")
@@ -275,10 +270,9 @@ class CliTests(unittest.TestCase):
     def test_outline_shadow_and_rounded_box_reach_the_library_as_the_python_api_passes_them(self):
         from quendal_imgtext import Image
         out = self.dir / "effects.png"
-        done = run("boxed", "--text", "Fx", "--size", "20", "--gravity", "center", "--padding", "6", "--box-color",
-                   "#ff000080", "--box-radius", "7", "--stroke-width", "1.5", "--stroke-color", "#10203080", "--shadow",
-                   "3,-2,1.5", "--shadow-color", "#00ff00c0", "-o", str(out), str(self.card))
-        self.assertEqual(done.returncode, 0, done.stderr)
+        self.ok("boxed", "--text", "Fx", "--size", "20", "--gravity", "center", "--padding", "6", "--box-color",
+                "#ff000080", "--box-radius", "7", "--stroke-width", "1.5", "--stroke-color", "#10203080", "--shadow",
+                "3,-2,1.5", "--shadow-color", "#00ff00c0", "-o", str(out), str(self.card))
         image = Image.open(self.card)
         image.draw_text("Fx", size=20, gravity="center", margin=6, padding=6, box="#ff000080", box_radius=7,
                         stroke_width=1.5, stroke_fill="#10203080", shadow=(3, -2, 1.5), shadow_fill="#00ff00c0")
@@ -289,10 +283,10 @@ class CliTests(unittest.TestCase):
         run("create", "--text", "p", "--width", "64", "--height", "32", "-o", str(photo))
         photo.write_bytes(with_orientation(photo.read_bytes(), 6))  # shown turned a quarter
         for args, size in (([], (32, 64)), (["--no-auto-orient"], (64, 32))):
-            self.assertEqual(run("add", "--text", "x", *args, "-o", str(self.dir / "o.bmp"), str(photo)).returncode, 0)
+            self.ok("add", "--text", "x", *args, "-o", str(self.dir / "o.bmp"), str(photo))
             self.assertEqual(image_size(self.dir / "o.bmp"), size)
         for args, kept in (([], False), (["--keep-exif"], True)):
-            self.assertEqual(run("add", "--text", "x", *args, "-o", str(self.dir / "o.jpg"), str(photo)).returncode, 0)
+            self.ok("add", "--text", "x", *args, "-o", str(self.dir / "o.jpg"), str(photo))
             self.assertEqual(b"Exif\0\0" in (self.dir / "o.jpg").read_bytes(), kept)
 
     def test_effect_and_photo_flags_out_of_range_or_on_the_wrong_command_exit_2(self):
@@ -311,15 +305,13 @@ class CliTests(unittest.TestCase):
         outputs = []
         for placement in (["--gravity", "bottom-right"], ["--anchor", "bottom-right", "--x", "64", "--y", "48"]):
             out = self.dir / f"anchor{len(outputs)}.png"
-            done = run("boxed", "--text", "Hi", "--padding", "3", *placement, "-o", str(out), str(self.card))
-            self.assertEqual(done.returncode, 0, done.stderr)
+            self.ok("boxed", "--text", "Hi", "--padding", "3", *placement, "-o", str(out), str(self.card))
             outputs.append(out.read_bytes())
         self.assertEqual(outputs[0], outputs[1])
 
     def test_characters_the_font_lacks_are_named(self):
-        done = run("create", "--text", "Caf\u00e9 \u2603\u2603 \U0001F600", "--width", "90", "--height", "30", "-o",
-                   str(self.dir / "w.png"))
-        self.assertEqual(done.returncode, 0, done.stderr)
+        done = self.ok("create", "--text", "Caf\u00e9 \u2603\u2603 \U0001F600", "--width", "90", "--height", "30", "-o",
+                       str(self.dir / "w.png"))
         self.assertIn("imgtext: warning: the font has no glyph for \u2603 (U+2603), \U0001F600 (U+1F600)\n",
                       done.stderr.decode())
 

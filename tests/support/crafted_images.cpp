@@ -123,12 +123,6 @@ uint32_t crc32(const std::vector<uint8_t> &bytes) {
     return ~crc;
 }
 
-void png_chunk(file &f, const std::string &type, const file &data) {
-    std::vector<uint8_t> body(type.begin(), type.end());
-    body.insert(body.end(), data.bytes().begin(), data.bytes().end());
-    f.be32(data.bytes().size()).text(type).append(data).be32(crc32(body));
-}
-
 // A zlib stream of stored blocks of at most 32 bytes, each field separate.
 file zlib_stored(const std::vector<uint8_t> &raw) {
     file z;
@@ -151,6 +145,12 @@ file in_fields(const std::vector<uint8_t> &bytes, size_t from, size_t to) {
 }
 
 }  // namespace
+
+void png_chunk(file &f, const std::string &type, const file &data) {
+    std::vector<uint8_t> body(type.begin(), type.end());
+    body.insert(body.end(), data.bytes().begin(), data.bytes().end());
+    f.be32(data.bytes().size()).text(type).append(data).be32(crc32(body));
+}
 
 file png(const png_options &o) {
     static const int channels_of[7] = {1, 0, 3, 1, 2, 0, 4};
@@ -232,31 +232,37 @@ file gif(const gif_options &o) {
         f.u8(0x2C).le16(x).le16(x).le16(w).le16(h);
         f.u8((o.local_bits ? 0x80u | (o.local_bits - 1) : 0) | (o.interlaced ? 0x40u : 0));
         if (o.local_bits) table(f, 1 << o.local_bits, 3, 7);
-        f.u8(o.code_size);
-        // A clear code before every literal keeps the code width fixed.
-        const int width = o.code_size + 1;
-        const unsigned clear = 1u << o.code_size;
-        std::vector<uint8_t> packed;
-        uint32_t acc = 0;
-        int count = 0;
-        auto emit = [&](unsigned code) {
-            acc |= code << count;
-            for (count += width; count >= 8; count -= 8, acc >>= 8) packed.push_back(static_cast<uint8_t>(acc));
-        };
-        for (int i = 0; i < w * h; ++i) {
-            emit(clear);
-            emit((i + frame) % clear);
-        }
-        emit(clear + 1);
-        if (count > 0) packed.push_back(static_cast<uint8_t>(acc));
-        for (size_t at = 0; at < packed.size(); at += 16) {
-            const size_t n = std::min<size_t>(16, packed.size() - at);
-            f.u8(n).field({packed.begin() + at, packed.begin() + at + n});
-        }
-        f.u8(0);
+        std::vector<uint8_t> indices(static_cast<size_t>(w) * h);
+        for (size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<uint8_t>((i + frame) % (1u << o.code_size));
+        gif_image_data(f, indices, o.code_size, 16);
     }
     f.u8(0x3B);
     return f;
+}
+
+void gif_image_data(file &f, const std::vector<uint8_t> &indices, int code_size, size_t block) {
+    f.u8(code_size);
+    // A clear code before every literal keeps the code width fixed.
+    const int width = code_size + 1;
+    const unsigned clear = 1u << code_size;
+    std::vector<uint8_t> packed;
+    uint32_t acc = 0;
+    int count = 0;
+    auto emit = [&](unsigned code) {
+        acc |= code << count;
+        for (count += width; count >= 8; count -= 8, acc >>= 8) packed.push_back(static_cast<uint8_t>(acc));
+    };
+    for (uint8_t index : indices) {
+        emit(clear);
+        emit(index);
+    }
+    emit(clear + 1);
+    if (count > 0) packed.push_back(static_cast<uint8_t>(acc));
+    for (size_t at = 0; at < packed.size(); at += block) {
+        const size_t n = std::min(block, packed.size() - at);
+        f.u8(n).field({packed.begin() + at, packed.begin() + at + n});
+    }
+    f.u8(0);
 }
 
 file psd(const psd_options &o) {

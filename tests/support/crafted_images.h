@@ -104,6 +104,13 @@ file pnm(const pnm_options &o);
 file hdr(const hdr_options &o);
 file tga(const tga_options &o);
 
+// A PNG chunk: length, type, data, CRC.
+void png_chunk(file &f, const std::string &type, const file &data);
+// A GIF frame's image data: the LZW minimum code size, the indices in
+// sub-blocks of up to `block` bytes, and the terminator. A clear code before
+// every index keeps each code code_size + 1 bits wide.
+void gif_image_data(file &f, const std::vector<uint8_t> &indices, int code_size, size_t block);
+
 // Every variant of every format, each whole and cut at each field end,
 // without duplicates: (name, bytes).
 std::vector<std::pair<std::string, std::vector<uint8_t>>> corpus();

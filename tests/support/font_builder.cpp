@@ -218,6 +218,8 @@ bytes cff_table(const tiny_font_options &options) {
     const uint32_t fdselect_at = private_at + private_size + static_cast<uint32_t>(subrs.size());
     const uint32_t fdarray_at = fdselect_at + 8;
 
+    // The Private operator: its DICT's size and offset.
+    auto private_entry = [&](writer &d) { dict_offset(d, private_size), dict_offset(d, private_at), d.u8(18); };
     writer private_dict;
     dict_offset(private_dict, private_size);
     private_dict.u8(19);
@@ -230,9 +232,7 @@ bytes cff_table(const tiny_font_options &options) {
         dict_offset(top, fdselect_at);
         top.u8(12).u8(37);
     } else {
-        dict_offset(top, private_size);
-        dict_offset(top, private_at);
-        top.u8(18);
+        private_entry(top);
     }
     writer w;
     w.add(header).add(names).add(cff_index({top.out})).add(strings).add(gsubrs).add(charstrings);
@@ -240,9 +240,7 @@ bytes cff_table(const tiny_font_options &options) {
     if (cid) {
         w.u8(3).u16(1).u16(0).u8(0).u16(glyph_count);  // FDSelect format 3: one range, all glyphs in FD 0
         writer font_dict;
-        dict_offset(font_dict, private_size);
-        dict_offset(font_dict, private_at);
-        font_dict.u8(18);
+        private_entry(font_dict);
         w.add(cff_index({font_dict.out}));
     }
     return w.out;

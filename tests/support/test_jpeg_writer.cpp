@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "crafted_images.h"
+
 namespace test_support {
 
 namespace {
@@ -20,11 +22,6 @@ const int k_chroma_quant[64] = {17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 
                                 24, 26, 56, 99, 99, 99, 99, 99, 47, 66, 99, 99, 99, 99, 99, 99,
                                 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
                                 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
-
-void put16(std::vector<uint8_t> &out, int v) {
-    out.push_back(static_cast<uint8_t>(v >> 8));
-    out.push_back(static_cast<uint8_t>(v));
-}
 
 // A length-limited Huffman code for the symbol counts (the usual method:
 // merge the two rarest, then move codes longer than 16 bits up; a reserved
@@ -227,25 +224,21 @@ std::vector<uint8_t> write_test_jpeg(const rgba &image, const jpeg_options &o) {
     }
 
     std::vector<uint8_t> out = {0xFF, 0xD8, 0xFF, 0xE0, 0, 16, 'J', 'F', 'I', 'F', 0, 1, 1, 0, 0, 1, 0, 1, 0, 0};
+    auto segment = [&out](uint8_t marker, const crafted::file &payload) {
+        const std::vector<uint8_t> bytes = jpeg_segment(marker, payload.bytes());
+        out.insert(out.end(), bytes.begin(), bytes.end());
+    };
     for (int t = 0; t < (n > 1 ? 2 : 1); ++t) {
-        out.insert(out.end(), {0xFF, 0xDB, 0, 67, static_cast<uint8_t>(t)});
-        for (int z = 0; z < 64; ++z) out.push_back(static_cast<uint8_t>(quant[t][k_zigzag_to_natural[z]]));
+        crafted::file dqt;
+        dqt.u8(t);
+        for (int z = 0; z < 64; ++z) dqt.u8(quant[t][k_zigzag_to_natural[z]]);
+        segment(0xDB, dqt);
     }
-    out.insert(out.end(), {0xFF, static_cast<uint8_t>(o.progressive ? 0xC2 : 0xC0)});
-    put16(out, 8 + 3 * n);
-    out.push_back(8);
-    put16(out, height);
-    put16(out, width);
-    out.push_back(static_cast<uint8_t>(n));
-    for (int c = 0; c < n; ++c) {
-        out.push_back(static_cast<uint8_t>(c + 1));
-        out.push_back(static_cast<uint8_t>(o.sampling[c][0] << 4 | o.sampling[c][1]));
-        out.push_back(static_cast<uint8_t>(c == 0 ? 0 : 1));
-    }
-    if (o.restart_interval) {
-        out.insert(out.end(), {0xFF, 0xDD, 0, 4});
-        put16(out, o.restart_interval);
-    }
+    crafted::file frame;
+    frame.u8(8).be16(height).be16(width).u8(n);
+    for (int c = 0; c < n; ++c) frame.u8(c + 1).u8(o.sampling[c][0] << 4 | o.sampling[c][1]).u8(c == 0 ? 0 : 1);
+    segment(o.progressive ? 0xC2 : 0xC0, frame);
+    if (o.restart_interval) segment(0xDD, crafted::file().be16(o.restart_interval));
 
     std::vector<jpeg_scan> scans = o.scans;
     if (scans.empty()) {
@@ -391,28 +384,21 @@ std::vector<uint8_t> write_test_jpeg(const rgba &image, const jpeg_options &o) {
                         if (!used) continue;
                         built[cls][id] = new table(coder.freq[cls][id]);
                         coder.tables[cls][id] = built[cls][id];
-                        out.insert(out.end(), {0xFF, 0xC4});
-                        put16(out, 2 + 17 + static_cast<int>(built[cls][id]->symbols.size()));
-                        out.push_back(static_cast<uint8_t>(cls << 4 | id));
-                        out.insert(out.end(), built[cls][id]->counts, built[cls][id]->counts + 16);
-                        out.insert(out.end(), built[cls][id]->symbols.begin(), built[cls][id]->symbols.end());
+                        const table &t = *built[cls][id];
+                        segment(0xC4, crafted::file().u8(cls << 4 | id).field({t.counts, t.counts + 16}).field(t.symbols));
                     }
             }
         }
         bits.pad();
         for (auto &row : built)
             for (table *t : row) delete t;
-        out.insert(out.end(), {0xFF, 0xDA});
-        put16(out, 6 + 2 * static_cast<int>(scan.components.size()));
-        out.push_back(static_cast<uint8_t>(scan.components.size()));
+        crafted::file header;
+        header.u8(scan.components.size());
         for (int c : scan.components) {
-            out.push_back(static_cast<uint8_t>(c + 1));
             const int id = comps[static_cast<size_t>(c)].quant;
-            out.push_back(static_cast<uint8_t>(id << 4 | id));
+            header.u8(c + 1).u8(id << 4 | id);
         }
-        out.push_back(static_cast<uint8_t>(scan.ss));
-        out.push_back(static_cast<uint8_t>(scan.se));
-        out.push_back(static_cast<uint8_t>(scan.ah << 4 | scan.al));
+        segment(0xDA, header.u8(scan.ss).u8(scan.se).u8(scan.ah << 4 | scan.al));
         out.insert(out.end(), entropy.begin(), entropy.end());
     }
     out.insert(out.end(), {0xFF, 0xD9});

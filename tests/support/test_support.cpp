@@ -22,6 +22,8 @@
 #define STB_IMAGE_WRITE_IMPLEMENTATION
 #include <stb_image_write.h>
 
+#include "crafted_images.h"
+
 namespace fs = std::filesystem;
 
 namespace test_support {
@@ -151,116 +153,44 @@ void write_hdr(const std::string &path, int width, int height, const std::vector
     ASSERT_TRUE(stbi_write_hdr(path.c_str(), width, height, 3, rgb.data()));
 }
 
-namespace {
-
-void put_be32(std::vector<uint8_t> &out, uint32_t v) {
-    for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(v >> shift));
-}
-void put_be16(std::vector<uint8_t> &out, uint32_t v) {
-    out.push_back(static_cast<uint8_t>(v >> 8));
-    out.push_back(static_cast<uint8_t>(v));
-}
-void put_le16(std::vector<uint8_t> &out, uint32_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void put_png_chunk(std::vector<uint8_t> &out, const char *type, const std::vector<uint8_t> &data) {
-    put_be32(out, static_cast<uint32_t>(data.size()));
-    std::vector<uint8_t> body(type, type + 4);
-    body.insert(body.end(), data.begin(), data.end());
-    out.insert(out.end(), body.begin(), body.end());
-    put_be32(out, stbiw__crc32(body.data(), static_cast<int>(body.size())));
-}
-
-}  // namespace
-
 std::vector<uint8_t> png16_bytes(int width, int height, const std::vector<uint16_t> &rgba) {
-    std::vector<uint8_t> raw;  // filter byte 0, then big-endian samples
+    crafted::file raw;  // filter byte 0, then big-endian samples
     for (int y = 0; y < height; ++y) {
-        raw.push_back(0);
-        for (int i = 0; i < width * 4; ++i) put_be16(raw, rgba[static_cast<size_t>(y) * width * 4 + i]);
+        raw.u8(0);
+        for (int i = 0; i < width * 4; ++i) raw.be16(rgba[static_cast<size_t>(y) * width * 4 + i]);
     }
-    int zlen = 0;
-    unsigned char *z = stbi_zlib_compress(raw.data(), static_cast<int>(raw.size()), &zlen, 8);
-    std::vector<uint8_t> ihdr;
-    put_be32(ihdr, static_cast<uint32_t>(width));
-    put_be32(ihdr, static_cast<uint32_t>(height));
-    ihdr.insert(ihdr.end(), {16, 6, 0, 0, 0});
-    std::vector<uint8_t> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    put_png_chunk(out, "IHDR", ihdr);
-    put_png_chunk(out, "IDAT", std::vector<uint8_t>(z, z + zlen));
-    put_png_chunk(out, "IEND", {});
-    STBIW_FREE(z);
-    return out;
+    crafted::file f;
+    f.field({0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'});
+    crafted::png_chunk(f, "IHDR", crafted::file().be32(width).be32(height).field({16, 6, 0, 0, 0}));
+    crafted::png_chunk(f, "IDAT", crafted::file().field(reference_zlib(raw.bytes())));
+    crafted::png_chunk(f, "IEND", crafted::file());
+    return f.bytes();
 }
 
-// LZW with 2-bit minimum code size, written the simplest valid way: a clear
-// code before every literal keeps every code 3 bits wide.
 std::vector<uint8_t> gif_bytes(int width, int height, const std::vector<std::vector<uint8_t>> &frames,
                                const std::vector<std::array<uint8_t, 3>> &palette, int transparent_index) {
-    std::vector<uint8_t> out = {'G', 'I', 'F', '8', '9', 'a'};
-    put_le16(out, static_cast<uint32_t>(width));
-    put_le16(out, static_cast<uint32_t>(height));
-    out.insert(out.end(), {0xF1, 0, 0});  // global table of 4 entries
-    for (int i = 0; i < 4; ++i) {
-        const auto c = i < static_cast<int>(palette.size()) ? palette[i] : std::array<uint8_t, 3>{0, 0, 0};
-        out.insert(out.end(), c.begin(), c.end());
+    crafted::file f;
+    f.text("GIF89a").le16(width).le16(height).field({0xF1, 0, 0});  // global table of 4 entries
+    for (size_t i = 0; i < 4; ++i) {
+        const auto c = i < palette.size() ? palette[i] : std::array<uint8_t, 3>{0, 0, 0};
+        f.field({c.begin(), c.end()});
     }
     for (const auto &frame : frames) {
-        if (transparent_index >= 0) {
-            out.insert(out.end(), {0x21, 0xF9, 4, 0x01, 0, 0, static_cast<uint8_t>(transparent_index), 0});
-        }
-        out.push_back(0x2C);
-        put_le16(out, 0);
-        put_le16(out, 0);
-        put_le16(out, static_cast<uint32_t>(width));
-        put_le16(out, static_cast<uint32_t>(height));
-        out.push_back(0);  // no local table, not interlaced
-        out.push_back(2);  // minimum code size
-        std::vector<uint8_t> packed;
-        uint32_t bits = 0;
-        int count = 0;
-        auto emit = [&](uint32_t code) {
-            bits |= code << count;
-            count += 3;
-            while (count >= 8) {
-                packed.push_back(static_cast<uint8_t>(bits));
-                bits >>= 8;
-                count -= 8;
-            }
-        };
-        for (uint8_t index : frame) {
-            emit(4);  // clear
-            emit(index);
-        }
-        emit(5);  // end of information
-        if (count > 0) packed.push_back(static_cast<uint8_t>(bits));
-        for (size_t at = 0; at < packed.size(); at += 255) {
-            const size_t n = std::min<size_t>(255, packed.size() - at);
-            out.push_back(static_cast<uint8_t>(n));
-            out.insert(out.end(), packed.begin() + static_cast<long>(at), packed.begin() + static_cast<long>(at + n));
-        }
-        out.push_back(0);
+        if (transparent_index >= 0) f.field({0x21, 0xF9, 4, 0x01, 0, 0, static_cast<uint8_t>(transparent_index), 0});
+        f.u8(0x2C).le16(0).le16(0).le16(width).le16(height).u8(0);  // no local table, not interlaced
+        crafted::gif_image_data(f, frame, 2, 255);
     }
-    out.push_back(0x3B);
-    return out;
+    return f.u8(0x3B).bytes();
 }
 
 std::vector<uint8_t> psd_bytes(const rgba &image) {
-    std::vector<uint8_t> out = {'8', 'B', 'P', 'S', 0, 1, 0, 0, 0, 0, 0, 0};
-    put_be16(out, 4);  // channels
-    put_be32(out, static_cast<uint32_t>(image.height));
-    put_be32(out, static_cast<uint32_t>(image.width));
-    put_be16(out, 8);  // depth
-    put_be16(out, 3);  // RGB
-    put_be32(out, 0);  // colour mode data
-    put_be32(out, 0);  // image resources
-    put_be32(out, 0);  // layers and masks
-    put_be16(out, 0);  // raw planes
+    crafted::file f;
+    f.text("8BPS").be16(1).field({0, 0, 0, 0, 0, 0}).be16(4);  // version 1, 4 channels
+    f.be32(image.height).be32(image.width).be16(8).be16(3);    // depth 8, RGB
+    f.be32(0).be32(0).be32(0).be16(0);  // no colour mode data, image resources, layers or masks; raw planes
     for (int channel = 0; channel < 4; ++channel)
-        for (size_t i = 0; i < image.pixels.size() / 4; ++i) out.push_back(image.pixels[i * 4 + channel]);
-    return out;
+        for (size_t i = 0; i < image.pixels.size() / 4; ++i) f.u8(image.pixels[i * 4 + channel]);
+    return f.bytes();
 }
 
 std::vector<uint8_t> ppm_bytes(const rgba &image) {
@@ -271,16 +201,11 @@ std::vector<uint8_t> ppm_bytes(const rgba &image) {
 }
 
 std::vector<uint8_t> pic_bytes(const rgba &image) {
-    std::vector<uint8_t> out(92);  // magic, then version and comment
-    const uint8_t magic[] = {0x53, 0x80, 0xF6, 0x34, 'P', 'I', 'C', 'T'};
-    std::copy(magic, magic + 4, out.begin());
-    std::copy(magic + 4, magic + 8, out.begin() + 88);
-    put_be16(out, static_cast<uint32_t>(image.width));
-    put_be16(out, static_cast<uint32_t>(image.height));
-    out.insert(out.end(), {0, 0, 0, 0, 0, 0, 0, 0});  // aspect ratio, fields, padding
-    out.insert(out.end(), {0, 8, 0, 0xF0});  // last packet: 8 bits, uncompressed, R, G, B and A
-    out.insert(out.end(), image.pixels.begin(), image.pixels.end());
-    return out;
+    crafted::file f;
+    f.field({0x53, 0x80, 0xF6, 0x34}).field(std::vector<uint8_t>(84, 0)).text("PICT");  // magic, version and comment
+    f.be16(image.width).be16(image.height).field(std::vector<uint8_t>(8, 0));  // aspect ratio, fields, padding
+    f.field({0, 8, 0, 0xF0});  // last packet: 8 bits, uncompressed, R, G, B and A
+    return f.field(image.pixels).bytes();
 }
 
 namespace {
@@ -404,6 +329,24 @@ std::vector<uint8_t> jpeg_with_segments(const rgba &image, const std::vector<std
         at += segment.size();
     }
     return jpeg;
+}
+
+std::vector<std::pair<std::string, std::vector<uint8_t>>> parts(const std::vector<uint8_t> &file) {
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> out;
+    auto be = [&](size_t at, int n) {
+        uint32_t v = 0;
+        for (int i = 0; i < n; ++i) v = v << 8 | file[at + i];
+        return v;
+    };
+    auto slice = [&](size_t from, size_t n) { return std::vector<uint8_t>(file.begin() + from, file.begin() + from + n); };
+    if (file[0] == 0xFF) {
+        for (size_t at = 2; file[at + 1] != 0xDA; at += 2 + be(at + 2, 2))
+            out.emplace_back(std::to_string(file[at + 1]), slice(at + 4, be(at + 2, 2) - 2));
+    } else {
+        for (size_t at = 8; at < file.size(); at += 12 + be(at, 4))
+            out.emplace_back(std::string(file.begin() + at + 4, file.begin() + at + 8), slice(at + 8, be(at, 4)));
+    }
+    return out;
 }
 
 uint64_t fnv1a(const std::vector<uint8_t> &bytes) {

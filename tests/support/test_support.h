@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace test_support {
@@ -114,6 +115,10 @@ std::vector<uint8_t> jpeg_segment(uint8_t marker, const std::vector<uint8_t> &pa
 // stb_image_write's JPEG of the picture (quality 100) with these whole
 // segments spliced in after its JFIF segment.
 std::vector<uint8_t> jpeg_with_segments(const rgba &image, const std::vector<std::vector<uint8_t>> &segments);
+
+// A JPEG's segments before its first scan, or a PNG's chunks: (marker as a
+// decimal number, or chunk type; payload).
+std::vector<std::pair<std::string, std::vector<uint8_t>>> parts(const std::vector<uint8_t> &file);
 
 // A stable 64-bit digest (FNV-1a) of a byte string, for golden outputs.
 uint64_t fnv1a(const std::vector<uint8_t> &bytes);

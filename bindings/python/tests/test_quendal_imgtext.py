@@ -50,13 +50,11 @@ def ink_box(**style):
 
 class Folder(unittest.TestCase):
     def setUp(self):
-        self._dir = tempfile.TemporaryDirectory()
-        self.dir = pathlib.Path(self._dir.name)
+        folder = tempfile.TemporaryDirectory()
+        self.addCleanup(folder.cleanup)
+        self.dir = pathlib.Path(folder.name)
         self.card = self.dir / "card.png"
         t.create(self.card, "card", 120, 60, background=(10, 60, 90))
-
-    def tearDown(self):
-        self._dir.cleanup()
 
 
 class ModuleFunctionTests(Folder):
