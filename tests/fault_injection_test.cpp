@@ -83,14 +83,14 @@ using test_support::scratch_dir;
 
 namespace {
 
-// Runs call() under the plan; returns how many failures were injected.
+// Runs call() under the plan; returns its result and the failures injected.
 template <typename Call>
-long with_fault(injection plan, Call call) {
+std::pair<int, long> with_fault(injection plan, Call call) {
     plan.armed = true;
     g_fault = plan;
-    call();
+    const int result = call();
     g_fault.armed = false;
-    return g_fault.injected;
+    return {result, g_fault.injected};
 }
 
 // ------------------------------------------------------------- one save
@@ -123,15 +123,15 @@ TEST_P(FailedCall, DuringASaveFailsItCleanlyAndKeepsTheOldFile) {
             SCOPED_TRACE(std::string(k_names[target]) + " call " + std::to_string(n) + ", fault " +
                          std::to_string(static_cast<int>(how)));
             test_support::write_bytes(path, old);
-            int result = -1;
-            const bool failed = with_fault({target, n, 0, how}, [&] { result = save(); }) && how == fault::fail;
+            const auto [result, injected] = with_fault({target, n, 0, how}, save);
+            const bool failed = injected && how == fault::fail;
             EXPECT_EQ(dir.entries(), std::vector<std::string>{name});
             EXPECT_EQ(result, failed ? 0 : 1);
             EXPECT_EQ(test_support::read_bytes(path), failed ? old : expected);
             if (failed) {
                 EXPECT_EQ(imgtext_last_error(), "failed to write image to " + path);
             }
-            if (!g_fault.injected) break;
+            if (!injected) break;
         }
         // Every save allocates, writes, closes and renames at least once.
         if (target != f_calloc && target != f_realloc) {
@@ -159,9 +159,8 @@ TEST(FailedAllocation, InAnyDecoderOrWriterIsReportedNeverCrashes) {
             for (long n = 1;; ++n) {
                 SCOPED_TRACE(inputs[i] + " to " + out_name + ", " + k_names[target] + " call " + std::to_string(n));
                 for (const char *o : outputs) std::remove(dir.path(o).c_str());
-                int result = -1;
-                const long injected = with_fault({target, n}, [&] {
-                    result = imgtext_add(in.c_str(), out.c_str(), "", 1, 1, 12, 255, 0, 0, 0.5f);
+                const auto [result, injected] = with_fault({target, n}, [&] {
+                    return imgtext_add(in.c_str(), out.c_str(), "", 1, 1, 12, 255, 0, 0, 0.5f);
                 });
                 const std::string message = imgtext_last_error();
                 std::vector<std::string> left = inputs;
@@ -196,8 +195,7 @@ TEST(FailedAllocation, InsideTheRasteriserLeavesTheGlyphOut) {
         for (long n = 1;; ++n) {
             SCOPED_TRACE(std::string(k_names[target]) + " call " + std::to_string(n));
             std::remove(out.c_str());
-            int result = -1;
-            const long injected = with_fault({target, n}, [&] { result = draw(); });
+            const auto [result, injected] = with_fault({target, n}, draw);
             // Not every failed allocation costs the glyph: stdio does without a buffer.
             if (result == 1) {
                 const rgba got = test_support::decode(out);
@@ -235,8 +233,8 @@ TEST(FailedAllocation, OfEachBufferIsReportedWithItsOwnMessage) {
          "cannot decode image " + in + " (outofmem)"},
     };
     for (const auto &row : rows) {
-        int result = -1;
-        EXPECT_EQ(with_fault({.target = f_calloc, .bytes = row.bytes}, [&] { result = row.call(); }), 1);
+        const auto [result, injected] = with_fault({.target = f_calloc, .bytes = row.bytes}, row.call);
+        EXPECT_EQ(injected, 1);
         EXPECT_EQ(result, 0);
         EXPECT_EQ(imgtext_last_error(), row.message);
         EXPECT_EQ(dir.entries(), std::vector<std::string>{"in.bmp"});
@@ -247,11 +245,10 @@ TEST(FailedAllocation, OfAGlyphLeavesItOutAndThePenMovesOn) {
     scratch_dir dir;
     const std::string whole = dir.path("whole.png"), partial = dir.path("partial.png");
     ASSERT_EQ(imgtext_create(whole.c_str(), "Hx", 100, 40, 24, 255, 255, 255, 0, 0, 0), 1);
-    int result = -1;  // 14 x 14: the H's coverage bitmap at 24 px
-    EXPECT_EQ(with_fault({.target = f_calloc, .bytes = 14 * 14}, [&] {
-                  result = imgtext_create(partial.c_str(), "Hx", 100, 40, 24, 255, 255, 255, 0, 0, 0);
-              }),
-              1);
+    const auto [result, injected] = with_fault({.target = f_calloc, .bytes = 14 * 14}, [&] {
+        return imgtext_create(partial.c_str(), "Hx", 100, 40, 24, 255, 255, 255, 0, 0, 0);
+    });
+    EXPECT_EQ(injected, 1);  // 14 x 14: the H's coverage bitmap at 24 px
     EXPECT_EQ(result, 1);
     EXPECT_STREQ(imgtext_last_error(), "");
     const rgba black = test_support::solid(100, 40, 0, 0, 0, 255);

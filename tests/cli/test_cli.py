@@ -302,11 +302,9 @@ class CliTests(unittest.TestCase):
             self.assertIn(message, done.stderr.decode(), args)
 
     def test_anchor_places_that_point_of_the_box(self):
-        outputs = []
-        for placement in (["--gravity", "bottom-right"], ["--anchor", "bottom-right", "--x", "64", "--y", "48"]):
-            out = self.dir / f"anchor{len(outputs)}.png"
-            self.ok("boxed", "--text", "Hi", "--padding", "3", *placement, "-o", str(out), str(self.card))
-            outputs.append(out.read_bytes())
+        placements = (["--gravity", "bottom-right"], ["--anchor", "bottom-right", "--x", "64", "--y", "48"])
+        outputs = [self.written(f"anchor{i}.png", "boxed", "--text", "Hi", "--padding", "3", *placement, str(self.card))
+                   for i, placement in enumerate(placements)]
         self.assertEqual(outputs[0], outputs[1])
 
     def test_characters_the_font_lacks_are_named(self):

@@ -3,6 +3,7 @@
 numpy and Pillow tests are skipped where those are not installed;
 IMGTEXT_FONT_FILE (a TrueType file) enables the font-file tests."""
 
+import concurrent.futures
 import ctypes
 import io
 import os
@@ -142,11 +143,8 @@ class ModuleFunctionTests(Folder):
             except Exception as error:  # collected for the main thread
                 errors.append(error)
 
-        threads = [threading.Thread(target=work, args=(i,)) for i in range(8)]
-        for thread in threads:
-            thread.start()
-        for thread in threads:
-            thread.join()
+        with concurrent.futures.ThreadPoolExecutor(8) as pool:
+            pool.map(work, range(8))
         self.assertEqual(errors, [])
 
 
@@ -255,11 +253,8 @@ class ImageTests(Folder):
             barrier.wait()
             results[i] = [job() for _ in range(4)]
 
-        threads = [threading.Thread(target=work, args=(i,)) for i in range(8)]
-        for thread in threads:
-            thread.start()
-        for thread in threads:
-            thread.join()
+        with concurrent.futures.ThreadPoolExecutor(8) as pool:
+            pool.map(work, range(8))
         self.assertEqual({data for batch in results for data in batch}, {expected})
 
 
