@@ -24,32 +24,32 @@ final-flush-unchecked | src/file_output.cpp | s/if \(fd_ >= 0 && !failed_ && !fl
 write-error-taken-as-success | src/file_output.cpp | s/if \(n <= 0\) return false;/if (n <= 0) return true;/
 interrupted-write-not-retried | src/file_output.cpp | s/if \(n < 0 && errno == EINTR\) continue;//
 short-write-restarted | src/file_output.cpp | s/        p \+= n;\n//
-rename-failure-ignored | src/file_output.cpp | s/if \(move_into_place\(temp_path_, final_path_, replaces_existing_\)\)/if (move_into_place(temp_path_, final_path_, replaces_existing_) || true)/
-temporary-file-kept-on-failure | src/file_output.cpp | s/if \(temp_path_\) remove_file\(temp_path_\);//
+rename-failure-ignored | src/file_output.cpp | s/if \(move_into_place\(temp_path_, final_path_, encoding_, replaces_existing_\)\)/if (move_into_place(temp_path_, final_path_, encoding_, replaces_existing_) || true)/
+temporary-file-kept-on-failure | src/file_output.cpp | s/if \(temp_path_\) remove_file\(temp_path_, encoding_\);//
 mode-not-kept | src/file_output.cpp | s/fchmod\(fd, st.st_mode & 07777\);//
-box-taller-over-three-lines | src/text_measure.cpp | s/\* static_cast<int64_t>\(line_count\);/* static_cast<int64_t>(line_count) + (line_count > 3 ? 1 : 0);/
-line-width-truncated | src/text_measure.cpp | s/lines\[i\].width = ceil_to_int\(/lines[i].width = static_cast<int>(/
-half-pixel-pen-dropped | src/text_render.cpp | s/static_cast<float>\(layout.box_width - line.width\) \* 0.5f/static_cast<float>((layout.box_width - line.width) \/ 2)/
-kerning-not-drawn | src/text_render.cpp | s/pen = pen_after_kerning\(pen, glyph, next, scale\);//
+box-taller-over-three-lines | src/text_layout.cpp | s/\* static_cast<int64_t>\(list.count\);/* static_cast<int64_t>(list.count) + (list.count > 3 ? 1 : 0);/
+line-width-truncated | src/text_layout.cpp | s/return ceil_to_int\(sum\);/return static_cast<int>(sum);/
+half-pixel-pen-dropped | src/text.h | s/centre \? spare \* 0.5f : spare/centre ? static_cast<float>((layout.box_width - line.width) \/ 2) : spare/
+kerning-not-drawn | src/text.h | s/walk_line\(layout.face, layout.encoding, line.text, line.len, pen,\s+\[&\]\(const glyph_ref &g, float at\) \{ visit\(g, at, baseline\); \}\);/for (const char *p = line.text, *e = p + line.len; p < e;) { const glyph_ref g = glyph_of(layout.face, next_codepoint(p, e, layout.encoding)); visit(g, pen, baseline); pen = pen + static_cast<float>(glyph_advance(*g.font, g.glyph)) * g.scale; }/
 text-colour-unclamped | src/text_render.cpp | s/static_cast<float>\(clamp_channel\(green\)\)/static_cast<float>(green)/
 opacity-above-one-unclamped | src/text_render.cpp | s/if \(opacity > 1.0f\) opacity = 1.0f;//
-nan-coverage-blended | src/text_render.cpp | s/if \(!\(out > 0.00001f\)\) return;/if (out <= 0.00001f) return;/
-blend-rounding-dropped | src/text_render.cpp | s/\/ out \+ 0.5f\)/\/ out)/
+nan-coverage-blended | src/image.cpp | s/if \(!\(out > 0.00001f\)\) return;/if (out <= 0.00001f) return;/
+blend-rounding-dropped | src/image.cpp | s/\/ out \+ 0.5f\)/\/ out)/
 right-edge-not-clipped | src/text_render.cpp | s/if \(dx < 0 \|\| dx >= image.width\) continue;/if (dx < 0 || dx > image.width) continue;/
 glyph-without-memory-drawn | src/text_render.cpp | s/if \(!coverage\) return;//
 box-colour-unclamped | src/image.cpp | s/static_cast<unsigned char>\(clamp_channel\(blue\)\)/static_cast<unsigned char>(blue)/
 centred-origin-floored | src/drawing_operations.cpp | s/return \(outer - inner\) \/ 2;/return (outer - inner) >> 1;/
-negative-padding-used | src/drawing_operations.cpp | s/const int64_t p = box->padding > 0 \? box->padding : 0;/const int64_t p = box->padding;/
+negative-padding-used | src/drawing_operations.cpp | s/const int64_t p = request.padding > 0 \? request.padding : 0;/const int64_t p = request.padding;/
 create-default-jpeg | src/drawing_operations.cpp | s/format_from_path\(output_path, FMT_PNG\)/format_from_path(output_path, FMT_JPG)/
-jpeg-quality-90 | src/image_save.cpp | s/k_jpeg_quality = 92;/k_jpeg_quality = 90;/
+jpeg-quality-90 | src/image.h | s/int jpeg_quality = 92;/int jpeg_quality = 90;/
 jpeg-side-limit-off-by-one | src/image_save.cpp | s/w <= 65535 && h <= 65535/w <= 65536 \&\& h <= 65536/
 png-sniffed-from-four-bytes | src/image_load.cpp | s/size >= 8 && data\[1\] == 'P'/size >= 4 \&\& data[1] == 'P'/
-cli-x-ignored | tools/imgtext/imgtext.cpp | s/imgtext_add\(in, out, text, o.x,/imgtext_add(in, out, text, 0,/
-cli-opacity-ignored | tools/imgtext/imgtext.cpp | s/c.blue, o.opacity\)/c.blue, 1.0f)/
-cli-box-colour-channels-swapped | tools/imgtext/imgtext.cpp | s/o.box_color.red,(\s+)o.box_color.green/o.box_color.green,$1o.box_color.red/
-cli-padding-ignored | tools/imgtext/imgtext.cpp | s/o.box_color.blue, o.padding\)/o.box_color.blue, 0)/
-python-lock-removed | bindings/python/quendal_imgtext/__init__.py | s/    with _lock:\n        if function/    if True:\n        if function/
-python-add-x-and-y-swapped | bindings/python/quendal_imgtext/__init__.py | s/_text\(text\), x, y, size, \*_rgb\(color, "color"\),\n          float/_text(text), y, x, size, *_rgb(color, "color"),\n          float/
+cli-x-ignored | tools/imgtext/drawing.cpp | s/const int64_t x = o_.x \+/const int64_t x = 0 +/
+cli-opacity-ignored | tools/imgtext/drawing.cpp | s/style_.opacity = o_.opacity;/style_.opacity = 1.0f;/
+cli-box-colour-channels-swapped | tools/imgtext/drawing.cpp | s/style_.box_color = o_.box_color;/style_.box_color = imgtext_color{o_.box_color.g, o_.box_color.r, o_.box_color.b, o_.box_color.a};/
+cli-padding-ignored | tools/imgtext/drawing.cpp | s/style_.padding = o_.padding;/style_.padding = 0;/
+python-lock-removed | bindings/python/quendal_imgtext/_legacy.py | s/    with _lock:\n        if function/    if True:\n        if function/
+python-add-x-and-y-swapped | bindings/python/quendal_imgtext/_legacy.py | s/_checks.c_int\(x, "x"\), _checks.c_int\(y, "y"\),(\s+_checks.c_int\(size, "size"\), r, g, b, opacity)/_checks.c_int(y, "y"), _checks.c_int(x, "x"),$1/
 EOF
 )
 
