@@ -31,13 +31,13 @@ box-taller-over-three-lines | src/text_layout.cpp | s/\* static_cast<int64_t>\(l
 line-width-truncated | src/text_layout.cpp | s/return ceil_to_int\(sum\);/return static_cast<int>(sum);/
 half-pixel-pen-dropped | src/text.h | s/centre \? spare \* 0.5f : spare/centre ? static_cast<float>((layout.box_width - line.width) \/ 2) : spare/
 kerning-not-drawn | src/text.h | s/walk_line\(layout.face, layout.encoding, line.text, line.len, pen,\s+\[&\]\(const glyph_ref &g, float at\) \{ visit\(g, at, baseline\); \}\);/for (const char *p = line.text, *e = p + line.len; p < e;) { const glyph_ref g = glyph_of(layout.face, next_codepoint(p, e, layout.encoding)); visit(g, pen, baseline); pen = pen + static_cast<float>(glyph_advance(*g.font, g.glyph)) * g.scale; }/
-text-colour-unclamped | src/text_render.cpp | s/static_cast<float>\(clamp_channel\(green\)\)/static_cast<float>(green)/
-opacity-above-one-unclamped | src/text_render.cpp | s/if \(opacity > 1.0f\) opacity = 1.0f;//
+text-colour-unclamped | src/drawing_operations.cpp | s/static_cast<float>\(clamp_channel\(green\)\)/static_cast<float>(green)/
+opacity-above-one-unclamped | src/drawing_operations.cpp | s/if \(opacity > 1.0f\) opacity = 1.0f;//
 nan-coverage-blended | src/image.cpp | s/if \(!\(out > 0.00001f\)\) return;/if (out <= 0.00001f) return;/
 blend-rounding-dropped | src/image.cpp | s/\/ out \+ 0.5f\)/\/ out)/
 right-edge-not-clipped | src/text_render.cpp | s/if \(dx < 0 \|\| dx >= image.width\) continue;/if (dx < 0 || dx > image.width) continue;/
 glyph-without-memory-drawn | src/text_render.cpp | s/if \(!coverage\) return;//
-box-colour-unclamped | src/image.cpp | s/static_cast<unsigned char>\(clamp_channel\(blue\)\)/static_cast<unsigned char>(blue)/
+box-colour-unclamped | src/drawing_operations.cpp | s/static_cast<uint8_t>\(clamp_channel\(box_blue\)\)/static_cast<uint8_t>(box_blue)/
 centred-origin-floored | src/drawing_operations.cpp | s/return \(outer - inner\) \/ 2;/return (outer - inner) >> 1;/
 negative-padding-used | src/drawing_operations.cpp | s/const int64_t p = request.padding > 0 \? request.padding : 0;/const int64_t p = request.padding;/
 create-default-jpeg | src/drawing_operations.cpp | s/format_from_path\(output_path, FMT_PNG\)/format_from_path(output_path, FMT_JPG)/
