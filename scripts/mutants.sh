@@ -35,12 +35,12 @@ text-colour-unclamped | src/drawing_operations.cpp | s/static_cast<float>\(clamp
 opacity-above-one-unclamped | src/drawing_operations.cpp | s/if \(opacity > 1.0f\) opacity = 1.0f;//
 nan-coverage-blended | src/image.cpp | s/if \(!\(out > 0.00001f\)\) return;/if (out <= 0.00001f) return;/
 blend-rounding-dropped | src/image.cpp | s/\/ out \+ 0.5f\)/\/ out)/
-right-edge-not-clipped | src/text_render.cpp | s/if \(dx < 0 \|\| dx >= image.width\) continue;/if (dx < 0 || dx > image.width) continue;/
+right-edge-not-clipped | src/text_render.cpp | s/std::min<int64_t>\(gw, image.width - gx\)/std::min<int64_t>(gw, image.width + 1 - gx)/; s/if \(dx < 0 \|\| dx >= image.width\) continue;/if (dx < 0 || dx > image.width) continue;/
 glyph-without-memory-drawn | src/text_render.cpp | s/if \(!coverage\) return;//
 box-colour-unclamped | src/drawing_operations.cpp | s/static_cast<uint8_t>\(clamp_channel\(box_blue\)\)/static_cast<uint8_t>(box_blue)/
 centred-origin-floored | src/drawing_operations.cpp | s/return \(outer - inner\) \/ 2;/return (outer - inner) >> 1;/
 negative-padding-used | src/drawing_operations.cpp | s/const int64_t p = request.padding > 0 \? request.padding : 0;/const int64_t p = request.padding;/
-create-default-jpeg | src/drawing_operations.cpp | s/format_from_path\(output_path, FMT_PNG\)/format_from_path(output_path, FMT_JPG)/
+create-default-jpeg | src/drawing_operations.cpp | s/format_from_path\(output_path, FMT_PNG\)/format_from_path(output_path, FMT_JPG)/; s/save_legacy\(output_path, canvas.image, FMT_PNG\)/save_legacy(output_path, canvas.image, FMT_JPG)/
 jpeg-quality-90 | src/image.h | s/int jpeg_quality = 92;/int jpeg_quality = 90;/
 jpeg-side-limit-off-by-one | src/image_save.cpp | s/w <= 65535 && h <= 65535/w <= 65536 \&\& h <= 65536/
 png-sniffed-from-four-bytes | src/image_load.cpp | s/size >= 8 && data\[1\] == 'P'/size >= 4 \&\& data[1] == 'P'/
