@@ -385,7 +385,8 @@ typedef struct imgtext_text_style {
     imgtext_color box_color;     /* default opaque black; alpha 255 paints the
                                     box opaque, less blends it (opacity does
                                     not apply to the box) */
-    int padding;                 /* box margin around the text box; default 0 */
+    int padding;                 /* box margin around the text box (negative
+                                    means 0); default 0 */
     /* Outline, shadow and rounded box. They add to the picture around the
      * text box but never move it: measuring, anchors and gravity place the
      * text box alone, so leave a margin or padding for them. */

@@ -54,15 +54,21 @@ TEST(DrawingApi, AsciiGivesTheSevenCallsBytes) {
         imgtext_text_style style;
     };
     imgtext_text_style add = style_of(20), boxed = style_of(17), centred = style_of(23);
-    add.color = {250, 10, 128, 255}, add.opacity = 0.8f;
+    add.color = {250, 255, 128, 255}, add.opacity = 0.8f;
     boxed.color = {1, 2, 3, 255}, boxed.box = 1, boxed.box_color = {200, 100, 50, 255}, boxed.padding = 6;
     centred.color = {9, 200, 90, 255}, centred.align = IMGTEXT_ALIGN_CENTER;
+    imgtext_text_style unpadded = boxed;
+    unpadded.padding = -4;  // as 0, the seven calls' reading
     const call calls[] = {
-        {"add.png", imgtext_add(in.c_str(), dir.path("add.png").c_str(), k_ascii, -7, 11, 20, 250, 10, 128, 0.8f) == 1,
+        // green 300 is clamped to 255
+        {"add.png", imgtext_add(in.c_str(), dir.path("add.png").c_str(), k_ascii, -7, 11, 20, 250, 300, 128, 0.8f) == 1,
          IMGTEXT_TOP_LEFT, -7, 11, 0, add},
         {"boxed.jpg",
          imgtext_add_boxed(in.c_str(), dir.path("boxed.jpg").c_str(), k_ascii, 30, 4, 17, 1, 2, 3, 200, 100, 50, 6) == 1,
          IMGTEXT_TOP_LEFT, 36, 10, 0, boxed},
+        {"unpadded.png",
+         imgtext_add_boxed(in.c_str(), dir.path("unpadded.png").c_str(), k_ascii, 30, 4, 17, 1, 2, 3, 200, 100, 50, -4) == 1,
+         IMGTEXT_TOP_LEFT, 30, 4, 0, unpadded},
         {"centred.bmp", imgtext_centered(in.c_str(), dir.path("centred.bmp").c_str(), k_ascii, 23, 9, 200, 90) == 1,
          IMGTEXT_CENTER, 0, 0, 0, centred},
     };
