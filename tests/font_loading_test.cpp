@@ -87,9 +87,8 @@ TEST(FontLoading, CaladeaFromMemoryOrFileDrawsAsTheBuiltInFont) {
     for (const imgtext_font *font :
          {static_cast<const imgtext_font *>(from_memory.font), static_cast<const imgtext_font *>(from_file)}) {
         const drawing loaded = draw(font, k_sample);
-        EXPECT_EQ(loaded.metrics.width, builtin.metrics.width);
-        EXPECT_EQ(loaded.metrics.height, builtin.metrics.height);
-        EXPECT_EQ(loaded.metrics.ascent, builtin.metrics.ascent);
+        EXPECT_EQ((std::vector<int>{loaded.metrics.width, loaded.metrics.height, loaded.metrics.ascent}),
+                  (std::vector<int>{builtin.metrics.width, builtin.metrics.height, builtin.metrics.ascent}));
         EXPECT_EQ(loaded.pixels, builtin.pixels);
     }
     imgtext_font_free(from_file);

@@ -46,8 +46,7 @@ int expect_same(const std::vector<uint8_t> &file, const std::string &what) {
         ++handled_count;
         EXPECT_EQ(own.ok, reference.ok) << what << " (" << reference.reason << " / " << own.reason << ")";
         EXPECT_EQ(own.reason, reference.reason) << what;
-        EXPECT_EQ(own.width, reference.width) << what;
-        EXPECT_EQ(own.height, reference.height) << what;
+        EXPECT_EQ(std::pair(own.width, own.height), std::pair(reference.width, reference.height)) << what;
         EXPECT_TRUE(own.pixels == reference.pixels) << what << " kernel " << static_cast<int>(kernel);
     }
     return handled_count;
