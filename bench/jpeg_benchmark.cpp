@@ -12,7 +12,7 @@
 #include "jpeg_encoder.h"
 
 // stb_image as the library builds it (zeroed allocations).
-#include "stb_image_allocation.h"
+#include "decoder_allocation.h"
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_ONLY_JPEG

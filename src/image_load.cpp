@@ -13,7 +13,7 @@
 #include "jpeg_decoder.h"
 #include "library_frame.h"
 
-#include "stb_image_allocation.h"
+#include "decoder_allocation.h"
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb_image.h>

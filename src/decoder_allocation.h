@@ -8,8 +8,8 @@
  * zeros, so damaged files decode the same way every time and never carry
  * leftover heap contents into an output file. Valid files decode exactly as
  * with stb's own allocation. */
-#ifndef IMGTEXT_STB_IMAGE_ALLOCATION_H
-#define IMGTEXT_STB_IMAGE_ALLOCATION_H
+#ifndef IMGTEXT_DECODER_ALLOCATION_H
+#define IMGTEXT_DECODER_ALLOCATION_H
 
 #include <stdlib.h>
 #include <string.h>
