@@ -242,16 +242,16 @@ public:
     // Where the next block's values go.
     int16_t *slot() { return slots_[(first_ + count_) & 3]; }
     // Queues the block at `data` (a slot, or values that stay put) with its
-    // factors and destination.
-    void add(uint8_t *out, int stride, const int16_t *data, const uint16_t *dq) {
+    // factors and destination. A block with nothing but its DC (`dc_only`)
+    // needs no transform: its pixels are written at once.
+    void add(uint8_t *out, int stride, const int16_t *data, const uint16_t *dq, bool dc_only = false) {
+        if (dc_only) {
+            const uint8_t value = idct_flat_value(data[0] * dq[0]);
+            for (int r = 0; r < 8; ++r) std::memset(out + static_cast<std::ptrdiff_t>(r) * stride, value, 8);
+            return;
+        }
         jobs_[(first_ + count_) & 3] = job{out, stride, data, dq};
         if (++count_ == 4) run_two();
-    }
-    // A block with nothing but its DC needs no transform: its pixels are
-    // written at once.
-    void add_flat(uint8_t *out, int stride, int dc) {
-        const uint8_t value = idct_flat_value(dc);
-        for (int r = 0; r < 8; ++r) std::memset(out + static_cast<std::ptrdiff_t>(r) * stride, value, 8);
     }
     void flush() {
         while (count_ >= 2) run_two();
@@ -1348,10 +1348,7 @@ outcome decoder::baseline_scan() {
                 const outcome o =
                     decode_block(r, data, k.hd, ha, order_[0], dequant_[k.tq], flat);
                 if (o != outcome::ok) return o;  // the end of everything: the reader's state no longer matters
-                if (flat)
-                    idct_.add_flat(row + i * 8, k.w2, data[0] * dequant_[k.tq][0]);
-                else
-                    idct_.add(row + i * 8, k.w2, data, dequant_[k.tq]);
+                idct_.add(row + i * 8, k.w2, data, dequant_[k.tq], flat);
                 if (todo_ <= 1) {
                     rd_ = r;
                     restart_due(stop);
@@ -1384,11 +1381,8 @@ outcome decoder::baseline_scan() {
                         bool flat;
                         const outcome o = decode_block(r, data, k.hd, k.ha, n, dequant_[k.tq], flat);
                         if (o != outcome::ok) return o;  // the end of everything
-                        uint8_t *out = base + static_cast<size_t>(y * 8) * static_cast<size_t>(k.w2) + (i * k.h + x) * 8;
-                        if (flat)
-                            idct_.add_flat(out, k.w2, data[0] * dequant_[k.tq][0]);
-                        else
-                            idct_.add(out, k.w2, data, dequant_[k.tq]);
+                        idct_.add(base + static_cast<size_t>(y * 8) * static_cast<size_t>(k.w2) + (i * k.h + x) * 8, k.w2,
+                                  data, dequant_[k.tq], flat);
                     }
             }
             if (todo_ <= 1) {
