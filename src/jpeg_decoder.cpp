@@ -224,7 +224,7 @@ bool processor_has_avx2() {
 #endif
 
 // Blocks waiting for their IDCT. A baseline block is decoded into one of
-// the queue's slots and transformed two blocks later, by which time the
+// the queue's slots and transformed a few blocks later, by which time the
 // decoder's scattered stores into it have long left (reading them back at
 // once would stall), and the vector code can take two at a time.
 class idct_queue {
@@ -243,23 +243,15 @@ public:
     int16_t *slot() { return slots_[(first_ + count_) & 3]; }
     // Queues the block at `data` (a slot, or values that stay put) with its
     // factors and destination. A block with nothing but its DC (`dc_only`)
-    // needs no transform: its pixels are written at once.
+    // needs no transform, but it waits its turn all the same: a damaged scan
+    // can name a component twice and so write one place twice, and the
+    // later block must win.
     void add(uint8_t *out, int stride, const int16_t *data, const uint16_t *dq, bool dc_only = false) {
-        if (dc_only) {
-            const uint8_t value = idct_flat_value(data[0] * dq[0]);
-            for (int r = 0; r < 8; ++r) std::memset(out + static_cast<std::ptrdiff_t>(r) * stride, value, 8);
-            return;
-        }
-        jobs_[(first_ + count_) & 3] = job{out, stride, data, dq};
-        if (++count_ == 4) run_two();
+        jobs_[(first_ + count_) & 3] = job{out, stride, data, dq, dc_only};
+        if (++count_ == 4) run_next();
     }
     void flush() {
-        while (count_ >= 2) run_two();
-        if (count_) {
-            run_one(jobs_[first_]);
-            first_ = (first_ + 1) & 3;
-            count_ = 0;
-        }
+        while (count_) run_next();
     }
     // 0 portable, 1 SSE2, 2 AVX2: what every kernel of this decode uses.
     int level() const { return mode_; }
@@ -270,22 +262,29 @@ private:
         int stride;
         const int16_t *data;
         const uint16_t *dq;
+        bool dc_only;
     };
-    void run_two() {
-        const job &a = jobs_[first_], &b = jobs_[(first_ + 1) & 3];
+    // The oldest job, with the next one where the AVX2 kernel can take both.
+    void run_next() {
+        const job &a = jobs_[first_];
+        int done = 1;
 #if IMGTEXT_JPEG_AVX2
-        if (mode_ == 2) {
+        const job &b = jobs_[(first_ + 1) & 3];
+        if (mode_ == 2 && count_ >= 2 && !a.dc_only && !b.dc_only) {
             jpeg_idct_pair_avx2(a.out, a.stride, a.data, a.dq, b.out, b.stride, b.data, b.dq);
+            done = 2;
         } else
 #endif
-        {
             run_one(a);
-            run_one(b);
-        }
-        first_ = (first_ + 2) & 3;
-        count_ -= 2;
+        first_ = (first_ + done) & 3;
+        count_ -= done;
     }
     void run_one(const job &j) const {
+        if (j.dc_only) {
+            const uint8_t value = idct_flat_value(j.data[0] * j.dq[0]);
+            for (int r = 0; r < 8; ++r) std::memset(j.out + static_cast<std::ptrdiff_t>(r) * j.stride, value, 8);
+            return;
+        }
 #if IMGTEXT_JPEG_X86
         if (mode_ > 0) {
             idct_sse2(j.out, j.stride, j.data, j.dq);

@@ -143,6 +143,23 @@ TEST(JpegDecoder, FlatBlocksOfEveryLevel) {
         }
 }
 
+// A damaged scan can name a component twice, so that two blocks land in one
+// place: the later must win, also where only it has nothing but a DC value.
+TEST(JpegDecoder, ScanNamingAComponentTwiceKeepsTheLaterBlock) {
+    test_support::rgba image{16, 16, std::vector<uint8_t>(16 * 16 * 4, 255)};
+    for (int y = 0; y < 16; ++y)
+        for (int x = 0; x < 16; ++x) {  // a blue-yellow check (Cb) of one Cr
+            const int d = (x + y) % 2 ? 8 : -8;
+            image.at(x, y)[0] = static_cast<uint8_t>(128 + d), image.at(x, y)[1] = 128;
+            image.at(x, y)[2] = static_cast<uint8_t>(128 + d * 49 / 8);
+        }
+    std::vector<uint8_t> file = test_support::reference_jpg(image, 95);
+    size_t sos = 0;
+    while (!(file[sos] == 0xFF && file[sos + 1] == 0xDA)) ++sos;
+    file[sos + 9] = 2;  // the third component's selector names the second
+    EXPECT_EQ(expect_same(file, "Cr read as a second Cb"), forms());
+}
+
 // Every prefix of a file: the bytes after the end read as zeros, scans end
 // early, progressive pictures without their end marker stay blank.
 // Grey, 4:4:4 and 4:2:0 in each mode: the layouts damage is tried on.
