@@ -60,15 +60,28 @@ namespace imgtext {
 namespace {
 
 constexpr int k_fast_bits = 9;
-// The baseline AC decoder's own table: every code of at most 12 bits with
-// its value bits, as length | advance << 6 | flags | value << 16 (0: not
-// there, decode the reference's way). The length has six bits of its own,
-// so that the entry can be the shift count as it is: a 64-bit shift
-// takes only those bits, and no masking step lengthens the chain from one
-// code to the next.
+// The baseline decoders' own tables, indexed by the next 12 bits. The DC
+// table gives a code with its value bits as length | value << 16. The AC
+// table gives one code with its value bits, or two when both fit:
+//   bits 0-5    bits taken in all;
+//   bits 6-10   zeros before the (first) value: the run, 16 for ZRL;
+//   bit 11      a value follows the run;
+//   bit 12      the block ends: EOB alone, or EOB as the second code;
+//   bit 13      two codes, a value then a value or EOB;
+//   bits 14-17  bits the first value's code takes;
+//   bits 18-22  how far the second value lies past the first: its run + 1,
+//               or 0 for a single value, which the second half repeats;
+//   bits 32-47  the (first) value, bits 48-63 the second.
+// So one value and two take the same steps, with no branch between them.
+// 0 means no code of at most 12 bits starts here: decode the reference's
+// way. The length has six bits of its own, so that the entry can be the
+// shift count as it is: a 64-bit shift takes only those bits, and no
+// masking step lengthens the chain from one code to the next. Two codes a
+// lookup shorten that chain for most of a photograph's codes.
 constexpr int k_wide_bits = 12;
-constexpr uint32_t k_wide_length = 63, k_wide_value = 1u << 11, k_wide_end = 1u << 12;
+constexpr uint32_t k_wide_length = 63, k_wide_value = 1u << 11, k_wide_end = 1u << 12, k_wide_pair = 1u << 13;
 constexpr int k_marker_none = 0xFF;
+constexpr int k_block_ended = 1000;  // what an AC decoding step gives for EOB
 
 // Row-order position in the block of each zigzag index; corrupt runs may
 // index past 63 and land on 63, as the reference lets them.
@@ -414,28 +427,26 @@ struct bit_reader {
     int end_marker;
     int64_t end_pos;
 
+    int64_t clean_end;  // no 0xFF in [pos, clean_end) (0: not known)
+
     int get8() { return pos < size ? data[pos++] : 0; }
 
     // Tops the lookahead up to more than 56 bits, reading bytes as the
     // reference does: a stuffed 0xFF 0x00 (after any 0xFF fill bytes) is
     // 0xFF, 0xFF then a byte other than 0 is the marker, and past the end
-    // of the file every byte is 0. Eight bytes without a 0xFF are taken in
-    // one go; the rest byte by byte, out of line so that the caller's copy
-    // of the state can stay in registers.
+    // of the file every byte is 0. Up to the next 0xFF bytes are taken
+    // eight at a time with no test; near it, byte by byte, out of line so
+    // that the caller's copy of the state can stay in registers.
     inline __attribute__((always_inline)) void fill() {
-        if (!at_end && pos + 8 <= size) {
+        if (pos + 8 <= clean_end) {
             uint64_t word;
             std::memcpy(&word, data + pos, 8);
             word = __builtin_bswap64(word);
             const int bytes = (64 - avail) >> 3;
-            const uint64_t keep = ~uint64_t{0} << (64 - 8 * bytes);
-            const uint64_t inverse = ~word;
-            if ((((inverse - 0x0101010101010101ull) & ~inverse & 0x8080808080808080ull) & keep) == 0) {
-                acc |= (word & keep) >> avail;
-                avail += 8 * bytes;
-                pos += bytes;
-                return;
-            }
+            acc |= (word & (~uint64_t{0} << (64 - 8 * bytes))) >> avail;
+            avail += 8 * bytes;
+            pos += bytes;
+            return;
         }
         *this = fill_bytes(*this);
     }
@@ -460,9 +471,20 @@ struct bit_reader {
             r.acc |= static_cast<uint64_t>(b) << (56 - r.avail);
             r.avail += 8;
         }
+        r.clean_end = 0;
+        if (!r.at_end && r.pos < r.size) {
+            const void *ff = std::memchr(r.data + r.pos, 0xFF, static_cast<size_t>(r.size - r.pos));
+            r.clean_end = ff ? static_cast<const uint8_t *>(ff) - r.data : r.size;
+        }
         return r;
     }
     uint32_t top32() const { return static_cast<uint32_t>(acc >> 32); }
+    // The reference's count after its refill before a code, while it
+    // cannot meet the marker: below 16, whole bytes to more than 24.
+    static int refilled_count(int bits) {
+        const int due = (bits - 16) >> 31;  // all ones when below 16
+        return bits + (((((24 - bits) >> 3) + 1) << 3) & due);
+    }
     void consume(int n) {
         acc <<= n;
         avail -= n;
@@ -544,7 +566,7 @@ struct bit_reader {
 class decoder {
 public:
     decoder(const uint8_t *data, int size, jpeg_decode_kernel kernel)
-        : rd_{data, size, 0, 0, 0, 0, 0, k_marker_none, false, false, k_marker_none, 0}, idct_(kernel) {
+        : rd_{data, size, 0, 0, 0, 0, 0, k_marker_none, false, false, k_marker_none, 0, 0}, idct_(kernel) {
         std::memset(huff_dc_, 0, sizeof huff_dc_);
         std::memset(huff_ac_, 0, sizeof huff_ac_);
         std::memset(dequant_, 0, sizeof dequant_);
@@ -590,6 +612,7 @@ private:
     // -- entropy-coded data
     outcome decode_block(bit_reader &r, int16_t data[64], int dc_table, int ac_table, int b, const uint16_t *dq,
                             bool &flat);
+    int decode_ac_exact(bit_reader &r, int16_t data[64], int k, const huffman_table &hac, const int16_t *fac);
     outcome decode_block_prog_dc(int16_t data[64], const huffman_table &hdc, int b);
     outcome decode_block_prog_ac(int16_t data[64], const huffman_table &hac, const int16_t *fac);
     void reset();
@@ -601,7 +624,8 @@ private:
     outcome process_marker(int m);
     outcome build_huffman(huffman_table &h, const int *count);
     void build_fast_ac(int16_t *fast_ac, const huffman_table &h);
-    void build_wide(uint32_t *wide, const huffman_table &h, bool ac);
+    void build_wide_dc(uint32_t *wide, const huffman_table &h);
+    void build_wide_ac(uint64_t *wide, const huffman_table &h);
     outcome process_scan_header();
     outcome process_frame_header();
     outcome decode_header();
@@ -627,7 +651,7 @@ private:
     huffman_table huff_dc_[4], huff_ac_[4];
     uint16_t dequant_[4][64];
     int16_t fast_ac_[4][1 << k_fast_bits];
-    uint32_t wide_ac_[4][1 << k_wide_bits];
+    uint64_t wide_ac_[4][1 << k_wide_bits];
     uint32_t wide_dc_[4][1 << k_wide_bits];
     component comp_[4];
     int img_x_ = 0, img_y_ = 0, img_n_ = 0;
@@ -656,7 +680,6 @@ inline __attribute__((always_inline)) outcome decoder::decode_block(bit_reader &
                                                                       const uint16_t *dq, bool &flat) {
     const huffman_table &hdc = huff_dc_[dc_table], &hac = huff_ac_[ac_table];
     const int16_t *fac = fast_ac_[ac_table];
-    const uint32_t *wide = wide_ac_[ac_table];
     if (r.bits < 16) r.grow();
     if (r.avail < 32) r.fill();
     int diff;
@@ -683,54 +706,135 @@ inline __attribute__((always_inline)) outcome decoder::decode_block(bit_reader &
     // bits, so the 16-bit products are those of the reference.
     data[0] = static_cast<int16_t>(dc);
 
+    flat = false;
     int k = 1;
-    do {
-        if (r.avail < 32) r.fill();
-        if (!r.at_end) {
+    if (!r.at_end) {
+        // The fast path works on its own copy of the reader's hot part, so
+        // that it stays in registers; the reader itself is brought up to
+        // date only around the rare calls out.
+        const uint64_t *wide = wide_ac_[ac_table];
+        uint64_t acc = r.acc;
+        int avail = r.avail, bits = r.bits;
+        const uint8_t *next = r.data + r.pos, *clean = r.data + r.clean_end;
+        auto store = [&] {
+            r.acc = acc;
+            r.avail = avail;
+            r.bits = bits;
+            r.pos = next - r.data;
+        };
+        auto load = [&] {
+            acc = r.acc;
+            avail = r.avail;
+            bits = r.bits;
+            next = r.data + r.pos;
+            clean = r.data + r.clean_end;
+        };
+        for (;;) {
+            // Two codes may be taken before the next check, and the
+            // reference's refill before the second reads up to 44 bits on.
+            if (avail < 48) {
+                if (next + 8 <= clean) {
+                    uint64_t word;
+                    std::memcpy(&word, next, 8);
+                    const int bytes = (64 - avail) >> 3;
+                    acc |= (__builtin_bswap64(word) & (~uint64_t{0} << (64 - 8 * bytes))) >> avail;
+                    avail += 8 * bytes;
+                    next += bytes;
+                } else {
+                    store();
+                    r = bit_reader::fill_bytes(r);
+                    load();
+                    if (r.at_end) break;
+                }
+            }
             // Far from the marker the reference's refill always succeeds:
-            // only its count changes, computed here without a branch.
-            const int due = (r.bits - 16) >> 31;  // all ones when below 16
-            r.bits += ((((24 - r.bits) >> 3) + 1) << 3) & due;
-            const uint32_t w = wide[r.acc >> (64 - k_wide_bits)];
-            if (w) {
-                const int length = static_cast<int>(w & k_wide_length);
-                r.acc <<= length;
-                r.avail -= length;
-                r.bits -= length;
-                if (w & k_wide_end) break;
-                k += static_cast<int>((w >> 6) & 31);
-                if (w & k_wide_value) data[k_dezigzag[k++]] = static_cast<int16_t>(static_cast<int32_t>(w) >> 16);
+            // only its count changes. Done after a code rather than before
+            // the next, it gives the same count: the data is there.
+            bits = bit_reader::refilled_count(bits);
+            const uint64_t w = wide[acc >> (64 - k_wide_bits)];
+            const int at = k + static_cast<int>((w >> 6) & 31);
+            if (!(w & k_wide_value) || at >= 63) {
+                if (w == 0) {
+                    store();
+                    const int was = k;
+                    k = decode_ac_exact(r, data, k, hac, fac);
+                    if (k < 0) return fail("bad huffman code");
+                    load();
+                    flat = k == k_block_ended && was == 1;
+                    if (k >= 64 || r.at_end) break;
+                    continue;
+                }
+                // EOB, ZRL, or a value that ends the block (the code after
+                // it, if any, is the next block's).
+                const int length = static_cast<int>((w & k_wide_value ? w >> 14 : w) & 15);
+                acc <<= length;
+                avail -= length;
+                bits -= length;
+                if (w & k_wide_value) {
+                    data[k_dezigzag[at]] = static_cast<int16_t>(w >> 32);
+                    k = at + 1;
+                    break;
+                }
+                if (w & k_wide_end) {
+                    flat = k == 1;
+                    k = k_block_ended;
+                    break;
+                }
+                k = at;
+                if (k >= 64) break;
                 continue;
             }
-        } else if (r.bits < 16) {
-            r.grow();
-            if (r.avail < 32) r.fill();
-        }
-        const int c = static_cast<int>(r.top32() >> (32 - k_fast_bits));
-        int run = fac[c];
-        if (run) {
-            const int entry = run;
-            k += (entry >> 4) & 15;
-            const int s = entry & 15;
-            if (s > r.bits) return fail("bad huffman code");
-            r.consume(s);
-            data[k_dezigzag[k++]] = static_cast<int16_t>(entry >> 8);
-        } else {
-            const int rs = r.huff_decode(hac);
-            if (rs < 0) return fail("bad huffman code");
-            const int s = rs & 15;
-            run = rs >> 4;
-            if (s == 0) {
-                if (rs != 0xF0) break;
-                k += 16;
-            } else {
-                k += run;
-                data[k_dezigzag[k++]] = static_cast<int16_t>(r.extend_receive(s));
+            const int length = static_cast<int>(w & k_wide_length), first = static_cast<int>((w >> 14) & 15);
+            data[k_dezigzag[at]] = static_cast<int16_t>(w >> 32);
+            bits = bit_reader::refilled_count(bits - first) - (length - first);
+            acc <<= length;
+            avail -= length;
+            if (w & k_wide_end) {
+                k = k_block_ended;
+                break;
             }
+            k = at + static_cast<int>((w >> 18) & 31);
+            data[k_dezigzag[k++]] = static_cast<int16_t>(w >> 48);
+            if (k >= 64) break;
         }
-    } while (k < 64);
-    flat = k == 1;  // the first AC symbol ended the block
+        store();
+    }
+    // Near the marker every code is decoded the reference's way.
+    while (k < 64) {
+        const int next = decode_ac_exact(r, data, k, hac, fac);
+        if (next < 0) return fail("bad huffman code");
+        if (next == k_block_ended) {
+            flat = k == 1;
+            break;
+        }
+        k = next;
+    }
     return outcome::ok;
+}
+
+// One AC code as the reference decodes it (its 9-bit table of a short code
+// with its value bits, else the code and then the value): the next index,
+// k_block_ended for EOB, or -1 for a bad code.
+inline int decoder::decode_ac_exact(bit_reader &r, int16_t data[64], int k, const huffman_table &hac,
+                                    const int16_t *fac) {
+    if (r.bits < 16) r.grow();
+    if (r.avail < 32) r.fill();
+    const int entry = fac[r.top32() >> (32 - k_fast_bits)];
+    if (entry) {
+        k += (entry >> 4) & 15;
+        const int s = entry & 15;
+        if (s > r.bits) return -1;
+        r.consume(s);
+        data[k_dezigzag[k++]] = static_cast<int16_t>(entry >> 8);
+        return k;
+    }
+    const int rs = r.huff_decode(hac);
+    if (rs < 0) return -1;
+    const int s = rs & 15;
+    if (s == 0) return rs == 0xF0 ? k + 16 : k_block_ended;
+    k += rs >> 4;
+    data[k_dezigzag[k++]] = static_cast<int16_t>(r.extend_receive(s));
+    return k;
 }
 
 outcome decoder::decode_block_prog_dc(int16_t data[64], const huffman_table &hdc, int b) {
@@ -849,6 +953,7 @@ void decoder::reset() {
     rd_.at_end = false;
     rd_.bits = 0;
     rd_.nomore = false;
+    rd_.clean_end = 0;
     comp_[0].dc_pred = comp_[1].dc_pred = comp_[2].dc_pred = comp_[3].dc_pred = 0;
     rd_.marker = k_marker_none;
     todo_ = restart_interval_ ? restart_interval_ : 0x7fffffff;
@@ -867,6 +972,7 @@ void decoder::end_scan() {
     rd_.at_end = rd_.nomore = false;
     rd_.acc = 0;
     rd_.avail = rd_.real = rd_.bits = 0;
+    rd_.clean_end = 0;
 }
 
 // After each MCU: at the end of a restart interval, either a restart marker
@@ -946,32 +1052,59 @@ void decoder::build_fast_ac(int16_t *fast_ac, const huffman_table &h) {
     }
 }
 
-// For DC tables (ac false) every symbol is a magnitude: entries are
-// length | value << 16, or 0 for symbols the reference refuses.
-void decoder::build_wide(uint32_t *wide, const huffman_table &h, bool ac) {
+// Each DC symbol is a magnitude; symbols the reference refuses stay 0.
+void decoder::build_wide_dc(uint32_t *wide, const huffman_table &h) {
     std::memset(wide, 0, sizeof(uint32_t) << k_wide_bits);
-    int count = 0;
-    while (count < 256 && h.size[count]) ++count;
-    for (int i = 0; i < count; ++i) {
-        const int length = h.size[i], rs = h.values[i];
-        const int run = ac ? rs >> 4 : 0, s = ac ? rs & 15 : rs;
-        if (!ac && s > 15) continue;
+    for (int i = 0; i < 256 && h.size[i]; ++i) {
+        const int length = h.size[i], s = h.values[i];
+        if (s > 15 || length + s > k_wide_bits) continue;
+        const int free_bits = k_wide_bits - length - s;
+        for (int v = 0; v < (1 << s); ++v) {
+            const int value = s == 0 ? 0 : v < (1 << (s - 1)) ? v + 1 - (1 << s) : v;  // the JPEG extension of v
+            const uint32_t e = static_cast<uint32_t>(length + s) | static_cast<uint32_t>(value) << 16;
+            const int first = (h.code[i] << s | v) << free_bits;
+            for (int f = 0; f < (1 << free_bits); ++f) wide[first + f] = e;
+        }
+    }
+}
+
+// Single codes first; then, wherever a value's code leaves room, the code
+// the bits after it start (looked up with the missing bits zero, which is
+// sound when that code fits in what is left).
+void decoder::build_wide_ac(uint64_t *wide, const huffman_table &h) {
+    constexpr int size = 1 << k_wide_bits;
+    constexpr uint64_t value_bits = 0xFFFFull << 32;
+    std::memset(wide, 0, sizeof(uint64_t) << k_wide_bits);
+    for (int i = 0; i < 256 && h.size[i]; ++i) {
+        const int length = h.size[i], rs = h.values[i], run = rs >> 4, s = rs & 15;
         if (length + s > k_wide_bits) continue;
         const int free_bits = k_wide_bits - length - s;
         for (int v = 0; v < (1 << s); ++v) {
-            uint32_t e = static_cast<uint32_t>(length + s);
-            if (!ac) {
-                const int value = s == 0 ? 0 : v < (1 << (s - 1)) ? v + 1 - (1 << s) : v;
-                e |= static_cast<uint32_t>(value) << 16;
-            } else if (s == 0) {
+            uint64_t e = static_cast<uint64_t>(length + s);
+            if (s == 0) {
                 e |= rs == 0xF0 ? 16u << 6 : k_wide_end;
             } else {
-                const int value = v < (1 << (s - 1)) ? v + 1 - (1 << s) : v;  // the JPEG extension of v
-                e |= static_cast<uint32_t>(run) << 6 | k_wide_value | static_cast<uint32_t>(value) << 16;
+                const uint64_t value = static_cast<uint16_t>(v < (1 << (s - 1)) ? v + 1 - (1 << s) : v);
+                e |= static_cast<uint64_t>(run) << 6 | k_wide_value | e << 14 | value << 32 | value << 48;
             }
-            const int first = ((h.code[i] << s | v) << free_bits);
+            const int first = (h.code[i] << s | v) << free_bits;
             for (int f = 0; f < (1 << free_bits); ++f) wide[first + f] = e;
         }
+    }
+    for (int i = 0; i < size; ++i) {
+        const uint64_t e = wide[i];
+        const int first = static_cast<int>(e & k_wide_length);
+        if (!(e & k_wide_value) || first >= k_wide_bits) continue;
+        uint64_t next = wide[(i << first) & (size - 1)];
+        if (next & k_wide_pair) {  // made a pair already: its first code alone
+            const uint64_t length = next >> 14 & 15;
+            next = (next & (31u << 6 | k_wide_value | 15u << 14 | value_bits)) | length | (next & value_bits) << 16;
+        }
+        const int second = static_cast<int>(next & k_wide_length);
+        const bool value = next & k_wide_value, end = next & k_wide_end;
+        if (!(value || end) || first + second > k_wide_bits) continue;
+        wide[i] = static_cast<uint64_t>(first + second) | (e & (31u << 6 | k_wide_value | 15u << 14 | value_bits)) |
+                  k_wide_pair | (end ? k_wide_end : ((next >> 6 & 15) + 1) << 18 | (next & value_bits) << 16);
     }
 }
 
@@ -1013,8 +1146,8 @@ outcome decoder::process_marker(int m) {
                 const outcome built = build_huffman(h, sizes);
                 if (built != outcome::ok) return built;
                 for (int i = 0; i < n; ++i) h.values[i] = static_cast<uint8_t>(get8());
-                if (tc != 0) build_fast_ac(fast_ac_[th], h), build_wide(wide_ac_[th], h, true);
-                else build_wide(wide_dc_[th], h, false);
+                if (tc != 0) build_fast_ac(fast_ac_[th], h), build_wide_ac(wide_ac_[th], h);
+                else build_wide_dc(wide_dc_[th], h);
                 length -= n;
             }
             return length == 0 ? outcome::ok : outcome::defer;
@@ -1369,11 +1502,15 @@ outcome decoder::baseline_scan() {
     }
     for (int j = 0; j < mcu_y_ && !stop; ++j) {
         bit_reader r = rd_;  // in registers for the row; written back wherever others look
+        uint8_t *strip[4];
+        for (int n = 0; n < img_n_; ++n)
+            strip[n] = comp_[n].ring + static_cast<size_t>(j * comp_[n].strip_rows % comp_[n].ring_rows) *
+                                           static_cast<size_t>(comp_[n].w2);
         for (int i = 0; i < mcu_x_ && !stop; ++i) {
             for (int s = 0; s < scan_n_; ++s) {
                 const int n = order_[s];
                 component &k = comp_[n];
-                uint8_t *base = k.ring + static_cast<size_t>(j * k.strip_rows % k.ring_rows) * static_cast<size_t>(k.w2);
+                uint8_t *base = strip[n];
                 for (int y = 0; y < k.v; ++y)
                     for (int x = 0; x < k.h; ++x) {
                         int16_t *data = idct_.slot();
