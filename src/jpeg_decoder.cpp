@@ -435,8 +435,7 @@ struct bit_reader {
     // reference does: a stuffed 0xFF 0x00 (after any 0xFF fill bytes) is
     // 0xFF, 0xFF then a byte other than 0 is the marker, and past the end
     // of the file every byte is 0. Up to the next 0xFF bytes are taken
-    // eight at a time with no test; near it, byte by byte, out of line so
-    // that the caller's copy of the state can stay in registers.
+    // eight at a time with no test; near it, byte by byte, out of line.
     inline __attribute__((always_inline)) void fill() {
         if (pos + 8 <= clean_end) {
             uint64_t word;
@@ -448,15 +447,15 @@ struct bit_reader {
             pos += bytes;
             return;
         }
-        *this = fill_bytes(*this);
+        fill_bytes(*this);
     }
-    static bit_reader fill_bytes(bit_reader r) {
+    __attribute__((noinline)) static void fill_bytes(bit_reader &r) {
         while (r.avail <= 56) {
             if (r.at_end) {
                 r.avail += 8;  // zeros
                 continue;
             }
-            const int b = r.get8();
+            const int b = r.pos < r.clean_end ? r.data[r.pos++] : r.get8();
             if (b == 0xFF) {
                 int c = r.get8();
                 while (c == 0xFF) c = r.get8();
@@ -471,12 +470,12 @@ struct bit_reader {
             r.acc |= static_cast<uint64_t>(b) << (56 - r.avail);
             r.avail += 8;
         }
-        r.clean_end = 0;
-        if (!r.at_end && r.pos < r.size) {
+        if (r.at_end) {
+            r.clean_end = 0;
+        } else if (r.pos >= r.clean_end && r.pos < r.size) {  // past the 0xFF known: find the next
             const void *ff = std::memchr(r.data + r.pos, 0xFF, static_cast<size_t>(r.size - r.pos));
             r.clean_end = ff ? static_cast<const uint8_t *>(ff) - r.data : r.size;
         }
-        return r;
     }
     uint32_t top32() const { return static_cast<uint32_t>(acc >> 32); }
     // The reference's count after its refill before a code, while it
@@ -729,40 +728,25 @@ inline __attribute__((always_inline)) outcome decoder::decode_block(bit_reader &
             next = r.data + r.pos;
             clean = r.data + r.clean_end;
         };
-        for (;;) {
-            // Two codes may be taken before the next check, and the
-            // reference's refill before the second reads up to 44 bits on.
-            if (avail < 48) {
-                if (next + 8 <= clean) {
-                    uint64_t word;
-                    std::memcpy(&word, next, 8);
-                    const int bytes = (64 - avail) >> 3;
-                    acc |= (__builtin_bswap64(word) & (~uint64_t{0} << (64 - 8 * bytes))) >> avail;
-                    avail += 8 * bytes;
-                    next += bytes;
-                } else {
-                    store();
-                    r = bit_reader::fill_bytes(r);
-                    load();
-                    if (r.at_end) break;
-                }
-            }
+        // One code, or two: go_on, ended (the block is complete), or
+        // regroup (decoded the reference's way; the reader may be anywhere).
+        enum { go_on, ended, regroup };
+        auto step = [&]() __attribute__((always_inline)) -> int {
             // Far from the marker the reference's refill always succeeds:
             // only its count changes. Done after a code rather than before
             // the next, it gives the same count: the data is there.
             bits = bit_reader::refilled_count(bits);
             const uint64_t w = wide[acc >> (64 - k_wide_bits)];
             const int at = k + static_cast<int>((w >> 6) & 31);
-            if (!(w & k_wide_value) || at >= 63) {
+            if (__builtin_expect(!(w & k_wide_value) || at >= 63, 0)) {
                 if (w == 0) {
                     store();
                     const int was = k;
                     k = decode_ac_exact(r, data, k, hac, fac);
-                    if (k < 0) return fail("bad huffman code");
+                    if (k < 0) return -1;
                     load();
                     flat = k == k_block_ended && was == 1;
-                    if (k >= 64 || r.at_end) break;
-                    continue;
+                    return k >= 64 ? ended : regroup;
                 }
                 // EOB, ZRL, or a value that ends the block (the code after
                 // it, if any, is the next block's).
@@ -772,32 +756,67 @@ inline __attribute__((always_inline)) outcome decoder::decode_block(bit_reader &
                 bits -= length;
                 if (w & k_wide_value) {
                     data[k_dezigzag[at]] = static_cast<int16_t>(w >> 32);
-                    k = at + 1;
-                    break;
+                    return ended;
                 }
                 if (w & k_wide_end) {
                     flat = k == 1;
-                    k = k_block_ended;
-                    break;
+                    return ended;
                 }
                 k = at;
-                if (k >= 64) break;
-                continue;
+                return k >= 64 ? ended : go_on;
             }
             const int length = static_cast<int>(w & k_wide_length), first = static_cast<int>((w >> 14) & 15);
             data[k_dezigzag[at]] = static_cast<int16_t>(w >> 32);
             bits = bit_reader::refilled_count(bits - first) - (length - first);
             acc <<= length;
             avail -= length;
-            if (w & k_wide_end) {
-                k = k_block_ended;
-                break;
-            }
+            if (w & k_wide_end) return ended;
             k = at + static_cast<int>((w >> 18) & 31);
             data[k_dezigzag[k++]] = static_cast<int16_t>(w >> 48);
-            if (k >= 64) break;
+            return k >= 64 ? ended : go_on;
+        };
+        int state = go_on;
+        for (;;) {
+            if (__builtin_expect(next + 16 <= clean, 1)) {
+                // Eight bytes of data and more lie ahead: top the lookahead
+                // up once for four steps. Each takes 12 bits at most, and
+                // every refill of the reference's in them stays in data.
+                uint64_t word;
+                std::memcpy(&word, next, 8);
+                const int bytes = (64 - avail) >> 3;
+                acc |= (__builtin_bswap64(word) & ~(~uint64_t{0} >> (8 * bytes))) >> (avail & 63);
+                avail += 8 * bytes;
+                next += bytes;
+                if ((state = step()) != go_on || (state = step()) != go_on || (state = step()) != go_on ||
+                    (state = step()) != go_on) {
+                    if (state == regroup && !r.at_end) continue;
+                    break;
+                }
+                continue;
+            }
+            // Near a 0xFF byte or the end: one step at a time, with 44 bits
+            // of data or more before each.
+            if (avail < 48) {
+                if (next + 8 <= clean) {
+                    uint64_t word;
+                    std::memcpy(&word, next, 8);
+                    const int bytes = (64 - avail) >> 3;
+                    acc |= (__builtin_bswap64(word) & ~(~uint64_t{0} >> (8 * bytes))) >> (avail & 63);
+                    avail += 8 * bytes;
+                    next += bytes;
+                } else {
+                    store();
+                    bit_reader::fill_bytes(r);
+                    load();
+                    if (r.at_end) break;
+                }
+            }
+            state = step();
+            if (state == ended || state < 0 || r.at_end) break;
         }
+        if (state < 0) return fail("bad huffman code");
         store();
+        if (state == ended) return outcome::ok;
     }
     // Near the marker every code is decoded the reference's way.
     while (k < 64) {
