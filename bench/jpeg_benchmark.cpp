@@ -63,11 +63,13 @@ const picture &photo_12mp() {
     return p;
 }
 
-unsigned char *decode_ours(const picture &p, imgtext::jpeg_decode_kernel kernel = imgtext::jpeg_decode_kernel::automatic) {
+unsigned char *decode_ours(const picture &p, imgtext::jpeg_decode_kernel kernel = imgtext::jpeg_decode_kernel::automatic,
+                           int threads = 1) {
     int w = 0, h = 0;
     unsigned char *pixels = nullptr;
     const char *reason = nullptr;
-    imgtext::decode_jpeg_rgba(p.jpeg.data(), static_cast<int>(p.jpeg.size()), &w, &h, &pixels, &reason, kernel);
+    imgtext::decode_jpeg_rgba(p.jpeg.data(), static_cast<int>(p.jpeg.size()), &w, &h, &pixels, &reason, kernel,
+                              threads);
     return pixels;
 }
 unsigned char *decode_stb(const picture &p) {
@@ -84,6 +86,10 @@ void BM_decode_ours(benchmark::State &state, const picture &p) {
 // The portable inner loops, which processors without AVX2 run.
 void BM_decode_ours_portable(benchmark::State &state, const picture &p) {
     for (auto _ : state) std::free(decode_ours(p, imgtext::jpeg_decode_kernel::portable));
+}
+// The load option threads = 2: the pixels made on a second thread.
+void BM_decode_ours_two_threads(benchmark::State &state, const picture &p) {
+    for (auto _ : state) std::free(decode_ours(p, imgtext::jpeg_decode_kernel::automatic, 2));
 }
 void BM_encode_stb(benchmark::State &state, const picture &p, int quality) {
     for (auto _ : state) stbi_write_jpg_to_func(discard_int, nullptr, p.width, p.height, 4, p.rgba.data(), quality);
@@ -113,8 +119,10 @@ void BM_round_trip_ours(benchmark::State &state, const picture &p) {
 IMGTEXT_CASE(BM_decode_stb, 4000x3000_420, photo_12mp());
 IMGTEXT_CASE(BM_decode_ours, 4000x3000_420, photo_12mp());
 IMGTEXT_CASE(BM_decode_ours_portable, 4000x3000_420, photo_12mp());
+IMGTEXT_CASE(BM_decode_ours_two_threads, 4000x3000_420, photo_12mp())->UseRealTime();
 IMGTEXT_CASE(BM_decode_stb, 1920x1080_420, photo_1080());
 IMGTEXT_CASE(BM_decode_ours, 1920x1080_420, photo_1080());
+IMGTEXT_CASE(BM_decode_ours_two_threads, 1920x1080_420, photo_1080())->UseRealTime();
 IMGTEXT_CASE(BM_encode_stb, 4000x3000_q92_444, photo_12mp(), 92);
 IMGTEXT_CASE(BM_encode_ours, 4000x3000_q92_444, photo_12mp(), 92);
 IMGTEXT_CASE(BM_encode_stb, 4000x3000_q90_420, photo_12mp(), 90);

@@ -36,8 +36,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <atomic>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <thread>
 
 #if defined(__linux__)
 #include <sys/mman.h>
@@ -312,6 +316,111 @@ private:
     job jobs_[4];
 };
 
+// MCU rows of decoded blocks, passed from the thread that reads the
+// entropy-coded data to the one that turns them into pixels, a few rows
+// apart. Each row's blocks keep their order, so the later of two blocks in
+// one place still wins.
+class strip_pipeline {
+public:
+    struct job {
+        uint8_t *out;
+        int stride;
+        const uint16_t *dq;
+        bool dc_only;
+    };
+    struct strip {
+        int16_t *coeff;  // 64 values a block
+        job *jobs;
+        int count;
+        int stop_mcu;  // where a scan stopped early in this row, else -1
+    };
+
+    strip_pipeline() = default;
+    strip_pipeline(const strip_pipeline &) = delete;
+    strip_pipeline &operator=(const strip_pipeline &) = delete;
+    ~strip_pipeline() {
+        for (int i = 0; i < depth_ && strips_; ++i) std::free(strips_[i].coeff), std::free(strips_[i].jobs);
+        std::free(strips_);
+    }
+    // Room for `blocks` a row, as many rows ahead as about 4 MB allow (from
+    // 2 to 16): the two sides' pace varies along the picture, not least
+    // where the result's fresh pages are faulted in, 2 MB at a time.
+    bool allocate(size_t blocks) {
+        const size_t row_bytes = blocks * (64 * sizeof(int16_t) + sizeof(job));
+        const size_t rows = (size_t{4} << 20) / (row_bytes ? row_bytes : 1);
+        depth_ = rows < 2 ? 2 : rows > 16 ? 16 : static_cast<int>(rows);
+        strips_ = static_cast<strip *>(std::calloc(static_cast<size_t>(depth_), sizeof(strip)));
+        if (!strips_) return false;
+        for (int i = 0; i < depth_; ++i) {
+            strips_[i].coeff = static_cast<int16_t *>(std::malloc(blocks * 64 * sizeof(int16_t)));
+            strips_[i].jobs = static_cast<job *>(std::malloc(blocks * sizeof(job)));
+            if (!strips_[i].coeff || !strips_[i].jobs) return false;
+        }
+        return true;
+    }
+
+    // The reading side: the strip for row `row`, once the pixel side has
+    // finished with the row that used it last; then publish() or close().
+    strip &open(int row) {
+        wait_for([&] { return row - consumed_.load(std::memory_order_acquire) < depth_; });
+        strip &s = strips_[row % depth_];
+        s.count = 0;
+        s.stop_mcu = -1;
+        return s;
+    }
+    void publish() { signal([&] { produced_.fetch_add(1, std::memory_order_release); }); }
+    // No more rows: after the last one, or after a failure (nothing more
+    // is turned into pixels then, as the result is dropped).
+    void close(bool failed) {
+        signal([&] { closed_.store(failed ? 2 : 1, std::memory_order_release); });
+    }
+
+    // The pixel side: the next row, or null when there is none to come.
+    strip *next() {
+        int produced = 0;
+        wait_for([&] {
+            produced = produced_.load(std::memory_order_acquire);
+            return produced > consumed_.load(std::memory_order_relaxed) || closed_.load(std::memory_order_acquire);
+        });
+        const int consumed = consumed_.load(std::memory_order_relaxed);
+        if (closed_.load(std::memory_order_acquire) == 2) return nullptr;
+        produced = produced_.load(std::memory_order_acquire);
+        return produced > consumed ? &strips_[consumed % depth_] : nullptr;
+    }
+    void release() { signal([&] { consumed_.fetch_add(1, std::memory_order_release); }); }
+
+private:
+    // A row takes well under a millisecond: a waiting side spins a little
+    // before it sleeps, since waking a sleeping thread can take as long.
+    template <typename Ready>
+    void wait_for(Ready ready) {
+        for (int i = 0; i < 2000; ++i) {
+            if (ready()) return;
+#if defined(__x86_64__) || defined(_M_X64)
+            __builtin_ia32_pause();
+#endif
+        }
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, ready);
+    }
+    // Changes the state, then wakes a sleeping side. Taking the lock between
+    // the two means a side about to sleep either sees the change or is
+    // asleep when the wake-up comes.
+    template <typename Change>
+    void signal(Change change) {
+        change();
+        { std::lock_guard<std::mutex> lock(mutex_); }
+        changed_.notify_all();
+    }
+
+    strip *strips_ = nullptr;
+    int depth_ = 0;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::atomic<int> produced_{0}, consumed_{0};
+    std::atomic<int> closed_{0};  // 1: after the last row, 2: after a failure
+};
+
 // The reference's upsampling filters: the result row, which for a factor
 // of 1 is the input row itself.
 const uint8_t *resample_row(uint8_t *out, const uint8_t *near, const uint8_t *far, int w, int hs, int vs, int level) {
@@ -564,8 +673,10 @@ struct bit_reader {
 
 class decoder {
 public:
-    decoder(const uint8_t *data, int size, jpeg_decode_kernel kernel)
-        : rd_{data, size, 0, 0, 0, 0, 0, k_marker_none, false, false, k_marker_none, 0, 0}, idct_(kernel) {
+    decoder(const uint8_t *data, int size, jpeg_decode_kernel kernel, int threads)
+        : rd_{data, size, 0, 0, 0, 0, 0, k_marker_none, false, false, k_marker_none, 0, 0},
+          idct_(kernel),
+          threads_(threads) {
         std::memset(huff_dc_, 0, sizeof huff_dc_);
         std::memset(huff_ac_, 0, sizeof huff_ac_);
         std::memset(dequant_, 0, sizeof dequant_);
@@ -632,6 +743,14 @@ private:
     outcome decode_image();
     outcome parse_entropy_coded_data();
     outcome baseline_scan();
+    outcome baseline_strips_single();
+    outcome baseline_strips_interleaved();
+    int16_t *block_slot();
+    void queue_block(uint8_t *out, int stride, const int16_t *data, const uint16_t *dq, bool dc_only);
+    void begin_scan_strip(int strip);
+    void end_scan_strip(int strip, int stop_mcu);
+    void complete_strip(int strip, int stop_mcu);
+    void pixels_from_strips();
     outcome progressive_scan();
 
     // -- output
@@ -670,6 +789,10 @@ private:
     int strips_done_ = 0;
     uint8_t *output_ = nullptr;
     int next_row_ = 0;
+    // With two threads, the baseline scan's blocks go through here.
+    int threads_ = 1;
+    strip_pipeline *pipe_ = nullptr;
+    strip_pipeline::strip *strip_ = nullptr;  // the row being read
 };
 
 // --- entropy-coded data --------------------------------------------------
@@ -1481,50 +1604,78 @@ outcome decoder::parse_entropy_coded_data() {
 }
 
 // One scan holding every component (or the only one), decoded an MCU row at
-// a time into the ring and passed on to the output as rows complete.
+// a time into the ring and passed on to the output as rows complete. With
+// two threads, this one reads the data while the other makes the pixels,
+// from the same blocks in the same order.
 outcome decoder::baseline_scan() {
     if (scans_++ > 0 || scan_n_ != img_n_) return outcome::defer;  // the planes would have to stay whole
     streamed_rgb_ = is_rgb();
-    bool stop = false;
-    if (scan_n_ == 1) {
-        component &k = comp_[order_[0]];
-        const int w = (k.x + 7) >> 3, h = (k.y + 7) >> 3;
-        const int ha = k.ha;
-        for (int j = 0; j < h && !stop; ++j) {
-            uint8_t *row = k.ring + static_cast<size_t>(j * 8 % k.ring_rows) * static_cast<size_t>(k.w2);
-            bit_reader r = rd_;  // in registers for the row; written back wherever others look
-            for (int i = 0; i < w; ++i) {
-                int16_t *data = idct_.slot();
-                bool flat;
-                const outcome o =
-                    decode_block(r, data, k.hd, ha, order_[0], dequant_[k.tq], flat);
-                if (o != outcome::ok) return o;  // the end of everything: the reader's state no longer matters
-                idct_.add(row + i * 8, k.w2, data, dequant_[k.tq], flat);
-                if (todo_ <= 1) {
-                    rd_ = r;
-                    restart_due(stop);
-                    r = rd_;
-                    if (stop) {
-                        clear_strip_from(j, i + 1);
-                        break;
-                    }
-                } else {
-                    --todo_;
-                }
-            }
-            rd_ = r;
-            k.rows_ready = (j + 1) * 8;
-            ++strips_done_;
-            emit_rows(false);
+    strip_pipeline pipe;
+    std::thread worker;
+    int per_mcu = 0;
+    for (int s = 0; s < scan_n_; ++s) per_mcu += comp_[order_[s]].h * comp_[order_[s]].v;
+    const size_t blocks = scan_n_ == 1 ? static_cast<size_t>((comp_[order_[0]].x + 7) >> 3)
+                                       : static_cast<size_t>(mcu_x_) * static_cast<size_t>(per_mcu);
+    if (threads_ > 1 && pipe.allocate(blocks)) {
+        pipe_ = &pipe;
+        try {
+            worker = std::thread([this] { pixels_from_strips(); });
+        } catch (...) {  // no second thread to be had: this one does it all
+            pipe_ = nullptr;
         }
-        return outcome::ok;
     }
+    const outcome o = scan_n_ == 1 ? baseline_strips_single() : baseline_strips_interleaved();
+    if (pipe_) {
+        pipe.close(o != outcome::ok);
+        worker.join();
+        pipe_ = nullptr;
+    }
+    return o;
+}
+
+outcome decoder::baseline_strips_single() {
+    component &k = comp_[order_[0]];
+    const int w = (k.x + 7) >> 3, h = (k.y + 7) >> 3;
+    bool stop = false;
+    for (int j = 0; j < h && !stop; ++j) {
+        begin_scan_strip(j);
+        uint8_t *row = k.ring + static_cast<size_t>(j * 8 % k.ring_rows) * static_cast<size_t>(k.w2);
+        bit_reader r = rd_;  // in registers for the row; written back wherever others look
+        int stop_mcu = -1;
+        for (int i = 0; i < w; ++i) {
+            int16_t *data = block_slot();
+            bool flat;
+            const outcome o = decode_block(r, data, k.hd, k.ha, order_[0], dequant_[k.tq], flat);
+            if (o != outcome::ok) return o;  // the end of everything: the reader's state no longer matters
+            queue_block(row + i * 8, k.w2, data, dequant_[k.tq], flat);
+            if (todo_ <= 1) {
+                rd_ = r;
+                restart_due(stop);
+                r = rd_;
+                if (stop) {
+                    stop_mcu = i + 1;
+                    break;
+                }
+            } else {
+                --todo_;
+            }
+        }
+        rd_ = r;
+        end_scan_strip(j, stop_mcu);
+    }
+    return outcome::ok;
+}
+
+outcome decoder::baseline_strips_interleaved() {
+    bool stop = false;
     for (int j = 0; j < mcu_y_ && !stop; ++j) {
+        begin_scan_strip(j);
         bit_reader r = rd_;  // in registers for the row; written back wherever others look
         uint8_t *strip[4];
         for (int n = 0; n < img_n_; ++n)
             strip[n] = comp_[n].ring + static_cast<size_t>(j * comp_[n].strip_rows % comp_[n].ring_rows) *
                                            static_cast<size_t>(comp_[n].w2);
+        int stop_mcu = -1;
         for (int i = 0; i < mcu_x_ && !stop; ++i) {
             for (int s = 0; s < scan_n_; ++s) {
                 const int n = order_[s];
@@ -1532,28 +1683,65 @@ outcome decoder::baseline_scan() {
                 uint8_t *base = strip[n];
                 for (int y = 0; y < k.v; ++y)
                     for (int x = 0; x < k.h; ++x) {
-                        int16_t *data = idct_.slot();
+                        int16_t *data = block_slot();
                         bool flat;
                         const outcome o = decode_block(r, data, k.hd, k.ha, n, dequant_[k.tq], flat);
                         if (o != outcome::ok) return o;  // the end of everything
-                        idct_.add(base + static_cast<size_t>(y * 8) * static_cast<size_t>(k.w2) + (i * k.h + x) * 8, k.w2,
-                                  data, dequant_[k.tq], flat);
+                        queue_block(base + static_cast<size_t>(y * 8) * static_cast<size_t>(k.w2) + (i * k.h + x) * 8,
+                                    k.w2, data, dequant_[k.tq], flat);
                     }
             }
             if (todo_ <= 1) {
                 rd_ = r;
-                if (restart_due(stop) && stop) clear_strip_from(j, i + 1);
+                if (restart_due(stop) && stop) stop_mcu = i + 1;
                 r = rd_;
             } else {
                 --todo_;
             }
         }
         rd_ = r;
-        for (int n = 0; n < img_n_; ++n) comp_[n].rows_ready = (j + 1) * comp_[n].strip_rows;
-        ++strips_done_;
-        emit_rows(false);
+        end_scan_strip(j, stop_mcu);
     }
     return outcome::ok;
+}
+
+int16_t *decoder::block_slot() { return strip_ ? strip_->coeff + 64 * strip_->count : idct_.slot(); }
+
+void decoder::queue_block(uint8_t *out, int stride, const int16_t *data, const uint16_t *dq, bool dc_only) {
+    if (strip_) strip_->jobs[strip_->count++] = strip_pipeline::job{out, stride, dq, dc_only};
+    else idct_.add(out, stride, data, dq, dc_only);
+}
+
+void decoder::begin_scan_strip(int strip) { strip_ = pipe_ ? &pipe_->open(strip) : nullptr; }
+
+void decoder::end_scan_strip(int strip, int stop_mcu) {
+    if (!strip_) return complete_strip(strip, stop_mcu);
+    strip_->stop_mcu = stop_mcu;
+    strip_ = nullptr;
+    pipe_->publish();
+}
+
+// A row's blocks are all transformed: where the scan stopped early the rest
+// of the row keeps its zeros, and the output rows it completes are written.
+void decoder::complete_strip(int strip, int stop_mcu) {
+    if (stop_mcu >= 0) clear_strip_from(strip, stop_mcu);
+    for (int n = 0; n < img_n_; ++n) comp_[n].rows_ready = (strip + 1) * comp_[n].strip_rows;
+    ++strips_done_;
+    emit_rows(false);
+}
+
+// The second thread's work: each row as it comes, in order.
+void decoder::pixels_from_strips() {
+    for (int strip = 0;; ++strip) {
+        const strip_pipeline::strip *s = pipe_->next();
+        if (!s) return;
+        for (int b = 0; b < s->count; ++b) {
+            const strip_pipeline::job &j = s->jobs[b];
+            idct_.add(j.out, j.stride, s->coeff + 64 * b, j.dq, j.dc_only);
+        }
+        complete_strip(strip, s->stop_mcu);  // which runs every queued transform first
+        pipe_->release();
+    }
 }
 
 // The strips the scan never reached stay zero, as the reference's zeroed
@@ -1646,9 +1834,10 @@ jpeg_decode_result decoder::run(int *width, int *height, unsigned char **pixels,
 bool jpeg_decoder_available() { return IMGTEXT_JPEG_X86 != 0; }
 
 jpeg_decode_result decode_jpeg_rgba(const unsigned char *data, int size, int *width, int *height,
-                                    unsigned char **pixels, const char **failure_reason, jpeg_decode_kernel kernel) {
+                                    unsigned char **pixels, const char **failure_reason, jpeg_decode_kernel kernel,
+                                    int threads) {
     if (!jpeg_decoder_available() || size < 1 || data[0] != 0xFF) return jpeg_decode_result::not_handled;
-    decoder *d = new (std::nothrow) decoder(data, size, kernel);
+    decoder *d = new (std::nothrow) decoder(data, size, kernel, threads);
     if (!d) return jpeg_decode_result::not_handled;
     const jpeg_decode_result result = d->run(width, height, pixels, failure_reason);
     delete d;

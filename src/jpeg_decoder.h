@@ -21,9 +21,13 @@ enum class jpeg_decode_kernel { automatic, sse2, portable };
 // - failed: stb_image would fail too, and *failure_reason is the reason it
 //   would give (a static string);
 // - not_handled: nothing was allocated; the caller decodes with stb_image.
+// With threads 2 or more, a baseline picture's pixels are made on a second
+// thread (started and joined within the call) while this one reads the
+// data: the same result. Otherwise, and if no thread can be started, the
+// calling thread does everything.
 jpeg_decode_result decode_jpeg_rgba(const unsigned char *data, int size, int *width, int *height,
                                     unsigned char **pixels, const char **failure_reason,
-                                    jpeg_decode_kernel kernel = jpeg_decode_kernel::automatic);
+                                    jpeg_decode_kernel kernel = jpeg_decode_kernel::automatic, int threads = 1);
 
 // True where the decoder can run at all (stb_image must be using the
 // kernels the decoder reproduces: those of x86 processors).

@@ -15,12 +15,14 @@ using test_support::decoded_picture;
 
 namespace {
 
-decoded_picture ours(const std::vector<uint8_t> &file, imgtext::jpeg_decode_kernel kernel, bool *handled) {
+decoded_picture ours(const std::vector<uint8_t> &file, imgtext::jpeg_decode_kernel kernel, int threads,
+                     bool *handled) {
     decoded_picture result;
     int w = 0, h = 0;
     unsigned char *pixels = nullptr;
     const char *reason = nullptr;
-    const auto r = imgtext::decode_jpeg_rgba(file.data(), static_cast<int>(file.size()), &w, &h, &pixels, &reason, kernel);
+    const auto r = imgtext::decode_jpeg_rgba(file.data(), static_cast<int>(file.size()), &w, &h, &pixels, &reason,
+                                             kernel, threads);
     *handled = r != imgtext::jpeg_decode_result::not_handled;
     if (r == imgtext::jpeg_decode_result::decoded) {
         result.ok = true;
@@ -33,28 +35,30 @@ decoded_picture ours(const std::vector<uint8_t> &file, imgtext::jpeg_decode_kern
     return result;
 }
 
-// Compares each form of the kernels with the reference; returns how many
-// handled the file.
+// Compares each form of the kernels, and the widest on two threads, with the
+// reference; returns how many handled the file.
 int expect_same(const std::vector<uint8_t> &file, const std::string &what) {
     const decoded_picture reference = test_support::reference_decode(file.data(), file.size());
     int handled_count = 0;
-    for (auto kernel : {imgtext::jpeg_decode_kernel::automatic, imgtext::jpeg_decode_kernel::sse2,
-                        imgtext::jpeg_decode_kernel::portable}) {
+    for (auto [kernel, threads] : {std::pair{imgtext::jpeg_decode_kernel::automatic, 1},
+                                   std::pair{imgtext::jpeg_decode_kernel::sse2, 1},
+                                   std::pair{imgtext::jpeg_decode_kernel::portable, 1},
+                                   std::pair{imgtext::jpeg_decode_kernel::automatic, 2}}) {
         bool handled = false;
-        const decoded_picture own = ours(file, kernel, &handled);
+        const decoded_picture own = ours(file, kernel, threads, &handled);
         if (!handled) continue;
         ++handled_count;
         EXPECT_EQ(own.ok, reference.ok) << what << " (" << reference.reason << " / " << own.reason << ")";
         EXPECT_EQ(own.reason, reference.reason) << what;
         EXPECT_EQ(std::pair(own.width, own.height), std::pair(reference.width, reference.height)) << what;
-        EXPECT_TRUE(own.pixels == reference.pixels) << what << " kernel " << static_cast<int>(kernel);
+        EXPECT_TRUE(own.pixels == reference.pixels) << what << " kernel " << static_cast<int>(kernel) << " threads " << threads;
     }
     return handled_count;
 }
 
-// How many forms take a valid file of a layout the decoder knows: all three
+// How many forms take a valid file of a layout the decoder knows: all four
 // where it runs at all.
-int forms() { return imgtext::jpeg_decoder_available() ? 3 : 0; }
+int forms() { return imgtext::jpeg_decoder_available() ? 4 : 0; }
 
 // The pattern with pseudo-random noise of 32 - shift bits added to each
 // byte, after dividing it by `divisor`.
