@@ -230,6 +230,17 @@ typedef struct imgtext_load_options {
                             are the upright ones. A missing or damaged EXIF
                             block means no turning, never a failure.
                             0: keep the pixels as stored. */
+    int threads;         /* 1 (default; 0 means the same): decode on the
+                            calling thread. 2 or more: a baseline JPEG is
+                            decoded on two threads, the calling one reading
+                            the compressed data while one more, started and
+                            joined within the call, makes the pixels; the
+                            result is the same. Worth it for large photos
+                            where a core is free: about 1.6x as fast for 12
+                            megapixels, for about 4 MB more memory during
+                            the call. Other pictures ignore it, and so does a
+                            process that cannot start a thread. Negative
+                            values are an IMGTEXT_ERROR_ARGUMENT. */
 } imgtext_load_options;
 
 QUENDAL_IMGTEXT_API void imgtext_load_options_init(imgtext_load_options *options);

@@ -63,6 +63,7 @@ struct load_settings {
     // auto_orient its pixels are turned upright by its EXIF orientation.
     image_metadata **metadata = nullptr;
     bool auto_orient = false;
+    int threads = 1;  // 2 or more: a baseline JPEG's pixels are made on a second thread
 };
 
 // Decodes encoded bytes to a packed RGBA picture the caller frees. `path`

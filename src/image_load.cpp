@@ -108,7 +108,8 @@ imgtext_status decode_image(const unsigned char *data, size_t size, const char *
     // The own JPEG decoder gives stb's pixels and reasons for the files it
     // takes, faster; stb_image decodes the rest.
     const char *reason = nullptr;
-    const jpeg_decode_result own = decode_jpeg_rgba(data, length, &width, &height, &pixels, &reason);
+    const jpeg_decode_result own = decode_jpeg_rgba(data, length, &width, &height, &pixels, &reason,
+                                                    jpeg_decode_kernel::automatic, settings.threads);
     if (own == jpeg_decode_result::failed) return decode_failure(path, reason);
     if (own == jpeg_decode_result::not_handled)
 #endif

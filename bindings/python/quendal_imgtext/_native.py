@@ -65,7 +65,8 @@ class Color(ctypes.Structure):
 
 
 class LoadOptions(ctypes.Structure):
-    _fields_ = [("struct_size", ctypes.c_size_t), ("max_pixels", ctypes.c_uint64), ("auto_orient", ctypes.c_int)]
+    _fields_ = [("struct_size", ctypes.c_size_t), ("max_pixels", ctypes.c_uint64), ("auto_orient", ctypes.c_int),
+                ("threads", ctypes.c_int)]
 
 
 class SaveOptions(ctypes.Structure):

@@ -228,6 +228,7 @@ class ImageTests(Folder):
         rotated = with_orientation(Image.new(40, 20).encode("jpeg"), 6)  # shown turned a quarter
         self.assertEqual((Image.open(rotated).size, Image.open(rotated, auto_orient=False).size), ((20, 40), (40, 20)))
         image = Image.open(rotated)
+        self.assertEqual(Image.open(rotated, threads=2).tobytes(), image.tobytes())
         self.assertIn(b"\xff\xe1\0\x22Exif\0\0", image.encode(keep_exif=True))
         self.assertNotIn(b"Exif\0\0", image.encode())
 
