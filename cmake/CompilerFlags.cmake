@@ -7,6 +7,7 @@
 # and -O3 -march=native bit-identical.
 
 option(IMGTEXT_SANITIZE "Build everything with AddressSanitizer and UndefinedBehaviorSanitizer" OFF)
+option(IMGTEXT_SANITIZE_THREAD "Build everything with ThreadSanitizer" OFF)
 option(IMGTEXT_NATIVE "Tune for this machine's processor (-march=native)" OFF)
 option(IMGTEXT_WERROR "Treat warnings as errors" OFF)
 option(IMGTEXT_FUZZ "Build the libFuzzer targets (clang; implies coverage instrumentation)" OFF)
@@ -26,6 +27,10 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "GNU|Clang")
         set(_san -fsanitize=address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer)
         add_compile_options(${_san})
         add_link_options(${_san})
+    endif()
+    if(IMGTEXT_SANITIZE_THREAD)
+        add_compile_options(-fsanitize=thread)
+        add_link_options(-fsanitize=thread)
     endif()
 else()
     message(WARNING "Untested compiler ${CMAKE_CXX_COMPILER_ID}: make sure floating-point "

@@ -5,6 +5,8 @@
 #   native   -O3 -march=native (outputs must match -O0 byte for byte, which the
 #            recorded output digests check)
 #   asan     AddressSanitizer + UndefinedBehaviorSanitizer
+#   tsan     ThreadSanitizer over the tests that run code on several threads
+#            (the JPEG decoder's two-thread form, the API from eight threads)
 #   clang    clang, warnings as errors
 #   valgrind the -O0 test programs under memcheck: no errors, no leaks; and
 #            the crafted corpus of every decoder's headers, each file decoded
@@ -24,7 +26,7 @@ cd "$ROOT"
 scripts/setup.sh
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(debug native asan clang valgrind python windows fuzz)
+[ ${#stages[@]} -gt 0 ] || stages=(debug native asan tsan clang valgrind python windows fuzz)
 
 build_and_test() {
     cmake --preset "$1" >/dev/null && cmake --build --preset "$1" && ctest --preset "$1"
