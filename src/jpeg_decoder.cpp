@@ -16,7 +16,7 @@
 // - the entropy decoder reads through a 64-bit lookahead filled eight bytes
 //   at a time, keeping stb's count of loaded bits beside it (that count
 //   decides where damaged data ends); far from the end of the data one
-//   lookup decodes a code together with its value bits;
+//   lookup decodes a code together with its value bits, or two such codes;
 // - baseline pictures are decoded an MCU row at a time into a small ring of
 //   component rows and upsampled and colour-converted straight into the
 //   RGBA result as soon as the rows each output row needs are there, so
@@ -29,7 +29,9 @@
 // - the IDCT runs on two blocks at once, and the upsampling and colour
 //   conversion on 16 pixels, with AVX2 where the processor has it, with
 //   SSE2 otherwise; the portable code computes the same 16-bit steps one
-//   lane at a time.
+//   lane at a time;
+// - on request, a baseline scan's blocks become pixels on a second thread
+//   while the calling one goes on decoding the data.
 #include "jpeg_decoder.h"
 
 #include <climits>
@@ -851,13 +853,23 @@ inline __attribute__((always_inline)) outcome decoder::decode_block(bit_reader &
             next = r.data + r.pos;
             clean = r.data + r.clean_end;
         };
+        // Eight bytes from `next` are data: whole bytes of them to the
+        // lookahead (none when it is full, when a shift of 64 takes 0), so
+        // that the bits past them stay zero.
+        auto top_up = [&]() __attribute__((always_inline)) {
+            uint64_t word;
+            std::memcpy(&word, next, 8);
+            const int bytes = (64 - avail) >> 3;
+            acc |= (__builtin_bswap64(word) & ~(~uint64_t{0} >> (8 * bytes))) >> (avail & 63);
+            avail += 8 * bytes;
+            next += bytes;
+        };
         // One code, or two: go_on, ended (the block is complete), or
         // regroup (decoded the reference's way; the reader may be anywhere).
         enum { go_on, ended, regroup };
         auto step = [&]() __attribute__((always_inline)) -> int {
             // Far from the marker the reference's refill always succeeds:
-            // only its count changes. Done after a code rather than before
-            // the next, it gives the same count: the data is there.
+            // only its count changes.
             bits = bit_reader::refilled_count(bits);
             const uint64_t w = wide[acc >> (64 - k_wide_bits)];
             const int at = k + static_cast<int>((w >> 6) & 31);
@@ -890,6 +902,9 @@ inline __attribute__((always_inline)) outcome decoder::decode_block(bit_reader &
             }
             const int length = static_cast<int>(w & k_wide_length), first = static_cast<int>((w >> 14) & 15);
             data[k_dezigzag[at]] = static_cast<int16_t>(w >> 32);
+            // The refill before the second code; after a single one it is
+            // the next code's, done early, with the same count since the
+            // data is there.
             bits = bit_reader::refilled_count(bits - first) - (length - first);
             acc <<= length;
             avail -= length;
@@ -904,12 +919,7 @@ inline __attribute__((always_inline)) outcome decoder::decode_block(bit_reader &
                 // Eight bytes of data and more lie ahead: top the lookahead
                 // up once for four steps. Each takes 12 bits at most, and
                 // every refill of the reference's in them stays in data.
-                uint64_t word;
-                std::memcpy(&word, next, 8);
-                const int bytes = (64 - avail) >> 3;
-                acc |= (__builtin_bswap64(word) & ~(~uint64_t{0} >> (8 * bytes))) >> (avail & 63);
-                avail += 8 * bytes;
-                next += bytes;
+                top_up();
                 if ((state = step()) != go_on || (state = step()) != go_on || (state = step()) != go_on ||
                     (state = step()) != go_on) {
                     if (state == regroup && !r.at_end) continue;
@@ -921,12 +931,7 @@ inline __attribute__((always_inline)) outcome decoder::decode_block(bit_reader &
             // of data or more before each.
             if (avail < 48) {
                 if (next + 8 <= clean) {
-                    uint64_t word;
-                    std::memcpy(&word, next, 8);
-                    const int bytes = (64 - avail) >> 3;
-                    acc |= (__builtin_bswap64(word) & ~(~uint64_t{0} >> (8 * bytes))) >> (avail & 63);
-                    avail += 8 * bytes;
-                    next += bytes;
+                    top_up();
                 } else {
                     store();
                     bit_reader::fill_bytes(r);
