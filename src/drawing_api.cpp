@@ -72,7 +72,9 @@ unsigned char *allocate_pixels(int width, int height, bool zeroed) {
 imgtext_status load_settings_from(const imgtext_load_options *options, load_settings *settings) {
     imgtext_load_options o;
     if (!read_options(options, imgtext_load_options_init, &o)) return bad_argument("load options size");
-    if (o.threads < 0) return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: threads must be 0 or more (%d)", o.threads);
+    if (o.threads < 0) {
+        return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: threads must be 0 or more (%d)", o.threads);
+    }
     settings->max_pixels = o.max_pixels;
     settings->auto_orient = o.auto_orient != 0;
     settings->threads = o.threads;

@@ -248,6 +248,16 @@ bool processor_has_avx2() {
 // once would stall), and the vector code can take two at a time.
 class idct_queue {
 public:
+    // A block's values, their factors, where its pixels go, and whether the
+    // DC is all there is.
+    struct job {
+        uint8_t *out;
+        int stride;
+        const int16_t *data;
+        const uint16_t *dq;
+        bool dc_only;
+    };
+
     explicit idct_queue(jpeg_decode_kernel kernel) {
 #if IMGTEXT_JPEG_AVX2
         static const bool avx2 = processor_has_avx2();
@@ -276,13 +286,6 @@ public:
     int level() const { return mode_; }
 
 private:
-    struct job {
-        uint8_t *out;
-        int stride;
-        const int16_t *data;
-        const uint16_t *dq;
-        bool dc_only;
-    };
     // The oldest job, with the next one where the AVX2 kernel can take both.
     void run_next() {
         const job &a = jobs_[first_];
@@ -324,12 +327,7 @@ private:
 // one place still wins.
 class strip_pipeline {
 public:
-    struct job {
-        uint8_t *out;
-        int stride;
-        const uint16_t *dq;
-        bool dc_only;
-    };
+    using job = idct_queue::job;  // its values in the strip's own `coeff`
     struct strip {
         int16_t *coeff;  // 64 values a block
         job *jobs;
@@ -379,15 +377,11 @@ public:
 
     // The pixel side: the next row, or null when there is none to come.
     strip *next() {
-        int produced = 0;
-        wait_for([&] {
-            produced = produced_.load(std::memory_order_acquire);
-            return produced > consumed_.load(std::memory_order_relaxed) || closed_.load(std::memory_order_acquire);
-        });
-        const int consumed = consumed_.load(std::memory_order_relaxed);
-        if (closed_.load(std::memory_order_acquire) == 2) return nullptr;
-        produced = produced_.load(std::memory_order_acquire);
-        return produced > consumed ? &strips_[consumed % depth_] : nullptr;
+        const int consumed = consumed_.load(std::memory_order_relaxed);  // this side's own count
+        auto ready = [&] { return produced_.load(std::memory_order_acquire) > consumed; };
+        wait_for([&] { return ready() || closed_.load(std::memory_order_acquire); });
+        if (closed_.load(std::memory_order_acquire) == 2 || !ready()) return nullptr;
+        return &strips_[consumed % depth_];
     }
     void release() { signal([&] { consumed_.fetch_add(1, std::memory_order_release); }); }
 
@@ -1221,6 +1215,7 @@ void decoder::build_wide_dc(uint32_t *wide, const huffman_table &h) {
 void decoder::build_wide_ac(uint64_t *wide, const huffman_table &h) {
     constexpr int size = 1 << k_wide_bits;
     constexpr uint64_t value_bits = 0xFFFFull << 32;
+    constexpr uint64_t first_code = 31u << 6 | k_wide_value | 15u << 14 | value_bits;  // what a pair keeps of it
     std::memset(wide, 0, sizeof(uint64_t) << k_wide_bits);
     for (int i = 0; i < 256 && h.size[i]; ++i) {
         const int length = h.size[i], rs = h.values[i], run = rs >> 4, s = rs & 15;
@@ -1245,13 +1240,12 @@ void decoder::build_wide_ac(uint64_t *wide, const huffman_table &h) {
         uint64_t next = wide[(i << first) & (size - 1)];
         if (next & k_wide_pair) {  // made a pair already: its first code alone
             const uint64_t length = next >> 14 & 15;
-            next = (next & (31u << 6 | k_wide_value | 15u << 14 | value_bits)) | length | (next & value_bits) << 16;
+            next = (next & first_code) | length | (next & value_bits) << 16;
         }
         const int second = static_cast<int>(next & k_wide_length);
         const bool value = next & k_wide_value, end = next & k_wide_end;
         if (!(value || end) || first + second > k_wide_bits) continue;
-        wide[i] = static_cast<uint64_t>(first + second) | (e & (31u << 6 | k_wide_value | 15u << 14 | value_bits)) |
-                  k_wide_pair | (end ? k_wide_end : ((next >> 6 & 15) + 1) << 18 | (next & value_bits) << 16);
+        wide[i] = static_cast<uint64_t>(first + second) | (e & first_code) | k_wide_pair | (end ? k_wide_end : ((next >> 6 & 15) + 1) << 18 | (next & value_bits) << 16);
     }
 }
 
@@ -1617,11 +1611,13 @@ outcome decoder::baseline_scan() {
     streamed_rgb_ = is_rgb();
     strip_pipeline pipe;
     std::thread worker;
-    int per_mcu = 0;
-    for (int s = 0; s < scan_n_; ++s) per_mcu += comp_[order_[s]].h * comp_[order_[s]].v;
-    const size_t blocks = scan_n_ == 1 ? static_cast<size_t>((comp_[order_[0]].x + 7) >> 3)
-                                       : static_cast<size_t>(mcu_x_) * static_cast<size_t>(per_mcu);
-    if (threads_ > 1 && pipe.allocate(blocks)) {
+    auto blocks_per_strip = [&] {
+        if (scan_n_ == 1) return static_cast<size_t>((comp_[order_[0]].x + 7) >> 3);
+        int per_mcu = 0;
+        for (int s = 0; s < scan_n_; ++s) per_mcu += comp_[order_[s]].h * comp_[order_[s]].v;
+        return static_cast<size_t>(mcu_x_) * static_cast<size_t>(per_mcu);
+    };
+    if (threads_ > 1 && pipe.allocate(blocks_per_strip())) {
         pipe_ = &pipe;
         try {
             worker = std::thread([this] { pixels_from_strips(); });
@@ -1713,7 +1709,7 @@ outcome decoder::baseline_strips_interleaved() {
 int16_t *decoder::block_slot() { return strip_ ? strip_->coeff + 64 * strip_->count : idct_.slot(); }
 
 void decoder::queue_block(uint8_t *out, int stride, const int16_t *data, const uint16_t *dq, bool dc_only) {
-    if (strip_) strip_->jobs[strip_->count++] = strip_pipeline::job{out, stride, dq, dc_only};
+    if (strip_) strip_->jobs[strip_->count++] = strip_pipeline::job{out, stride, data, dq, dc_only};
     else idct_.add(out, stride, data, dq, dc_only);
 }
 
@@ -1742,7 +1738,7 @@ void decoder::pixels_from_strips() {
         if (!s) return;
         for (int b = 0; b < s->count; ++b) {
             const strip_pipeline::job &j = s->jobs[b];
-            idct_.add(j.out, j.stride, s->coeff + 64 * b, j.dq, j.dc_only);
+            idct_.add(j.out, j.stride, j.data, j.dq, j.dc_only);
         }
         complete_strip(strip, s->stop_mcu);  // which runs every queued transform first
         pipe_->release();

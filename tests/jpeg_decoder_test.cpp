@@ -147,6 +147,14 @@ TEST(JpegDecoder, FlatBlocksOfEveryLevel) {
         }
 }
 
+// So wide that only two rows of blocks fit between the two threads: the
+// reading side waits for the pixel side again and again, and neither may
+// touch a row the other still has.
+TEST(JpegDecoder, WidePictureWithTwoRowsInFlight) {
+    const std::vector<uint8_t> file = test_support::reference_jpg(test_support::pattern(24000, 128), 50);
+    EXPECT_EQ(expect_same(file, "24000x128"), forms());
+}
+
 // A damaged scan can name a component twice, so that two blocks land in one
 // place: the later must win, also where only it has nothing but a DC value.
 TEST(JpegDecoder, ScanNamingAComponentTwiceKeepsTheLaterBlock) {
