@@ -101,6 +101,14 @@ imgtext_fix_stb_image([=[   reduced = (stbi_uc *) stbi__malloc(img_len);
                       [=[   reduced = (stbi_uc *) stbi__malloc(img_len);
    if (reduced == NULL) { STBI_FREE(orig); return stbi__errpuc("outofmem", "Out of memory"); }]=])
 
+# A PNG whose first IDAT chunk is empty asks for its 0 bytes to be copied to
+# the not yet allocated data buffer: memcpy from or to a null pointer is
+# undefined even for no bytes. Copy nothing then.
+imgtext_fix_stb_image([=[   if (s->img_buffer+n <= s->img_buffer_end) {
+      memcpy(buffer, s->img_buffer, n);]=]
+                      [=[   if (s->img_buffer+n <= s->img_buffer_end) {
+      if (n > 0) memcpy(buffer, s->img_buffer, n);]=])
+
 file(WRITE "${_stb_fixed_dir}/stb_image.h.in" "${_stb_image}")
 # Rewrites the header only when it changed, so builds stay incremental.
 configure_file("${_stb_fixed_dir}/stb_image.h.in" "${_stb_fixed_dir}/stb_image.h" COPYONLY)

@@ -133,6 +133,15 @@ TEST(CorruptInput, PaletteIndicesBeyondThePaletteReadAsZero) {
     EXPECT_EQ(pixel(png_picture, 255), (std::vector<uint8_t>{0, 0, 0, 0}));
 }
 
+// An empty first IDAT chunk had its no bytes copied to a buffer not yet
+// allocated (undefined behaviour, found by fuzzing). It adds nothing.
+TEST(CorruptInput, EmptyFirstPngDataChunkAddsNothing) {
+    scratch_dir dir;
+    const decoded plain = decode_twice(dir, crafted::png({}).bytes(), "PNG");
+    ASSERT_TRUE(plain.ok);
+    EXPECT_TRUE(decode_twice(dir, crafted::png({.empty_data = true}).bytes(), "PNG, empty IDAT first") == plain);
+}
+
 // A flat (not run-length) Radiance file cut short left the missing pixels'
 // bytes uninitialised; like every other decoder's, they read as zero.
 TEST(CorruptInput, TruncatedFlatHdrReadsMissingBytesAsZero) {

@@ -202,6 +202,7 @@ file png(const png_options &o) {
         }
         png_chunk(f, "tRNS", trns);
     }
+    if (o.empty_data) png_chunk(f, "IDAT", file());
     if (o.split_data) {
         const size_t half = data.bytes().size() / 2;
         png_chunk(f, "IDAT", in_fields(data.bytes(), 0, half));
@@ -555,6 +556,7 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> corpus() {
     add("png-rgba8-huffman", png({.colour = 6, .huffman = true}));
     add("png-pal8-1-huffman", png({.colour = 3, .palette = 1, .width = 16, .height = 16, .huffman = true}));
     add("png-rgba8-split", png({.colour = 6, .width = 9, .height = 7, .split_data = true}));
+    add("png-rgba8-empty-first-data", png({.colour = 6, .empty_data = true}));
     add("png-rgba8-iphone", png({.colour = 6, .iphone = true}));
     add("png-rgb8-iphone", png({.colour = 2, .iphone = true}));
     add("png-colour5", png({.colour = 5}));

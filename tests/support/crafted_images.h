@@ -52,6 +52,7 @@ struct png_options {
     bool interlaced = false;
     bool huffman = false;    // zlib with fixed Huffman codes instead of stored blocks
     bool split_data = false; // two IDAT chunks
+    bool empty_data = false; // an empty IDAT chunk before the data
     bool iphone = false;     // CgBI chunk, raw deflate
 };
 struct gif_options {
