@@ -6,6 +6,9 @@
 # input in build/fuzz/artifacts/ and fails the run; turn it into a regression
 # test.
 # Usage: scripts/fuzz.sh [seconds-per-target [target...]]   (default 60, all targets)
+# IMGTEXT_FUZZ_SEED=N fixes libFuzzer's seed, so that a run from the same
+# corpus makes the same inputs in the same order (a slower machine makes a
+# prefix of them); unset, every run explores from a random seed.
 # Targets: input_file text_layout encoder_identity photo_metadata font jpeg_decoder msan_decode
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -24,6 +27,8 @@ export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 # the RSS limit: refuse such allocations, as a small machine would.
 export MSAN_OPTIONS=allocator_may_return_null=1:max_allocation_size_mb=512
 seeds=build/fuzz/fuzz/seeds
+seed=()
+[ -z "${IMGTEXT_FUZZ_SEED:-}" ] || seed=(-seed="$IMGTEXT_FUZZ_SEED")
 mkdir -p build/fuzz/artifacts
 
 echo "=== replaying the crafted corpus under MemorySanitizer ==="
@@ -42,7 +47,7 @@ for target in "${targets[@]}"; do
         cp -n "$seeds/$target"/* "$corpus"/
     fi
     echo "=== fuzzing $target for ${seconds}s ==="
-    build/fuzz/fuzz/fuzz_$target "$corpus" "${extra[@]}" -max_total_time="$seconds" -timeout=20 -rss_limit_mb=4096 \
+    build/fuzz/fuzz/fuzz_$target "$corpus" "${extra[@]}" -max_total_time="$seconds" "${seed[@]}" -timeout=20 -rss_limit_mb=4096 \
         -print_final_stats=1 -artifact_prefix=build/fuzz/artifacts/$target- 2>&1 | tail -n 12
     [ "${PIPESTATUS[0]}" -eq 0 ] || { echo "fuzz_$target found a failure" >&2; exit 1; }
 done
