@@ -230,6 +230,9 @@ typedef struct imgtext_load_options {
                             are the upright ones. A missing or damaged EXIF
                             block means no turning, never a failure.
                             0: keep the pixels as stored. */
+    int reserved;        /* ignored. The first version of this struct ended
+                            above, and its padding, left uninitialised by
+                            callers, lay here; fields added since lie past it. */
     int threads;         /* 1 (default; 0 means the same): decode on the
                             calling thread. 2 or more: a baseline JPEG is
                             decoded on two threads, the calling one reading
@@ -238,7 +241,10 @@ typedef struct imgtext_load_options {
                             result is the same. Worth it for large photos
                             where a core is free: about 1.6x as fast for 12
                             megapixels, for about 4 MB more memory during
-                            the call. Other pictures ignore it, and so does a
+                            the call (two rows of 8x8 blocks across the
+                            picture if that is more: up to about 33 MB for
+                            a hostile file 65535 pixels wide). Other
+                            pictures ignore it, and so does a
                             process that cannot start a thread. Negative
                             values are an IMGTEXT_ERROR_ARGUMENT. */
 } imgtext_load_options;

@@ -3,6 +3,7 @@
 // requests and reports failures per thread; the work is the engine's, the
 // same the seven calls run.
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -68,6 +69,16 @@ unsigned char *allocate_pixels(int width, int height, bool zeroed) {
     return static_cast<unsigned char *>(zeroed ? std::calloc(static_cast<size_t>(bytes), 1)
                                                : std::malloc(static_cast<size_t>(bytes)));
 }
+
+// The first version of the load options ended after auto_orient, and a
+// caller's padding after it was never initialised: an option added since
+// must lie past it, or an old program's garbage would be read as the option.
+struct load_options_first_version {
+    size_t struct_size;
+    uint64_t max_pixels;
+    int auto_orient;
+};
+static_assert(offsetof(imgtext_load_options, threads) >= sizeof(load_options_first_version));
 
 imgtext_status load_settings_from(const imgtext_load_options *options, load_settings *settings) {
     imgtext_load_options o;

@@ -217,6 +217,16 @@ TEST(DrawingApi, LoadingOnTwoThreadsGivesTheSamePixels) {
     options.threads = -1;
     EXPECT_EQ(imgtext_image_load_memory(bytes.data(), bytes.size(), &options, &refused.p), IMGTEXT_ERROR_ARGUMENT);
     EXPECT_STREQ(imgtext_error_message(), "invalid argument: threads must be 0 or more (-1)");
+
+    // A program built before `threads` existed passes the first version's
+    // size, with whatever its padding held: that is not read as a count.
+    struct first_version { size_t struct_size; uint64_t max_pixels; int auto_orient; };
+    std::memset(&options, 0xFF, sizeof options);
+    options.struct_size = sizeof(first_version);
+    options.max_pixels = IMGTEXT_DEFAULT_MAX_PIXELS;
+    options.auto_orient = 1;
+    image_handle old_caller;
+    EXPECT_EQ(imgtext_image_load_memory(bytes.data(), bytes.size(), &options, &old_caller.p), IMGTEXT_OK);
 }
 
 TEST(DrawingApi, SaveOptionsMatchTheReferenceWriters) {

@@ -66,6 +66,7 @@ class Color(ctypes.Structure):
 
 class LoadOptions(ctypes.Structure):
     _fields_ = [("struct_size", ctypes.c_size_t), ("max_pixels", ctypes.c_uint64), ("auto_orient", ctypes.c_int),
+                ("reserved", ctypes.c_int),
                 ("threads", ctypes.c_int)]
 
 
