@@ -242,11 +242,11 @@ typedef struct imgtext_load_options {
                             where a core is free: about 1.6x as fast for 12
                             megapixels, for about 4 MB more memory during
                             the call (two rows of 8x8 blocks across the
-                            picture if that is more: up to about 33 MB for
-                            a hostile file 65535 pixels wide). Other
-                            pictures ignore it, and so does a
-                            process that cannot start a thread. Negative
-                            values are an IMGTEXT_ERROR_ARGUMENT. */
+                            picture if that is more: up to about 17 MB for
+                            a file 65535 pixels wide). Other pictures
+                            ignore it, and so does a process that cannot
+                            start a thread. Negative values are an
+                            IMGTEXT_ERROR_ARGUMENT. */
 } imgtext_load_options;
 
 QUENDAL_IMGTEXT_API void imgtext_load_options_init(imgtext_load_options *options);
