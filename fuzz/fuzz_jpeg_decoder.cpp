@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
-#include <utility>
 
 #include "fuzz_support.h"
 #include "jpeg_decoder.h"
@@ -16,10 +15,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     if (size > (1 << 20) || fuzz_support::claims_more_pixels_than(data, size, 1 << 22)) return 0;
     bool have_reference = false;
     test_support::decoded_picture reference;
-    for (auto [kernel, threads] : {std::pair{imgtext::jpeg_decode_kernel::automatic, 1},
-                                   std::pair{imgtext::jpeg_decode_kernel::sse2, 1},
-                                   std::pair{imgtext::jpeg_decode_kernel::portable, 1},
-                                   std::pair{imgtext::jpeg_decode_kernel::automatic, 2}}) {
+    for (auto [kernel, threads] : test_support::k_decoder_forms) {
         int w = 0, h = 0;
         unsigned char *pixels = nullptr;
         const char *reason = nullptr;

@@ -543,16 +543,22 @@ struct bit_reader {
     // eight at a time with no test; near it, byte by byte, out of line.
     inline __attribute__((always_inline)) void fill() {
         if (pos + 8 <= clean_end) {
-            uint64_t word;
-            std::memcpy(&word, data + pos, 8);
-            word = __builtin_bswap64(word);
-            const int bytes = (64 - avail) >> 3;
-            acc |= (word & (~uint64_t{0} << (64 - 8 * bytes))) >> avail;
-            avail += 8 * bytes;
-            pos += bytes;
+            pos += append_bytes(data + pos, acc, avail);
             return;
         }
         fill_bytes(*this);
+    }
+    // The eight bytes at `at` are data: as many whole ones as fit go to the
+    // lookahead `acc` holding `avail` bits (none when it is full, where a
+    // shift of 64 takes nothing), so that the bits past them stay zero.
+    // Returns how many.
+    static inline __attribute__((always_inline)) int append_bytes(const uint8_t *at, uint64_t &acc, int &avail) {
+        uint64_t word;
+        std::memcpy(&word, at, 8);
+        const int bytes = (64 - avail) >> 3;
+        acc |= (__builtin_bswap64(word) & ~(~uint64_t{0} >> (8 * bytes))) >> (avail & 63);
+        avail += 8 * bytes;
+        return bytes;
     }
     __attribute__((noinline)) static void fill_bytes(bit_reader &r) {
         while (r.avail <= 56) {
@@ -847,17 +853,7 @@ inline __attribute__((always_inline)) outcome decoder::decode_block(bit_reader &
             next = r.data + r.pos;
             clean = r.data + r.clean_end;
         };
-        // Eight bytes from `next` are data: whole bytes of them to the
-        // lookahead (none when it is full, when a shift of 64 takes 0), so
-        // that the bits past them stay zero.
-        auto top_up = [&]() __attribute__((always_inline)) {
-            uint64_t word;
-            std::memcpy(&word, next, 8);
-            const int bytes = (64 - avail) >> 3;
-            acc |= (__builtin_bswap64(word) & ~(~uint64_t{0} >> (8 * bytes))) >> (avail & 63);
-            avail += 8 * bytes;
-            next += bytes;
-        };
+        auto top_up = [&]() __attribute__((always_inline)) { next += bit_reader::append_bytes(next, acc, avail); };
         // One code, or two: go_on, ended (the block is complete), or
         // regroup (decoded the reference's way; the reader may be anywhere).
         enum { go_on, ended, regroup };
@@ -1245,7 +1241,8 @@ void decoder::build_wide_ac(uint64_t *wide, const huffman_table &h) {
         const int second = static_cast<int>(next & k_wide_length);
         const bool value = next & k_wide_value, end = next & k_wide_end;
         if (!(value || end) || first + second > k_wide_bits) continue;
-        wide[i] = static_cast<uint64_t>(first + second) | (e & first_code) | k_wide_pair | (end ? k_wide_end : ((next >> 6 & 15) + 1) << 18 | (next & value_bits) << 16);
+        wide[i] = static_cast<uint64_t>(first + second) | (e & first_code) | k_wide_pair |
+                  (end ? k_wide_end : ((next >> 6 & 15) + 1) << 18 | (next & value_bits) << 16);
     }
 }
 

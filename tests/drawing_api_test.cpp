@@ -214,6 +214,9 @@ TEST(DrawingApi, LoadingOnTwoThreadsGivesTheSamePixels) {
     options.threads = 2;
     ASSERT_EQ(imgtext_image_load_memory(bytes.data(), bytes.size(), &options, &two.p), IMGTEXT_OK);
     EXPECT_EQ(std::memcmp(imgtext_image_pixels(one.p), imgtext_image_pixels(two.p), 300 * 200 * 4), 0);
+    options.threads = 0;  // the same as 1
+    image_handle zero;
+    EXPECT_EQ(imgtext_image_load_memory(bytes.data(), bytes.size(), &options, &zero.p), IMGTEXT_OK);
     options.threads = -1;
     EXPECT_EQ(imgtext_image_load_memory(bytes.data(), bytes.size(), &options, &refused.p), IMGTEXT_ERROR_ARGUMENT);
     EXPECT_STREQ(imgtext_error_message(), "invalid argument: threads must be 0 or more (-1)");

@@ -3,6 +3,7 @@
 // the decoder takes and on every damaged form of some of them.
 #include <gtest/gtest.h>
 
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -40,10 +41,7 @@ decoded_picture ours(const std::vector<uint8_t> &file, imgtext::jpeg_decode_kern
 int expect_same(const std::vector<uint8_t> &file, const std::string &what) {
     const decoded_picture reference = test_support::reference_decode(file.data(), file.size());
     int handled_count = 0;
-    for (auto [kernel, threads] : {std::pair{imgtext::jpeg_decode_kernel::automatic, 1},
-                                   std::pair{imgtext::jpeg_decode_kernel::sse2, 1},
-                                   std::pair{imgtext::jpeg_decode_kernel::portable, 1},
-                                   std::pair{imgtext::jpeg_decode_kernel::automatic, 2}}) {
+    for (auto [kernel, threads] : test_support::k_decoder_forms) {
         bool handled = false;
         const decoded_picture own = ours(file, kernel, threads, &handled);
         if (!handled) continue;
@@ -58,7 +56,9 @@ int expect_same(const std::vector<uint8_t> &file, const std::string &what) {
 
 // How many forms take a valid file of a layout the decoder knows: all four
 // where it runs at all.
-int forms() { return imgtext::jpeg_decoder_available() ? 4 : 0; }
+int forms() {
+    return imgtext::jpeg_decoder_available() ? static_cast<int>(std::size(test_support::k_decoder_forms)) : 0;
+}
 
 // The pattern with pseudo-random noise of 32 - shift bits added to each
 // byte, after dividing it by `divisor`.
