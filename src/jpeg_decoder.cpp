@@ -34,6 +34,7 @@
 //   while the calling one goes on decoding the data.
 #include "jpeg_decoder.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstdint>
@@ -88,6 +89,7 @@ constexpr int k_wide_bits = 12;
 constexpr uint32_t k_wide_length = 63, k_wide_value = 1u << 11, k_wide_end = 1u << 12, k_wide_pair = 1u << 13;
 constexpr int k_marker_none = 0xFF;
 constexpr int k_block_ended = 1000;  // what an AC decoding step gives for EOB
+constexpr uintptr_t k_huge_page = uintptr_t{1} << 21;  // x86-64's, which the result asks the kernel for
 
 // Row-order position in the block of each zigzag index; corrupt runs may
 // index past 63 and land on 63, as the reference lets them.
@@ -361,8 +363,14 @@ public:
 
     // The reading side: the strip for row `row`, once the pixel side has
     // finished with the row that used it last; then publish() or close().
-    strip &open(int row) {
-        wait_for([&] { return row - consumed_.load(std::memory_order_acquire) < depth_; });
+    // While there is no room, `idle()` is called for other work, a piece at
+    // a time, until it returns false (none left).
+    template <typename Idle>
+    strip &open(int row, Idle idle) {
+        auto room = [&] { return row - consumed_.load(std::memory_order_acquire) < depth_; };
+        while (!room() && idle()) {
+        }
+        wait_for(room);
         strip &s = strips_[row % depth_];
         s.count = 0;
         s.stop_mcu = -1;
@@ -383,6 +391,8 @@ public:
         if (closed_.load(std::memory_order_acquire) == 2 || !ready()) return nullptr;
         return &strips_[consumed % depth_];
     }
+    // How many rows the pixel side has finished (it may be further on).
+    int rows_done() const { return consumed_.load(std::memory_order_relaxed); }
     void release() { signal([&] { consumed_.fetch_add(1, std::memory_order_release); }); }
 
 private:
@@ -750,6 +760,7 @@ private:
     int16_t *block_slot();
     void queue_block(uint8_t *out, int stride, const int16_t *data, const uint16_t *dq, bool dc_only);
     void begin_scan_strip(int strip);
+    bool prefault_output_ahead();
     void end_scan_strip(int strip, int stop_mcu);
     void complete_strip(int strip, int stop_mcu);
     void pixels_from_strips();
@@ -757,6 +768,7 @@ private:
 
     // -- output
     outcome setup_output();
+    size_t output_bytes() const { return static_cast<size_t>(img_x_) * static_cast<size_t>(img_y_) * 4; }
     bool is_rgb() const { return img_n_ == 3 && (rgb_ == 3 || (app14_ == 0 && !jfif_)); }
     void begin_strip(int strip);
     void clear_strip_from(int strip, int mcu);
@@ -795,6 +807,7 @@ private:
     int threads_ = 1;
     strip_pipeline *pipe_ = nullptr;
     strip_pipeline::strip *strip_ = nullptr;  // the row being read
+    size_t prefaulted_ = 0;  // how much of the result the reading side has had faulted in
 };
 
 // --- entropy-coded data --------------------------------------------------
@@ -1490,17 +1503,16 @@ outcome decoder::decode_image() {
 
 outcome decoder::setup_output() {
     if (!mad3_valid(4, img_x_, img_y_, 1)) return outcome::defer;
-    const size_t bytes = static_cast<size_t>(img_x_) * static_cast<size_t>(img_y_) * 4;
+    const size_t bytes = output_bytes();
     output_ = static_cast<uint8_t *>(std::malloc(bytes));
     if (!output_) return fail("outofmem");
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     // A large result is written once, front to back: asking for huge pages
     // spares the kernel most of its page faults (a hint; the memory is the
     // same either way).
-    constexpr uintptr_t huge = uintptr_t{1} << 21;
-    if (bytes >= 4 * huge) {
-        const uintptr_t start = (reinterpret_cast<uintptr_t>(output_) + huge - 1) & ~(huge - 1);
-        const uintptr_t end = (reinterpret_cast<uintptr_t>(output_) + bytes) & ~(huge - 1);
+    if (bytes >= 4 * k_huge_page) {
+        const uintptr_t start = (reinterpret_cast<uintptr_t>(output_) + k_huge_page - 1) & ~(k_huge_page - 1);
+        const uintptr_t end = (reinterpret_cast<uintptr_t>(output_) + bytes) & ~(k_huge_page - 1);
         madvise(reinterpret_cast<void *>(start), end - start, MADV_HUGEPAGE);
     }
 #endif
@@ -1710,7 +1722,37 @@ void decoder::queue_block(uint8_t *out, int stride, const int16_t *data, const u
     else idct_.add(out, stride, data, dq, dc_only);
 }
 
-void decoder::begin_scan_strip(int strip) { strip_ = pipe_ ? &pipe_->open(strip) : nullptr; }
+void decoder::begin_scan_strip(int strip) {
+    strip_ = pipe_ ? &pipe_->open(strip, [this] { return prefault_output_ahead(); }) : nullptr;
+}
+
+// With two threads the pixel side is the slower, and much of its time goes
+// on the kernel zeroing the result's fresh pages as it first writes them
+// (measured here at twice what the same zeroing costs on one thread). So
+// when the reading side would only wait for it, that side has the pages
+// ahead of the pixel side's row faulted in instead, one huge page at a
+// time. Nothing is written: the pages read as zeros either way, and a page
+// the pixel side reached first is left as it is.
+bool decoder::prefault_output_ahead() {
+#if defined(__linux__) && defined(MADV_POPULATE_WRITE)
+    const size_t bytes = output_bytes();
+    if (bytes < 4 * k_huge_page) return false;  // small results are not worth a system call
+    const size_t strip_bytes = static_cast<size_t>(img_n_ == 1 ? 8 : v_max_ * 8) * static_cast<size_t>(img_x_) * 4;
+    prefaulted_ = std::max(prefaulted_, static_cast<size_t>(pipe_->rows_done() + 1) * strip_bytes);
+    if (prefaulted_ >= bytes) return false;
+    const uintptr_t base = reinterpret_cast<uintptr_t>(output_), start = base + prefaulted_;
+    const uintptr_t end = std::min((start + k_huge_page) & ~(k_huge_page - 1), base + bytes);
+    const uintptr_t page = start & ~uintptr_t{4095};  // no byte changes, so a neighbour's share is safe
+    if (madvise(reinterpret_cast<void *>(page), end - page, MADV_POPULATE_WRITE) != 0) {
+        prefaulted_ = bytes;  // an older kernel: the pixel side faults them in itself
+        return false;
+    }
+    prefaulted_ = end - base;
+    return true;
+#else
+    return false;
+#endif
+}
 
 void decoder::end_scan_strip(int strip, int stop_mcu) {
     if (!strip_) return complete_strip(strip, stop_mcu);
