@@ -331,6 +331,14 @@ class CliTests(unittest.TestCase):
         quiet = run("centered", "--text", "q", "-q", "-o", str(self.dir / "q"), *inputs)
         self.assertEqual(quiet.stderr.decode(), f"{inputs[3]}: cannot read file: No such file or directory\n")
 
+    def test_a_lone_jpeg_decoded_on_spare_processors_gives_the_same_result(self):
+        photo = self.dir / "photo.jpg"  # large enough for the decoder's two-thread path to matter
+        self.ok("create", "--text", "grain", "--size", "300", "--width", "2000", "--height", "1200", "-o", str(photo))
+        results = [self.dir / "default.bmp", self.dir / "j1.bmp"]
+        self.ok("add", "--text", "x", "-o", str(results[0]), str(photo))
+        self.ok("add", "--text", "x", "-j", "1", "-o", str(results[1]), str(photo))
+        self.assertEqual(results[0].read_bytes(), results[1].read_bytes())
+
 
 if __name__ == "__main__":
     unittest.main()

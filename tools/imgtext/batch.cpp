@@ -252,8 +252,11 @@ int run_batch(const options &o, const batch_plan &plan) {
         for (size_t i; (i = next++) < plan.jobs.size();)
             report.finish(i, run_job(drawing, plan.jobs, i, standard_input ? &*standard_input : nullptr));
     };
-    size_t workers = o.jobs ? o.jobs : std::max(1u, std::thread::hardware_concurrency());
-    workers = std::min(workers, plan.jobs.size());
+    const size_t processors = std::max(1u, std::thread::hardware_concurrency());
+    const size_t workers = std::min(o.jobs ? o.jobs : processors, plan.jobs.size());
+    // Fewer files than processors, and no --jobs limit: each decode may
+    // take a second one (the same pixels either way).
+    if (!o.jobs && workers < processors) drawing.set_decode_threads(2);
     std::vector<std::thread> threads;
     for (size_t w = 1; w < workers; ++w) threads.emplace_back(work);
     work();

@@ -158,6 +158,7 @@ bool text_drawing::run(const std::string &input, const std::string &output, int 
     imgtext_load_options_init(&load);
     load.max_pixels = 0;  // as large as the decoders take, as the seven calls do
     load.auto_orient = o_.auto_orient ? 1 : 0;
+    load.threads = decode_threads_;
     imgtext_status status;
     if (input.empty()) {
         status = imgtext_image_create(o_.width, o_.height, o_.background, &raw);
