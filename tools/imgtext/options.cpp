@@ -384,7 +384,7 @@ Output:
                       output, and it must agree with OUT's extension
   --quality Q         JPEG quality, 1 to 100 [92]
   -j, --jobs N        files drawn at once [the number of processors; with
-                      fewer files than that, a JPEG is decoded on two]
+                      fewer files, a JPEG is decoded on two threads]
   -q, --quiet         no progress, warnings or summary; -v, --verbose: a line
                       per file written
   -h, --help          this help;  --version  the version
