@@ -26,7 +26,7 @@ set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
 
-scripts/setup.sh
+scripts/setup.sh --tests
 
 stages=("$@")
 [ ${#stages[@]} -gt 0 ] || stages=(debug native asan tsan clang valgrind python windows fuzz)
