@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "image.h"
-#include "jpeg_encoder.h"
-#include "png_encoder.h"
+#include "image/image.h"
+#include "codecs/jpeg_encoder.h"
+#include "codecs/png_encoder.h"
 
 #define STB_IMAGE_WRITE_STATIC
 #define STB_IMAGE_WRITE_IMPLEMENTATION

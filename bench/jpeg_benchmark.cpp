@@ -8,11 +8,11 @@
 #include <cstring>
 #include <vector>
 
-#include "jpeg_decoder.h"
-#include "jpeg_encoder.h"
+#include "codecs/jpeg/jpeg_decoder.h"
+#include "codecs/jpeg_encoder.h"
 
 // stb_image as the library builds it (zeroed allocations).
-#include "decoder_allocation.h"
+#include "image/decoder_allocation.h"
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_ONLY_JPEG

@@ -7,8 +7,8 @@
 #include <cstring>
 #include <vector>
 
-#include "jpeg_encoder.h"
-#include "png_encoder.h"
+#include "codecs/jpeg_encoder.h"
+#include "codecs/png_encoder.h"
 
 #define STB_IMAGE_WRITE_STATIC
 #define STB_IMAGE_WRITE_IMPLEMENTATION

@@ -14,8 +14,8 @@
 #include <string_view>
 
 #include "fuzz_support.h"
-#include "image.h"
-#include "library_frame.h"
+#include "image/image.h"
+#include "frame/errors.h"
 #include "quendal_imgtext.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "fuzz_support.h"
-#include "jpeg_decoder.h"
+#include "codecs/jpeg/jpeg_decoder.h"
 #include "reference_jpeg.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

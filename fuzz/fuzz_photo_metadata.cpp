@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "image.h"
-#include "image_metadata.h"
+#include "image/image.h"
+#include "image/metadata.h"
 
 namespace {
 void append(void *context, const void *data, size_t size) {

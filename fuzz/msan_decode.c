@@ -11,7 +11,7 @@
 
 #include <sanitizer/msan_interface.h>
 
-#include "decoder_allocation.h" /* the library's allocation functions */
+#include "image/decoder_allocation.h" /* the library's allocation functions */
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb_image.h>

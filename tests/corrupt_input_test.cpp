@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "crafted_images.h"
-#include "image.h"
-#include "library_frame.h"
+#include "image/image.h"
+#include "frame/errors.h"
 #include "test_support.h"
 
 using namespace imgtext;

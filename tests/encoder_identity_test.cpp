@@ -8,12 +8,12 @@
 #include <vector>
 #include <utility>
 
-#include "font.h"
-#include "jpeg_encoder.h"
-#include "png_deflate.h"
-#include "png_encoder.h"
+#include "font/font.h"
+#include "codecs/jpeg_encoder.h"
+#include "codecs/png_deflate.h"
+#include "codecs/png_encoder.h"
 #include "test_support.h"
-#include "text.h"
+#include "text/layout.h"
 
 using test_support::rgba;
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "image_metadata.h"
+#include "image/metadata.h"
 #include "test_support.h"
 
 using namespace imgtext;

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "image.h"
-#include "library_frame.h"
+#include "image/image.h"
+#include "frame/errors.h"
 #include "quendal_imgtext.h"
 #include "test_support.h"
 

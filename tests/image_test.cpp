@@ -3,7 +3,7 @@
 
 #include <climits>
 
-#include "image.h"
+#include "image/image.h"
 #include "test_support.h"
 
 using namespace imgtext;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "jpeg_decoder.h"
+#include "codecs/jpeg/jpeg_decoder.h"
 #include "reference_jpeg.h"
 #include "test_jpeg_writer.h"
 #include "test_support.h"

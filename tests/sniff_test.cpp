@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "image.h"
+#include "image/image.h"
 
 using namespace imgtext;
 

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "font.h"
+#include "font/font.h"
 #include "font/font_data.h"
-#include "text.h"
+#include "text/layout.h"
 
 using namespace imgtext;
 

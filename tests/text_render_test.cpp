@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "font.h"
-#include "text.h"
+#include "font/font.h"
+#include "text/layout.h"
 #include "test_support.h"
 
 using namespace imgtext;

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "decoder_allocation.h"
+#include "image/decoder_allocation.h"
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #define STBI_ONLY_JPEG

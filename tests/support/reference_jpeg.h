@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "jpeg_decoder.h"
+#include "codecs/jpeg/jpeg_decoder.h"
 
 namespace test_support {
 

@@ -3,14 +3,14 @@
 // JPEG and PNG streams. Input bytes may be hostile: every read below is
 // checked against the bytes actually there, in 64-bit arithmetic, and a
 // record that does not fit is treated as absent rather than as a failure.
-#include "image_metadata.h"
+#include "image/metadata.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
-#include "png_deflate.h"
-#include "png_encoder.h"
+#include "codecs/png_deflate.h"
+#include "codecs/png_encoder.h"
 
 namespace imgtext {
 

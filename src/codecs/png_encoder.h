@@ -4,8 +4,8 @@
 #ifndef IMGTEXT_PNG_ENCODER_H
 #define IMGTEXT_PNG_ENCODER_H
 
-#include "image.h"  // write_fn
-#include "png_deflate.h"
+#include "image/image.h"  // write_fn
+#include "codecs/png_deflate.h"
 
 namespace imgtext {
 

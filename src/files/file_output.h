@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 
-#include "file_paths.h"
+#include "files/file_paths.h"
 
 namespace imgtext {
 

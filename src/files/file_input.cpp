@@ -1,11 +1,11 @@
 // Reading an input file whole.
-#include "file_input.h"
+#include "files/file_input.h"
 
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 
-#include "library_frame.h"
+#include "frame/errors.h"
 
 #if defined(_WIN32)
 #include <windows.h>

@@ -1,6 +1,6 @@
 // The JPEG decoder's AVX2 kernels; this unit alone is compiled for AVX2
 // and is entered only after the processor was seen to have it.
-#include "jpeg_decoder_simd.h"
+#include "codecs/jpeg/kernels.h"
 
 namespace imgtext {
 

@@ -1,15 +1,15 @@
 // Fonts. This file is the only user of stb_truetype, which is compiled here
 // with static linkage so none of its symbols leave the library.
-#include "font.h"
+#include "font/font.h"
 
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 
-#include "file_input.h"
+#include "files/file_input.h"
 #include "font/font_data.h"
-#include "font_validation.h"
-#include "library_frame.h"
+#include "font/font_validation.h"
+#include "frame/errors.h"
 
 // stb_truetype asserts on malformed data it then goes on to handle (clamped
 // seeks, empty results). Font files may be hostile: a debug build must

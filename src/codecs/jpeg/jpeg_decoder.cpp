@@ -32,7 +32,7 @@
 //   lane at a time;
 // - on request, a baseline scan's blocks become pixels on a second thread
 //   while the calling one goes on decoding the data.
-#include "jpeg_decoder.h"
+#include "codecs/jpeg/jpeg_decoder.h"
 
 #include <algorithm>
 #include <climits>
@@ -54,7 +54,7 @@
 // runs; the build adds the AVX2 unit where it can (IMGTEXT_JPEG_AVX2).
 #if (defined(__x86_64__) || defined(_M_X64)) && (defined(__GNUC__) || defined(__clang__))
 #define IMGTEXT_JPEG_X86 1
-#include "jpeg_decoder_simd.h"
+#include "codecs/jpeg/kernels.h"
 #else
 #define IMGTEXT_JPEG_X86 0
 #endif

@@ -1,6 +1,6 @@
 // The RGBA buffer's painting primitives: the opaque rectangle fill, and
 // source-over blending of a colour at some coverage, shared by text and boxes.
-#include "image.h"
+#include "image/image.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "blend.h"
+#include "image/paint.h"
 
 namespace imgtext {
 

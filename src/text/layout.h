@@ -6,9 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "blend.h"
-#include "font.h"
-#include "image.h"
+#include "image/paint.h"
+#include "font/font.h"
+#include "image/image.h"
 
 namespace imgtext {
 

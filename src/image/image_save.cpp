@@ -5,14 +5,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "file_output.h"
-#include "jpeg_encoder.h"
-#include "png_deflate.h"
-#include "png_encoder.h"
+#include "files/file_output.h"
+#include "codecs/jpeg_encoder.h"
+#include "codecs/png_deflate.h"
+#include "codecs/png_encoder.h"
 
-#include "image.h"
-#include "image_metadata.h"
-#include "library_frame.h"
+#include "image/image.h"
+#include "image/metadata.h"
+#include "frame/errors.h"
 
 #define STB_IMAGE_WRITE_STATIC
 #define STB_IMAGE_WRITE_IMPLEMENTATION

@@ -6,9 +6,9 @@
 
 #include <cstdint>
 
-#include "blend.h"
-#include "image.h"
-#include "text.h"
+#include "image/paint.h"
+#include "image/image.h"
+#include "text/layout.h"
 
 namespace imgtext {
 

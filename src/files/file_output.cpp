@@ -1,6 +1,6 @@
 // Crash- and full-disk-safe file output: temporary file, checked writes,
 // atomic replace. POSIX and Windows differ only in the calls at the bottom.
-#include "file_output.h"
+#include "files/file_output.h"
 
 #include <cerrno>
 #include <cstdint>

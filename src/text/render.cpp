@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "font.h"
-#include "text.h"
+#include "font/font.h"
+#include "text/layout.h"
 
 namespace imgtext {
 

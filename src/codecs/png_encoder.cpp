@@ -3,9 +3,9 @@
 // type) and the same deflate stream (png_deflate.cpp). Filters are summed in
 // one pass without building rejected rows, CRCs eight bytes a step, and the
 // file is handed out without a final copy.
-#include "png_encoder.h"
+#include "codecs/png_encoder.h"
 
-#include "png_deflate.h"
+#include "codecs/png_deflate.h"
 
 #include <cstdint>
 #include <cstdlib>

@@ -6,14 +6,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "file_input.h"
+#include "files/file_input.h"
 
-#include "image.h"
-#include "image_metadata.h"
-#include "jpeg_decoder.h"
-#include "library_frame.h"
+#include "image/image.h"
+#include "image/metadata.h"
+#include "codecs/jpeg/jpeg_decoder.h"
+#include "frame/errors.h"
 
-#include "decoder_allocation.h"
+#include "image/decoder_allocation.h"
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
 #include <stb_image.h>

@@ -6,12 +6,12 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "drawing.h"
-#include "font.h"
-#include "image.h"
-#include "library_frame.h"
+#include "drawing/drawing.h"
+#include "font/font.h"
+#include "image/image.h"
+#include "frame/errors.h"
 #include "quendal_imgtext.h"
-#include "text.h"
+#include "text/layout.h"
 
 namespace imgtext {
 

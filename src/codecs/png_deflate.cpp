@@ -6,7 +6,7 @@
 // buckets, word-at-a-time match lengths, a branch-free 64-bit bit writer
 // with precomputed reversed codes, and, where the processor has AVX-512, a
 // search that measures all 16 candidates of a bucket at once.
-#include "png_deflate.h"
+#include "codecs/png_deflate.h"
 
 #include <cstring>
 

@@ -7,14 +7,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "drawing.h"
-#include "file_input.h"
-#include "font.h"
-#include "image.h"
-#include "image_metadata.h"
-#include "library_frame.h"
+#include "drawing/drawing.h"
+#include "files/file_input.h"
+#include "font/font.h"
+#include "image/image.h"
+#include "image/metadata.h"
+#include "frame/errors.h"
 #include "quendal_imgtext.h"
-#include "text.h"
+#include "text/layout.h"
 
 using namespace imgtext;
 

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "file_paths.h"
+#include "files/file_paths.h"
 #include "quendal_imgtext.h"
 
 namespace imgtext {

@@ -4,9 +4,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "font.h"
-#include "library_frame.h"
-#include "text.h"
+#include "font/font.h"
+#include "frame/errors.h"
+#include "text/layout.h"
 
 namespace imgtext {
 

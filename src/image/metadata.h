@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "image.h"
+#include "image/image.h"
 
 namespace imgtext {
 

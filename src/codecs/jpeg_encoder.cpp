@@ -15,7 +15,7 @@
 // run time where the processor has it; the AVX2 form keeps a block's eight
 // rows in registers and transposes them there, where the compiler's form of
 // the portable code goes through memory lane by lane.
-#include "jpeg_encoder.h"
+#include "codecs/jpeg_encoder.h"
 
 #include <cmath>
 #include <cstdint>

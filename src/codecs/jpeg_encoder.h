@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "image.h"  // write_fn
+#include "image/image.h"  // write_fn
 
 namespace imgtext {
 

@@ -2,7 +2,7 @@
 // names the stb_truetype read it protects; each walk mirrors the one
 // stb_truetype makes, quirks included, so that what is checked is exactly
 // what will be read.
-#include "font_validation.h"
+#include "font/font_validation.h"
 
 #include <algorithm>
 #include <cstdarg>

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "file_paths.h"
+#include "files/file_paths.h"
 #include "quendal_imgtext.h"
 
 namespace imgtext {

@@ -1,12 +1,12 @@
 // Library frame: error reporting, the seven calls' state exports and the
 // drawing API's error exports.
-#include "library_frame.h"
+#include "frame/errors.h"
 
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
-#include "font.h"
+#include "font/font.h"
 
 namespace imgtext {
 

@@ -14,10 +14,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "drawing.h"
-#include "font.h"
-#include "library_frame.h"
-#include "text.h"
+#include "drawing/drawing.h"
+#include "font/font.h"
+#include "frame/errors.h"
+#include "text/layout.h"
 
 namespace imgtext {
 
