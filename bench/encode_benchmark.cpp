@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "image/image.h"
+#include "engine_support.h"
 #include "codecs/jpeg_encoder.h"
 #include "codecs/png_encoder.h"
 

@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "fuzz_support.h"
-#include "image/image.h"
+#include "engine_support.h"
 #include "frame/errors.h"
 #include "quendal_imgtext.h"
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "image/image.h"
+#include "image/image_io.h"
 #include "image/metadata.h"
 
 namespace {

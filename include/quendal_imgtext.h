@@ -60,9 +60,23 @@
 #define QUENDAL_IMGTEXT_VERSION_MAJOR 0
 #define QUENDAL_IMGTEXT_VERSION_MINOR 1
 #define QUENDAL_IMGTEXT_VERSION_PATCH 0
+#define QUENDAL_IMGTEXT_STRINGIFY_(x) #x
+#define QUENDAL_IMGTEXT_STRINGIFY(x) QUENDAL_IMGTEXT_STRINGIFY_(x)
+/* "MAJOR.MINOR.PATCH", for comparing with imgtext_version() at run time. */
+#define QUENDAL_IMGTEXT_VERSION_STRING                       \
+    QUENDAL_IMGTEXT_STRINGIFY(QUENDAL_IMGTEXT_VERSION_MAJOR) "." \
+    QUENDAL_IMGTEXT_STRINGIFY(QUENDAL_IMGTEXT_VERSION_MINOR) "." \
+    QUENDAL_IMGTEXT_STRINGIFY(QUENDAL_IMGTEXT_VERSION_PATCH)
 
 /* The largest pixel size text can be drawn at. */
 #define QUENDAL_IMGTEXT_MAX_SIZE 100000
+
+/* The widest outline and the largest shadow blur a text style may ask for,
+ * in pixels (their cost grows with the area they cover), and the largest
+ * radius of a box's rounded corners. */
+#define QUENDAL_IMGTEXT_MAX_STROKE_WIDTH 256
+#define QUENDAL_IMGTEXT_MAX_SHADOW_BLUR 256
+#define QUENDAL_IMGTEXT_MAX_BOX_RADIUS 1000000
 
 /* Each scan of a progressive JPEG is a pass over the whole picture, yet may
  * be a few bytes long; files with more scans are refused before decoding.
@@ -183,6 +197,11 @@ QUENDAL_IMGTEXT_API const char *imgtext_error_message(void);
 /* A short English name of a status ("ok", "argument", "read", "decode",
  * "limit", "write", "memory"; "unknown" otherwise). Static storage. */
 QUENDAL_IMGTEXT_API const char *imgtext_status_name(int status);
+
+/* The version of the library that is loaded, "MAJOR.MINOR.PATCH" (static
+ * storage), so that a program can check it against the header it was built
+ * with (QUENDAL_IMGTEXT_VERSION_STRING). */
+QUENDAL_IMGTEXT_API const char *imgtext_version(void);
 
 #define IMGTEXT_NUL_TERMINATED ((size_t)-1)
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "crafted_images.h"
-#include "image/image.h"
+#include "engine_support.h"
 #include "frame/errors.h"
 #include "test_support.h"
 

@@ -8,6 +8,7 @@
 #include <vector>
 #include <utility>
 
+#include "engine_support.h"
 #include "font/font.h"
 #include "codecs/jpeg_encoder.h"
 #include "codecs/png_deflate.h"
@@ -74,11 +75,11 @@ rgba make(kind k, int w, int h, uint32_t seed) {
         }
     }
     if (k == kind::text) {
-        EXPECT_TRUE(imgtext::s_font_ready || imgtext::ensure_font_ready());
+        EXPECT_TRUE(imgtext::builtin_font_ready());
         imgtext::text_layout layout{};
         EXPECT_EQ(imgtext::measure_text_box("Quendal AV To\nWorld 1234", 18, &layout), 1);
-        imgtext::render_text_lines(imgtext::rgba_image{w, h, img.pixels.data()}, layout, 2, 1, 18, 250, 240, 200,
-                                   1.0f, false);
+        imgtext::render_text_lines(imgtext::rgba_image{w, h, img.pixels.data()}, layout, 2, 1, 250, 240, 200, 1.0f,
+                                   false);
         imgtext::free_text_layout(&layout);
     }
     return img;

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "image/image.h"
+#include "engine_support.h"
 #include "frame/errors.h"
 #include "quendal_imgtext.h"
 #include "test_support.h"
@@ -106,7 +106,7 @@ TEST_P(FailedCall, DuringASaveFailsItCleanlyAndKeepsTheOldFile) {
     const std::string name = std::string("picture.") + GetParam(), path = dir.path(name);
     const rgba picture = test_support::noise(160, 120);  // output larger than one 64 KiB write
     auto save = [&] {
-        imgtext::clear_err();
+        imgtext::s_err[0] = '\0';
         return imgtext::save_image(path.c_str(), picture.width, picture.height, picture.pixels.data(),
                                    imgtext::format_from_path(path.c_str(), imgtext::FMT_PNG));
     };

@@ -3,7 +3,8 @@
 
 #include <climits>
 
-#include "image/image.h"
+#include "image/image_io.h"
+#include "image/paint.h"
 #include "test_support.h"
 
 using namespace imgtext;

@@ -4,7 +4,7 @@
 
 #include <vector>
 
-#include "image/image.h"
+#include "image/image_io.h"
 
 using namespace imgtext;
 

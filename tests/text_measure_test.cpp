@@ -10,6 +10,7 @@
 
 #include "font/font.h"
 #include "font/font_data.h"
+#include "engine_support.h"
 #include "text/layout.h"
 
 using namespace imgtext;
@@ -18,7 +19,7 @@ namespace {
 
 class Measure : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(s_font_ready || ensure_font_ready()); }
+    void SetUp() override { ASSERT_TRUE(builtin_font_ready()); }
 
     // Lines point into the measured text, so the fixture keeps it alive.
     text_layout measure(const std::string &text, int size = 24) {

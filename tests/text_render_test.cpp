@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "font/font.h"
+#include "engine_support.h"
 #include "text/layout.h"
 #include "test_support.h"
 
@@ -27,8 +28,8 @@ struct draw_args {
 void draw(rgba &img, const std::string &text, const draw_args &a) {
     text_layout layout{};
     ASSERT_EQ(measure_text_box(text.c_str(), a.size, &layout), 1);
-    render_text_lines(rgba_image{img.width, img.height, img.pixels.data()}, layout, a.x, a.y, a.size, a.red, a.green,
-                      a.blue, a.opacity, a.centre);
+    render_text_lines(rgba_image{img.width, img.height, img.pixels.data()}, layout, a.x, a.y, a.red, a.green, a.blue,
+                      a.opacity, a.centre);
     free_text_layout(&layout);
 }
 
@@ -45,13 +46,13 @@ coverage_map coverage_of(char c, int px) {
     coverage_map map{glyph_bitmap_box(glyph, scale), {}};
     const int w = map.box.x1 - map.box.x0, h = map.box.y1 - map.box.y0;
     map.bytes.assign(static_cast<size_t>(w) * h, 0);
-    rasterise_glyph(glyph, scale, map.bytes.data(), w, h);
+    reference_rasterise_glyph(glyph, scale, map.bytes.data(), w, h);
     return map;
 }
 
 class Render : public ::testing::Test {
 protected:
-    void SetUp() override { ASSERT_TRUE(s_font_ready || ensure_font_ready()); }
+    void SetUp() override { ASSERT_TRUE(builtin_font_ready()); }
 };
 
 // One glyph drawn at (0, 0) over a solid background: every pixel of its box

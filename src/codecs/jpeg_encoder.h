@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "image/image.h"  // write_fn
+#include "codecs/byte_sink.h"
 
 namespace imgtext {
 

@@ -4,7 +4,7 @@
 #ifndef IMGTEXT_PNG_ENCODER_H
 #define IMGTEXT_PNG_ENCODER_H
 
-#include "image/image.h"  // write_fn
+#include "codecs/byte_sink.h"
 #include "codecs/png_deflate.h"
 
 namespace imgtext {

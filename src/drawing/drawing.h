@@ -25,10 +25,6 @@ struct text_effects {
     bool any() const { return stroke_width > 0 || shadow; }
 };
 
-// The widest outline and blur accepted, in pixels: their cost grows with
-// the square of the width.
-constexpr float k_max_effect_pixels = 256.0f;
-
 struct text_request {
     layout_request layout;
     paint colour;

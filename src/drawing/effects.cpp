@@ -18,6 +18,7 @@
 #include "font/font.h"
 #include "frame/errors.h"
 #include "text/layout.h"
+#include "text/render.h"
 
 namespace imgtext {
 

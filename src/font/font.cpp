@@ -6,7 +6,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "files/file_input.h"
 #include "font/font_data.h"
 #include "font/font_validation.h"
 #include "frame/errors.h"
@@ -53,8 +52,6 @@ struct imgtext_font {
 
 namespace imgtext {
 
-std::atomic<int> s_font_ready{0};
-
 namespace {
 
 imgtext_font s_builtin{};
@@ -87,12 +84,6 @@ const font_face *builtin_font() {
         return nullptr;
     }
     return &s_builtin;
-}
-
-int ensure_font_ready() {
-    if (!builtin_font()) return 0;
-    s_font_ready = 1;
-    return 1;
 }
 
 bool is_builtin(const font_face *font) { return font == &s_builtin; }
@@ -196,46 +187,4 @@ void rasterise_glyph_window(const font_face &font, int glyph, float scale, const
     STBTT_free(vertices, font.info.userdata);
 }
 
-// The seven calls' view: callers have made sure the built-in font is parsed.
-float font_scale(int px) { return font_scale(s_builtin, static_cast<float>(px), false); }
-vertical_metrics font_vertical_metrics() { return s_builtin.metrics; }
-int glyph_for_byte(char byte) { return glyph_for_codepoint(s_builtin, static_cast<signed char>(byte)); }
-int glyph_advance(int glyph) { return glyph_advance(s_builtin, glyph); }
-int glyph_kerning(int left_glyph, int right_glyph) { return glyph_kerning(s_builtin, left_glyph, right_glyph); }
-glyph_box glyph_bitmap_box(int glyph, float scale) { return glyph_bitmap_box(s_builtin, glyph, scale); }
-void rasterise_glyph(int glyph, float scale, unsigned char *coverage, int width, int height) {
-    rasterise_glyph(s_builtin, glyph, scale, coverage, width, height);
-}
-void rasterise_glyph_window(int glyph, float scale, const glyph_window &window, unsigned char *coverage) {
-    rasterise_glyph_window(s_builtin, glyph, scale, window, coverage);
-}
-
 }  // namespace imgtext
-
-extern "C" const imgtext_font *imgtext_font_builtin(void) {
-    imgtext::clear_error();
-    return imgtext::builtin_font();
-}
-
-extern "C" imgtext_status imgtext_font_load_memory(const void *data, size_t size, int index, imgtext_font **font) {
-    imgtext::clear_error();
-    if (!font) return imgtext::set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: font is NULL");
-    *font = nullptr;
-    return imgtext::load_font(static_cast<const unsigned char *>(data), size, index, font);
-}
-
-extern "C" void imgtext_font_free(imgtext_font *font) { imgtext::free_font(font); }
-
-extern "C" imgtext_status imgtext_font_load(const char *path, int index, imgtext_font **font) {
-    imgtext::clear_error();
-    if (!font) return imgtext::set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: font is NULL");
-    *font = nullptr;
-    if (!path) return imgtext::set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: path is NULL");
-    unsigned char *data = nullptr;
-    size_t size = 0;
-    const imgtext_status read = imgtext::read_whole_file(path, imgtext::path_encoding::utf8, &data, &size);
-    if (read != IMGTEXT_OK) return read;
-    const imgtext_status status = imgtext::load_font(data, size, index, font);
-    std::free(data);
-    return status;
-}

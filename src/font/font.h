@@ -5,7 +5,6 @@
 #ifndef IMGTEXT_FONT_H
 #define IMGTEXT_FONT_H
 
-#include <atomic>
 #include <cstddef>
 
 #include "quendal_imgtext.h"
@@ -14,16 +13,9 @@ namespace imgtext {
 
 using font_face = ::imgtext_font;
 
-// The seven calls' "font is ready" flag: set by the first call that needs
-// the font, cleared by imgtext_cleanup. The font itself is parsed once.
-extern std::atomic<int> s_font_ready;
-
 // The built-in font, parsed on first use (thread-safe). Null, with a message,
 // only if the embedded bytes are damaged.
 const font_face *builtin_font();
-
-// builtin_font() for the seven calls: 1 and the flag set, or 0 with a message.
-int ensure_font_ready();
 
 // Parses a TrueType/OpenType font (the index-th of a collection) from a copy
 // of the bytes. Returns IMGTEXT_OK or a status with a message.
@@ -72,18 +64,6 @@ struct glyph_window {
 // by a small picture costs what the picture shows.
 void rasterise_glyph_window(const font_face &font, int glyph, float scale, const glyph_window &window,
                             unsigned char *coverage);
-
-// The seven calls' view of the built-in font, used by them and their tests:
-// one glyph per byte, the byte read as signed, and the size as a pixel height.
-inline int effective_pixel_size(int size) { return size >= 1 ? size : 24; }
-float font_scale(int px);
-vertical_metrics font_vertical_metrics();
-int glyph_for_byte(char byte);
-int glyph_advance(int glyph);
-int glyph_kerning(int left_glyph, int right_glyph);
-glyph_box glyph_bitmap_box(int glyph, float scale);
-void rasterise_glyph(int glyph, float scale, unsigned char *coverage, int width, int height);
-void rasterise_glyph_window(int glyph, float scale, const glyph_window &window, unsigned char *coverage);
 
 }  // namespace imgtext
 

@@ -1,8 +1,10 @@
-// Library frame: how failures are reported. The engine records a status and
-// a message per thread; the seven file-to-file calls copy that message into
-// their one process-wide text, which is what imgtext_last_error() shows.
-#ifndef IMGTEXT_LIBRARY_FRAME_H
-#define IMGTEXT_LIBRARY_FRAME_H
+// Error state: how a failure travels. The engine records a status and a
+// message for the calling thread and returns the status; the exports hand
+// the status to the caller, and the seven calls, which report through one
+// process-wide text, copy the message into it (src/api/export_guard.h).
+// Nothing here is exported, and nothing here depends on the rest.
+#ifndef IMGTEXT_FRAME_ERRORS_H
+#define IMGTEXT_FRAME_ERRORS_H
 
 #include "quendal_imgtext.h"
 
@@ -15,7 +17,7 @@ extern char s_err[k_error_capacity];
 
 // Records a failure for the calling thread: formats the message (cut to 511
 // bytes) and returns the status, so a failing function can end with
-// `return set_error(...)`. Callers pass the failure up without touching the
+// `return set_error(...)`. Callers pass the status up without touching the
 // message again.
 #if defined(__GNUC__)
 __attribute__((format(printf, 2, 3)))
@@ -26,11 +28,6 @@ imgtext_status set_error(imgtext_status status, const char *format, ...);
 const char *error_text();
 imgtext_status error_status();
 void clear_error();
-
-// The seven calls: clear their text on entry; on failure, report with
-// fail_legacy(), which copies this thread's message and returns 0.
-inline void clear_err() { s_err[0] = '\0'; }
-int fail_legacy();
 
 }  // namespace imgtext
 

@@ -1,12 +1,11 @@
-// Images and files: the one in-memory pixel form, reading, writing and the
-// rectangle fills.
-#ifndef IMGTEXT_IMAGE_H
-#define IMGTEXT_IMAGE_H
+// The one in-memory picture: 8-bit RGBA rows, and the drawing API's handle
+// around it.
+#ifndef IMGTEXT_IMAGE_IMAGE_H
+#define IMGTEXT_IMAGE_IMAGE_H
 
 #include <cstddef>
 #include <cstdint>
 
-#include "files/file_paths.h"
 #include "quendal_imgtext.h"
 
 namespace imgtext {
@@ -28,113 +27,6 @@ struct rgba_image {
 // Output format codes, as in the public header; any other value is PNG.
 enum : int { FMT_AUTO = IMGTEXT_FORMAT_AUTO, FMT_JPG = IMGTEXT_FORMAT_JPEG, FMT_PNG = IMGTEXT_FORMAT_PNG,
              FMT_BMP = IMGTEXT_FORMAT_BMP };
-
-// Paints the part of the rectangle inside the image with the clamped colour
-// at alpha 255, overwriting what was there. Geometry is 64-bit so that a
-// padded box near INT_MAX cannot overflow.
-void fill_rect(const rgba_image &image, int64_t x, int64_t y, int64_t w, int64_t h, int red, int green, int blue);
-
-// Blends the colour over the part of the rectangle inside the image with
-// the given alpha, as text of that coverage would be.
-void blend_rect(const rgba_image &image, int64_t x, int64_t y, int64_t w, int64_t h, imgtext_color colour);
-
-// As blend_rect, with corners rounded to radius (at most half the shorter
-// side) and antialiased: each pixel of a corner takes the share of it the
-// arc leaves inside, as coverage.
-void blend_rounded_rect(const rgba_image &image, int64_t x, int64_t y, int64_t w, int64_t h, float radius,
-                        imgtext_color colour);
-
-inline int clamp_channel(int value) { return value < 0 ? 0 : value > 255 ? 255 : value; }
-
-// ---- loading
-
-// Decides, from the sniffed format and the dimensions in the file's header,
-// whether a load is worth doing: returns 1 to decode, or 0 after setting a
-// message to stop before any pixel memory is allocated.
-struct load_check {
-    int (*accept)(void *context, int format, int width, int height);
-    void *context;
-};
-
-struct load_settings {
-    uint64_t max_pixels = 0;            // 0: no limit beyond the decoder's own
-    const load_check *check = nullptr;  // may refuse from the header
-    // When set, a JPEG's metadata lands here (null if it has none), and with
-    // auto_orient its pixels are turned upright by its EXIF orientation.
-    image_metadata **metadata = nullptr;
-    bool auto_orient = false;
-    int threads = 1;  // 2 or more: a baseline JPEG's pixels are made on a second thread
-};
-
-// Decodes encoded bytes to a packed RGBA picture the caller frees. `path`
-// names the file in messages (null: the bytes came from memory) and backs
-// up format sniffing with its extension. *format receives the format the
-// bytes looked like, else the extension's, else `fallback`.
-imgtext_status decode_image(const unsigned char *data, size_t size, const char *path, const load_settings &settings,
-                            int fallback, rgba_image *image, int *format);
-
-// Reads a whole file and decodes it as above (the seven calls' load; their
-// fallback format is PNG). On failure returns 0 with a message and leaves
-// both outputs untouched.
-int load_image(const char *path, rgba_image *image, int *format, const load_check *check = nullptr);
-imgtext_status load_image_file(const char *path, path_encoding encoding, const load_settings &settings,
-                               int fallback, rgba_image *image, int *format);
-
-// Progressive JPEG decoding costs a pass over the whole picture per scan, and
-// scans can be a few bytes each: a file with more scans than this is refused
-// before decoding.
-constexpr int k_max_jpeg_scans = QUENDAL_IMGTEXT_MAX_JPEG_SCANS;
-
-// The number of scans (SOS segments) in a JPEG's marker stream, counting no
-// further than limit + 1.
-int count_jpeg_scans(const unsigned char *data, size_t size, int limit);
-
-// The output format an input file's first bytes suggest: JPEG, PNG or BMP
-// by their signatures, otherwise what the path's extension names (PNG if none).
-int sniff_format(const char *path, const unsigned char *data, int size);
-
-// 1 if s ends with suffix, comparing bytes with bit 0x20 set in both (ASCII
-// case folding).
-int str_ends_with_nocase(const char *s, const char *suffix);
-
-// The format named by path's extension (.jpg/.jpeg/.png/.bmp), else fallback.
-int format_from_path(const char *path, int fallback);
-
-// ---- saving
-
-// Where an encoder hands its output, piece by piece.
-using write_fn = void (*)(void *context, const void *data, size_t size);
-
-// Whether the encoder for format can write a width x height image exactly.
-bool writer_can_encode(int format, int width, int height);
-
-struct encode_settings {
-    int format = FMT_PNG;            // FMT_JPG, FMT_PNG or FMT_BMP
-    int jpeg_quality = 92;           // 1..100
-    bool png_rgb_if_opaque = false;  // RGB colour type when no pixel is translucent
-    // Metadata to add to JPEG and PNG output (null: none, today's bytes);
-    // the EXIF block only with keep_exif, and only into JPEG.
-    const image_metadata *metadata = nullptr;
-    bool keep_exif = false;
-};
-
-// Encodes the picture, handing the bytes to write. Returns 1, or 0 if the
-// encoder failed (out of memory) or refused the size; sets no message.
-int encode_image(const rgba_image &image, const encode_settings &settings, write_fn write, void *context);
-
-// Encodes the pixels to path, replacing any file there only once the whole
-// new file is safely written. Returns IMGTEXT_OK, or LIMIT / WRITE with
-// "failed to write image to <path>".
-imgtext_status save_image_file(const char *path, path_encoding encoding, const rgba_image &image,
-                               const encode_settings &settings);
-
-// The seven calls' save: their defaults, 1 or 0 with the message above,
-// which is also their process-wide error text.
-int save_image(const char *path, int width, int height, const unsigned char *pixels, int format);
-
-// Encodes into a new malloc'd buffer.
-imgtext_status encode_image_to_memory(const rgba_image &image, const encode_settings &settings, void **data,
-                                      size_t *size);
 
 }  // namespace imgtext
 

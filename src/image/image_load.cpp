@@ -8,7 +8,7 @@
 
 #include "files/file_input.h"
 
-#include "image/image.h"
+#include "image/image_io.h"
 #include "image/metadata.h"
 #include "codecs/jpeg/jpeg_decoder.h"
 #include "frame/errors.h"
@@ -144,10 +144,5 @@ imgtext_status load_image_file(const char *path, path_encoding encoding, const l
     return decode_image(file.p, size, path, settings, fallback, image, format);
 }
 
-int load_image(const char *path, rgba_image *image, int *format, const load_check *check) {
-    load_settings settings;
-    settings.check = check;
-    return load_image_file(path, path_encoding::native, settings, FMT_PNG, image, format) == IMGTEXT_OK;
-}
 
 }  // namespace imgtext

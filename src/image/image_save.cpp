@@ -10,7 +10,7 @@
 #include "codecs/png_deflate.h"
 #include "codecs/png_encoder.h"
 
-#include "image/image.h"
+#include "image/image_io.h"
 #include "image/metadata.h"
 #include "frame/errors.h"
 
@@ -203,12 +203,6 @@ imgtext_status save_image_file(const char *path, path_encoding encoding, const r
     return IMGTEXT_OK;
 }
 
-int save_image(const char *path, int width, int height, const unsigned char *pixels, int format) {
-    encode_settings settings;
-    settings.format = format == FMT_JPG || format == FMT_BMP ? format : FMT_PNG;
-    const rgba_image image{width, height, const_cast<unsigned char *>(pixels)};
-    return save_image_file(path, path_encoding::native, image, settings) == IMGTEXT_OK ? 1 : fail_legacy();
-}
 
 imgtext_status encode_image_to_memory(const rgba_image &image, const encode_settings &settings, void **data,
                                       size_t *size) {

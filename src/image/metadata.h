@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codecs/byte_sink.h"
 #include "image/image.h"
 
 namespace imgtext {

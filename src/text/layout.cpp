@@ -1,5 +1,6 @@
 // Cutting text into lines and measuring each line: code points from bytes
 // or UTF-8, line breaks, and wrapping to a width.
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -218,30 +219,19 @@ void free_text_layout(text_layout *layout) {
     layout->line_count = 0;
 }
 
-text_face pixel_size_face(int px) {
-    const font_face &font = *builtin_font();
-    const float scale = font_scale(font, static_cast<float>(px), false);
+text_face make_text_face(const font_face &font, const font_face *fallback, float size, bool em_size,
+                         float line_spacing) {
+    const float scale = font_scale(font, size, em_size);
     const vertical_metrics m = font_vertical_metrics(font);
-    text_face face{&font, nullptr, scale, scale, 0, 0, 0};
-    face.line_height = ceil_to_int(static_cast<float>(m.ascent - m.descent + m.line_gap) * scale);
-    if (face.line_height <= 0) face.line_height = px;
+    text_face face{&font, fallback, scale, fallback ? font_scale(*fallback, size, em_size) : 0.0f, 0, 0, 0};
+    int line_height = ceil_to_int(static_cast<float>(m.ascent - m.descent + m.line_gap) * scale);
+    if (line_height <= 0) line_height = ceil_to_int(size);
+    face.line_height = line_spacing == 1.0f
+                           ? line_height
+                           : std::max(1, ceil_to_int(static_cast<float>(line_height) * line_spacing));
     face.ascent = ceil_to_int(static_cast<float>(m.ascent) * scale);
     face.descent = ceil_to_int(static_cast<float>(-m.descent) * scale);
     return face;
-}
-
-int measure_text_box(const char *text, int size, text_layout *layout) {
-    if (!s_font_ready && !ensure_font_ready()) return 0;
-    // Far beyond any real use, glyph boxes overflow the rasteriser's int
-    // arithmetic; refusing keeps every size that can be drawn exact.
-    if (size > QUENDAL_IMGTEXT_MAX_SIZE) {
-        set_error(IMGTEXT_ERROR_ARGUMENT, "invalid size: pixel size must be <= %d (%d)", QUENDAL_IMGTEXT_MAX_SIZE,
-                  size);
-        return 0;
-    }
-    const layout_request request{text, std::strlen(text), text_encoding::bytes,
-                                 pixel_size_face(effective_pixel_size(size)), 0};
-    return layout_text(request, layout) == IMGTEXT_OK;
 }
 
 }  // namespace imgtext

@@ -1,14 +1,13 @@
-// Text: decoding code points, cutting text into lines (at line breaks and,
-// when asked, by width), measuring them, and drawing them.
-#ifndef IMGTEXT_TEXT_H
-#define IMGTEXT_TEXT_H
+// Text layout: decoding code points, cutting text into lines (at line breaks
+// and, when asked, by width), measuring them, and walking the glyphs where
+// they are placed, which drawing and the effects share.
+#ifndef IMGTEXT_TEXT_LAYOUT_H
+#define IMGTEXT_TEXT_LAYOUT_H
 
 #include <cstddef>
 #include <cstdint>
 
-#include "image/paint.h"
 #include "font/font.h"
-#include "image/image.h"
 
 namespace imgtext {
 
@@ -64,26 +63,14 @@ struct layout_request {
 imgtext_status layout_text(const layout_request &request, text_layout *layout);
 void free_text_layout(text_layout *layout);
 
-// The built-in font at a pixel size, as the seven calls use it. Callers
-// have made sure the font is parsed.
-text_face pixel_size_face(int px);
-
-// The seven calls' measurement: bytes, built-in font, pixel size (0 or less
-// means 24). Returns 1, or 0 with a message (size too large, font unusable,
-// out of memory), in which case *layout is not written.
-int measure_text_box(const char *text, int size, text_layout *layout);
+// The fonts and metrics of text at a size: the pixel height from ascender to
+// descender (the seven calls' size) or, with em_size, the em. line_spacing
+// multiplies the font's line pitch (1: the font's own, as the seven calls use
+// it). The caller has checked the numbers' ranges.
+text_face make_text_face(const font_face &font, const font_face *fallback, float size, bool em_size,
+                         float line_spacing);
 
 enum class line_align { left, centre, right };
-
-// Draws the laid-out lines with (x, y) as the box's top-left corner, each
-// line aligned within the box width. Clips to the image.
-void render_layout(const rgba_image &image, const text_layout &layout, int64_t x, int64_t y, const paint &colour,
-                   line_align align);
-
-// The seven calls' drawing: clamped colour, opacity clamped to 0..1 (NaN
-// draws nothing), lines from x or centred.
-void render_text_lines(const rgba_image &image, const text_layout &layout, int64_t x, int64_t y, int size,
-                       int red, int green, int blue, float opacity, bool centre);
 
 // A glyph of a text face: which font drew it, at which scale.
 struct glyph_ref {

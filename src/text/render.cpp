@@ -6,7 +6,10 @@
 #include <cstdint>
 #include <cstdlib>
 
+#include "text/render.h"
+
 #include "font/font.h"
+#include "image/paint.h"
 #include "text/layout.h"
 
 namespace imgtext {
@@ -150,17 +153,6 @@ void render_layout(const rgba_image &image, const text_layout &layout, int64_t x
     for_each_placed_glyph(layout, x, y, align, [&](const glyph_ref &g, float pen, int64_t baseline) {
         draw_glyph(image, g, pen, baseline, colour, cache);
     });
-}
-
-void render_text_lines(const rgba_image &image, const text_layout &layout, int64_t x, int64_t y, int size,
-                       int red, int green, int blue, float opacity, bool centre) {
-    (void)size;  // the layout carries its face
-    // NaN passes both tests unchanged and then draws nothing.
-    if (opacity < 0.0f) opacity = 0.0f;
-    if (opacity > 1.0f) opacity = 1.0f;
-    const paint colour{static_cast<float>(clamp_channel(red)), static_cast<float>(clamp_channel(green)),
-                       static_cast<float>(clamp_channel(blue)), opacity};
-    render_layout(image, layout, x, y, colour, centre ? line_align::centre : line_align::left);
 }
 
 }  // namespace imgtext

@@ -1,0 +1,144 @@
+// Reading the drawing API's option structs and styles into the engine's
+// settings and requests, and its results back out.
+#include "api/options.h"
+
+#include <cstdint>
+
+#include "font/font.h"
+#include "frame/errors.h"
+#include "image/paint.h"
+
+namespace imgtext {
+
+imgtext_status bad_argument(const char *what) { return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: %s", what); }
+
+namespace {
+
+// The first version of the load options ended after auto_orient, and a
+// caller's padding after it was never initialised: an option added since
+// must lie past it, or an old program's garbage would be read as the option.
+struct load_options_first_version {
+    size_t struct_size;
+    uint64_t max_pixels;
+    int auto_orient;
+};
+static_assert(offsetof(imgtext_load_options, threads) >= sizeof(load_options_first_version));
+
+// The fonts and numbers of a style's size; an argument error for sizes and
+// factors out of range.
+imgtext_status face_from(const imgtext_text_style &style, text_face *face) {
+    const font_face *font = style.font ? style.font : builtin_font();
+    if (!font) return error_status();
+    const bool em = style.size_unit == IMGTEXT_SIZE_EM;
+    if (style.size_unit != IMGTEXT_SIZE_PIXEL_HEIGHT && !em) return bad_argument("unknown size unit");
+    if (!(style.size > 0.0f && style.size <= static_cast<float>(QUENDAL_IMGTEXT_MAX_SIZE))) {
+        return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid size: must be more than 0 and at most %d (%g)",
+                         QUENDAL_IMGTEXT_MAX_SIZE, static_cast<double>(style.size));
+    }
+    if (!(style.line_spacing > 0.0f && style.line_spacing <= 100.0f)) {
+        return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid line spacing: must be more than 0 and at most 100 (%g)",
+                         static_cast<double>(style.line_spacing));
+    }
+    *face = make_text_face(*font, style.fallback, style.size, em, style.line_spacing);
+    return IMGTEXT_OK;
+}
+
+imgtext_status effects_from(const imgtext_text_style &style, float opacity, text_effects *effects) {
+    if (!(style.stroke_width >= 0.0f && style.stroke_width <= QUENDAL_IMGTEXT_MAX_STROKE_WIDTH)) {
+        return bad_argument("stroke_width out of range");
+    }
+    if (style.shadow && !(style.shadow_blur >= 0.0f && style.shadow_blur <= QUENDAL_IMGTEXT_MAX_SHADOW_BLUR)) {
+        return bad_argument("shadow_blur out of range");
+    }
+    effects->stroke_width = style.stroke_width;
+    effects->stroke_colour = style.stroke_color;
+    effects->shadow = style.shadow != 0;
+    effects->shadow_dx = style.shadow_dx, effects->shadow_dy = style.shadow_dy;
+    effects->shadow_blur = style.shadow_blur;
+    effects->shadow_colour = style.shadow_color;
+    effects->opacity = opacity;
+    effects->text_alpha = static_cast<float>(style.color.a) / 255.0f;
+    return IMGTEXT_OK;
+}
+
+int clamp_to_int(int64_t v) { return v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : static_cast<int>(v); }
+
+}  // namespace
+
+imgtext_status load_settings_from(const imgtext_load_options *options, load_settings *settings) {
+    imgtext_load_options o;
+    if (!read_options(options, imgtext_load_options_init, &o)) return bad_argument("load options size");
+    if (o.threads < 0) {
+        return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: threads must be 0 or more (%d)", o.threads);
+    }
+    settings->max_pixels = o.max_pixels;
+    settings->auto_orient = o.auto_orient != 0;
+    settings->threads = o.threads;
+    return IMGTEXT_OK;
+}
+
+imgtext_status encode_settings_from(const imgtext_image *image, const imgtext_save_options *options,
+                                    const char *path, encode_settings *settings) {
+    imgtext_save_options o;
+    if (!read_options(options, imgtext_save_options_init, &o)) return bad_argument("save options size");
+    if (o.format < IMGTEXT_FORMAT_AUTO || o.format > IMGTEXT_FORMAT_BMP) {
+        return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: unknown format %d", o.format);
+    }
+    if (o.jpeg_quality < 1 || o.jpeg_quality > 100) {
+        return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: JPEG quality must be 1..100 (%d)", o.jpeg_quality);
+    }
+    const int input = image->format ? image->format : FMT_PNG;
+    settings->format = o.format ? o.format : path ? format_from_path(path, input) : input;
+    settings->jpeg_quality = o.jpeg_quality;
+    settings->png_rgb_if_opaque = o.png_rgb_if_opaque != 0;
+    settings->metadata = o.drop_metadata ? nullptr : image->metadata;
+    settings->keep_exif = o.keep_exif != 0;
+    return IMGTEXT_OK;
+}
+
+imgtext_status request_from(const char *text, size_t length, const imgtext_text_style *given,
+                            text_request *request) {
+    if (!text && length != 0) return bad_argument("text is NULL");
+    imgtext_text_style style;
+    if (!read_options(given, imgtext_text_style_init, &style)) return bad_argument("text style size");
+    if (style.align < IMGTEXT_ALIGN_LEFT || style.align > IMGTEXT_ALIGN_RIGHT) return bad_argument("unknown alignment");
+    if (style.max_width < 0) return bad_argument("max_width is negative");
+    text_face face{};
+    imgtext_status status = face_from(style, &face);
+    if (status != IMGTEXT_OK) return status;
+    if (!text) text = "";
+    if (length == IMGTEXT_NUL_TERMINATED) length = std::strlen(text);
+    const float style_opacity = clamp_opacity(style.opacity);
+    float opacity = style_opacity;
+    if (style.color.a != 255) opacity = opacity * (static_cast<float>(style.color.a) / 255.0f);
+    request->layout = layout_request{text, length, text_encoding::utf8, face, style.max_width};
+    request->colour = paint{static_cast<float>(style.color.r), static_cast<float>(style.color.g),
+                            static_cast<float>(style.color.b), opacity};
+    request->align = style.align == IMGTEXT_ALIGN_CENTER  ? line_align::centre
+                     : style.align == IMGTEXT_ALIGN_RIGHT ? line_align::right
+                                                          : line_align::left;
+    request->box = style.box != 0;
+    request->box_colour = style.box_color;
+    request->padding = style.padding;
+    if (!(style.box_radius >= 0.0f && style.box_radius <= QUENDAL_IMGTEXT_MAX_BOX_RADIUS)) {
+        return bad_argument("box_radius out of range");
+    }
+    request->box_radius = style.box_radius;
+    return effects_from(style, style_opacity, &request->effects);
+}
+
+imgtext_text_metrics metrics_of(const text_layout &layout, int64_t x, int64_t y) {
+    imgtext_text_metrics m{};
+    m.struct_size = sizeof m;
+    m.x = clamp_to_int(x), m.y = clamp_to_int(y);
+    m.width = layout.box_width;
+    m.height = clamp_to_int(layout.box_height);
+    m.line_count = clamp_to_int(static_cast<int64_t>(layout.line_count));
+    m.line_height = layout.line_height;
+    m.ascent = layout.ascent;
+    m.descent = layout.descent;
+    m.missing_glyphs = layout.missing_glyphs;
+    return m;
+}
+
+}  // namespace imgtext

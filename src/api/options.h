@@ -1,0 +1,53 @@
+// The drawing API's structs as the engine reads them: a caller's option
+// struct (of whatever size its header knew) turned into the engine's
+// settings and requests, with every field checked, and results written back
+// into as much of the caller's struct as it has room for.
+#ifndef IMGTEXT_API_OPTIONS_H
+#define IMGTEXT_API_OPTIONS_H
+
+#include <cstddef>
+#include <cstring>
+
+#include "drawing/drawing.h"
+#include "image/image_io.h"
+#include "quendal_imgtext.h"
+#include "text/layout.h"
+
+namespace imgtext {
+
+imgtext_status bad_argument(const char *what);
+
+// Options structs begin with their size: read the fields the caller's
+// version of the header knew and keep the defaults for the rest.
+template <typename Options>
+bool read_options(const Options *given, void (*init)(Options *), Options *out) {
+    init(out);
+    if (!given) return true;
+    if (given->struct_size < sizeof(size_t)) return false;
+    std::memcpy(out, given, given->struct_size < sizeof(Options) ? given->struct_size : sizeof(Options));
+    out->struct_size = sizeof(Options);
+    return true;
+}
+
+// Results likewise: write only what the caller has room for.
+template <typename Result>
+void write_result(const Result &value, Result *out) {
+    if (!out || out->struct_size < sizeof(size_t)) return;
+    const size_t room = out->struct_size;
+    std::memcpy(out, &value, room < sizeof(Result) ? room : sizeof(Result));
+    out->struct_size = room;
+}
+
+imgtext_status load_settings_from(const imgtext_load_options *options, load_settings *settings);
+imgtext_status encode_settings_from(const imgtext_image *image, const imgtext_save_options *options,
+                                    const char *path, encode_settings *settings);
+
+// The text and style of a measuring or drawing call as the engine's request.
+imgtext_status request_from(const char *text, size_t length, const imgtext_text_style *style,
+                            text_request *request);
+
+imgtext_text_metrics metrics_of(const text_layout &layout, int64_t x, int64_t y);
+
+}  // namespace imgtext
+
+#endif

@@ -1,0 +1,108 @@
+// The drawing API's text exports: styles, measuring, and drawing by an
+// anchor point or by gravity.
+#include <cstddef>
+#include <cstring>
+
+#include "api/export_guard.h"
+#include "api/options.h"
+#include "drawing/drawing.h"
+#include "frame/errors.h"
+#include "quendal_imgtext.h"
+#include "text/layout.h"
+
+using namespace imgtext;
+
+namespace {
+
+// An enum argument holds whatever int the caller passed. Reading a value
+// outside the enum's range as the enum is undefined (and a compiler may drop
+// a later range check), so its bits are read as an int, checked, and only
+// then converted.
+int int_bits(const imgtext_position &position) {
+    int value;
+    static_assert(sizeof value == sizeof position);
+    std::memcpy(&value, &position, sizeof value);
+    return value;
+}
+
+imgtext_status draw(imgtext_image *image, const char *text, size_t length, int position, placement where,
+                    const imgtext_text_style *style, imgtext_text_metrics *metrics) {
+    if (!image) return bad_argument("image is NULL");
+    if (position < IMGTEXT_TOP_LEFT || position > IMGTEXT_BOTTOM_RIGHT) return bad_argument("unknown position");
+    where.position = static_cast<imgtext_position>(position);
+    text_request request;
+    imgtext_status status = request_from(text, length, style, &request);
+    if (status != IMGTEXT_OK) return status;
+    text_layout layout{};
+    box_origin at{};
+    status = draw_text(image->view, request, where, &at, &layout);
+    if (status != IMGTEXT_OK) return status;
+    write_result(metrics_of(layout, at.x, at.y), metrics);
+    free_text_layout(&layout);
+    return IMGTEXT_OK;
+}
+
+imgtext_status measure(const char *text, size_t length, const imgtext_text_style *style,
+                       imgtext_text_metrics *metrics, int *line_widths, size_t max_lines) {
+    text_request request;
+    imgtext_status status = request_from(text, length, style, &request);
+    if (status != IMGTEXT_OK) return status;
+    text_layout layout{};
+    status = layout_text(request.layout, &layout);
+    if (status != IMGTEXT_OK) return status;
+    write_result(metrics_of(layout, 0, 0), metrics);
+    if (line_widths) {
+        for (size_t i = 0; i < layout.line_count && i < max_lines; ++i) line_widths[i] = layout.lines[i].width;
+    }
+    free_text_layout(&layout);
+    return IMGTEXT_OK;
+}
+
+}  // namespace
+
+extern "C" {
+
+void imgtext_text_style_init(imgtext_text_style *style) {
+    api_void([&] {
+        if (!style) return;
+        *style = imgtext_text_style{};
+        style->struct_size = sizeof *style;
+        style->size = 24.0f;
+        style->line_spacing = 1.0f;
+        style->color = imgtext_color{255, 255, 255, 255};
+        style->opacity = 1.0f;
+        style->box_color = imgtext_color{0, 0, 0, 255};
+        style->stroke_color = imgtext_color{0, 0, 0, 255};
+        style->shadow_dx = 2, style->shadow_dy = 2;
+        style->shadow_blur = 2.0f;
+        style->shadow_color = imgtext_color{0, 0, 0, 160};
+    });
+}
+
+imgtext_status imgtext_measure_text(const char *text, size_t length, const imgtext_text_style *style,
+                                    imgtext_text_metrics *metrics, int *line_widths, size_t max_lines) {
+    return api_call([&] { return measure(text, length, style, metrics, line_widths, max_lines); });
+}
+
+imgtext_status imgtext_draw_text(imgtext_image *image, const char *text, size_t length, int x, int y,
+                                 imgtext_position anchor, const imgtext_text_style *style,
+                                 imgtext_text_metrics *metrics) {
+    return api_call([&] {
+        placement where;
+        where.x = x, where.y = y;
+        return draw(image, text, length, int_bits(anchor), where, style, metrics);
+    });
+}
+
+imgtext_status imgtext_draw_text_gravity(imgtext_image *image, const char *text, size_t length,
+                                         imgtext_position gravity, int margin, const imgtext_text_style *style,
+                                         imgtext_text_metrics *metrics) {
+    return api_call([&] {
+        placement where;
+        where.by_gravity = true;
+        where.margin = margin;
+        return draw(image, text, length, int_bits(gravity), where, style, metrics);
+    });
+}
+
+}  // extern "C"

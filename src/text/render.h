@@ -1,0 +1,21 @@
+// Drawing laid-out text: each glyph rasterised (once per drawing call, for
+// glyphs that recur) and composited at its place.
+#ifndef IMGTEXT_TEXT_RENDER_H
+#define IMGTEXT_TEXT_RENDER_H
+
+#include <cstdint>
+
+#include "image/image.h"
+#include "image/paint.h"
+#include "text/layout.h"
+
+namespace imgtext {
+
+// Draws the laid-out lines with (x, y) as the box's top-left corner, each
+// line aligned within the box width. Clips to the image.
+void render_layout(const rgba_image &image, const text_layout &layout, int64_t x, int64_t y, const paint &colour,
+                   line_align align);
+
+}  // namespace imgtext
+
+#endif
