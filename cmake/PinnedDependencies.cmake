@@ -109,6 +109,41 @@ imgtext_fix_stb_image([=[   if (s->img_buffer+n <= s->img_buffer_end) {
                       [=[   if (s->img_buffer+n <= s->img_buffer_end) {
       if (n > 0) memcpy(buffer, s->img_buffer, n);]=])
 
+# Every decoder checks each side of the picture against STBI_MAX_DIMENSIONS
+# as soon as its header is read, before it allocates anything; the library's
+# own limits (a picture's pixel count, what the output can hold) must apply
+# there too, not only where stbi_info reads the same header another way: a
+# PIC header that stbi_info rejects could otherwise allocate gigabytes before
+# the decoder gives up. After each such pair of checks, the decoder now asks
+# IMGTEXT_STBI_DIMENSIONS_ALLOWED(height, width) and fails as for a side that
+# is too large when it says no. The library's decoding (image_load.cpp)
+# defines it to apply the caller's limits; other includers (tests) get a
+# default that allows every size stb_image takes. The GIF decoder
+# checks width first; its two checks, which fail alike, swap places so that
+# every pair reads height, width.
+imgtext_fix_stb_image([=[#ifndef STBI_MAX_DIMENSIONS
+#define STBI_MAX_DIMENSIONS (1 << 24)
+#endif]=] [=[#ifndef STBI_MAX_DIMENSIONS
+#define STBI_MAX_DIMENSIONS (1 << 24)
+#endif
+#ifndef IMGTEXT_STBI_DIMENSIONS_ALLOWED
+#define IMGTEXT_STBI_DIMENSIONS_ALLOWED(height, width) 1
+#endif]=])
+imgtext_fix_stb_image([=[   if (g->w > STBI_MAX_DIMENSIONS) return stbi__err("too large","Very large image (corrupt?)");
+   if (g->h > STBI_MAX_DIMENSIONS) return stbi__err("too large","Very large image (corrupt?)");]=]
+                      [=[   if (g->h > STBI_MAX_DIMENSIONS) return stbi__err("too large","Very large image (corrupt?)");
+   if (g->w > STBI_MAX_DIMENSIONS) return stbi__err("too large","Very large image (corrupt?)");]=])
+set(_check "return (stbi__err[a-z]*)\\(\"too large\",\"Very large image \\(corrupt\\?\\)\"\\);")
+set(_pair "if \\(([^()]+) > STBI_MAX_DIMENSIONS\\) ${_check}(\n *)if \\(([^()]+) > STBI_MAX_DIMENSIONS\\) return stbi__err[a-z]*\\(\"too large\",\"Very large image \\(corrupt\\?\\)\"\\);")
+string(REGEX REPLACE "${_pair}"
+       "\\0\\3if (!IMGTEXT_STBI_DIMENSIONS_ALLOWED(\\1, \\4)) return \\2(\"too large\",\"Very large image (corrupt?)\");"
+       _stb_image "${_stb_image}")
+string(REGEX MATCHALL "if \\(!IMGTEXT_STBI_DIMENSIONS_ALLOWED\\(" _asked "${_stb_image}")
+list(LENGTH _asked _asked_count)
+if(NOT _asked_count EQUAL 9)
+    message(FATAL_ERROR "stb_image.h: expected the 9 decoders' dimension checks, found ${_asked_count}")
+endif()
+
 file(WRITE "${_stb_fixed_dir}/stb_image.h.in" "${_stb_image}")
 # Rewrites the header only when it changed, so builds stay incremental.
 configure_file("${_stb_fixed_dir}/stb_image.h.in" "${_stb_fixed_dir}/stb_image.h" COPYONLY)

@@ -13,6 +13,7 @@
 #include <valgrind/valgrind.h>
 #endif
 
+#include "crafted_images.h"
 #include "quendal_imgtext.h"
 #include "test_support.h"
 
@@ -56,6 +57,21 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> header_bombs(const scr
     std::vector<uint8_t> psd = test_support::psd_bytes(small);
     put(psd, 14, k_side, 4, true), put(psd, 18, k_side, 4, true);
     files.emplace_back("psd", psd);
+    std::vector<uint8_t> png = crafted::png({}).bytes();
+    put(png, 16, k_side, 4, true), put(png, 20, k_side, 4, true);
+    files.emplace_back("png", png);
+    std::vector<uint8_t> gif = crafted::gif({}).bytes();  // the logical screen; its frame stays small
+    put(gif, 6, k_side, 2, false), put(gif, 8, k_side, 2, false);
+    files.emplace_back("gif", gif);
+    // stbi_info rejects this PIC's packets, but its decoder reads the same
+    // header and would allocate the picture before giving up.
+    std::vector<uint8_t> pic = crafted::pic({}).bytes();
+    put(pic, 92, k_side, 2, true), put(pic, 94, k_side, 2, true);
+    files.emplace_back("pic", pic);
+    const std::string side = std::to_string(k_side), pnm = "P6\n" + side + " " + side + "\n255\n\x01\x02\x03";
+    files.emplace_back("ppm", std::vector<uint8_t>(pnm.begin(), pnm.end()));
+    const std::string hdr = "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y " + side + " +X " + side + "\n\x80\x80\x80\x80";
+    files.emplace_back("hdr", std::vector<uint8_t>(hdr.begin(), hdr.end()));
     return files;
 }
 
@@ -81,7 +97,13 @@ long peak_mib_of_failing_call(Call call) {
     // block, would swamp the figure.
     if (!RUNNING_ON_VALGRIND && !k_address_sanitizer) {
         const pid_t child = fork();
-        if (child == 0) _exit(call() == 0 ? 0 : 1);
+        if (child == 0) {
+            // A decoder that slipped past the limits fails here rather than
+            // taking the machine's memory, and with another message.
+            const rlimit one_gib{size_t{1} << 30, size_t{1} << 30};
+            setrlimit(RLIMIT_AS, &one_gib);
+            _exit(call() == 0 ? 0 : 1);
+        }
         int status = 0;
         rusage usage{};
         EXPECT_EQ(wait4(child, &status, 0, &usage), child);
@@ -105,6 +127,22 @@ TEST(HostileSize, HeadersClaimingWhatTheWriterRefusesAreRefusedBeforeDecoding) {
         EXPECT_EQ(std::string(imgtext_last_error()), "failed to write image to " + out) << format;
     }
     EXPECT_FALSE(test_support::file_exists(out));
+}
+
+// The drawing API's pixel limit, whichever decoder reads the header and
+// however: refused before the picture is allocated.
+TEST(HostileSize, HeadersBeyondThePixelLimitAreRefusedBeforeDecoding) {
+    scratch_dir dir;
+    const std::string refused = "image too large: " + std::to_string(k_side) + "x" + std::to_string(k_side) +
+                                " is more than 178956970 pixels";
+    for (const auto &[format, bytes] : header_bombs(dir)) {
+        imgtext_image *image = nullptr;
+        const long mib = peak_mib_of_failing_call([&] {
+            return imgtext_image_load_memory(bytes.data(), bytes.size(), nullptr, &image) == IMGTEXT_OK;
+        });
+        EXPECT_LT(mib, 150) << format;
+        EXPECT_EQ(imgtext_error_message(), refused) << format;
+    }
 }
 
 TEST(HostileSize, CanvasTheWriterRefusesIsNeverFilled) {

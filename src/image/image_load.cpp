@@ -13,6 +13,11 @@
 #include "codecs/jpeg/jpeg_decoder.h"
 #include "frame/errors.h"
 
+namespace imgtext {
+bool decoder_dimensions_allowed(uint64_t height, uint64_t width);
+}
+#define IMGTEXT_STBI_DIMENSIONS_ALLOWED(height, width) \
+    imgtext::decoder_dimensions_allowed(static_cast<uint64_t>(height), static_cast<uint64_t>(width))
 #include "image/decoder_allocation.h"
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
@@ -81,6 +86,54 @@ int count_jpeg_scans(const unsigned char *data, size_t size, int limit) {
     return scans;
 }
 
+namespace {
+
+// Whether a picture of this size may be decoded: within the caller's pixel
+// limit, and accepted by the caller's check. Sets the message if not.
+bool size_acceptable(const load_settings &settings, int format, uint64_t width, uint64_t height) {
+    const uint64_t pixels = width * height;  // each side below 2^32
+    if (settings.max_pixels && pixels > settings.max_pixels) {
+        set_error(IMGTEXT_ERROR_LIMIT, "image too large: %.0fx%.0f is more than %.0f pixels", static_cast<double>(width),
+                  static_cast<double>(height), static_cast<double>(settings.max_pixels));
+        return false;
+    }
+    if (settings.check && !settings.check->accept(settings.check->context, format, static_cast<int>(width),
+                                                  static_cast<int>(height))) {
+        return false;
+    }
+    return true;
+}
+
+// The limits of the decode running on this thread, for stb_image's decoders
+// to consult the moment their header gives the size, however they read it.
+struct size_gate {
+    const load_settings *settings;
+    int format;
+    bool refused = false;
+};
+thread_local size_gate *t_gate = nullptr;
+
+struct gate_scope {
+    size_gate gate;
+    size_gate *previous;
+    gate_scope(const load_settings &settings, int format) : gate{&settings, format}, previous(t_gate) {
+        t_gate = &gate;
+    }
+    ~gate_scope() { t_gate = previous; }
+    gate_scope(const gate_scope &) = delete;
+    gate_scope &operator=(const gate_scope &) = delete;
+};
+
+}  // namespace
+
+bool decoder_dimensions_allowed(uint64_t height, uint64_t width) {
+    size_gate *gate = t_gate;
+    if (!gate || gate->refused) return !gate;
+    if (size_acceptable(*gate->settings, gate->format, width, height)) return true;
+    gate->refused = true;
+    return false;
+}
+
 imgtext_status decode_image(const unsigned char *data, size_t size, const char *path, const load_settings &settings,
                             int fallback, rgba_image *image, int *format) {
     if (size > INT_MAX) return decode_failure(path, "too large");
@@ -89,17 +142,16 @@ imgtext_status decode_image(const unsigned char *data, size_t size, const char *
     const int sniffed = by_signature ? by_signature : format_from_path(path, fallback);
 
     // The header gives the size before any pixel is decoded or allocated.
+    // Where stbi_info cannot read it, each decoder still asks the gate as
+    // soon as its own reading of the header gives the size.
+    const bool limited = settings.max_pixels || settings.check;
+    gate_scope scope(settings, sniffed);
     int width = 0, height = 0, channels_in_file = 0;
-    if ((settings.max_pixels || settings.check) && stbi_info_from_memory(data, length, &width, &height, &channels_in_file)) {
-        const uint64_t pixels = static_cast<uint64_t>(width) * static_cast<uint64_t>(height);
-        if (settings.max_pixels && pixels > settings.max_pixels) {
-            return set_error(IMGTEXT_ERROR_LIMIT, "image too large: %dx%d is more than %.0f pixels", width, height,
-                             static_cast<double>(settings.max_pixels));
-        }
-        if (settings.check && !settings.check->accept(settings.check->context, sniffed, width, height)) {
-            return error_status();
-        }
+    const bool size_known = limited && stbi_info_from_memory(data, length, &width, &height, &channels_in_file);
+    if (size_known && !size_acceptable(settings, sniffed, static_cast<uint64_t>(width), static_cast<uint64_t>(height))) {
+        return error_status();
     }
+    if (scope.gate.refused) return error_status();
     if (by_signature == FMT_JPG && count_jpeg_scans(data, size, k_max_jpeg_scans) > k_max_jpeg_scans) {
         return decode_failure(path, "too many scans");
     }
@@ -108,13 +160,17 @@ imgtext_status decode_image(const unsigned char *data, size_t size, const char *
     // The own JPEG decoder gives stb's pixels and reasons for the files it
     // takes, faster; stb_image decodes the rest.
     const char *reason = nullptr;
-    const jpeg_decode_result own = decode_jpeg_rgba(data, length, &width, &height, &pixels, &reason,
-                                                    jpeg_decode_kernel::automatic, settings.threads);
+    // It checks no limit of its own, so it takes only pictures whose size
+    // was checked above (or asked for none); stb's decoders gate the rest.
+    const jpeg_decode_result own = size_known || !limited
+                                       ? decode_jpeg_rgba(data, length, &width, &height, &pixels, &reason,
+                                                          jpeg_decode_kernel::automatic, settings.threads)
+                                       : jpeg_decode_result::not_handled;
     if (own == jpeg_decode_result::failed) return decode_failure(path, reason);
     if (own == jpeg_decode_result::not_handled)
 #endif
         pixels = stbi_load_from_memory(data, length, &width, &height, &channels_in_file, 4);
-    if (!pixels) return decode_failure(path, stbi_failure_reason());
+    if (!pixels) return scope.gate.refused ? error_status() : decode_failure(path, stbi_failure_reason());
 
     rgba_image decoded{width, height, pixels};
     image_metadata *metadata = nullptr;
