@@ -291,8 +291,10 @@ QUENDAL_IMGTEXT_API imgtext_status imgtext_image_load_memory(const void *data, s
                                                              imgtext_image **image);
 
 /* An image over the caller's RGBA pixels (straight alpha, rows stride bytes
- * apart, stride >= width * 4). wrap draws into the caller's memory, which
- * must outlive the handle and stays the caller's; copy takes a copy. */
+ * apart, stride >= width * 4, and the whole span, stride * (height - 1) +
+ * width * 4 bytes, at most PTRDIFF_MAX). wrap draws into the caller's
+ * memory, which must outlive the handle and stays the caller's; copy takes
+ * a copy. */
 QUENDAL_IMGTEXT_API imgtext_status imgtext_image_wrap(void *pixels, int width, int height, size_t stride,
                                                       imgtext_image **image);
 QUENDAL_IMGTEXT_API imgtext_status imgtext_image_copy(const void *pixels, int width, int height, size_t stride,
@@ -456,7 +458,9 @@ typedef struct imgtext_text_style {
 QUENDAL_IMGTEXT_API void imgtext_text_style_init(imgtext_text_style *style);
 
 typedef struct imgtext_text_metrics {
-    size_t struct_size; /* set by the caller: sizeof(imgtext_text_metrics) */
+    size_t struct_size; /* set by the caller (imgtext_text_metrics_init):
+                           sizeof(imgtext_text_metrics); a size below this
+                           first version's is an IMGTEXT_ERROR_ARGUMENT */
     int x, y;           /* top-left of the text box as placed (0, 0 when measuring) */
     int width, height;  /* the text box: widest line (at least 1) x line count * line pitch */
     int line_count;
@@ -465,6 +469,9 @@ typedef struct imgtext_text_metrics {
     int descent;        /* below a baseline to the font's descender */
     int missing_glyphs; /* code points no font had a glyph for */
 } imgtext_text_metrics;
+
+/* Zeroes the metrics and sets struct_size, as a call that fills them needs. */
+QUENDAL_IMGTEXT_API void imgtext_text_metrics_init(imgtext_text_metrics *metrics);
 
 /* Lays out text in style (NULL for the defaults) without drawing. metrics
  * (may be NULL) receives the box; line_widths (may be NULL) receives the

@@ -185,6 +185,36 @@ TEST(DrawingApi, OptionStructsAreReadOnlyAsFarAsTheirSize) {
     EXPECT_EQ(imgtext_measure_text("x", 1, &old_style, nullptr, nullptr, 0), IMGTEXT_ERROR_ARGUMENT);
 }
 
+// Arguments no caller could mean: rows whose span wraps the address space,
+// metrics with no room, a position beyond the enum (read as an int first, so
+// the check itself is defined behaviour).
+TEST(DrawingApi, ImpossibleArgumentsAreRefused) {
+    uint8_t pixels[12] = {};
+    imgtext_image *image = nullptr;
+    for (size_t stride : {SIZE_MAX / 2 + 1, SIZE_MAX, size_t{PTRDIFF_MAX}}) {
+        EXPECT_EQ(imgtext_image_wrap(pixels, 1, 3, stride, &image), IMGTEXT_ERROR_ARGUMENT) << stride;
+        EXPECT_EQ(imgtext_image_copy(pixels, 1, 3, stride, &image), IMGTEXT_ERROR_ARGUMENT) << stride;
+    }
+    ASSERT_EQ(imgtext_image_wrap(pixels, 1, 1, SIZE_MAX, &image), IMGTEXT_OK);  // one row: no span
+    imgtext_text_metrics metrics;
+    std::memset(&metrics, 0xAB, sizeof metrics);
+    metrics.struct_size = 0;
+    EXPECT_EQ(imgtext_measure_text("x", 1, nullptr, &metrics, nullptr, 0), IMGTEXT_ERROR_ARGUMENT);
+    EXPECT_STREQ(imgtext_error_message(), "invalid argument: text metrics size");
+    EXPECT_EQ(imgtext_draw_text(image, "x", 1, 0, 0, IMGTEXT_TOP_LEFT, nullptr, &metrics), IMGTEXT_ERROR_ARGUMENT);
+    imgtext_text_metrics_init(&metrics);
+    EXPECT_EQ(imgtext_measure_text("x", 1, nullptr, &metrics, nullptr, 0), IMGTEXT_OK);
+    EXPECT_EQ(metrics.line_count, 1);
+    for (int position : {-1, 9, 1000, INT32_MIN}) {
+        imgtext_position bad;
+        std::memcpy(&bad, &position, sizeof bad);
+        EXPECT_EQ(imgtext_draw_text(image, "x", 1, 0, 0, bad, nullptr, nullptr), IMGTEXT_ERROR_ARGUMENT);
+        EXPECT_EQ(imgtext_draw_text_gravity(image, "x", 1, bad, 0, nullptr, nullptr), IMGTEXT_ERROR_ARGUMENT);
+        EXPECT_STREQ(imgtext_error_message(), "invalid argument: unknown position");
+    }
+    imgtext_image_free(image);
+}
+
 TEST(DrawingApi, LoadingRefusesMorePixelsThanTheLimitFromTheHeader) {
     scratch_dir dir;
     const std::string in = dir.path("big.png");

@@ -42,6 +42,43 @@ TEST(SaveSafety, MissingFolderFailsAndCreatesNothing) {
     EXPECT_TRUE(dir.entries().empty());
 }
 
+// The drawing API adds the system's reason to the seven calls' sentence, and
+// refuses a name whose extension it cannot honour rather than filling it
+// with another format's bytes.
+TEST(SaveSafety, DrawingApiSaysWhyASaveFailed) {
+    scratch_dir dir;
+    imgtext_image *image = nullptr;
+    ASSERT_EQ(imgtext_image_create(8, 8, {9, 9, 9, 255}, &image), IMGTEXT_OK);
+    ASSERT_EQ(write_card(dir.path("file.png")), 1);
+    struct refusal {
+        std::string path, message;
+        imgtext_status status;
+    };
+    std::vector<refusal> cases = {
+        {dir.path("no/such/folder/card.png"), ": no such folder", IMGTEXT_ERROR_WRITE},
+        {dir.path("card.gif"), "", IMGTEXT_ERROR_ARGUMENT},
+        {dir.path("card.HEIC"), "", IMGTEXT_ERROR_ARGUMENT},
+    };
+#if !defined(_WIN32)
+    cases.push_back({dir.path("file.png/card.png"), ": a part of the path is not a folder", IMGTEXT_ERROR_WRITE});
+    cases.push_back({"/dev/full", ": disk full", IMGTEXT_ERROR_WRITE});
+#endif
+    for (const auto &c : cases) {
+        EXPECT_EQ(imgtext_image_save(image, c.path.c_str(), nullptr), c.status) << c.path;
+        const std::string expected = c.status == IMGTEXT_ERROR_WRITE
+                                         ? "failed to write image to " + c.path + c.message
+                                         : "invalid argument: cannot write a " + c.path.substr(c.path.rfind('.')) +
+                                               " file: use .png, .jpg, .jpeg or .bmp, or set a format";
+        EXPECT_EQ(imgtext_error_message(), expected);
+    }
+    imgtext_save_options as_png;
+    imgtext_save_options_init(&as_png);
+    as_png.format = IMGTEXT_FORMAT_PNG;  // the caller's explicit choice is honoured
+    EXPECT_EQ(imgtext_image_save(image, dir.path("card.gif").c_str(), &as_png), IMGTEXT_OK);
+    EXPECT_EQ(imgtext_image_save(image, dir.path("no-extension").c_str(), nullptr), IMGTEXT_OK);
+    imgtext_image_free(image);
+}
+
 TEST(SaveSafety, ReplacingAFileLeavesOnlyTheNewFile) {
     scratch_dir dir;
     for (const char *name : {"a.png", "a.png", "b.jpg", "b.jpg", "c.bmp"}) ASSERT_EQ(write_card(dir.path(name)), 1);

@@ -37,6 +37,15 @@ imgtext_status hand_over(const rgba_image &pixels, int format, imgtext_image **i
 
 bool valid_size(int width, int height) { return width > 0 && height > 0; }
 
+// Whether the last row's end, stride * (height - 1) + width * 4 bytes from
+// the first pixel, is addressable: otherwise rows would wrap around the
+// address space onto each other. For sizes valid_size accepts.
+bool span_fits(int width, int height, size_t stride) {
+    const uint64_t limit = PTRDIFF_MAX, row = static_cast<uint64_t>(width) * 4;
+    if (row > limit) return false;
+    return height == 1 || static_cast<uint64_t>(stride) <= (limit - row) / static_cast<uint64_t>(height - 1);
+}
+
 unsigned char *allocate_pixels(int width, int height, bool zeroed) {
     const uint64_t bytes = static_cast<uint64_t>(width) * static_cast<uint64_t>(height) * 4;
     if (bytes > SIZE_MAX) return nullptr;
@@ -65,7 +74,7 @@ imgtext_status check_caller_pixels(const void *pixels, int width, int height, si
     if (!image) return bad_argument("image is NULL");
     *image = nullptr;
     if (!pixels) return bad_argument("pixels is NULL");
-    if (!valid_size(width, height) || stride / 4 < static_cast<size_t>(width)) {
+    if (!valid_size(width, height) || stride / 4 < static_cast<size_t>(width) || !span_fits(width, height, stride)) {
         return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid dimensions: %dx%d with a stride of %.0f bytes", width, height,
                          static_cast<double>(stride));
     }

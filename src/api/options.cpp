@@ -87,12 +87,21 @@ imgtext_status encode_settings_from(const imgtext_image *image, const imgtext_sa
     if (o.jpeg_quality < 1 || o.jpeg_quality > 100) {
         return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: JPEG quality must be 1..100 (%d)", o.jpeg_quality);
     }
+    if (path && o.format == IMGTEXT_FORMAT_AUTO) {
+        const char *extension = foreign_extension(path);
+        if (extension) {
+            return set_error(IMGTEXT_ERROR_ARGUMENT,
+                             "invalid argument: cannot write a %s file: use .png, .jpg, .jpeg or .bmp, or set a format",
+                             extension);
+        }
+    }
     const int input = image->format ? image->format : FMT_PNG;
     settings->format = o.format ? o.format : path ? format_from_path(path, input) : input;
     settings->jpeg_quality = o.jpeg_quality;
     settings->png_rgb_if_opaque = o.png_rgb_if_opaque != 0;
     settings->metadata = o.drop_metadata ? nullptr : image->metadata;
     settings->keep_exif = o.keep_exif != 0;
+    settings->give_reason = true;
     return IMGTEXT_OK;
 }
 

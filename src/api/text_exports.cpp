@@ -25,10 +25,25 @@ int int_bits(const imgtext_position &position) {
     return value;
 }
 
+// The metrics a caller gave room for: none (NULL), or at least the first
+// version's fields. A smaller size is uninitialised or wrong, and writing
+// nothing there would leave garbage the caller then reads as the result.
+struct text_metrics_first_version {
+    size_t struct_size;
+    int x, y, width, height, line_count, line_height, ascent, descent, missing_glyphs;
+};
+
+imgtext_status check_metrics(const imgtext_text_metrics *metrics) {
+    if (metrics && metrics->struct_size < sizeof(text_metrics_first_version)) return bad_argument("text metrics size");
+    return IMGTEXT_OK;
+}
+
 imgtext_status draw(imgtext_image *image, const char *text, size_t length, int position, placement where,
                     const imgtext_text_style *style, imgtext_text_metrics *metrics) {
     if (!image) return bad_argument("image is NULL");
     if (position < IMGTEXT_TOP_LEFT || position > IMGTEXT_BOTTOM_RIGHT) return bad_argument("unknown position");
+    const imgtext_status metrics_checked = check_metrics(metrics);
+    if (metrics_checked != IMGTEXT_OK) return metrics_checked;
     where.position = static_cast<imgtext_position>(position);
     text_request request;
     imgtext_status status = request_from(text, length, style, &request);
@@ -44,8 +59,10 @@ imgtext_status draw(imgtext_image *image, const char *text, size_t length, int p
 
 imgtext_status measure(const char *text, size_t length, const imgtext_text_style *style,
                        imgtext_text_metrics *metrics, int *line_widths, size_t max_lines) {
+    imgtext_status status = check_metrics(metrics);
+    if (status != IMGTEXT_OK) return status;
     text_request request;
-    imgtext_status status = request_from(text, length, style, &request);
+    status = request_from(text, length, style, &request);
     if (status != IMGTEXT_OK) return status;
     text_layout layout{};
     status = layout_text(request.layout, &layout);
@@ -76,6 +93,14 @@ void imgtext_text_style_init(imgtext_text_style *style) {
         style->shadow_dx = 2, style->shadow_dy = 2;
         style->shadow_blur = 2.0f;
         style->shadow_color = imgtext_color{0, 0, 0, 160};
+    });
+}
+
+void imgtext_text_metrics_init(imgtext_text_metrics *metrics) {
+    api_void([&] {
+        if (!metrics) return;
+        *metrics = imgtext_text_metrics{};
+        metrics->struct_size = sizeof *metrics;
     });
 }
 

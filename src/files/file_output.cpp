@@ -245,12 +245,12 @@ bool file_output::open_temporary(const char *destination, const stat_buf_t *exis
 void file_output::write(const void *data, size_t size) {
     if (failed_) return;
     if (!opened_ && !open()) {
-        failed_ = true;
+        fail(true);
         return;
     }
     const auto *p = static_cast<const unsigned char *>(data);
     if (in_place_) {
-        if (!keep_in_memory(p, size)) failed_ = true;
+        fail(!keep_in_memory(p, size));
         return;
     }
     if (buffered_ + size <= k_output_buffer_size) {
@@ -258,7 +258,7 @@ void file_output::write(const void *data, size_t size) {
         buffered_ += size;
         return;
     }
-    if (!flush() || !write_through(p, size)) failed_ = true;
+    fail(!flush() || !write_through(p, size));
 }
 
 bool file_output::keep_in_memory(const unsigned char *p, size_t size) {
@@ -308,29 +308,52 @@ bool file_output::flush() {
 bool file_output::write_through(const unsigned char *p, size_t size) { return write_all(fd_, p, size); }
 
 bool file_output::commit() {
-    if (!opened_ && !failed_ && !open()) failed_ = true;
+    if (!opened_ && !failed_) fail(!open());
     if (in_place_) {
-        const bool ok = !failed_ && write_in_place(final_path_, encoding_, whole_, whole_size_);
+        if (!failed_) fail(!write_in_place(final_path_, encoding_, whole_, whole_size_));
+        const bool ok = !failed_;
         discard();
         return ok;
     }
-    if (fd_ >= 0 && !failed_ && !flush()) failed_ = true;
+    if (fd_ >= 0 && !failed_) fail(!flush());
     if (fd_ >= 0) {
         // close reports write-back errors some file systems hold until then
-        if (close_fd(fd_) != 0) failed_ = true;
+        fail(close_fd(fd_) != 0);
         fd_ = -1;
     }
     if (!failed_ && temp_path_) {
         if (move_into_place(temp_path_, final_path_, encoding_, replaces_existing_)) {
             std::free(temp_path_);
             temp_path_ = nullptr;
-        } else if (!(replaces_existing_ && rename_was_refused() && replace_in_place_from_temporary())) {
-            failed_ = true;
+        } else {
+            fail(!(replaces_existing_ && rename_was_refused() && replace_in_place_from_temporary()));
         }
     }
     const bool ok = !failed_;
     discard();
     return ok;
+}
+
+const char *system_reason(int error) {
+    switch (error) {
+        case ENOENT: return "no such folder";
+        case ENOTDIR: return "a part of the path is not a folder";
+        case EACCES:
+        case EPERM: return "permission denied";
+        case ENOSPC: return "disk full";
+#if defined(EDQUOT)
+        case EDQUOT: return "disk quota exceeded";
+#endif
+        case EROFS: return "read-only file system";
+        case EISDIR: return "it is a folder";
+        case ENAMETOOLONG: return "name too long";
+        case EMFILE:
+        case ENFILE: return "too many open files";
+        case EFBIG: return "file too large";
+        case EIO: return "input/output error";
+        case ENOMEM: return "out of memory";
+        default: return nullptr;
+    }
 }
 
 void file_output::discard() {

@@ -3,6 +3,7 @@
 #ifndef IMGTEXT_FILE_OUTPUT_H
 #define IMGTEXT_FILE_OUTPUT_H
 
+#include <cerrno>
 #include <cstddef>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -45,6 +46,9 @@ public:
     // after removing any temporary file: the destination is then untouched,
     // unless it had to be written directly.
     bool commit();
+    // After a failure, the system's error number for the first thing that
+    // failed (0 if it gave none).
+    int error() const { return error_; }
 
 private:
     bool open();
@@ -56,6 +60,10 @@ private:
     // existing: the status of the file being replaced, or null for a new file.
     bool open_temporary(const char *destination, const stat_buf_t *existing);
     void discard();
+    void fail(bool failed) {
+        if (failed && !failed_) error_ = errno;
+        failed_ = failed_ || failed;
+    }
 
     const char *path_;
     path_encoding encoding_;
@@ -70,7 +78,13 @@ private:
     unsigned char *whole_ = nullptr;    // the whole content, when in place
     size_t whole_size_ = 0, whole_capacity_ = 0;
     bool failed_ = false;
+    int error_ = 0;
 };
+
+// A short English reason for a system error number, for messages ("disk
+// full", "permission denied", "no such folder"...), or null for a number
+// without one. Static storage.
+const char *system_reason(int error);
 
 }  // namespace imgtext
 

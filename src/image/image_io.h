@@ -64,6 +64,11 @@ int str_ends_with_nocase(const char *s, const char *suffix);
 // The format named by path's extension (.jpg/.jpeg/.png/.bmp), else fallback.
 int format_from_path(const char *path, int fallback);
 
+// The extension of path's last component when it names no format this
+// library writes (".gif", ".HEIC"); null when it names one or there is none
+// (a leading dot, as in ".profile", is no extension).
+const char *foreign_extension(const char *path);
+
 // ---- saving
 
 // Whether the encoder for format can write a width x height image exactly.
@@ -77,6 +82,9 @@ struct encode_settings {
     // the EXIF block only with keep_exif, and only into JPEG.
     const image_metadata *metadata = nullptr;
     bool keep_exif = false;
+    // A failed save's message ends with the reason the system gave ("...:
+    // disk full"); the seven calls' message is the bare sentence.
+    bool give_reason = false;
 };
 
 // Encodes the picture, handing the bytes to write. Returns 1, or 0 if the

@@ -39,6 +39,15 @@ int format_from_path(const char *path, int fallback) {
     return fallback;
 }
 
+const char *foreign_extension(const char *path) {
+    const char *name = path;
+    for (const char *p = path; *p; ++p)
+        if (*p == '/' || *p == '\\') name = p + 1;
+    const char *dot = std::strrchr(name, '.');
+    if (!dot || dot == name || !dot[1]) return nullptr;
+    return format_from_path(dot, FMT_AUTO) == FMT_AUTO ? dot : nullptr;
+}
+
 namespace {
 
 // stb_image_write's size arithmetic is 32-bit int, and JPEG headers store
@@ -199,8 +208,12 @@ imgtext_status save_image_file(const char *path, path_encoding encoding, const r
     // a callback lets every byte's write be checked.
     file_output file(path, encoding);
     const int encoded = encode_image(image, settings, write_to_file, &file);
-    if (!(encoded && file.commit())) return set_error(IMGTEXT_ERROR_WRITE, "failed to write image to %s", path);
-    return IMGTEXT_OK;
+    if (encoded && file.commit()) return IMGTEXT_OK;
+    if (!settings.give_reason) return set_error(IMGTEXT_ERROR_WRITE, "failed to write image to %s", path);
+    if (!encoded) return set_error(IMGTEXT_ERROR_MEMORY, "failed to write image to %s: out of memory", path);
+    const char *reason = system_reason(file.error());
+    if (reason) return set_error(IMGTEXT_ERROR_WRITE, "failed to write image to %s: %s", path, reason);
+    return set_error(IMGTEXT_ERROR_WRITE, "failed to write image to %s: system error %d", path, file.error());
 }
 
 
