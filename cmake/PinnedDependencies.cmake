@@ -144,6 +144,51 @@ if(NOT _asked_count EQUAL 9)
     message(FATAL_ERROR "stb_image.h: expected the 9 decoders' dimension checks, found ${_asked_count}")
 endif()
 
+# A file cut short is read as if zeros followed it, and most decoders then
+# return a whole picture: a photo cut in half came back with a flat lower
+# half and no word of it. Every read past the end of the data now calls
+# IMGTEXT_STBI_PAST_END(), and each decoder's run starts with
+# IMGTEXT_STBI_LOAD_BEGIN() (the format tests before it probe headers and
+# may read past the end of files too short for their format). The library
+# (image_load.cpp) reports a picture whose decoder read past the end as
+# damaged; other includers get defaults that do nothing.
+imgtext_fix_stb_image([=[#ifndef IMGTEXT_STBI_DIMENSIONS_ALLOWED]=] [=[#ifndef IMGTEXT_STBI_LOAD_BEGIN
+#define IMGTEXT_STBI_LOAD_BEGIN() ((void)0)
+#endif
+#ifndef IMGTEXT_STBI_PAST_END
+#define IMGTEXT_STBI_PAST_END() ((void)0)
+#endif
+#ifndef IMGTEXT_STBI_DIMENSIONS_ALLOWED]=])
+imgtext_fix_stb_image([=[      return *s->img_buffer++;
+   }
+   return 0;
+}]=] [=[      return *s->img_buffer++;
+   }
+   IMGTEXT_STBI_PAST_END();
+   return 0;
+}]=])
+imgtext_fix_stb_image([=[   } else
+      return 0;
+}]=] [=[   } else {
+      IMGTEXT_STBI_PAST_END();
+      return 0;
+   }
+}]=])
+imgtext_fix_stb_image([=[   s->img_buffer += n;
+}]=] [=[   if (n > s->img_buffer_end - s->img_buffer) IMGTEXT_STBI_PAST_END();
+   s->img_buffer += n;
+}]=])
+imgtext_fix_stb_image([=[      float *hdr = stbi__hdr_load(s, x,y,comp,req_comp, ri);]=]
+                      [=[      IMGTEXT_STBI_LOAD_BEGIN();
+      float *hdr = stbi__hdr_load(s, x,y,comp,req_comp, ri);]=])
+string(REGEX REPLACE "return stbi__([a-z]+)_load\\(s," "return IMGTEXT_STBI_LOAD_BEGIN(), stbi__\\1_load(s,"
+       _stb_image "${_stb_image}")
+string(REGEX MATCHALL "return IMGTEXT_STBI_LOAD_BEGIN\\(\\), stbi__" _begun "${_stb_image}")
+list(LENGTH _begun _begun_count)
+if(NOT _begun_count EQUAL 8)
+    message(FATAL_ERROR "stb_image.h: expected 8 decoders called from stbi__load_main, found ${_begun_count}")
+endif()
+
 file(WRITE "${_stb_fixed_dir}/stb_image.h.in" "${_stb_image}")
 # Rewrites the header only when it changed, so builds stay incremental.
 configure_file("${_stb_fixed_dir}/stb_image.h.in" "${_stb_fixed_dir}/stb_image.h" COPYONLY)

@@ -208,6 +208,10 @@ QUENDAL_IMGTEXT_API const char *imgtext_version(void);
 /* Pillow's decompression-bomb threshold: about 179 million pixels. */
 #define IMGTEXT_DEFAULT_MAX_PIXELS 178956970u
 
+/* The most bytes of encoded input a load reads by default (512 MiB): far
+ * more than any photo, far less than the decoders' own 2 GiB. */
+#define IMGTEXT_DEFAULT_MAX_INPUT_BYTES 536870912u
+
 typedef struct imgtext_color {
     uint8_t r, g, b, a; /* straight (not premultiplied) alpha */
 } imgtext_color;
@@ -266,6 +270,17 @@ typedef struct imgtext_load_options {
                             ignore it, and so does a process that cannot
                             start a thread. Negative values are an
                             IMGTEXT_ERROR_ARGUMENT. */
+    uint64_t max_input_bytes; /* refuse (IMGTEXT_ERROR_LIMIT, "input too
+                            large: ...") a file or data larger than this,
+                            unread; default IMGTEXT_DEFAULT_MAX_INPUT_BYTES,
+                            0 = none below the decoders' own 2 GiB */
+    int allow_damaged;   /* 0 (default): a picture whose data ends before the
+                            picture does (a truncated JPEG, a file cut short)
+                            is refused with IMGTEXT_ERROR_DECODE ("cannot
+                            decode image ... (truncated: ...)", saying where
+                            the data ended where the decoder knows it);
+                            1: it loads, its missing part as the decoder
+                            fills it, and imgtext_image_damage() says so */
 } imgtext_load_options;
 
 QUENDAL_IMGTEXT_API void imgtext_load_options_init(imgtext_load_options *options);
@@ -314,6 +329,16 @@ QUENDAL_IMGTEXT_API uint8_t *imgtext_image_pixels(imgtext_image *image);
 /* The format the loaded file looked like (IMGTEXT_FORMAT_JPEG, _PNG, _BMP),
  * or IMGTEXT_FORMAT_AUTO for anything else, including canvases. */
 QUENDAL_IMGTEXT_API int imgtext_image_format(const imgtext_image *image);
+
+/* What imgtext_image_damage() reports. */
+enum { IMGTEXT_DAMAGE_NONE = 0, IMGTEXT_DAMAGE_TRUNCATED = 1 };
+
+/* Whether the loaded picture's data ended before the picture did (only with
+ * the load option allow_damaged; IMGTEXT_DAMAGE_TRUNCATED), else
+ * IMGTEXT_DAMAGE_NONE (also for canvases and NULL). Truncation is known for
+ * JPEG, BMP, GIF, PSD, PIC, PNM, HDR and TGA data, which the decoders would
+ * otherwise complete with zeros; a PNG cut short fails to decode. */
+QUENDAL_IMGTEXT_API int imgtext_image_damage(const imgtext_image *image);
 
 typedef struct imgtext_save_options {
     size_t struct_size; /* sizeof(imgtext_save_options) */

@@ -63,10 +63,14 @@ imgtext_status load_handle(const imgtext_load_options *options, imgtext_image **
     rgba_image pixels{0, 0, nullptr};
     int format = FMT_AUTO;
     image_metadata *metadata = nullptr;
+    int damage = IMGTEXT_DAMAGE_NONE;
     settings.metadata = &metadata;
+    settings.damage = &damage;
     status = decode(settings, &pixels, &format);
     if (status != IMGTEXT_OK) return status;
-    return hand_over(pixels, format, image, metadata);
+    status = hand_over(pixels, format, image, metadata);
+    if (status == IMGTEXT_OK) (*image)->damage = damage;
+    return status;
 }
 
 // The arguments of wrap and copy: a caller's buffer and where the handle goes.
@@ -123,6 +127,7 @@ void imgtext_load_options_init(imgtext_load_options *options) {
         options->max_pixels = IMGTEXT_DEFAULT_MAX_PIXELS;
         options->auto_orient = 1;
         options->threads = 1;
+        options->max_input_bytes = IMGTEXT_DEFAULT_MAX_INPUT_BYTES;
     });
 }
 
@@ -200,6 +205,10 @@ size_t imgtext_image_stride(const imgtext_image *image) {
 
 uint8_t *imgtext_image_pixels(imgtext_image *image) {
     return api_value<uint8_t *>(nullptr, [&] { return image ? image->view.pixels : nullptr; });
+}
+
+int imgtext_image_damage(const imgtext_image *image) {
+    return api_value(int{IMGTEXT_DAMAGE_NONE}, [&] { return image ? image->damage : int{IMGTEXT_DAMAGE_NONE}; });
 }
 
 int imgtext_image_format(const imgtext_image *image) {

@@ -23,6 +23,13 @@ struct load_options_first_version {
     int auto_orient;
 };
 static_assert(offsetof(imgtext_load_options, threads) >= sizeof(load_options_first_version));
+// ...and the version with threads ended with padding after it.
+struct load_options_with_threads {
+    size_t struct_size;
+    uint64_t max_pixels;
+    int auto_orient, reserved, threads;
+};
+static_assert(offsetof(imgtext_load_options, max_input_bytes) >= sizeof(load_options_with_threads));
 
 // The fonts and numbers of a style's size; an argument error for sizes and
 // factors out of range.
@@ -74,6 +81,8 @@ imgtext_status load_settings_from(const imgtext_load_options *options, load_sett
     settings->max_pixels = o.max_pixels;
     settings->auto_orient = o.auto_orient != 0;
     settings->threads = o.threads;
+    settings->max_input_bytes = o.max_input_bytes;
+    settings->allow_damaged = o.allow_damaged != 0;
     return IMGTEXT_OK;
 }
 

@@ -95,6 +95,7 @@ imgtext_status draw_on_file(const char *input_path, const char *output_path, con
     const load_check refuse_unwritable{refuse_what_cannot_be_written, const_cast<char *>(output_path)};
     load_settings settings;
     settings.check = &refuse_unwritable;
+    settings.allow_damaged = true;  // as these calls always have: a cut file draws as its decoder reads it
     status = load_image_file(input_path, path_encoding::native, settings, FMT_PNG, &pixels.image, &input_format);
     if (status != IMGTEXT_OK) return status;
     status = seven_call_text(text, size, red, green, blue, opacity, align, &request);

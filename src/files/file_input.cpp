@@ -45,12 +45,23 @@ FILE *open_for_reading(const char *path, path_encoding encoding) {
 
 }  // namespace
 
-imgtext_status read_whole_file(const char *path, path_encoding encoding, unsigned char **data, size_t *size) {
+imgtext_status input_too_large(const char *path, uint64_t limit) {
+    if (!path) return set_error(IMGTEXT_ERROR_LIMIT, "input too large: more than %.0f bytes", static_cast<double>(limit));
+    return set_error(IMGTEXT_ERROR_LIMIT, "input too large: %s is more than %.0f bytes", path,
+                     static_cast<double>(limit));
+}
+
+imgtext_status read_whole_file(const char *path, path_encoding encoding, unsigned char **data, size_t *size,
+                               uint64_t limit) {
     FILE *file = open_for_reading(path, encoding);
     if (!file) return set_error(IMGTEXT_ERROR_READ, "cannot read file: %s", path);
 
     long length = -1;
     if (std::fseek(file, 0, SEEK_END) == 0) length = std::ftell(file);
+    if (limit && length > 0 && static_cast<uint64_t>(length) > limit) {
+        std::fclose(file);
+        return input_too_large(path, limit);
+    }
     if (length <= 0 || length > INT_MAX) {
         std::fclose(file);
         return set_error(IMGTEXT_ERROR_READ, "cannot read file: %s", path);

@@ -36,6 +36,7 @@ struct imgtext_image {
     bool owns_pixels;
     int format;                                   // what the loaded file looked like, or FMT_AUTO
     imgtext::image_metadata *metadata = nullptr;  // a loaded JPEG's, owned; null otherwise
+    int damage = IMGTEXT_DAMAGE_NONE;             // what the load found wrong with the data
 };
 
 #endif

@@ -30,6 +30,11 @@ struct load_settings {
     image_metadata **metadata = nullptr;
     bool auto_orient = false;
     int threads = 1;  // 2 or more: a baseline JPEG's pixels are made on a second thread
+    // A picture whose data ends early (read as zeros, as stb_image reads it)
+    // is refused unless allowed; `damage`, when set, receives IMGTEXT_DAMAGE_*.
+    bool allow_damaged = false;
+    int *damage = nullptr;
+    uint64_t max_input_bytes = 0;  // refuse larger files or data unread; 0: only the decoders' 2 GiB
 };
 
 // Decodes encoded bytes to a packed RGBA picture the caller frees. `path`

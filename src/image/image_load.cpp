@@ -15,9 +15,14 @@
 
 namespace imgtext {
 bool decoder_dimensions_allowed(uint64_t height, uint64_t width);
-}
+// Whether the decoder now running on this thread has read past the end of
+// its data (it then reads zeros, as if the file went on).
+thread_local bool t_read_past_end = false;
+}  // namespace imgtext
 #define IMGTEXT_STBI_DIMENSIONS_ALLOWED(height, width) \
     imgtext::decoder_dimensions_allowed(static_cast<uint64_t>(height), static_cast<uint64_t>(width))
+#define IMGTEXT_STBI_LOAD_BEGIN() (imgtext::t_read_past_end = false)
+#define IMGTEXT_STBI_PAST_END() (imgtext::t_read_past_end = true)
 #include "image/decoder_allocation.h"
 #define STB_IMAGE_STATIC
 #define STB_IMAGE_IMPLEMENTATION
@@ -136,6 +141,9 @@ bool decoder_dimensions_allowed(uint64_t height, uint64_t width) {
 
 imgtext_status decode_image(const unsigned char *data, size_t size, const char *path, const load_settings &settings,
                             int fallback, rgba_image *image, int *format) {
+    if (settings.max_input_bytes && size > settings.max_input_bytes) {
+        return input_too_large(path, settings.max_input_bytes);
+    }
     if (size > INT_MAX) return decode_failure(path, "too large");
     const int length = static_cast<int>(size);
     const int by_signature = format_by_signature(data, size);
@@ -156,6 +164,7 @@ imgtext_status decode_image(const unsigned char *data, size_t size, const char *
         return decode_failure(path, "too many scans");
     }
     unsigned char *pixels = nullptr;
+    int damage = IMGTEXT_DAMAGE_NONE;
 #if !defined(IMGTEXT_REFERENCE_DECODER)
     // The own JPEG decoder gives stb's pixels and reasons for the files it
     // takes, faster; stb_image decodes the rest.
@@ -167,10 +176,20 @@ imgtext_status decode_image(const unsigned char *data, size_t size, const char *
                                                           jpeg_decode_kernel::automatic, settings.threads)
                                        : jpeg_decode_result::not_handled;
     if (own == jpeg_decode_result::failed) return decode_failure(path, reason);
-    if (own == jpeg_decode_result::not_handled)
+    if (own == jpeg_decode_result::not_handled) {
 #endif
+        t_read_past_end = false;
         pixels = stbi_load_from_memory(data, length, &width, &height, &channels_in_file, 4);
+        if (pixels && t_read_past_end) damage = IMGTEXT_DAMAGE_TRUNCATED;
+#if !defined(IMGTEXT_REFERENCE_DECODER)
+    }
+#endif
     if (!pixels) return scope.gate.refused ? error_status() : decode_failure(path, stbi_failure_reason());
+    if (damage && !settings.allow_damaged) {
+        std::free(pixels);
+        return decode_failure(path, "truncated: the data ends before the picture does");
+    }
+    if (settings.damage) *settings.damage = damage;
 
     rgba_image decoded{width, height, pixels};
     image_metadata *metadata = nullptr;
@@ -195,7 +214,7 @@ imgtext_status load_image_file(const char *path, path_encoding encoding, const l
                                int fallback, rgba_image *image, int *format) {
     owned_bytes file;
     size_t size = 0;
-    const imgtext_status read = read_whole_file(path, encoding, &file.p, &size);
+    const imgtext_status read = read_whole_file(path, encoding, &file.p, &size, settings.max_input_bytes);
     if (read != IMGTEXT_OK) return read;
     return decode_image(file.p, size, path, settings, fallback, image, format);
 }

@@ -63,6 +63,7 @@ void render_text_lines(const rgba_image &image, const text_layout &layout, int64
 int load_image(const char *path, rgba_image *image, int *format, const load_check *check) {
     load_settings settings;
     settings.check = check;
+    settings.allow_damaged = true;
     return load_image_file(path, path_encoding::native, settings, FMT_PNG, image, format) == IMGTEXT_OK;
 }
 
