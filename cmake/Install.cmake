@@ -1,5 +1,6 @@
 # cmake --install: the library, its header, the imgtext tool, a CMake package
-# (find_package(quendal-imgtext) -> quendal::imgtext) and a pkg-config file.
+# (find_package(quendal-imgtext) -> quendal::imgtext), a pkg-config file, and
+# the licence with the notices of what the library contains.
 include(CMakePackageConfigHelpers)
 set(_cmake_dir "${CMAKE_INSTALL_LIBDIR}/cmake/quendal-imgtext")
 
@@ -11,6 +12,9 @@ install(TARGETS quendal-imgtext EXPORT quendal-imgtext-targets
     INCLUDES DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
 install(FILES include/quendal_imgtext.h DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}")
 install(EXPORT quendal-imgtext-targets NAMESPACE quendal:: DESTINATION "${_cmake_dir}")
+set(_imgtext_notices LICENSE THIRD-PARTY-NOTICES.md)
+install(FILES ${_imgtext_notices} DESTINATION "${CMAKE_INSTALL_DOCDIR}")
+install(FILES ${_imgtext_notices} DESTINATION "${_cmake_dir}")
 
 configure_package_config_file(cmake/quendal-imgtext-config.cmake.in
     "${CMAKE_CURRENT_BINARY_DIR}/quendal-imgtext-config.cmake" INSTALL_DESTINATION "${_cmake_dir}")

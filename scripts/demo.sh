@@ -10,7 +10,9 @@ cd "$ROOT"
 
 scripts/setup.sh
 cmake --preset release >/dev/null
-cmake --build --preset release
+# Only what the demo runs: the library, the imgtext tool and the examples
+# (the test command builds the tests, fuzzers and benchmarks).
+cmake --build --preset release --target quendal-imgtext imgtext title_card gallery watermark
 
 demo=build/demo
 rm -rf "$demo"

@@ -64,13 +64,21 @@ run_python_package() {
     # no QUENDAL_IMGTEXT_LIBRARY.
     (cd build && env -u QUENDAL_IMGTEXT_LIBRARY -u PYTHONPATH IMGTEXT_FONT_FILE="$ROOT/.deps/font/Caladea-Regular.ttf" \
         python-venv/bin/python -m unittest discover -s "$ROOT/bindings/python/tests") || return 1
+    local version
+    version=$(awk '/^#define QUENDAL_IMGTEXT_VERSION_(MAJOR|MINOR|PATCH) / { v = v (v == "" ? "" : ".") $3 } END { print v }' \
+        include/quendal_imgtext.h)
     (cd build && env -u QUENDAL_IMGTEXT_LIBRARY -u PYTHONPATH python-venv/bin/python -c "
 import numpy, PIL.Image
 from quendal_imgtext import Image
 image = Image.new(200, 100, '#203040')
 image.draw_text('Hi', gravity='bottom-right', margin=8)
 assert Image.from_pil(image.to_pil()).encode('png') == Image.from_array(numpy.asarray(image)).encode('png')
-print('python package: installed, drew, and went through numpy and Pillow')")
+from importlib import metadata
+files = {str(f) for f in metadata.files('quendal-imgtext')}
+for notice in ('LICENSE', 'THIRD-PARTY-NOTICES.md'):
+    assert any(f.endswith('licenses/' + notice) for f in files), notice + ' is not in the installed package'
+assert metadata.version('quendal-imgtext') == '$version', metadata.version('quendal-imgtext')
+print('python package: installed with its licence and notices, drew, and went through numpy and Pillow')")
 }
 
 failed=()

@@ -24,6 +24,8 @@ int main(int argc, char **argv) {
     snprintf(copy, sizeof copy, "%s/c_host_copy.bmp", dir);
 
     CHECK(imgtext_last_error() != NULL && imgtext_last_error()[0] == '\0');
+    /* The library a program loaded is the one its header describes. */
+    CHECK(strcmp(imgtext_version(), QUENDAL_IMGTEXT_VERSION_STRING) == 0);
     CHECK(imgtext_init() == 1);
     CHECK(imgtext_create(card, "C host", 120, 40, 0, 255, 255, 255, 0, 0, 0) == 1);
     CHECK(imgtext_add(card, copy, "add", 2, 2, 12, 255, 0, 0, 0.5f) == 1);

@@ -14,6 +14,24 @@ file(REMOVE_RECURSE "${WORK}")
 set(prefix "${WORK}/prefix")
 run("${CMAKE_COMMAND}" --install "${BUILD_DIR}" --prefix "${prefix}")
 
+# The licence and the third-party notices travel with the library: in the
+# documentation folder and beside the CMake package.
+foreach(folder "share/doc/quendal-imgtext" "lib/cmake/quendal-imgtext" "lib64/cmake/quendal-imgtext")
+    if(folder MATCHES "^lib" AND NOT EXISTS "${prefix}/${folder}")
+        continue()
+    endif()
+    foreach(notice LICENSE THIRD-PARTY-NOTICES.md)
+        if(NOT EXISTS "${prefix}/${folder}/${notice}")
+            message(FATAL_ERROR "the install lacks ${folder}/${notice}")
+        endif()
+    endforeach()
+endforeach()
+file(STRINGS "${prefix}/share/doc/quendal-imgtext/THIRD-PARTY-NOTICES.md" _named REGEX "^## (Caladea|stb|HarfBuzz)")
+list(LENGTH _named _named_count)
+if(NOT _named_count EQUAL 3)
+    message(FATAL_ERROR "the third-party notices name ${_named_count} of Caladea, stb and HarfBuzz")
+endif()
+
 # The prefix is on no loader path: the tool must find the library by itself.
 run("${CMAKE_COMMAND}" -E env --unset=LD_LIBRARY_PATH "${prefix}/bin/imgtext" --version)
 run("${CMAKE_COMMAND}" -E env --unset=LD_LIBRARY_PATH "${prefix}/bin/imgtext" create --text Installed --width 80

@@ -8,19 +8,49 @@ otherwise the wheel is pure Python and finds the library at run time.
 
 import base64
 import hashlib
+import io
 import os
+import re
+import tarfile
 import sysconfig
 import zipfile
 
 NAME = "quendal_imgtext"
-VERSION = "0.1.0"
 HERE = os.path.dirname(os.path.abspath(__file__))
+REPOSITORY = os.path.join(HERE, "..", "..")
+# The licence and the notices of what the bundled library contains: beside
+# this file in a source distribution, at the repository's top otherwise.
+NOTICES = ("LICENSE", "THIRD-PARTY-NOTICES.md")
+
+
+def _version():
+    """The library's version: from its header in the repository, or from the
+    metadata a source distribution carries."""
+    header = os.path.join(REPOSITORY, "include", "quendal_imgtext.h")
+    if os.path.exists(header):
+        with open(header, encoding="utf-8") as f:
+            found = dict(re.findall(r"^#define QUENDAL_IMGTEXT_VERSION_(MAJOR|MINOR|PATCH) (\d+)$", f.read(), re.M))
+        return f"{found['MAJOR']}.{found['MINOR']}.{found['PATCH']}"
+    with open(os.path.join(HERE, "PKG-INFO"), encoding="utf-8") as f:
+        return re.search(r"^Version: (\S+)$", f.read(), re.M).group(1)
+
+
+VERSION = _version()
 METADATA = f"""Metadata-Version: 2.1
 Name: quendal-imgtext
 Version: {VERSION}
 Summary: Write text onto raster images (ctypes bindings for the quendal-imgtext library)
+License: MIT
 Requires-Python: >=3.8
 """
+
+
+def _notice(name):
+    for folder in (HERE, REPOSITORY):
+        if os.path.exists(os.path.join(folder, name)):
+            with open(os.path.join(folder, name), "rb") as f:
+                return f.read()
+    raise FileNotFoundError(f"{name} is neither beside the backend nor at the repository's top")
 
 
 def _built_library():
@@ -62,6 +92,8 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
         tag = "py3-none-" + sysconfig.get_platform().replace("-", "_").replace(".", "_")
     dist_info = f"{NAME}-{VERSION}.dist-info"
     files[f"{dist_info}/METADATA"] = METADATA.encode()
+    for notice in NOTICES:
+        files[f"{dist_info}/licenses/{notice}"] = _notice(notice)
     files[f"{dist_info}/WHEEL"] = (f"Wheel-Version: 1.0\nGenerator: build_backend\n"
                                    f"Root-Is-Purelib: {'false' if library else 'true'}\nTag: {tag}\n").encode()
     record = [_record_line(path, data) for path, data in files.items()] + [f"{dist_info}/RECORD,,"]
@@ -77,16 +109,19 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
 
 
 def build_sdist(sdist_directory, config_settings=None):
-    import tarfile
     base = f"quendal-imgtext-{VERSION}"
     name = f"{base}.tar.gz"
     with tarfile.open(os.path.join(sdist_directory, name), "w:gz") as tar:
         for item in ("pyproject.toml", "build_backend.py", NAME):
             tar.add(os.path.join(HERE, item), arcname=f"{base}/{item}",
                     filter=lambda t: None if "__pycache__" in t.name else t)
+        for notice in NOTICES:
+            data = _notice(notice)
+            info = tarfile.TarInfo(f"{base}/{notice}")
+            info.size = len(data)
+            tar.addfile(info, io.BytesIO(data))
         info = tarfile.TarInfo(f"{base}/PKG-INFO")
         data = METADATA.encode()
         info.size = len(data)
-        import io
         tar.addfile(info, io.BytesIO(data))
     return name
