@@ -42,7 +42,10 @@ std::vector<std::string> split(const std::string &line, char separator) {
 
 std::string join(const std::vector<int> &values) {
     std::string out;
-    for (int v : values) out += (out.empty() ? "" : " ") + (v < 0 ? std::string("x") : std::to_string(v));
+    for (int v : values) {
+        if (!out.empty()) out += ' ';
+        out += v < 0 ? "x" : std::to_string(v);
+    }
     return out;
 }
 
@@ -81,10 +84,11 @@ struct tally {
         ++checked;
         if (got.levels == levels && got.order == order && paragraph_level == got_paragraph_level) return;
         if (++failures > 10) return;
-        report += "line " + std::to_string(line) + " [" + input + "; direction " + std::to_string(direction) +
-                  "]: levels " + join(got.levels) + " want " + join(levels) + "; order " + join(got.order) +
-                  " want " + join(order) + "; paragraph " + std::to_string(got_paragraph_level) + " want " +
-                  std::to_string(paragraph_level) + "\n";
+        std::ostringstream out;
+        out << "line " << line << " [" << input << "; direction " << direction << "]: levels " << join(got.levels)
+            << " want " << join(levels) << "; order " << join(got.order) << " want " << join(order) << "; paragraph "
+            << got_paragraph_level << " want " << paragraph_level << "\n";
+        report += out.str();
     }
     void print(const char *file, shard s) const {
         std::printf("%s: %zu data lines, %zu cases; shard %zu of %zu checked %zu, %zu failed\n", file, lines, cases,

@@ -128,14 +128,14 @@ TEST(BidiHostile, BracketPairsStopAt63OpenBrackets) {
     // ALEF (((...BET...))) c: paired, the closing brackets take ALEF's R.
     // With a 64th opening bracket BD16 gives up and they follow c instead.
     for (const size_t depth : {63u, 64u}) {
-        const std::u32string text = U"\u05D0" + repeat(U"(", depth) + U"\u05D1" + repeat(U")", depth) + U"c";
+        const std::u32string text =
+            std::u32string(U"\u05D0") + repeat(U"(", depth) + U"\u05D1" + repeat(U")", depth) + U"c";
         EXPECT_EQ(levels_of(text, base_direction::ltr)[depth + 2], depth == 63 ? 1 : 0) << depth;
     }
 }
 
 TEST(BidiHostile, ReplacementForLoneSurrogatesIsNeutral) {
-    EXPECT_EQ(levels_of(U"\u05D0" + std::u32string(1, char32_t(0xD800)) + U"\u05D1", base_direction::ltr),
-              (std::vector<int>{1, 1, 1}));
+    EXPECT_EQ(levels_of({0x05D0, 0xD800, 0x05D1}, base_direction::ltr), (std::vector<int>{1, 1, 1}));
 }
 
 TEST(BidiHostile, LongMixedParagraphIsAPermutationPerLine) {
