@@ -71,6 +71,14 @@
 /* The largest pixel size text can be drawn at. */
 #define QUENDAL_IMGTEXT_MAX_SIZE 100000
 
+/* The most fonts one style may chain (its font, fallback and fallbacks). */
+#define QUENDAL_IMGTEXT_MAX_FONTS 16
+
+/* The longest text one measuring or drawing call of the drawing API takes,
+ * in bytes (IMGTEXT_ERROR_LIMIT beyond): far more than any caption or page,
+ * and a bound on the memory shaped text needs (tens of bytes a glyph). */
+#define QUENDAL_IMGTEXT_MAX_TEXT_BYTES 4194304
+
 /* The widest outline and the largest shadow blur a text style may ask for,
  * in pixels (their cost grows with the area they cover), and the largest
  * radius of a box's rounded corners. */
@@ -167,11 +175,15 @@ QUENDAL_IMGTEXT_API int imgtext_create(const char *output_path, const char *text
  * changes.
  *
  * Text: UTF-8 with an explicit length in bytes (IMGTEXT_NUL_TERMINATED
- * for a NUL-terminated string). A malformed sequence reads as one U+FFFD.
- * LF and CR LF end a line. A code point the font (and the fallback font)
- * lacks, a NUL included, is drawn as the font's missing glyph (nothing
- * visible in the built-in font, the width of a space) and counted in
- * imgtext_text_metrics.missing_glyphs.
+ * for a NUL-terminated string), at most QUENDAL_IMGTEXT_MAX_TEXT_BYTES. A
+ * malformed sequence (a lone surrogate included) reads as one U+FFFD. LF,
+ * CR LF, NEL (U+0085), LINE SEPARATOR and PARAGRAPH SEPARATOR end a line and
+ * a paragraph (CR alone, VT and FF are characters, as the seven calls take
+ * them). A code point no font of the style's chain has, a NUL included, is
+ * drawn as the first font's missing glyph (nothing visible in the built-in
+ * font, the width of a space) and counted in
+ * imgtext_text_metrics.missing_glyphs. Bidi controls without their match
+ * end at the paragraph's end and affect nothing after it.
  *
  * Paths: UTF-8 on every platform (on Windows they become UTF-16 for the
  * wide file functions, so any file name works).
@@ -425,7 +437,40 @@ QUENDAL_IMGTEXT_API void imgtext_font_free(imgtext_font *font);
 /* ---- Text ------------------------------------------------------------- */
 
 enum { IMGTEXT_SIZE_PIXEL_HEIGHT = 0, IMGTEXT_SIZE_EM = 1 };
-enum { IMGTEXT_ALIGN_LEFT = 0, IMGTEXT_ALIGN_CENTER = 1, IMGTEXT_ALIGN_RIGHT = 2 };
+/* START and END follow each paragraph's direction: START is LEFT for
+ * left-to-right text and RIGHT for right-to-left text. */
+enum {
+    IMGTEXT_ALIGN_LEFT = 0,
+    IMGTEXT_ALIGN_CENTER = 1,
+    IMGTEXT_ALIGN_RIGHT = 2,
+    IMGTEXT_ALIGN_START = 3,
+    IMGTEXT_ALIGN_END = 4
+};
+
+/* How text is laid out (imgtext_text_style.layout).
+ * - SHAPED: each paragraph's direction and embedding levels by Unicode's
+ *   bidirectional algorithm (UAX #9), each grapheme cluster in the first
+ *   font of the chain that has all its characters, runs by level, script
+ *   (Unicode Script, Common and Inherited taking their neighbours') and
+ *   font, each shaped by HarfBuzz with the font's GSUB and GPOS tables and
+ *   the default features of its script and direction (joining forms,
+ *   ligatures, marks, kerning, reordering), then each line put in visual
+ *   order. What Arabic, Hebrew, the Indic scripts and most fonts need.
+ * - SIMPLE: one glyph per code point in logical order, from the first font
+ *   that has it, with the pair kerning of the font's kern table and GPOS
+ *   pair adjustments: the seven calls' layout, which their identity with the
+ *   drawing API rests on. No bidi, joining or ligatures.
+ * - AUTO (default): SIMPLE for a paragraph the built-in font (as the first
+ *   font) draws on its own, left to right, so that ASCII in the built-in
+ *   font draws exactly what the seven calls draw; SHAPED for every other
+ *   paragraph and every other font. In a shaped paragraph, left-to-right
+ *   runs in the built-in font are still laid out simply.
+ * Line breaking is the same for both: see imgtext_text_style.max_width. */
+enum { IMGTEXT_LAYOUT_AUTO = 0, IMGTEXT_LAYOUT_SIMPLE = 1, IMGTEXT_LAYOUT_SHAPED = 2 };
+
+/* A paragraph's base direction (imgtext_text_style.direction): AUTO from its
+ * first strong character (left to right if it has none), or forced. */
+enum { IMGTEXT_DIRECTION_AUTO = 0, IMGTEXT_DIRECTION_LTR = 1, IMGTEXT_DIRECTION_RTL = 2 };
 
 typedef struct imgtext_text_style {
     size_t struct_size;          /* sizeof(imgtext_text_style) */
@@ -438,9 +483,20 @@ typedef struct imgtext_text_style {
                                     the font size) */
     float line_spacing;          /* factor on the line height; default 1 */
     int align;                   /* each line in the box; default LEFT */
-    int max_width;               /* wrap lines wider than this many pixels at
-                                    spaces (inside a word only when the word
-                                    alone is wider); 0 = no wrapping */
+    int max_width;               /* wrap lines wider than this many pixels,
+                                    each as long as fits, at the break
+                                    opportunities of Unicode's line breaking
+                                    (UAX #14: after spaces, between CJK
+                                    ideographs, after hyphens; no line starts
+                                    with closing punctuation), and inside a
+                                    word only when it alone is wider, then at
+                                    a grapheme cluster boundary (UAX #29),
+                                    never inside a cluster. The spaces a line
+                                    ends on take no width. Thai, Lao, Khmer
+                                    and Myanmar need a dictionary to find word
+                                    boundaries, which the default rules lack:
+                                    their words break only as overlong ones.
+                                    0 = no wrapping */
     imgtext_color color;         /* default opaque white */
     float opacity;               /* multiplies coverage and color.a, 0..1;
                                     default 1 */
@@ -478,6 +534,26 @@ typedef struct imgtext_text_style {
                                     antialiased, at most half the box's
                                     shorter side; 0..1,000,000; default 0:
                                     square corners, as the seven calls draw */
+    /* World text: more fonts, the layout, and what shaping reads. */
+    const imgtext_font *const *fallbacks; /* more fonts, tried in order after
+                                    font and fallback for what they lack;
+                                    default NULL. The chain (font, fallback,
+                                    then these) holds at most
+                                    QUENDAL_IMGTEXT_MAX_FONTS fonts */
+    size_t fallback_count;       /* entries in fallbacks (none may be NULL) */
+    int layout;                  /* IMGTEXT_LAYOUT_*; default AUTO */
+    int direction;               /* IMGTEXT_DIRECTION_*; default AUTO */
+    const char *features;        /* OpenType features, as HarfBuzz writes them:
+                                    "-liga", "smcp", "tnum", "ss01=1",
+                                    "kern=0", separated by commas or spaces;
+                                    default NULL: each script's defaults.
+                                    Shaped text only. A malformed one is an
+                                    IMGTEXT_ERROR_ARGUMENT that names it */
+    const char *language;        /* a BCP 47 tag ("sr" for Serbian forms of
+                                    Cyrillic, "tr" for the Turkish i, "zh-Hant"),
+                                    which fonts use to choose their localized
+                                    forms; default NULL: none (never the
+                                    process's locale). Shaped text only */
 } imgtext_text_style;
 
 QUENDAL_IMGTEXT_API void imgtext_text_style_init(imgtext_text_style *style);

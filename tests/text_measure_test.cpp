@@ -164,9 +164,9 @@ TEST_F(Measure, NonAsciiLinesUseTheirGlyphsAndKerningByCodePoint) {
     ASSERT_LT(kerning, 0);
     const text_face face = pixel_size_face(100);
     float sum = 0.0f;
-    sum = sum + static_cast<float>(glyph_advance(font, t)) * face.scale;
-    sum = sum + static_cast<float>(kerning) * face.scale;
-    sum = sum + static_cast<float>(glyph_advance(font, o_acute)) * face.scale;
+    sum = sum + static_cast<float>(glyph_advance(font, t)) * face.fonts[0].scale;
+    sum = sum + static_cast<float>(kerning) * face.fonts[0].scale;
+    sum = sum + static_cast<float>(glyph_advance(font, o_acute)) * face.fonts[0].scale;
     const std::string text = "T\xC3\xB3";
     text_layout layout{};
     ASSERT_EQ(layout_text({text.c_str(), text.size(), text_encoding::utf8, face, 0}, &layout), IMGTEXT_OK);

@@ -7,6 +7,7 @@
 #include "font/font.h"
 #include "frame/errors.h"
 #include "image/paint.h"
+#include "text/shaping.h"
 
 namespace imgtext {
 
@@ -31,11 +32,60 @@ struct load_options_with_threads {
 };
 static_assert(offsetof(imgtext_load_options, max_input_bytes) >= sizeof(load_options_with_threads));
 
+// The style as it was before fallback chains and shaping: fields added
+// since lie past its end, which a caller's uninitialised padding cannot reach.
+struct text_style_with_effects {
+    size_t struct_size;
+    const imgtext_font *font, *fallback;
+    float size;
+    int size_unit;
+    float line_spacing;
+    int align, max_width;
+    imgtext_color color;
+    float opacity;
+    int box;
+    imgtext_color box_color;
+    int padding;
+    float stroke_width;
+    imgtext_color stroke_color;
+    int shadow, shadow_dx, shadow_dy;
+    float shadow_blur;
+    imgtext_color shadow_color;
+    float box_radius;
+};
+static_assert(offsetof(imgtext_text_style, fallbacks) >= sizeof(text_style_with_effects));
+
+// The style's font chain: its font (the built-in one by default), its
+// fallback, then its fallbacks, in order.
+imgtext_status font_chain(const imgtext_text_style &style, const font_face **fonts, int *count) {
+    const font_face *font = style.font ? style.font : builtin_font();
+    if (!font) return error_status();
+    if (style.fallback_count && !style.fallbacks) return bad_argument("fallbacks is NULL");
+    const size_t total = 1 + (style.fallback ? 1 : 0) + style.fallback_count;
+    if (style.fallback_count > QUENDAL_IMGTEXT_MAX_FONTS || total > QUENDAL_IMGTEXT_MAX_FONTS) {
+        return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: more than %d fonts in the chain",
+                         QUENDAL_IMGTEXT_MAX_FONTS);
+    }
+    int n = 0;
+    fonts[n++] = font;
+    if (style.fallback) fonts[n++] = style.fallback;
+    for (size_t i = 0; i < style.fallback_count; ++i) {
+        if (!style.fallbacks[i]) {
+            return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: fallbacks[%d] is NULL", static_cast<int>(i));
+        }
+        fonts[n++] = style.fallbacks[i];
+    }
+    *count = n;
+    return IMGTEXT_OK;
+}
+
 // The fonts and numbers of a style's size; an argument error for sizes and
 // factors out of range.
 imgtext_status face_from(const imgtext_text_style &style, text_face *face) {
-    const font_face *font = style.font ? style.font : builtin_font();
-    if (!font) return error_status();
+    const font_face *fonts[QUENDAL_IMGTEXT_MAX_FONTS];
+    int font_count = 0;
+    const imgtext_status chained = font_chain(style, fonts, &font_count);
+    if (chained != IMGTEXT_OK) return chained;
     const bool em = style.size_unit == IMGTEXT_SIZE_EM;
     if (style.size_unit != IMGTEXT_SIZE_PIXEL_HEIGHT && !em) return bad_argument("unknown size unit");
     if (!(style.size > 0.0f && style.size <= static_cast<float>(QUENDAL_IMGTEXT_MAX_SIZE))) {
@@ -46,7 +96,26 @@ imgtext_status face_from(const imgtext_text_style &style, text_face *face) {
         return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid line spacing: must be more than 0 and at most 100 (%g)",
                          static_cast<double>(style.line_spacing));
     }
-    *face = make_text_face(*font, style.fallback, style.size, em, style.line_spacing);
+    *face = make_text_face(fonts, font_count, style.size, em, style.line_spacing);
+    return IMGTEXT_OK;
+}
+
+imgtext_status shaping_from(const imgtext_text_style &style, shaping_options *shaping) {
+    if (style.layout < IMGTEXT_LAYOUT_AUTO || style.layout > IMGTEXT_LAYOUT_SHAPED) return bad_argument("unknown layout");
+    if (style.direction < IMGTEXT_DIRECTION_AUTO || style.direction > IMGTEXT_DIRECTION_RTL) {
+        return bad_argument("unknown direction");
+    }
+    imgtext_status status = check_features(style.features);
+    if (status == IMGTEXT_OK) status = check_language(style.language);
+    if (status != IMGTEXT_OK) return status;
+    shaping->mode = style.layout == IMGTEXT_LAYOUT_SIMPLE   ? layout_mode::simple
+                    : style.layout == IMGTEXT_LAYOUT_SHAPED ? layout_mode::shaped
+                                                            : layout_mode::automatic;
+    shaping->direction = style.direction == IMGTEXT_DIRECTION_LTR   ? text_direction::ltr
+                         : style.direction == IMGTEXT_DIRECTION_RTL ? text_direction::rtl
+                                                                    : text_direction::automatic;
+    shaping->features = style.features && *style.features ? style.features : nullptr;
+    shaping->language = style.language && *style.language ? style.language : nullptr;
     return IMGTEXT_OK;
 }
 
@@ -119,22 +188,29 @@ imgtext_status request_from(const char *text, size_t length, const imgtext_text_
     if (!text && length != 0) return bad_argument("text is NULL");
     imgtext_text_style style;
     if (!read_options(given, imgtext_text_style_init, &style)) return bad_argument("text style size");
-    if (style.align < IMGTEXT_ALIGN_LEFT || style.align > IMGTEXT_ALIGN_RIGHT) return bad_argument("unknown alignment");
+    if (style.align < IMGTEXT_ALIGN_LEFT || style.align > IMGTEXT_ALIGN_END) return bad_argument("unknown alignment");
     if (style.max_width < 0) return bad_argument("max_width is negative");
     text_face face{};
     imgtext_status status = face_from(style, &face);
     if (status != IMGTEXT_OK) return status;
     if (!text) text = "";
     if (length == IMGTEXT_NUL_TERMINATED) length = std::strlen(text);
+    if (length > QUENDAL_IMGTEXT_MAX_TEXT_BYTES) {
+        return set_error(IMGTEXT_ERROR_LIMIT, "text too long: %.0f bytes is more than %d", static_cast<double>(length),
+                         QUENDAL_IMGTEXT_MAX_TEXT_BYTES);
+    }
+    shaping_options shaping;
+    status = shaping_from(style, &shaping);
+    if (status != IMGTEXT_OK) return status;
     const float style_opacity = clamp_opacity(style.opacity);
     float opacity = style_opacity;
     if (style.color.a != 255) opacity = opacity * (static_cast<float>(style.color.a) / 255.0f);
-    request->layout = layout_request{text, length, text_encoding::utf8, face, style.max_width};
+    request->layout = layout_request{text, length, text_encoding::utf8, face, style.max_width, shaping};
     request->colour = paint{static_cast<float>(style.color.r), static_cast<float>(style.color.g),
                             static_cast<float>(style.color.b), opacity};
-    request->align = style.align == IMGTEXT_ALIGN_CENTER  ? line_align::centre
-                     : style.align == IMGTEXT_ALIGN_RIGHT ? line_align::right
-                                                          : line_align::left;
+    static const line_align aligns[] = {line_align::left, line_align::centre, line_align::right, line_align::start,
+                                        line_align::end};
+    request->align = aligns[style.align];
     request->box = style.box != 0;
     request->box_colour = style.box_color;
     request->padding = style.padding;

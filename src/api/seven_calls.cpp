@@ -65,8 +65,9 @@ imgtext_status seven_call_text(const char *text, int size, int red, int green, i
                          QUENDAL_IMGTEXT_MAX_SIZE, size);
     }
     const float px = static_cast<float>(effective_pixel_size(size));
+    const font_face *builtin = builtin_font();
     request->layout = layout_request{text, std::strlen(text), text_encoding::bytes,
-                                     make_text_face(*builtin_font(), nullptr, px, false, 1.0f), 0};
+                                     make_text_face(&builtin, 1, px, false, 1.0f), 0};
     request->colour = paint{static_cast<float>(clamp_channel(red)), static_cast<float>(clamp_channel(green)),
                             static_cast<float>(clamp_channel(blue)), clamp_opacity(opacity)};
     request->align = align;

@@ -40,6 +40,8 @@ static_assert(IMGTEXT_STB_MAX_COMPONENT_DEPTH == imgtext::max_component_depth);
 #define STB_TRUETYPE_IMPLEMENTATION
 #include <stb_truetype.h>
 
+#include <hb.h>
+
 // A parsed font. Immutable once made; `data` is owned unless the font is the
 // built-in one, which points into the library's read-only bytes.
 struct imgtext_font {
@@ -48,6 +50,7 @@ struct imgtext_font {
     bool has_kerning;
     int glyph_count;  // every glyph index passed to stb_truetype is below this
     imgtext::vertical_metrics metrics;
+    hb_font_t *shaper;  // reads the same bytes
 };
 
 namespace imgtext {
@@ -55,6 +58,21 @@ namespace imgtext {
 namespace {
 
 imgtext_font s_builtin{};
+
+// HarfBuzz's view of the same bytes, without a copy. Null when HarfBuzz
+// could not allocate it (it then hands out its inert empty font).
+hb_font_t *make_shaper(const unsigned char *data, size_t size, int index) {
+    hb_blob_t *blob = hb_blob_create(reinterpret_cast<const char *>(data), static_cast<unsigned>(size),
+                                     HB_MEMORY_MODE_READONLY, nullptr, nullptr);
+    hb_face_t *face = hb_face_create(blob, static_cast<unsigned>(index));
+    hb_blob_destroy(blob);
+    hb_face_make_immutable(face);
+    hb_font_t *font = hb_font_create(face);
+    hb_face_destroy(face);
+    if (font == hb_font_get_empty()) return nullptr;
+    hb_font_make_immutable(font);
+    return font;
+}
 
 void finish_parsed(imgtext_font &font) {
     font.glyph_count = font.info.numGlyphs;  // from 'maxp', which validation requires
@@ -71,6 +89,8 @@ const char *parse_builtin() {
     if (offset < 0) return "invalid embedded font offset";
     if (!stbtt_InitFont(&s_builtin.info, s_font_data, offset)) return "failed to initialize embedded font";
     finish_parsed(s_builtin);
+    s_builtin.shaper = make_shaper(s_font_data, k_font_data_size, 0);
+    if (!s_builtin.shaper) return "out of memory preparing the embedded font";
     return nullptr;
 }
 
@@ -115,15 +135,24 @@ imgtext_status load_font(const unsigned char *data, size_t size, int index, font
         return set_error(IMGTEXT_ERROR_DECODE, "cannot decode font: not a TrueType or OpenType font stb_truetype reads");
     }
     finish_parsed(*parsed);
+    parsed->shaper = make_shaper(copy, size, index);
+    if (!parsed->shaper) {
+        free_font(parsed);
+        return set_error(IMGTEXT_ERROR_MEMORY, "out of memory loading font");
+    }
     *font = parsed;
     return IMGTEXT_OK;
 }
 
 void free_font(font_face *font) {
     if (!font || is_builtin(font)) return;
+    if (font->shaper) hb_font_destroy(font->shaper);
     std::free(font->owned_data);
     std::free(font);
 }
+
+hb_font_t *harfbuzz_font(const font_face &font) { return font.shaper; }
+int font_glyph_count(const font_face &font) { return font.glyph_count; }
 
 float font_scale(const font_face &font, float size, bool em_size) {
     return em_size ? stbtt_ScaleForMappingEmToPixels(&font.info, size) : stbtt_ScaleForPixelHeight(&font.info, size);

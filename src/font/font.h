@@ -9,6 +9,8 @@
 
 #include "quendal_imgtext.h"
 
+struct hb_font_t;
+
 namespace imgtext {
 
 using font_face = ::imgtext_font;
@@ -22,6 +24,13 @@ const font_face *builtin_font();
 imgtext_status load_font(const unsigned char *data, size_t size, int index, font_face **font);
 void free_font(font_face *font);
 bool is_builtin(const font_face *font);
+
+// The font's HarfBuzz object, made with it and as immutable: shaping
+// positions come back in font units (its scale is the units per em).
+hb_font_t *harfbuzz_font(const font_face &font);
+
+// The number of glyphs: every glyph index below it is one the font has.
+int font_glyph_count(const font_face &font);
 
 // Scale from font units to pixels for a size that is either the pixel height
 // from ascender to descender (the seven calls' size) or the em size.

@@ -1,38 +1,96 @@
-// Text layout: decoding code points, cutting text into lines (at line breaks
-// and, when asked, by width), measuring them, and walking the glyphs where
-// they are placed, which drawing and the effects share.
+// Text layout: text cut into lines (at line breaks and, when asked, at the
+// break opportunities Unicode gives, by width), each line's glyphs and
+// width, and the one walk over the placed glyphs that drawing, measuring and
+// the effects share.
+//
+// A line is laid out one of two ways, and both give the same stream of
+// placed glyphs to everything that draws or measures:
+// - simple: one glyph per code point from the first font of the chain that
+//   has it, kerning pairs as stb_truetype reads them, in logical order. The
+//   seven calls' layout, and the drawing API's for text its built-in font
+//   covers, whose bytes it must keep.
+// - shaped: bidirectional levels and visual order (UAX #9), runs by level,
+//   script and font, each shaped by HarfBuzz with the font's GSUB and GPOS.
 #ifndef IMGTEXT_TEXT_LAYOUT_H
 #define IMGTEXT_TEXT_LAYOUT_H
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "font/font.h"
+#include "text/utf8.h"
 
 namespace imgtext {
 
-// How text bytes become code points. The seven calls read one code point per
-// byte, taken as a signed char (so bytes 0x80-0xFF match no glyph) and break
-// lines at LF only; the drawing API reads UTF-8 and also takes CR LF as one
-// line break.
-enum class text_encoding { bytes, utf8 };
+// The most fonts a chain may hold: the style's font and its fallbacks.
+constexpr int k_max_fonts = QUENDAL_IMGTEXT_MAX_FONTS;
 
-// The fonts and numbers one size of text is laid out with.
+struct face_font {
+    const font_face *font;
+    float scale;  // font units to pixels
+};
+
+// The fonts and metrics one size of text is laid out with. A character goes
+// to the first font of the chain that has a glyph for it; the line metrics
+// are the first font's.
 struct text_face {
-    const font_face *font;      // never null
-    const font_face *fallback;  // for code points `font` lacks; may be null
-    float scale;                // font units to pixels, for `font`
-    float fallback_scale;
+    face_font fonts[k_max_fonts];
+    int font_count;
     int line_height;  // baseline-to-baseline pitch
     int ascent;       // top of a line to its baseline
     int descent;      // baseline to the font's descender
 };
 
+// How lines are laid out (see the banner): automatically shaped unless the
+// built-in font alone draws a left-to-right paragraph, or always one way.
+enum class layout_mode { automatic, simple, shaped };
+enum class text_direction { automatic, ltr, rtl };
+
+// What shaping takes beyond the fonts. The strings were checked by the
+// caller (shaping.h) and outlive the layout call.
+struct shaping_options {
+    layout_mode mode = layout_mode::automatic;
+    text_direction direction = text_direction::automatic;
+    const char *language = nullptr;  // a BCP 47 tag, or null: none
+    const char *features = nullptr;  // "-liga,smcp,ss01=1", or null: the defaults
+};
+
+struct layout_request {
+    const char *text;
+    size_t size;  // bytes
+    text_encoding encoding;
+    text_face face;
+    int max_width;  // wrap lines wider than this; 0: never
+    shaping_options shaping = {};
+};
+
 // One laid-out line: a view into the caller's text (not NUL-terminated).
 struct text_line {
     const char *text;
-    size_t len;  // bytes, excluding the line break
-    int width;   // pixels; 0 for an empty line
+    size_t len;      // bytes, excluding the line break and the spaces a wrap ends on
+    int width;       // pixels; 0 for an empty line
+    uint8_t rtl;     // 1 when its paragraph runs right to left (for start and end alignment)
+    uint8_t shaped;  // 1 when its glyphs are stored in the layout rather than read from the text
+};
+
+// A glyph of a stored line, in visual order: the pen draws it at its
+// offset, then moves by advance and then by kerning (two steps, as the
+// simple layout moves, so that its arithmetic is the same wherever it runs).
+struct line_glyph {
+    uint16_t font;   // index into the face's fonts
+    uint16_t missing;
+    uint32_t glyph;
+    float advance, kerning;
+    float dx, dy;  // from the pen, pixels, y down
+};
+
+// The stored glyphs of shaped lines: line i's are glyphs[first[i]] up to
+// glyphs[first[i + 1]] (unstored lines have none).
+struct stored_glyphs {
+    std::vector<line_glyph> glyphs;
+    std::vector<size_t> first;
 };
 
 // The result of laying out text. `lines` is malloc'd and owned by the caller
@@ -45,17 +103,10 @@ struct text_layout {
     int line_height;     // baseline-to-baseline distance
     int ascent;          // top of the box to the first baseline
     int descent;
-    int missing_glyphs;  // code points neither font has a glyph for
+    int missing_glyphs;  // code points no font has a glyph for
     text_face face;
     text_encoding encoding;
-};
-
-struct layout_request {
-    const char *text;
-    size_t size;  // bytes
-    text_encoding encoding;
-    text_face face;
-    int max_width;  // wrap lines wider than this; 0: never
+    stored_glyphs *stored;  // null when every line is simple
 };
 
 // Lays out the text. Returns IMGTEXT_OK, or MEMORY with "out of memory
@@ -63,33 +114,32 @@ struct layout_request {
 imgtext_status layout_text(const layout_request &request, text_layout *layout);
 void free_text_layout(text_layout *layout);
 
-// The fonts and metrics of text at a size: the pixel height from ascender to
+// The chain's fonts and metrics at a size: the pixel height from ascender to
 // descender (the seven calls' size) or, with em_size, the em. line_spacing
-// multiplies the font's line pitch (1: the font's own, as the seven calls use
-// it). The caller has checked the numbers' ranges.
-text_face make_text_face(const font_face &font, const font_face *fallback, float size, bool em_size,
+// multiplies the first font's line pitch (1: the font's own, as the seven
+// calls use it). The caller has checked the numbers' ranges and the count.
+text_face make_text_face(const font_face *const *fonts, int font_count, float size, bool em_size,
                          float line_spacing);
 
-enum class line_align { left, centre, right };
+enum class line_align { left, centre, right, start, end };
 
 // A glyph of a text face: which font drew it, at which scale.
 struct glyph_ref {
     const font_face *font;
     int glyph;
     float scale;
-    bool missing;  // neither font has the code point
+    bool missing;  // no font of the chain has the code point
 };
 
+// The simple layout's glyph for a code point: the first font of the chain
+// that has one, else the first font's missing glyph.
 glyph_ref glyph_of(const text_face &face, int codepoint);
 
-// Reads the next code point and advances p (never past end).
-int next_codepoint(const char *&p, const char *end, text_encoding encoding);
-
-// Walks a line's glyphs from pen position `pen`, calling visit(glyph, pen)
-// for each, and returns the pen after the last glyph's advance. Measuring
-// and drawing both run exactly this single-precision sequence (advance, then
-// kerning to the next glyph of the same font) so that aligned lines fill the
-// box exactly as measured.
+// Walks a simple line's glyphs from pen position `pen`, calling
+// visit(glyph, pen) for each, and returns the pen after the last glyph's
+// advance. Measuring and drawing both run exactly this single-precision
+// sequence (advance, then kerning to the next glyph of the same font) so
+// that aligned lines fill the box exactly as measured.
 template <typename Visit>
 float walk_line(const text_face &face, text_encoding encoding, const char *p, size_t len, float pen, Visit visit) {
     const char *end = p + len;
@@ -105,6 +155,24 @@ float walk_line(const text_face &face, text_encoding encoding, const char *p, si
     }
 }
 
+// The same for a stored line's glyphs: visit(glyph, pen, dy) with the pen
+// where the glyph is drawn (its offset added) and dy its vertical offset.
+template <typename Visit>
+float walk_stored_line(const text_face &face, const line_glyph *glyphs, size_t count, float pen, Visit visit) {
+    for (size_t i = 0; i < count; ++i) {
+        const line_glyph &g = glyphs[i];
+        const face_font &f = face.fonts[g.font];
+        visit(glyph_ref{f.font, static_cast<int>(g.glyph), f.scale, g.missing != 0}, g.dx != 0.0f ? pen + g.dx : pen,
+              g.dy);
+        pen = pen + g.advance;
+        if (g.kerning != 0.0f) pen = pen + g.kerning;
+    }
+    return pen;
+}
+
+// Where a line of the layout starts: at x, or aligned within the box width.
+float line_start(const text_layout &layout, const text_line &line, int64_t x, line_align align);
+
 // Walks every glyph of the laid-out lines with (x, y) as the box's top-left
 // corner, each line aligned within the box width, calling
 // visit(glyph, pen, baseline). Drawing and the outline and shadow masks all
@@ -115,13 +183,17 @@ void for_each_placed_glyph(const text_layout &layout, int64_t x, int64_t y, line
     for (size_t i = 0; i < layout.line_count; ++i, baseline += layout.line_height) {
         const text_line &line = layout.lines[i];
         if (line.len == 0) continue;
-        float pen = static_cast<float>(x);
-        if (align != line_align::left && line.width < layout.box_width) {
-            const float spare = static_cast<float>(layout.box_width - line.width);
-            pen = (align == line_align::centre ? spare * 0.5f : spare) + static_cast<float>(x);
+        const float pen = line_start(layout, line, x, align);
+        if (!line.shaped) {
+            walk_line(layout.face, layout.encoding, line.text, line.len, pen,
+                      [&](const glyph_ref &g, float at) { visit(g, at, baseline); });
+            continue;
         }
-        walk_line(layout.face, layout.encoding, line.text, line.len, pen,
-                  [&](const glyph_ref &g, float at) { visit(g, at, baseline); });
+        const size_t first = layout.stored->first[i], count = layout.stored->first[i + 1] - first;
+        walk_stored_line(layout.face, layout.stored->glyphs.data() + first, count, pen,
+                         [&](const glyph_ref &g, float at, float dy) {
+                             visit(g, at, dy != 0.0f ? baseline + static_cast<int64_t>(std::floor(dy)) : baseline);
+                         });
     }
 }
 

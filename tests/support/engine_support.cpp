@@ -38,7 +38,8 @@ void reference_rasterise_glyph(int glyph, float scale, unsigned char *coverage, 
 }
 
 text_face pixel_size_face(int px) {
-    return make_text_face(*builtin_font(), nullptr, static_cast<float>(px), false, 1.0f);
+    const font_face *builtin = builtin_font();
+    return make_text_face(&builtin, 1, static_cast<float>(px), false, 1.0f);
 }
 
 int measure_text_box(const char *text, int size, text_layout *layout) {

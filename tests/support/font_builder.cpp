@@ -252,10 +252,15 @@ bytes kerning_table(int kind) {
         w.u16(0).u16(1).u16(0).u16(20).u16(1).u16(1).u16(6).u16(0).u16(0).u16(1).u16(2).u16(-80);
         return w.out;
     }
-    // GPOS: empty script and feature lists, one pair adjustment lookup.
-    w.u32(0x00010000).u16(10).u16(12).u16(14);
-    w.u16(0).u16(0);                                    // ScriptList, FeatureList
-    w.u16(1).u16(4);                                    // LookupList at 14: one lookup at +4
+    // GPOS: the default script's one feature, kern, with one pair
+    // adjustment lookup (shapers apply only what a feature names).
+    w.u32(0x00010000).u16(10).u16(30).u16(44);
+    w.u16(1).u32(0x44464C54).u16(8);                    // ScriptList at 10: DFLT at +8
+    w.u16(4).u16(0);                                    // Script: default language system at +4
+    w.u16(0).u16(0xFFFF).u16(1).u16(0);                 // LangSys: feature 0
+    w.u16(1).u32(0x6B65726E).u16(8);                    // FeatureList at 30: kern at +8
+    w.u16(0).u16(1).u16(0);                             // Feature: lookup 0
+    w.u16(1).u16(4);                                    // LookupList at 44: one lookup at +4
     w.u16(2).u16(0).u16(1).u16(8);                      // Lookup: type 2, one subtable at +8
     if (kind == 1) {                                    // PairPos format 1
         w.u16(1).u16(12).u16(4).u16(0).u16(1).u16(18);  // coverage at +12, one pair set at +18
