@@ -49,15 +49,42 @@ def _format_code(name: Optional[str]) -> int:
         raise ValueError(f"format must be 'png', 'jpeg' or 'bmp', not {name!r}") from None
 
 
-def _read_source(source: Any) -> Optional[bytes]:
-    """The bytes of a bytes-like object or a binary file object; None for a path."""
-    if isinstance(source, (bytes, bytearray, memoryview)):
-        return bytes(source)
-    if hasattr(source, "read"):
-        data = source.read()
-        if not isinstance(data, (bytes, bytearray)):
+# The decoders take at most INT_MAX bytes, so even with no limit of its own
+# a file object is read no further than one byte past that.
+_DECODER_BYTES = 2 ** 31 - 1
+# A file object's read(n) may allocate n bytes before it knows how many there
+# are: a big limit is read in pieces of this size.
+_READ_PIECE = 1 << 24
+
+
+def _read_at_most(file: Any, room: int) -> bytes:
+    """Up to room bytes of a binary file object: as many as it has if fewer."""
+    pieces, left = [], room
+    while left > 0:
+        piece = file.read(min(left, _READ_PIECE))
+        if not isinstance(piece, (bytes, bytearray)):
             raise TypeError("the file object must be opened in binary mode")
-        return bytes(data)
+        if not piece:
+            break
+        pieces.append(bytes(piece))
+        left -= len(piece)
+    return b"".join(pieces)
+
+
+def _read_source(source: Any, room: int) -> Optional[bytes]:
+    """The bytes of a bytes-like object or a binary file object, None for a
+    path. Of more than room bytes only room are copied or read: the library
+    refuses room bytes as it would refuse them all, so room is one past its
+    limit. bytes are passed whole (they need no copy)."""
+    if isinstance(source, bytes):
+        return source
+    if isinstance(source, (bytearray, memoryview)):
+        view = memoryview(source)
+        if view.nbytes > room and view.c_contiguous:
+            view = view.cast("B")[:room]
+        return view.tobytes()
+    if hasattr(source, "read"):
+        return _read_at_most(source, room)
     return None
 
 
@@ -73,7 +100,7 @@ class Font:
         self._handle = None
         index = _checks.c_int(index, "index")
         handle = ctypes.c_void_p()
-        data = _read_source(source)
+        data = _read_source(source, _DECODER_BYTES + 1)
         if data is not None:
             _checks.check(lib.imgtext_font_load_memory(data, len(data), index, ctypes.byref(handle)))
         else:
@@ -221,11 +248,21 @@ class Image:
 
     @classmethod
     def open(cls, source: ImageSource, *, max_pixels: Optional[int] = _native.DEFAULT_MAX_PIXELS,
-             auto_orient: bool = True, threads: int = 1) -> "Image":
+             auto_orient: bool = True, threads: int = 1, allow_damaged: bool = False,
+             max_input_bytes: Optional[int] = _native.DEFAULT_MAX_INPUT_BYTES) -> "Image":
         """Decode a picture (PNG, JPEG, BMP, GIF, TGA, PSD, PIC, PNM, HDR) from a
         path, from its bytes, or from a binary file object. Pictures whose
-        header claims more than max_pixels are refused before decoding
-        (None: no limit but the decoders' own).
+        header claims more than max_pixels are refused before decoding, and
+        input of more than max_input_bytes (default 512 MiB) unread: a file
+        object is read no further than one byte past it. None is no limit
+        but the decoders' own (2 GiB of input); a limit is otherwise 1 to
+        2**64 - 1 (ValueError below, OverflowError above), so 0 is refused.
+
+        A picture whose data ends before the picture does (a file cut short)
+        raises DecodeError, "cannot decode image ... (truncated: ...)", unless
+        ``allow_damaged=True``: then it loads, its missing part as the
+        decoder fills it (zeros), and ``damaged`` is True. (Pillow's
+        ImageFile.LOAD_TRUNCATED_IMAGES, per call.)
 
         A JPEG is turned upright by its EXIF orientation, so that positions,
         anchors, gravity and ``size`` are those of the picture as viewers
@@ -235,11 +272,13 @@ class Image:
         ``threads=2`` decodes a large baseline JPEG on two threads (the same
         pixels, faster where a core is free); other pictures ignore it."""
         options = _native.new_options(_native.LoadOptions, lib.imgtext_load_options_init)
-        options.max_pixels = 0 if max_pixels is None else max(0, _checks.index(max_pixels, "max_pixels"))
+        options.max_pixels = _checks.limit(max_pixels, "max_pixels")
+        options.max_input_bytes = _checks.limit(max_input_bytes, "max_input_bytes")
         options.auto_orient = 1 if auto_orient else 0
         options.threads = _checks.c_int(threads, "threads")
+        options.allow_damaged = 1 if allow_damaged else 0
         handle = ctypes.c_void_p()
-        data = _read_source(source)
+        data = _read_source(source, (options.max_input_bytes or _DECODER_BYTES) + 1)
         if data is not None:
             _checks.check(lib.imgtext_image_load_memory(data, len(data), ctypes.byref(options), ctypes.byref(handle)))
         else:
@@ -340,6 +379,12 @@ class Image:
     def format(self) -> Optional[str]:
         """'JPEG', 'PNG' or 'BMP' for a picture decoded from one, else None."""
         return _FORMAT_NAMES.get(lib.imgtext_image_format(self._handle))
+
+    @property
+    def damaged(self) -> bool:
+        """True for a picture opened with ``allow_damaged=True`` whose data ended
+        before the picture did, else False."""
+        return lib.imgtext_image_damage(self._handle) != _native.DAMAGE_NONE
 
     def _pixels(self) -> int:
         return lib.imgtext_image_pixels(self._handle)
