@@ -4,10 +4,14 @@ numpy and Pillow tests are skipped where those are not installed;
 IMGTEXT_FONT_FILE (a TrueType file) enables the font-file tests."""
 
 import concurrent.futures
+import copy
 import ctypes
+import gc
 import io
+import itertools
 import os
 import pathlib
+import pickle
 import struct
 import tempfile
 import threading
@@ -245,6 +249,10 @@ class ImageTests(Folder):
         self.assertEqual(t.measure("Font", fonts[0], font_size=30), t.measure("Font", fonts[1], font_size=30))
         with self.assertRaises(t.DecodeError):
             Font(b"not a font")
+        (self.dir / "empty.ttf").write_bytes(b"")
+        for name, error in (("none.ttf", FileNotFoundError), ("empty.ttf", t.ReadError)):
+            with self.assertRaisesRegex(error, f"^cannot read file: {self.dir / name}$"):
+                Font(self.dir / name)
 
     def test_eight_threads_draw_what_one_draws(self):
         def job():
@@ -302,6 +310,57 @@ class HostileInputTests(Folder):
         whole = Image.new(64, 64, "#369").encode("jpeg")
         with self.assertRaisesRegex(t.DecodeError, r"\(truncated: "):
             Image.open(whole[:len(whole) // 2])  # past its headers
+
+
+_COPIES = [copy.copy, copy.deepcopy] + [lambda o, p=protocol: pickle.loads(pickle.dumps(o, p))
+                                        for protocol in range(pickle.HIGHEST_PROTOCOL + 1)]
+
+
+class CopyTests(unittest.TestCase):
+    """Copies and pickles, freed before or after their originals (a shared
+    handle was freed twice; python_binding_tests_asan runs these under ASan)."""
+
+    @staticmethod
+    def drawn(font=None, image=None):
+        image = image or Image.new(90, 40)
+        image.draw_text((4, 2), "Copy", font=font, size=30)
+        return image.tobytes()
+
+    def test_a_copied_font_draws_alike_whichever_goes_first(self):
+        path = os.environ.get("IMGTEXT_FONT_FILE")  # the built-in font's file
+        for duplicate, make, first in itertools.product(_COPIES, [Font.builtin] + [lambda: Font(path)] * bool(path),
+                                                        (0, 1)):
+            with self.subTest(duplicate=duplicate, make=make, first=first):
+                fonts = [make()]
+                fonts.append(duplicate(fonts[0]))
+                del fonts[first]
+                gc.collect()
+                self.assertEqual(self.drawn(fonts[0]), self.drawn())
+
+    def test_a_copied_image_is_its_own_whichever_goes_first(self):
+        state = lambda image: (image.size, image.format, image.damaged, image.tobytes())  # noqa: E731
+        for duplicate, first in itertools.product(_COPIES + [Image.copy], (0, 1)):
+            with self.subTest(duplicate=duplicate, first=first):
+                images = [Image.open(Image.new(30, 20, "#123").encode("bmp")[:-40], allow_damaged=True)]
+                images.append(duplicate(images[0]))
+                self.assertEqual(state(images[1]), state(images[0]))
+                self.assertNotEqual(self.drawn(image=images[1]), images[0].tobytes())
+                del images[first]
+                gc.collect()
+                self.assertEqual(state(images[0])[:3], ((30, 20), "BMP", True))
+                self.drawn(image=images[0])
+        restore, arguments = images[0].__reduce__()
+        with self.assertRaises(ValueError):  # pixels short of the size would be read past
+            restore(*arguments[:-1], arguments[-1][:-1])
+
+    @unittest.skipUnless(os.environ.get("IMGTEXT_FONT_FILE"), "needs IMGTEXT_FONT_FILE")
+    def test_a_font_from_a_path_pickles_its_bytes_and_the_builtin_its_name(self):
+        with tempfile.TemporaryDirectory() as folder:
+            path = pathlib.Path(folder) / "font.ttf"
+            path.write_bytes(pathlib.Path(os.environ["IMGTEXT_FONT_FILE"]).read_bytes())
+            data = pickle.dumps(Font(path))
+        self.assertEqual(self.drawn(pickle.loads(data)), self.drawn())
+        self.assertLess(len(pickle.dumps(Font.builtin())), 100)
 
 
 @unittest.skipIf(numpy is None, "needs numpy")
