@@ -124,6 +124,23 @@ def c_int(value: object, name: str) -> int:
     return number
 
 
+_UINT64_MAX = 2 ** 64 - 1
+
+
+def limit(value: object, name: str) -> int:
+    """A uint64 limit option, None for none (0 in C, where 0 means no limit).
+    An explicit 0 is refused with the negative values, as a ValueError:
+    Pillow users read 0 as "refuse everything", C users as "no limit"."""
+    if value is None:
+        return 0
+    number = index(value, name)
+    if number < 1:
+        raise ValueError(f"{name} must be at least 1, or None for no limit, not {number}")
+    if number > _UINT64_MAX:
+        raise OverflowError(f"{name} = {number} does not fit in a C uint64_t (1..{_UINT64_MAX})")
+    return number
+
+
 def c_float(value: object, name: str) -> float:
     if isinstance(value, (str, bytes)) or not hasattr(value, "__float__"):
         raise TypeError(f"{name} must be a number, not {type(value).__name__}")

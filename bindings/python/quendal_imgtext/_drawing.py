@@ -49,16 +49,82 @@ def _format_code(name: Optional[str]) -> int:
         raise ValueError(f"format must be 'png', 'jpeg' or 'bmp', not {name!r}") from None
 
 
-def _read_source(source: Any) -> Optional[bytes]:
-    """The bytes of a bytes-like object or a binary file object; None for a path."""
-    if isinstance(source, (bytes, bytearray, memoryview)):
-        return bytes(source)
-    if hasattr(source, "read"):
-        data = source.read()
-        if not isinstance(data, (bytes, bytearray)):
+# The decoders take at most INT_MAX bytes, so even with no limit of its own
+# a file object is read no further than one byte past that.
+_DECODER_BYTES = 2 ** 31 - 1
+# A file object's read(n) may allocate n bytes before it knows how many there
+# are: a big limit is read in pieces of this size.
+_READ_PIECE = 1 << 24
+
+
+def _read_at_most(file: Any, room: int) -> bytes:
+    """Up to room bytes of a binary file object: as many as it has if fewer."""
+    pieces, left = [], room
+    while left > 0:
+        piece = file.read(min(left, _READ_PIECE))
+        if not isinstance(piece, (bytes, bytearray)):
             raise TypeError("the file object must be opened in binary mode")
-        return bytes(data)
+        if not piece:
+            break
+        pieces.append(bytes(piece))
+        left -= len(piece)
+    return b"".join(pieces)
+
+
+def _read_source(source: Any, room: int) -> Optional[bytes]:
+    """The bytes of a bytes-like object or a binary file object, None for a
+    path. Of more than room bytes only room are copied or read: the library
+    refuses room bytes as it would refuse them all, so room is one past its
+    limit. bytes are passed whole (they need no copy)."""
+    if isinstance(source, bytes):
+        return source
+    if isinstance(source, (bytearray, memoryview)):
+        view = memoryview(source)
+        if view.nbytes > room and view.c_contiguous:
+            view = view.cast("B")[:room]
+        return view.tobytes()
+    if hasattr(source, "read"):
+        return _read_at_most(source, room)
     return None
+
+
+def _read_font_file(source: Path) -> bytes:
+    """A font file's bytes, read once, failing as imgtext_font_load would."""
+    where = _checks.path(source)
+    try:
+        with open(os.fspath(source), "rb") as file:
+            too_big = os.fstat(file.fileno()).st_size > _DECODER_BYTES  # refused unread, as the library does
+            data = b"" if too_big else _read_at_most(file, _DECODER_BYTES + 1)
+    except OSError:
+        data = b""
+    if not data or len(data) > _DECODER_BYTES:
+        raise _checks.error(f"cannot read file: {where.decode('utf-8', 'replace')}", _checks.STATUS_READ, where)
+    return data
+
+
+class _NativeFont:
+    """The one owner of a loaded font's handle. A Font and its copies share
+    one, and it frees the handle when the last of them lets it go: two
+    owners of a handle would each free it."""
+
+    __slots__ = ("handle",)
+
+    def __init__(self, handle: Optional[int]) -> None:
+        self.handle = handle
+
+    def __del__(self) -> None:
+        if self.handle and lib is not None:
+            lib.imgtext_font_free(self.handle)  # ignores the built-in font
+        self.handle = None
+
+    def __copy__(self) -> "_NativeFont":
+        return self
+
+    def __deepcopy__(self, memo: Dict[int, Any]) -> "_NativeFont":
+        return self
+
+    def __reduce__(self) -> Any:
+        raise TypeError("a native font handle points into this process: pickle the Font")
 
 
 class Font:
@@ -67,30 +133,46 @@ class Font:
     ``Font(path)`` reads a file, ``Font(data)`` takes the file's bytes (or a
     binary file object); ``index`` picks a font of a collection. ``Font.builtin()``
     is the library's own Caladea Regular, which every call uses by default.
+
+    A copy (copy.copy, copy.deepcopy) shares the loaded font, which is freed
+    with the last copy. A pickle holds the font's bytes and index, so a font
+    read from a file unpickles where the file is not; the built-in font
+    pickles by name. The bytes stay with the Font for that, read once.
     """
 
     def __init__(self, source: Union[Path, bytes, bytearray, memoryview, BinaryIO], index: int = 0) -> None:
-        self._handle = None
         index = _checks.c_int(index, "index")
+        data = _read_source(source, _DECODER_BYTES + 1)
+        if data is None:
+            data = _read_font_file(source)  # type: ignore[arg-type]
         handle = ctypes.c_void_p()
-        data = _read_source(source)
-        if data is not None:
-            _checks.check(lib.imgtext_font_load_memory(data, len(data), index, ctypes.byref(handle)))
-        else:
-            where = _checks.path(source)  # type: ignore[arg-type]
-            _checks.check(lib.imgtext_font_load(where, index, ctypes.byref(handle)), where)
-        self._handle = handle.value
+        _checks.check(lib.imgtext_font_load_memory(data, len(data), index, ctypes.byref(handle)))
+        self._native = _NativeFont(handle.value)
+        self._data: Optional[bytes] = data  # None for the built-in font
+        self._index = index
 
     @classmethod
     def builtin(cls) -> "Font":
         font = cls.__new__(cls)
-        font._handle = lib.imgtext_font_builtin()
+        font._native, font._data, font._index = _NativeFont(lib.imgtext_font_builtin()), None, 0
         return font
 
-    def __del__(self) -> None:
-        if self._handle and lib is not None:
-            lib.imgtext_font_free(self._handle)  # ignores the built-in font
-        self._handle = None
+    @property
+    def _handle(self) -> Optional[int]:
+        return self._native.handle
+
+    def __copy__(self) -> "Font":
+        twin = type(self).__new__(type(self))
+        twin.__dict__.update(self.__dict__)  # the same _NativeFont
+        return twin
+
+    def __deepcopy__(self, memo: Dict[int, Any]) -> "Font":
+        return self.__copy__()  # nothing in a font changes: sharing it is a deep copy
+
+    def __reduce__(self) -> Any:
+        if self._data is None:
+            return (type(self).builtin, ())
+        return (type(self), (self._data, self._index))
 
 
 @dataclass(frozen=True)
@@ -207,10 +289,14 @@ class Image:
     not a copy; ``image.pixels`` is the same as a memoryview.
     """
 
-    def __init__(self, handle: int, owner: Any = None) -> None:
-        """Internal: wraps a library image handle (and keeps owner alive)."""
+    def __init__(self, handle: int, owner: Any = None, kept: Optional[Tuple[int, bool]] = None) -> None:
+        """Internal: takes over a library image handle (and keeps owner alive).
+        No other Image may hold the handle: each frees its own."""
         self._handle = handle
         self._owner = owner  # the array whose memory a wrapped image draws into
+        # A copy's (format code, damaged), the original's: the library's copy
+        # of the pixels is a canvas, with neither.
+        self._kept = kept
 
     def __del__(self) -> None:
         if getattr(self, "_handle", None) and lib is not None:
@@ -221,11 +307,21 @@ class Image:
 
     @classmethod
     def open(cls, source: ImageSource, *, max_pixels: Optional[int] = _native.DEFAULT_MAX_PIXELS,
-             auto_orient: bool = True, threads: int = 1) -> "Image":
+             auto_orient: bool = True, threads: int = 1, allow_damaged: bool = False,
+             max_input_bytes: Optional[int] = _native.DEFAULT_MAX_INPUT_BYTES) -> "Image":
         """Decode a picture (PNG, JPEG, BMP, GIF, TGA, PSD, PIC, PNM, HDR) from a
         path, from its bytes, or from a binary file object. Pictures whose
-        header claims more than max_pixels are refused before decoding
-        (None: no limit but the decoders' own).
+        header claims more than max_pixels are refused before decoding, and
+        input of more than max_input_bytes (default 512 MiB) unread: a file
+        object is read no further than one byte past it. None is no limit
+        but the decoders' own (2 GiB of input); a limit is otherwise 1 to
+        2**64 - 1 (ValueError below, OverflowError above), so 0 is refused.
+
+        A picture whose data ends before the picture does (a file cut short)
+        raises DecodeError, "cannot decode image ... (truncated: ...)", unless
+        ``allow_damaged=True``: then it loads, its missing part as the
+        decoder fills it (zeros), and ``damaged`` is True. (Pillow's
+        ImageFile.LOAD_TRUNCATED_IMAGES, per call.)
 
         A JPEG is turned upright by its EXIF orientation, so that positions,
         anchors, gravity and ``size`` are those of the picture as viewers
@@ -235,11 +331,13 @@ class Image:
         ``threads=2`` decodes a large baseline JPEG on two threads (the same
         pixels, faster where a core is free); other pictures ignore it."""
         options = _native.new_options(_native.LoadOptions, lib.imgtext_load_options_init)
-        options.max_pixels = 0 if max_pixels is None else max(0, _checks.index(max_pixels, "max_pixels"))
+        options.max_pixels = _checks.limit(max_pixels, "max_pixels")
+        options.max_input_bytes = _checks.limit(max_input_bytes, "max_input_bytes")
         options.auto_orient = 1 if auto_orient else 0
         options.threads = _checks.c_int(threads, "threads")
+        options.allow_damaged = 1 if allow_damaged else 0
         handle = ctypes.c_void_p()
-        data = _read_source(source)
+        data = _read_source(source, (options.max_input_bytes or _DECODER_BYTES) + 1)
         if data is not None:
             _checks.check(lib.imgtext_image_load_memory(data, len(data), ctypes.byref(options), ctypes.byref(handle)))
         else:
@@ -310,11 +408,25 @@ class Image:
         return PILImage.frombytes("RGBA", self.size, self.tobytes())
 
     def copy(self) -> "Image":
-        """A new image with its own copy of the pixels."""
+        """A new image with its own copy of the pixels, and the same format and
+        damaged. copy.copy and copy.deepcopy make the same. A JPEG's colour
+        profile, resolution and EXIF are not copied (the library gives no
+        access to them), so the copy saves without them."""
         handle = ctypes.c_void_p()
         data = ctypes.string_at(self._pixels(), self._span())
         _checks.check(lib.imgtext_image_copy(data, self.width, self.height, self.stride, ctypes.byref(handle)))
-        return Image(handle.value)
+        return Image(handle.value, kept=(self._format_code(), self.damaged))
+
+    __copy__ = copy
+
+    def __deepcopy__(self, memo: Dict[int, Any]) -> "Image":
+        return self.copy()
+
+    def __reduce__(self) -> Any:
+        # By content, as copy() copies: a handle is a pointer into this
+        # process. A loaded JPEG's ICC profile, resolution and EXIF stay
+        # behind: the C API has no call that reads them back.
+        return (_image_from_pickle, (self.width, self.height, self.format, self.damaged, self.tobytes()))
 
     # ---- looking at it
 
@@ -338,8 +450,20 @@ class Image:
 
     @property
     def format(self) -> Optional[str]:
-        """'JPEG', 'PNG' or 'BMP' for a picture decoded from one, else None."""
-        return _FORMAT_NAMES.get(lib.imgtext_image_format(self._handle))
+        """'JPEG', 'PNG' or 'BMP' for a picture decoded from one (or a copy of
+        it), else None."""
+        return _FORMAT_NAMES.get(self._format_code())
+
+    def _format_code(self) -> int:
+        return self._kept[0] if self._kept else lib.imgtext_image_format(self._handle)
+
+    @property
+    def damaged(self) -> bool:
+        """True for a picture opened with ``allow_damaged=True`` whose data ended
+        before the picture did (or a copy of one), else False."""
+        if self._kept:
+            return self._kept[1]
+        return lib.imgtext_image_damage(self._handle) != _native.DAMAGE_NONE
 
     def _pixels(self) -> int:
         return lib.imgtext_image_pixels(self._handle)
@@ -470,8 +594,9 @@ class Image:
 
     def _save_options(self, format_code: int, quality: Optional[int], keep_exif: bool) -> _native.SaveOptions:
         options = _native.new_options(_native.SaveOptions, lib.imgtext_save_options_init)
-        options.format = format_code
-        resolved = format_code or lib.imgtext_image_format(self._handle) or _native.FORMAT_PNG
+        # Resolved here, not by the library: a copy knows its format, its handle does not.
+        resolved = format_code or self._format_code() or _native.FORMAT_PNG
+        options.format = resolved
         for name, given in (("quality", quality is not None), ("keep_exif", keep_exif)):
             if given and resolved != _native.FORMAT_JPEG:
                 raise ValueError(f"{name} is for JPEG, and this would be {_FORMAT_NAMES[resolved]}")
@@ -525,3 +650,16 @@ class Image:
     def __repr__(self) -> str:
         return f"<quendal_imgtext.Image {self.width}x{self.height}{' ' + self.format if self.format else ''}>"
 
+
+def _image_from_pickle(width: int, height: int, format: Optional[str], damaged: bool, pixels: bytes) -> Image:
+    """The Image that Image.__reduce__ described. A pickle may hold anything:
+    the pixels must be exactly the packed rows the size says."""
+    width, height = _checks.c_int(width, "width"), _checks.c_int(height, "height")
+    if not isinstance(pixels, bytes) or width < 1 or height < 1 or len(pixels) != width * height * 4:
+        raise ValueError(f"an image pickle's pixels must be {width} x {height} x 4 bytes")
+    codes = {name: code for code, name in _FORMAT_NAMES.items()}
+    if format is not None and format not in codes:
+        raise ValueError(f"an image pickle's format must be one of {', '.join(codes)} or None, not {format!r}")
+    handle = ctypes.c_void_p()
+    _checks.check(lib.imgtext_image_copy(pixels, width, height, width * 4, ctypes.byref(handle)))
+    return Image(handle.value, kept=(codes.get(format, _native.FORMAT_AUTO), bool(damaged)))

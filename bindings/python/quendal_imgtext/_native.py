@@ -58,6 +58,8 @@ lib, library_path = _load()
 FORMAT_AUTO, FORMAT_JPEG, FORMAT_PNG, FORMAT_BMP = 0, 1, 2, 3
 SIZE_PIXEL_HEIGHT, SIZE_EM = 0, 1
 DEFAULT_MAX_PIXELS = 178956970
+DEFAULT_MAX_INPUT_BYTES = 512 * 1024 * 1024
+DAMAGE_NONE, DAMAGE_TRUNCATED = 0, 1
 
 
 class Color(ctypes.Structure):
@@ -67,7 +69,7 @@ class Color(ctypes.Structure):
 class LoadOptions(ctypes.Structure):
     _fields_ = [("struct_size", ctypes.c_size_t), ("max_pixels", ctypes.c_uint64), ("auto_orient", ctypes.c_int),
                 ("reserved", ctypes.c_int),
-                ("threads", ctypes.c_int)]
+                ("threads", ctypes.c_int), ("max_input_bytes", ctypes.c_uint64), ("allow_damaged", ctypes.c_int)]
 
 
 class SaveOptions(ctypes.Structure):
@@ -151,6 +153,7 @@ _declare("imgtext_image_height", _int, _ptr)
 _declare("imgtext_image_stride", _size, _ptr)
 _declare("imgtext_image_pixels", _ptr, _ptr)
 _declare("imgtext_image_format", _int, _ptr)
+_declare("imgtext_image_damage", _int, _ptr)
 _declare("imgtext_image_save", _int, _ptr, _str, _ptr)
 _declare("imgtext_image_encode", _int, _ptr, _ptr, _out_ptr, ctypes.POINTER(_size))
 _declare("imgtext_free", None, _ptr)
