@@ -296,7 +296,8 @@ class CliTests(unittest.TestCase):
                               (["add", "--stroke-width", "257"], "--stroke-width: '257'"),
                               (["add", "--shadow", "1,2,300"], "--shadow: '1,2,300'"),
                               (["add", "--shadow-color", "#000"], "--shadow-color needs --shadow"),
-                              (["add", "--keep-exif"], "--keep-exif is for JPEG output")):
+                              (["add", "--keep-exif"], "--keep-exif is for JPEG output"),
+                              (["add", "--max-input-bytes", "0"], "--max-input-bytes: '0'")):
             done = run(*args, "--text", "x", "-o", "o.png", str(self.card), cwd=self.dir)
             self.assertEqual(done.returncode, 2, args)
             self.assertIn(message, done.stderr.decode(), args)
@@ -338,6 +339,22 @@ class CliTests(unittest.TestCase):
         self.ok("add", "--text", "x", "-o", str(results[0]), str(photo))
         self.ok("add", "--text", "x", "-j", "1", "-o", str(results[1]), str(photo))
         self.assertEqual(results[0].read_bytes(), results[1].read_bytes())
+
+    def test_input_beyond_the_byte_limit_is_refused_alike_from_a_file_or_standard_input(self):
+        size = self.card.stat().st_size
+        for limit, refused in ((size, False), (size - 1, True)):
+            for source, stdin in ((str(self.card), None), ("-", self.card.read_bytes())):
+                done = run("add", "--text", "x", "--max-input-bytes", str(limit), "-o", str(self.dir / "o.bmp"),
+                           source, stdin=stdin)
+                self.assertEqual(done.returncode, 1 if refused else 0, (limit, source, done.stderr))
+                name = "standard input" if source == "-" else source
+                if refused:
+                    self.assertIn(f"{name}: input too large: more than {limit} bytes\n", done.stderr.decode())
+        with open("/dev/zero", "rb") as endless:  # read to the limit and no further, or this never ends
+            done = subprocess.run([CLI, "add", "--text", "x", "--max-input-bytes", "100000", "-o",
+                                   str(self.dir / "z.png"), "-"], stdin=endless, capture_output=True, timeout=60)
+        self.assertEqual(done.returncode, 1)
+        self.assertEqual(done.stderr, b"standard input: input too large: more than 100000 bytes\n")
 
 
 if __name__ == "__main__":

@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <map>
 #include <mutex>
@@ -235,9 +237,11 @@ int run_batch(const options &o, const batch_plan &plan) {
 
     std::optional<std::string> standard_input;
     if (std::any_of(plan.jobs.begin(), plan.jobs.end(), [](const job &j) { return j.input == "-"; })) {
-        standard_input = read_standard_input();
+        standard_input = read_standard_input(static_cast<size_t>(o.max_input_bytes));
         if (!standard_input) {
-            std::fprintf(stderr, "imgtext: cannot read standard input\n");
+            const int error = errno;
+            std::fprintf(stderr, "imgtext: cannot read standard input%s%s\n", error ? ": " : "",
+                         error ? std::strerror(error) : "");
             return 1;
         }
     }

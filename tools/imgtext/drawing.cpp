@@ -17,12 +17,16 @@ struct image_deleter {
 using image_ptr = std::unique_ptr<imgtext_image, image_deleter>;
 
 // The library's load messages name the file ("cannot decode image a.jpg
-// (...)"); the tool's line already starts with it.
+// (...)"); the tool's line already starts with it. Without the name, a file
+// too large reads as standard input too large does: "input too large: more
+// than N bytes".
 std::string without_path(std::string message, const std::string &path) {
     if (path.empty()) return message;
     const std::string tail = ": " + path;  // "cannot read file: a.jpg"
     if (message.size() > tail.size() && message.compare(message.size() - tail.size(), tail.size(), tail) == 0)
         return message.erase(message.size() - tail.size());
+    const size_t is = message.find(tail + " is ");  // "input too large: a.jpg is more than N bytes"
+    if (is != std::string::npos) return message.erase(is + 2, path.size() + 4);
     const size_t at = message.find(" " + path + " (");  // "cannot decode image a.jpg (...)"
     if (at != std::string::npos) message.erase(at, path.size() + 1);
     return message;
@@ -159,6 +163,7 @@ bool text_drawing::run(const std::string &input, const std::string &output, int 
     load.max_pixels = 0;  // as large as the decoders take, as the seven calls do
     load.auto_orient = o_.auto_orient ? 1 : 0;
     load.threads = decode_threads_;
+    load.max_input_bytes = static_cast<uint64_t>(o_.max_input_bytes);
     imgtext_status status;
     if (input.empty()) {
         status = imgtext_image_create(o_.width, o_.height, o_.background, &raw);
@@ -167,6 +172,8 @@ bool text_drawing::run(const std::string &input, const std::string &output, int 
             message = "standard input is empty";
             return false;
         }
+        // Read only up to one byte past the limit: the library then refuses
+        // it as it refuses a file that is too large.
         status = imgtext_image_load_memory(standard_input->data(), standard_input->size(), &load, &raw);
     } else {
         status = imgtext_image_load(input.c_str(), &load, &raw);

@@ -23,8 +23,10 @@ std::string why_unreadable(const std::string &path);
 // break is dropped. On failure, why not.
 std::optional<std::string> read_text_file(const std::string &path, std::string &why);
 
-// All of standard input as bytes, in binary mode; nullopt on a read error.
-std::optional<std::string> read_standard_input();
+// Standard input as bytes, in binary mode, but never more than limit + 1
+// of them: that much already shows the picture is too large, and reading on
+// would only cost memory. nullopt on a read error, errno set.
+std::optional<std::string> read_standard_input(size_t limit);
 
 // Standard output in binary mode, for encoded pictures.
 void binary_standard_output();

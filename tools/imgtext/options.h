@@ -52,6 +52,9 @@ struct options {
     bool auto_orient = true;
     bool keep_exif = false;
 
+    // The most bytes a picture may have, files and standard input alike.
+    int max_input_bytes = static_cast<int>(IMGTEXT_DEFAULT_MAX_INPUT_BYTES);
+
     // create's canvas.
     int width = 0, height = 0;
     imgtext_color background{0, 0, 0, 255};
