@@ -47,6 +47,19 @@ def with_orientation(jpeg, orientation):
     return jpeg[:app0_end] + b"\xff\xe1" + struct.pack(">H", 8 + len(tiff)) + b"Exif\0\0" + tiff + jpeg[app0_end:]
 
 
+def cmyk_jpeg(width, height):
+    """A flat four-component JPEG, which stb_image decodes rather than the library's own decoder: each block
+    is one 0 bit for DC 0 and one for the end of block. width and height are multiples of 8."""
+    def segment(marker, body):
+        return b"\xff" + bytes([marker]) + struct.pack(">H", len(body) + 2) + body
+    one_code = b"\x01" + b"\0" * 16  # one code of length 1, for symbol 0
+    tables = segment(0xDB, b"\0" + b"\x01" * 64) + segment(0xC4, b"\x00" + one_code + b"\x10" + one_code)
+    frame = segment(0xC0, struct.pack(">BHHB", 8, height, width, 4) +
+                    b"".join(bytes([c, 0x11, 0]) for c in range(1, 5)))  # each sampled 1x1, quantised by table 0
+    scan = segment(0xDA, b"\x04" + b"".join(bytes([c, 0]) for c in range(1, 5)) + b"\x00\x3f\x00")
+    return b"\xff\xd8" + tables + frame + scan + b"\0" * (width * height // 64) + b"\xff\xd9"
+
+
 class CliTests(unittest.TestCase):
     def setUp(self):
         folder = tempfile.TemporaryDirectory()
@@ -297,7 +310,8 @@ class CliTests(unittest.TestCase):
                               (["add", "--shadow", "1,2,300"], "--shadow: '1,2,300'"),
                               (["add", "--shadow-color", "#000"], "--shadow-color needs --shadow"),
                               (["add", "--keep-exif"], "--keep-exif is for JPEG output"),
-                              (["add", "--max-input-bytes", "0"], "--max-input-bytes: '0'")):
+                              (["add", "--max-input-bytes", "0"], "--max-input-bytes: '0'"),
+                              (["create", "--allow-damaged"], "--allow-damaged does not apply to create")):
             done = run(*args, "--text", "x", "-o", "o.png", str(self.card), cwd=self.dir)
             self.assertEqual(done.returncode, 2, args)
             self.assertIn(message, done.stderr.decode(), args)
@@ -355,6 +369,32 @@ class CliTests(unittest.TestCase):
                                    str(self.dir / "z.png"), "-"], stdin=endless, capture_output=True, timeout=60)
         self.assertEqual(done.returncode, 1)
         self.assertEqual(done.stderr, b"standard input: input too large: more than 100000 bytes\n")
+
+    def test_damaged_pictures_fail_unless_allowed_and_are_named(self):
+        cut = [self.dir / "cut.bmp", self.dir / "cut.jpg"]
+        cut[0].write_bytes(self.card.read_bytes()[:3000])
+        cut[1].write_bytes(cmyk_jpeg(64, 48)[:-30])
+        inputs = [str(self.card), *map(str, cut)]
+        done = run("add", "--text", "x", "-o", str(self.dir / "refused"), *inputs)
+        self.assertEqual(done.returncode, 1)
+        for path in cut:
+            self.assertIn(f"{path}: cannot decode image (truncated: the data ends before the picture does)\n",
+                          done.stderr.decode())
+        self.assertIn(f"1 written, 2 failed, into {self.dir / 'refused'}\nimgtext: failed: {cut[0]}, {cut[1]}\n",
+                      done.stderr.decode())
+        allowed = self.ok("add", "--text", "x", "--allow-damaged", "-o", str(self.dir / "allowed"), *inputs)
+        for path in cut:
+            self.assertIn(f"{path}: warning: damaged: the data ends before the picture does", allowed.stderr.decode())
+        self.assertIn("3 written (2 damaged), 0 failed", allowed.stderr.decode())
+
+    # Baseline JPEGs go to the library's own decoder, which does not tell of truncation yet: drop the marker
+    # once it does.
+    @unittest.expectedFailure
+    def test_a_baseline_jpeg_cut_in_half_is_refused(self):
+        photo = self.dir / "photo.jpg"
+        self.ok("create", "--text", "photo", "--width", "200", "--height", "120", "-o", str(photo))
+        photo.write_bytes(photo.read_bytes()[:photo.stat().st_size // 2])
+        self.assertEqual(run("add", "--text", "x", "-o", str(self.dir / "o.jpg"), str(photo)).returncode, 1)
 
 
 if __name__ == "__main__":

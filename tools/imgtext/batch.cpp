@@ -97,8 +97,8 @@ private:
 };
 
 struct outcome {
-    bool done = false, ok = false;
-    std::string message;
+    bool done = false;
+    job_result result;
 };
 
 // Collects the workers' outcomes and reports them in the inputs' order, so
@@ -109,17 +109,35 @@ public:
     reporter(const options &o, const std::vector<job> &jobs)
         : o_(o), jobs_(jobs), outcomes_(jobs.size()), bar_(jobs.size(), o.level != verbosity::quiet) {}
 
-    void finish(size_t index, outcome result) {
+    void finish(size_t index, job_result result) {
         const std::lock_guard<std::mutex> lock(mutex_);
-        result.done = true;
-        outcomes_[index] = std::move(result);
+        outcomes_[index] = {true, std::move(result)};
         ++finished_;
         while (next_ < jobs_.size() && outcomes_[next_].done) report(next_++);
         bar_.update(finished_, name_of(jobs_[index]));
     }
 
-    size_t failed() const { return failed_; }
-    void close() { bar_.clear(); }
+    bool failed() const { return failed_ > 0; }
+
+    // The closing line of a run of several files: what was written, what
+    // failed and which.
+    void summarise(const std::optional<std::string> &folder) {
+        bar_.clear();
+        if (o_.level == verbosity::quiet || jobs_.size() < 2) return;
+        std::string line = "imgtext: " + std::to_string(written_) + " written";
+        if (damaged_) line += " (" + std::to_string(damaged_) + " damaged)";
+        line += ", " + std::to_string(failed_) + " failed";
+        if (folder) line += ", into " + *folder;
+        std::fprintf(stderr, "%s\n", line.c_str());
+        if (failed_names_.empty()) return;
+        // Each failure has had its own line; this one gathers them for the
+        // reader who only sees the end.
+        constexpr size_t named = 10;
+        std::string names;
+        for (size_t i = 0; i < failed_names_.size() && i < named; ++i) names += (i ? ", " : "") + failed_names_[i];
+        if (failed_names_.size() > named) names += ", and " + std::to_string(failed_names_.size() - named) + " more";
+        std::fprintf(stderr, "imgtext: failed: %s\n", names.c_str());
+    }
 
 private:
     static std::string name_of(const job &j) {
@@ -127,13 +145,24 @@ private:
     }
 
     void report(size_t i) {
-        const outcome &r = outcomes_[i];
-        if (r.ok && o_.level != verbosity::verbose) return;
+        const job_result &r = outcomes_[i].result;
+        const std::string name = name_of(jobs_[i]);
+        if (r.what == job_result::failed) {
+            ++failed_;
+            failed_names_.push_back(name);
+            bar_.clear();
+            std::fprintf(stderr, "%s: %s\n", name.c_str(), r.message.c_str());
+            return;
+        }
+        ++written_;
+        if (r.damaged) ++damaged_;
+        if (o_.level == verbosity::quiet || (!r.damaged && o_.level != verbosity::verbose)) return;
         bar_.clear();
-        if (!r.ok) ++failed_;
+        if (r.damaged)
+            std::fprintf(stderr, "%s: warning: damaged: the data ends before the picture does; drawn with the missing "
+                                 "part as decoded\n", name.c_str());
         const std::string out = jobs_[i].output == "-" ? "standard output" : jobs_[i].output;
-        if (r.ok) std::fprintf(stderr, "%s -> %s\n", name_of(jobs_[i]).c_str(), out.c_str());
-        else std::fprintf(stderr, "%s: %s\n", name_of(jobs_[i]).c_str(), r.message.c_str());
+        if (o_.level == verbosity::verbose) std::fprintf(stderr, "%s -> %s\n", name.c_str(), out.c_str());
     }
 
     const options &o_;
@@ -141,22 +170,22 @@ private:
     std::vector<outcome> outcomes_;
     progress bar_;
     std::mutex mutex_;
-    size_t next_ = 0, finished_ = 0, failed_ = 0;
+    size_t next_ = 0, finished_ = 0, written_ = 0, failed_ = 0, damaged_ = 0;
+    std::vector<std::string> failed_names_;
 };
 
-outcome run_job(const text_drawing &drawing, const std::vector<job> &jobs, size_t i, const std::string *input) {
-    outcome result;
+job_result run_job(const text_drawing &drawing, const std::vector<job> &jobs, size_t i, const std::string *input) {
+    job_result result;
     const job &j = jobs[i];
+    if (j.collides_with != job::npos) {
+        const std::string &other = jobs[j.collides_with].input;
+        result.message = other == j.input ? "not written: input given twice (output " + j.output + ")"
+                                          : "not written: " + other + " has the same output " + j.output;
+        return result;
+    }
     try {
-        if (j.collides_with != job::npos) {
-            const std::string &other = jobs[j.collides_with].input;
-            result.message = other == j.input ? "not written: input given twice (output " + j.output + ")"
-                                              : "not written: " + other + " has the same output " + j.output;
-        } else {
-            result.ok = drawing.run(j.input, j.output, j.format, input, result.message);
-        }
+        return drawing.run(j.input, j.output, j.format, input);
     } catch (const std::bad_alloc &) {
-        result.ok = false;
         result.message = "out of memory";
     }
     return result;
@@ -265,12 +294,6 @@ int run_batch(const options &o, const batch_plan &plan) {
     for (size_t w = 1; w < workers; ++w) threads.emplace_back(work);
     work();
     for (std::thread &t : threads) t.join();
-    report.close();
-
-    const size_t failed = report.failed();
-    if (plan.jobs.size() > 1 && o.level != verbosity::quiet) {
-        std::fprintf(stderr, "imgtext: %zu written, %zu failed, into %s\n", plan.jobs.size() - failed, failed,
-                     plan.folder->c_str());
-    }
-    return failed ? 1 : 0;
+    report.summarise(plan.folder);
+    return report.failed() ? 1 : 0;
 }

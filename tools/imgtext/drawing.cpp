@@ -155,8 +155,13 @@ bool text_drawing::draw(imgtext_image *image) const {
            IMGTEXT_OK;
 }
 
-bool text_drawing::run(const std::string &input, const std::string &output, int format,
-                       const std::string *standard_input, std::string &message) const {
+job_result text_drawing::run(const std::string &input, const std::string &output, int format,
+                             const std::string *standard_input) const {
+    job_result result;
+    auto fail = [&result](std::string message) {
+        result.message = std::move(message);
+        return result;
+    };
     imgtext_image *raw = nullptr;
     imgtext_load_options load;
     imgtext_load_options_init(&load);
@@ -164,14 +169,12 @@ bool text_drawing::run(const std::string &input, const std::string &output, int 
     load.auto_orient = o_.auto_orient ? 1 : 0;
     load.threads = decode_threads_;
     load.max_input_bytes = static_cast<uint64_t>(o_.max_input_bytes);
+    load.allow_damaged = o_.allow_damaged ? 1 : 0;
     imgtext_status status;
     if (input.empty()) {
         status = imgtext_image_create(o_.width, o_.height, o_.background, &raw);
     } else if (input == "-") {
-        if (!standard_input || standard_input->empty()) {
-            message = "standard input is empty";
-            return false;
-        }
+        if (!standard_input || standard_input->empty()) return fail("standard input is empty");
         // Read only up to one byte past the limit: the library then refuses
         // it as it refuses a file that is too large.
         status = imgtext_image_load_memory(standard_input->data(), standard_input->size(), &load, &raw);
@@ -180,45 +183,38 @@ bool text_drawing::run(const std::string &input, const std::string &output, int 
     }
     const image_ptr image(raw);
     if (status != IMGTEXT_OK) {
-        message = without_path(imgtext_error_message(), input);
+        std::string message = without_path(imgtext_error_message(), input);
         if (status == IMGTEXT_ERROR_READ && input != "-") {
             const std::string why = why_unreadable(input);
             if (!why.empty()) message += ": " + why;
         }
-        return false;
+        return fail(message);
     }
-    if (!draw(image.get())) {
-        message = imgtext_error_message();
-        return false;
-    }
+    result.damaged = imgtext_image_damage(image.get()) != IMGTEXT_DAMAGE_NONE;
+    if (!draw(image.get())) return fail(imgtext_error_message());
 
     imgtext_save_options save;
     imgtext_save_options_init(&save);
-    save.format = format != IMGTEXT_FORMAT_AUTO               ? format
-                  : imgtext_image_format(image.get()) != 0 ? imgtext_image_format(image.get())
-                                                             : IMGTEXT_FORMAT_PNG;
+    const int input_format = imgtext_image_format(image.get());
+    save.format = format != IMGTEXT_FORMAT_AUTO ? format : input_format != 0 ? input_format : IMGTEXT_FORMAT_PNG;
     if (o_.quality) {
-        if (save.format != IMGTEXT_FORMAT_JPEG) {
-            message = std::string("--quality is for JPEG, and this result is ") + format_name(save.format);
-            return false;
-        }
+        if (save.format != IMGTEXT_FORMAT_JPEG)
+            return fail(std::string("--quality is for JPEG, and this result is ") + format_name(save.format));
         save.jpeg_quality = *o_.quality;
     }
     save.keep_exif = o_.keep_exif ? 1 : 0;  // only a JPEG input has any, and only JPEG output takes it
     if (output != "-") {
-        if (imgtext_image_save(image.get(), output.c_str(), &save) == IMGTEXT_OK) return true;
-        message = imgtext_error_message();
-        return false;
+        if (imgtext_image_save(image.get(), output.c_str(), &save) != IMGTEXT_OK) return fail(imgtext_error_message());
+        result.what = job_result::written;
+        return result;
     }
     void *data = nullptr;
     size_t size = 0;
-    if (imgtext_image_encode(image.get(), &save, &data, &size) != IMGTEXT_OK) {
-        message = imgtext_error_message();
-        return false;
-    }
+    if (imgtext_image_encode(image.get(), &save, &data, &size) != IMGTEXT_OK) return fail(imgtext_error_message());
     binary_standard_output();
     const bool written = std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0;
     imgtext_free(data);
-    if (!written) message = "cannot write standard output";
-    return written;
+    if (!written) return fail("cannot write standard output");
+    result.what = job_result::written;
+    return result;
 }

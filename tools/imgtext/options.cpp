@@ -227,6 +227,8 @@ const option_spec option_table[] = {
      [](options &o, const std::string &) { return o.auto_orient = false, true; }, ""},
     {"--keep-exif", nullptr, on_inputs, false, [](options &o, const std::string &) { return o.keep_exif = true, true; },
      ""},
+    {"--allow-damaged", nullptr, on_inputs, false,
+     [](options &o, const std::string &) { return o.allow_damaged = true, true; }, ""},
     // The decoders take at most INT_MAX bytes, so a larger limit would mean nothing.
     {"--max-input-bytes", nullptr, on_inputs, true,
      [](options &o, const std::string &v) { return int_in(v, 1, max_int, o.max_input_bytes); },

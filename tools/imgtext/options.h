@@ -52,8 +52,11 @@ struct options {
     bool auto_orient = true;
     bool keep_exif = false;
 
-    // The most bytes a picture may have, files and standard input alike.
+    // Hostile and damaged inputs: the most bytes a picture may have (files
+    // and standard input alike), and whether a picture whose data ends early
+    // is drawn (with a warning) rather than refused.
     int max_input_bytes = static_cast<int>(IMGTEXT_DEFAULT_MAX_INPUT_BYTES);
+    bool allow_damaged = false;
 
     // create's canvas.
     int width = 0, height = 0;
