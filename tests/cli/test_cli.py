@@ -396,6 +396,30 @@ class CliTests(unittest.TestCase):
         photo.write_bytes(photo.read_bytes()[:photo.stat().st_size // 2])
         self.assertEqual(run("add", "--text", "x", "-o", str(self.dir / "o.jpg"), str(photo)).returncode, 1)
 
+    def test_an_input_whose_result_cannot_be_honoured_fails_alone(self):
+        odd = [self.dir / name for name in ("shot.HEIC", "notes.txt", "anim.gif")]
+        for path in odd:
+            path.write_bytes(self.card.read_bytes())
+        folder = self.dir / "out"
+        done = run("add", "--text", "x", "-o", str(folder), str(self.card), *map(str, odd))
+        self.assertEqual(done.returncode, 1)
+        for path in odd:
+            self.assertIn(f"{path}: cannot write {folder / path.name}: the name must end in .png, .jpg, .jpeg or .bmp",
+                          done.stderr.decode())
+        self.assertIn("1 written, 3 failed", done.stderr.decode())
+        self.assertEqual([p.name for p in folder.iterdir()], ["card.bmp"])
+        # JPEG options with results that keep their inputs' formats: a PNG has no EXIF to keep, but no quality.
+        photo, flat = self.dir / "photo.jpg", self.dir / "flat.png"
+        self.ok("create", "--text", "p", "--width", "32", "--height", "32", "-o", str(flat))
+        photo.write_bytes(with_orientation(self.written("photo.jpg", "create", "--text", "p", "--width", "32",
+                                                        "--height", "32"), 1))
+        self.ok("add", "--text", "x", "--keep-exif", "-o", str(self.dir / "kept"), str(photo), str(flat))
+        self.assertIn(b"Exif\0\0", (self.dir / "kept" / "photo.jpg").read_bytes())
+        quality = run("add", "--text", "x", "--quality", "80", "-o", str(self.dir / "q"), str(photo), str(flat))
+        self.assertEqual(quality.returncode, 1)
+        self.assertIn(f"{flat}: --quality is for JPEG, and this result is PNG\n", quality.stderr.decode())
+        self.assertEqual(sorted(p.name for p in (self.dir / "q").iterdir()), ["photo.jpg"])
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -47,15 +47,24 @@ std::string same_file_key(std::string name) {
 
 // Results in a folder are named after their inputs, so a/x.png and b/x.png
 // (or x.png and x.jpg with --format png) claim one file and the later would
-// silently replace the earlier; every such job is marked, and none is run.
-void mark_collisions(std::vector<job> &jobs) {
+// silently replace the earlier; every such job is refused.
+void refuse_collisions(std::vector<job> &jobs) {
+    constexpr size_t none = static_cast<size_t>(-1);
+    std::vector<size_t> collides_with(jobs.size(), none);
     std::map<std::string, size_t> first_claim;
     for (size_t i = 0; i < jobs.size(); ++i) {
+        if (!jobs[i].refused.empty()) continue;
         const auto claim = first_claim.emplace(same_file_key(base_name(jobs[i].output)), i);
         if (claim.second) continue;
         const size_t first = claim.first->second;
-        jobs[i].collides_with = first;
-        if (jobs[first].collides_with == job::npos) jobs[first].collides_with = i;
+        collides_with[i] = first;
+        if (collides_with[first] == none) collides_with[first] = i;
+    }
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        if (collides_with[i] == none) continue;
+        const std::string &other = jobs[collides_with[i]].input;
+        jobs[i].refused = other == jobs[i].input ? "not written: input given twice (output " + jobs[i].output + ")"
+                                                 : "not written: " + other + " has the same output " + jobs[i].output;
     }
 }
 
@@ -174,13 +183,10 @@ private:
     std::vector<std::string> failed_names_;
 };
 
-job_result run_job(const text_drawing &drawing, const std::vector<job> &jobs, size_t i, const std::string *input) {
+job_result run_job(const text_drawing &drawing, const job &j, const std::string *input) {
     job_result result;
-    const job &j = jobs[i];
-    if (j.collides_with != job::npos) {
-        const std::string &other = jobs[j.collides_with].input;
-        result.message = other == j.input ? "not written: input given twice (output " + j.output + ")"
-                                          : "not written: " + other + " has the same output " + j.output;
+    if (!j.refused.empty()) {
+        result.message = j.refused;
         return result;
     }
     try {
@@ -197,9 +203,13 @@ bool plan_batch(const options &o, batch_plan &plan, std::string &message) {
     plan = batch_plan{};
     const bool to_stdout = o.output == "-";
     const bool named_folder = !to_stdout && is_separator(o.output.back());
+    // Results in a folder without --format take their formats from their
+    // inputs' names, one by one; the options below are then checked per
+    // file, as for a result that keeps its input's format.
+    bool formats_per_input = false;
     if (o.cmd == command::create) {
         if (named_folder) return message = "create writes one file, not a folder: " + o.output, false;
-        job canvas{"", o.output, o.format.value_or(IMGTEXT_FORMAT_AUTO)};
+        job canvas{"", o.output, o.format.value_or(IMGTEXT_FORMAT_AUTO), ""};
         if (!to_stdout && !named_format(o, o.output, canvas.format, message)) return false;
         plan.jobs.push_back(canvas);
     } else {
@@ -208,8 +218,9 @@ bool plan_batch(const options &o, batch_plan &plan, std::string &message) {
         const bool into_folder = !to_stdout && (o.inputs.size() > 1 || named_folder || is_directory(o.output));
         if (into_folder && !is_directory(o.output) && path_exists(o.output))
             return message = o.output + " is not a folder (needed for several inputs)", false;
+        formats_per_input = into_folder && !o.format;
         for (const std::string &input : o.inputs) {
-            job j{input, o.output, o.format.value_or(IMGTEXT_FORMAT_AUTO)};
+            job j{input, o.output, o.format.value_or(IMGTEXT_FORMAT_AUTO), ""};
             if (into_folder) {
                 if (input == "-") return message = "standard input (-) has no name to keep in a folder", false;
                 std::string name = base_name(input);
@@ -219,10 +230,10 @@ bool plan_batch(const options &o, batch_plan &plan, std::string &message) {
                            format_extension(*o.format);
                 }
                 j.output = in_folder(o.output, name);
-                if (!named_format(o, name, j.format, message)) {
-                    message = input + ": " + message + " (give --format png, jpg or bmp)";
-                    return false;
-                }
+                // x.gif or x.HEIC among the inputs: that one result cannot
+                // be written under its name, and the rest still can.
+                std::string why;
+                if (!named_format(o, j.output, j.format, why)) j.refused = why + " (give --format png, jpg or bmp)";
             } else if (!to_stdout && !named_format(o, o.output, j.format, message)) {
                 return false;
             }
@@ -230,22 +241,16 @@ bool plan_batch(const options &o, batch_plan &plan, std::string &message) {
         }
         if (into_folder) plan.folder = o.output;
     }
-    if (o.quality) {
-        for (const job &j : plan.jobs) {
-            if (j.format != IMGTEXT_FORMAT_AUTO && j.format != IMGTEXT_FORMAT_JPEG)
-                return message = "--quality is for JPEG output, and " + j.output + " is not JPEG", false;
-        }
+    // JPEG quality and EXIF are for JPEG results only: asking for them where
+    // the command names another format cannot be honoured. A result whose
+    // format comes from its input is checked when it is drawn (and a
+    // non-JPEG input has no EXIF to keep).
+    for (const job &j : plan.jobs) {
+        if (formats_per_input || j.format == IMGTEXT_FORMAT_AUTO || j.format == IMGTEXT_FORMAT_JPEG) continue;
+        if (o.quality) return message = "--quality is for JPEG output, and " + j.output + " is not JPEG", false;
+        if (o.keep_exif) return message = "--keep-exif is for JPEG output, and " + j.output + " is not JPEG", false;
     }
-    // EXIF goes into JPEG results only; asking for it where every result is
-    // known to be something else cannot be honoured. (A result that keeps
-    // its input's format is JPEG exactly when there is EXIF to keep.)
-    if (o.keep_exif) {
-        for (const job &j : plan.jobs) {
-            if (j.format != IMGTEXT_FORMAT_AUTO && j.format != IMGTEXT_FORMAT_JPEG)
-                return message = "--keep-exif is for JPEG output, and " + j.output + " is not JPEG", false;
-        }
-    }
-    mark_collisions(plan.jobs);
+    refuse_collisions(plan.jobs);
     return true;
 }
 
@@ -283,7 +288,7 @@ int run_batch(const options &o, const batch_plan &plan) {
     std::atomic<size_t> next{0};
     auto work = [&] {
         for (size_t i; (i = next++) < plan.jobs.size();)
-            report.finish(i, run_job(drawing, plan.jobs, i, standard_input ? &*standard_input : nullptr));
+            report.finish(i, run_job(drawing, plan.jobs[i], standard_input ? &*standard_input : nullptr));
     };
     const size_t processors = std::max(1u, std::thread::hardware_concurrency());
     const size_t workers = std::min(o.jobs ? o.jobs : processors, plan.jobs.size());

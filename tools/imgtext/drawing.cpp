@@ -202,7 +202,12 @@ job_result text_drawing::run(const std::string &input, const std::string &output
             return fail(std::string("--quality is for JPEG, and this result is ") + format_name(save.format));
         save.jpeg_quality = *o_.quality;
     }
-    save.keep_exif = o_.keep_exif ? 1 : 0;  // only a JPEG input has any, and only JPEG output takes it
+    // Only a JPEG input has EXIF, and only JPEG output takes it: a JPEG
+    // whose result is named otherwise (x.png in a folder) would lose it.
+    if (o_.keep_exif && input_format == IMGTEXT_FORMAT_JPEG && save.format != IMGTEXT_FORMAT_JPEG)
+        return fail(std::string("--keep-exif is for JPEG output, and this JPEG's result is ") +
+                    format_name(save.format));
+    save.keep_exif = o_.keep_exif ? 1 : 0;
     if (output != "-") {
         if (imgtext_image_save(image.get(), output.c_str(), &save) != IMGTEXT_OK) return fail(imgtext_error_message());
         result.what = job_result::written;
