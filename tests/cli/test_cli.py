@@ -420,6 +420,24 @@ class CliTests(unittest.TestCase):
         self.assertIn(f"{flat}: --quality is for JPEG, and this result is PNG\n", quality.stderr.decode())
         self.assertEqual(sorted(p.name for p in (self.dir / "q").iterdir()), ["photo.jpg"])
 
+    def test_a_result_that_would_replace_an_input_is_refused_unless_overwrite(self):
+        photos = self.dir / "photos"
+        photos.mkdir()
+        inputs = [photos / "a.bmp", photos / "b.bmp"]
+        for path in inputs:
+            path.write_bytes(self.card.read_bytes())
+        link = self.dir / "link.bmp"
+        link.symlink_to(inputs[0])
+        for output, args in ((f"{self.dir}/./photos/a.bmp", ["-o", f"{self.dir}/./photos/", *map(str, inputs)]),
+                             (str(link), ["-o", str(link), str(inputs[0])])):
+            done = run("add", "--text", "x", *args)
+            self.assertEqual(done.returncode, 1, args)
+            self.assertIn(f"{inputs[0]}: not written: {output} would replace this input (--overwrite allows it)\n",
+                          done.stderr.decode())
+            self.assertEqual({p.read_bytes() for p in inputs}, {self.card.read_bytes()})
+        self.ok("add", "--text", "x", "--overwrite", "-o", str(photos), *map(str, inputs))
+        self.assertNotIn(self.card.read_bytes(), {p.read_bytes() for p in inputs})
+
 
 if __name__ == "__main__":
     unittest.main()

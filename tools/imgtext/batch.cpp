@@ -68,6 +68,27 @@ void refuse_collisions(std::vector<job> &jobs) {
     }
 }
 
+// `-o photos/ photos/*.jpg` would replace every photo with its result. A
+// result that would land on one of the inputs is refused (unless
+// --overwrite), the input known by its identity, so that a symbolic link or
+// another spelling of the path does not hide it.
+void refuse_replacing_inputs(std::vector<job> &jobs) {
+    std::map<std::pair<uint64_t, uint64_t>, std::string> inputs;
+    for (const job &j : jobs) {
+        if (j.input.empty() || j.input == "-") continue;
+        if (const auto identity = file_identity(j.input)) inputs.emplace(*identity, j.input);
+    }
+    for (job &j : jobs) {
+        if (!j.refused.empty() || j.output == "-") continue;
+        const auto identity = file_identity(j.output);
+        const auto input = identity ? inputs.find(*identity) : inputs.end();
+        if (input == inputs.end()) continue;
+        j.refused = "not written: " + j.output + " would replace " +
+                    (input->second == j.input ? "this input" : "the input " + input->second) +
+                    " (--overwrite allows it)";
+    }
+}
+
 // The format an output file's name asks for, checked against --format.
 bool named_format(const options &o, const std::string &name, int &format, std::string &message) {
     format = format_of_name(name);
@@ -251,6 +272,7 @@ bool plan_batch(const options &o, batch_plan &plan, std::string &message) {
         if (o.keep_exif) return message = "--keep-exif is for JPEG output, and " + j.output + " is not JPEG", false;
     }
     refuse_collisions(plan.jobs);
+    if (!o.overwrite) refuse_replacing_inputs(plan.jobs);
     return true;
 }
 

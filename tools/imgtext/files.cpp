@@ -119,6 +119,24 @@ std::optional<std::string> read_standard_input(size_t limit) {
     return data;
 }
 
+std::optional<std::pair<uint64_t, uint64_t>> file_identity(const std::string &path) {
+#if defined(_WIN32)
+    const HANDLE file = CreateFileW(fs_path(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = GetFileInformationByHandle(file, &info) != 0;
+    CloseHandle(file);
+    if (!known) return std::nullopt;
+    return std::make_pair(static_cast<uint64_t>(info.dwVolumeSerialNumber),
+                          (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+#else
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return std::nullopt;
+    return std::make_pair(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino));
+#endif
+}
+
 void binary_standard_output() {
 #if defined(_WIN32)
     _setmode(_fileno(stdout), _O_BINARY);

@@ -233,6 +233,8 @@ const option_spec option_table[] = {
     {"--max-input-bytes", nullptr, on_inputs, true,
      [](options &o, const std::string &v) { return int_in(v, 1, max_int, o.max_input_bytes); },
      "an integer from 1 to 2147483647"},
+    {"--overwrite", nullptr, on_inputs, false, [](options &o, const std::string &) { return o.overwrite = true, true; },
+     ""},
     {"--jobs", "-j", on_inputs, true,
      [](options &o, const std::string &v) {
          int n = 0;

@@ -53,10 +53,12 @@ struct options {
     bool keep_exif = false;
 
     // Hostile and damaged inputs: the most bytes a picture may have (files
-    // and standard input alike), and whether a picture whose data ends early
-    // is drawn (with a warning) rather than refused.
+    // and standard input alike), whether a picture whose data ends early is
+    // drawn (with a warning) rather than refused, and whether a result may
+    // replace one of the inputs.
     int max_input_bytes = static_cast<int>(IMGTEXT_DEFAULT_MAX_INPUT_BYTES);
     bool allow_damaged = false;
+    bool overwrite = false;
 
     // create's canvas.
     int width = 0, height = 0;
