@@ -438,6 +438,19 @@ class CliTests(unittest.TestCase):
         self.ok("add", "--text", "x", "--overwrite", "-o", str(photos), *map(str, inputs))
         self.assertNotIn(self.card.read_bytes(), {p.read_bytes() for p in inputs})
 
+    def test_a_result_that_cannot_be_written_says_why(self):
+        missing = self.dir / "none" / "o.png"
+        blocked = f"{self.card}/sub/"  # a file where a folder must be made
+        for output, message in ((missing, f"{self.card}: failed to write image to {missing}: no such folder\n"),
+                                (blocked, f"imgtext: cannot create folder {blocked}: Not a directory\n")):
+            done = run("add", "--text", "x", "-o", str(output), str(self.card))
+            self.assertEqual((done.returncode, done.stderr.decode()), (1, message))
+        if os.path.exists("/dev/full"):
+            with open("/dev/full", "wb") as full:
+                done = subprocess.run([CLI, "add", "--text", "x", "-o", "-", str(self.card)], stdout=full,
+                                      stderr=subprocess.PIPE, timeout=60)
+            self.assertIn(f"{self.card}: cannot write standard output: No space left on device\n", done.stderr.decode())
+
 
 if __name__ == "__main__":
     unittest.main()

@@ -1,9 +1,11 @@
 // One picture's work for the imgtext tool, through the library's drawing API.
 #include "drawing.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <set>
 
@@ -217,9 +219,12 @@ job_result text_drawing::run(const std::string &input, const std::string &output
     size_t size = 0;
     if (imgtext_image_encode(image.get(), &save, &data, &size) != IMGTEXT_OK) return fail(imgtext_error_message());
     binary_standard_output();
+    errno = 0;
     const bool written = std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0;
+    const int error = errno;
     imgtext_free(data);
-    if (!written) return fail("cannot write standard output");
+    if (!written) return fail(std::string("cannot write standard output") + (error ? ": " : "") +
+                              (error ? std::strerror(error) : ""));
     result.what = job_result::written;
     return result;
 }
