@@ -6,9 +6,12 @@ PYTHONPATH) give reference results from the library's own calls."""
 import os
 import pathlib
 import pty
+import signal
 import struct
 import subprocess
+import sys
 import tempfile
+import time
 import unittest
 
 try:
@@ -450,6 +453,33 @@ class CliTests(unittest.TestCase):
                 done = subprocess.run([CLI, "add", "--text", "x", "-o", "-", str(self.card)], stdout=full,
                                       stderr=subprocess.PIPE, timeout=60)
             self.assertIn(f"{self.card}: cannot write standard output: No space left on device\n", done.stderr.decode())
+
+    @unittest.skipUnless(sys.platform.startswith("linux"), "signals as Linux delivers them")
+    def test_a_signal_stops_a_batch_between_files_leaving_whole_results_only(self):
+        photo = self.dir / "photo.jpg"
+        self.ok("create", "--text", "photo", "--size", "200", "--width", "1200", "--height", "900", "-o", str(photo))
+        reference = self.written("reference.jpg", "add", "--text", "x", str(photo))
+        inputs = [self.dir / f"p{i:02}.jpg" for i in range(60)]
+        for path in inputs:
+            path.write_bytes(photo.read_bytes())
+        for sig, status in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
+            folder = self.dir / f"out{status}"
+            folder.mkdir()
+            # A SIGINT ignored on entry (under a shell without job control) stays ignored, so the test resets it.
+            process = subprocess.Popen([CLI, "add", "--text", "x", "-j", "8", "-o", str(folder), *map(str, inputs)],
+                                       stderr=subprocess.PIPE,
+                                       preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+            deadline = time.monotonic() + 60
+            while not any(not p.name.startswith(".") for p in folder.iterdir()) and time.monotonic() < deadline:
+                time.sleep(0.005)
+            process.send_signal(sig)
+            _, stderr = process.communicate(timeout=60)
+            self.assertEqual(process.returncode, status, stderr)
+            results = list(folder.iterdir())
+            self.assertTrue(all(p.read_bytes() == reference for p in results), [p.name for p in results])
+            self.assertIn(f"stopped by {sig.name}: {len(results)} written, 0 failed, {60 - len(results)} not done",
+                          stderr.decode())
+            self.assertLess(len(results), 60)
 
 
 if __name__ == "__main__":

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -22,6 +23,7 @@
 
 #include "drawing.h"
 #include "files.h"
+#include "interrupt.h"
 
 namespace {
 
@@ -149,14 +151,18 @@ public:
 
     bool failed() const { return failed_ > 0; }
 
-    // The closing line of a run of several files: what was written, what
-    // failed and which.
-    void summarise(const std::optional<std::string> &folder) {
+    // The closing line of a run of several files, or of one that was
+    // stopped: what was written, what failed and which, what was not done.
+    void summarise(const std::optional<std::string> &folder, int stopped_by) {
         bar_.clear();
-        if (o_.level == verbosity::quiet || jobs_.size() < 2) return;
-        std::string line = "imgtext: " + std::to_string(written_) + " written";
+        if (o_.level == verbosity::quiet || (jobs_.size() < 2 && !stopped_by)) return;
+        const size_t not_done = jobs_.size() - written_ - failed_;
+        std::string line = "imgtext: ";
+        if (stopped_by) line += stopped_by == SIGTERM ? "stopped by SIGTERM: " : "stopped by SIGINT: ";
+        line += std::to_string(written_) + " written";
         if (damaged_) line += " (" + std::to_string(damaged_) + " damaged)";
         line += ", " + std::to_string(failed_) + " failed";
+        if (stopped_by) line += ", " + std::to_string(not_done) + " not done";
         if (folder) line += ", into " + *folder;
         std::fprintf(stderr, "%s\n", line.c_str());
         if (failed_names_.empty()) return;
@@ -177,6 +183,7 @@ private:
     void report(size_t i) {
         const job_result &r = outcomes_[i].result;
         const std::string name = name_of(jobs_[i]);
+        if (r.what == job_result::abandoned) return;  // counted as not done
         if (r.what == job_result::failed) {
             ++failed_;
             failed_names_.push_back(name);
@@ -306,10 +313,13 @@ int run_batch(const options &o, const batch_plan &plan) {
         return 1;
     }
 
+    // From here on files are written: a signal stops the run between files
+    // rather than in the middle of one.
+    catch_stop_signals();
     reporter report(o, plan.jobs);
     std::atomic<size_t> next{0};
     auto work = [&] {
-        for (size_t i; (i = next++) < plan.jobs.size();)
+        for (size_t i; !stop_signal() && (i = next++) < plan.jobs.size();)
             report.finish(i, run_job(drawing, plan.jobs[i], standard_input ? &*standard_input : nullptr));
     };
     const size_t processors = std::max(1u, std::thread::hardware_concurrency());
@@ -321,6 +331,9 @@ int run_batch(const options &o, const batch_plan &plan) {
     for (size_t w = 1; w < workers; ++w) threads.emplace_back(work);
     work();
     for (std::thread &t : threads) t.join();
-    report.summarise(plan.folder);
+
+    const int stopped_by = stop_signal();
+    report.summarise(plan.folder, stopped_by);
+    if (stopped_by) return 128 + stopped_by;
     return report.failed() ? 1 : 0;
 }

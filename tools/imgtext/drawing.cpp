@@ -10,6 +10,7 @@
 #include <set>
 
 #include "files.h"
+#include "interrupt.h"
 
 namespace {
 
@@ -210,6 +211,13 @@ job_result text_drawing::run(const std::string &input, const std::string &output
         return fail(std::string("--keep-exif is for JPEG output, and this JPEG's result is ") +
                     format_name(save.format));
     save.keep_exif = o_.keep_exif ? 1 : 0;
+    // The last point at which nothing has been written. A save already
+    // under way is let finish: the library writes a temporary file and
+    // renames it into place, so a save stopped half-way would leave one.
+    if (stop_signal()) {
+        result.what = job_result::abandoned;
+        return result;
+    }
     if (output != "-") {
         if (imgtext_image_save(image.get(), output.c_str(), &save) != IMGTEXT_OK) return fail(imgtext_error_message());
         result.what = job_result::written;

@@ -12,7 +12,7 @@
 
 // What became of one picture.
 struct job_result {
-    enum kind { written, failed } what = failed;
+    enum kind { written, failed, abandoned } what = failed;
     std::string message;   // failed: why
     bool damaged = false;  // written from data that ended early (--allow-damaged)
 };
@@ -36,7 +36,8 @@ public:
     // Draws onto one picture and writes it. input: "" for create's canvas,
     // "-" for standard_input's bytes; output: "-" for standard output.
     // format: IMGTEXT_FORMAT_AUTO keeps the input's format (PNG for a
-    // canvas). Thread-safe.
+    // canvas). Thread-safe. Once a stop signal has come, the picture is
+    // abandoned before its save begins.
     job_result run(const std::string &input, const std::string &output, int format,
                    const std::string *standard_input) const;
 
