@@ -333,9 +333,10 @@ const char *usage_text() {
   imgtext centered --text TEXT [options] -o OUT IN...
   With several inputs, or when OUT ends in / or is a folder, -o names a
   folder (created if missing) and each result keeps its input's name; inputs
-  whose results would share a name (a/x.png and b/x.png) fail, and nothing is
-  written for them. - as IN reads standard input, and -o - writes standard
-  output.
+  whose results would share a name (a/x.png and b/x.png), or whose results
+  would replace an input (-o photos/ photos/*.jpg), fail, and nothing is
+  written for them. An input that fails does not stop the others. - as IN
+  reads standard input, and -o - writes standard output.
 
 Text (one is required), in UTF-8:
   --text TEXT         the text; a real newline starts a new line
@@ -385,12 +386,18 @@ Photos (add, boxed, centered):
                       out by default, as EXIF may hold where and by whom
                       the photo was taken. A JPEG's colour profile and
                       resolution go into JPEG and PNG results either way.
+  --allow-damaged     draw a picture whose data ends early (a file cut
+                      short) as far as it goes, with a warning, rather than
+                      refuse it
+  --max-input-bytes N refuse a picture (file or standard input) of more
+                      than N bytes [536870912, 512 MiB]
 
 Output:
   -o, --output PATH   output file, folder, or - for standard output
   --format F          png, jpg or bmp: for results in a folder or on standard
                       output, and it must agree with OUT's extension
   --quality Q         JPEG quality, 1 to 100 [92]
+  --overwrite         let a result replace one of the inputs
   -j, --jobs N        files drawn at once [the number of processors; with
                       fewer files, a JPEG is decoded on two threads]
   -q, --quiet         no progress, warnings or summary; -v, --verbose: a line
@@ -412,8 +419,12 @@ Examples:
   imgtext centered --text-file caption.txt --size 40 --format png -o captioned/ *.jpg
 
 Exit status: 0 all written, 1 some file failed (each reported as
-"path: message") or imgtext's own output (this help, messages, the summary)
-could not be written, 2 usage error.
+"path: message", and named again in the summary) or imgtext's own output
+(this help, messages, the summary) could not be written, 2 usage error (a
+bad option or value, options that conflict, an output name that cannot be
+honoured), 130 or 143 stopped by SIGINT (Ctrl-C) or SIGTERM: no new file is
+started, files being saved are finished, the summary so far is printed; a
+second signal exits at once.
 )";
 }
 
