@@ -476,6 +476,7 @@ class CliTests(unittest.TestCase):
             _, stderr = process.communicate(timeout=60)
             self.assertEqual(process.returncode, status, stderr)
             results = list(folder.iterdir())
+            self.assertEqual([p.name for p in results if p.name.startswith(".")], [])  # no temporary left
             self.assertTrue(all(p.read_bytes() == reference for p in results), [p.name for p in results])
             self.assertIn(f"stopped by {sig.name}: {len(results)} written, 0 failed, {60 - len(results)} not done",
                           stderr.decode())
