@@ -6,9 +6,12 @@ PYTHONPATH) give reference results from the library's own calls."""
 import os
 import pathlib
 import pty
+import signal
 import struct
 import subprocess
+import sys
 import tempfile
+import time
 import unittest
 
 try:
@@ -45,6 +48,19 @@ def with_orientation(jpeg, orientation):
     tiff = b"MM\0\x2a" + struct.pack(">IHHHIHHI", 8, 1, 0x0112, 3, 1, orientation, 0, 0)
     app0_end = 4 + struct.unpack(">H", jpeg[4:6])[0]
     return jpeg[:app0_end] + b"\xff\xe1" + struct.pack(">H", 8 + len(tiff)) + b"Exif\0\0" + tiff + jpeg[app0_end:]
+
+
+def cmyk_jpeg(width, height):
+    """A flat four-component JPEG, which stb_image decodes rather than the library's own decoder: each block
+    is one 0 bit for DC 0 and one for the end of block. width and height are multiples of 8."""
+    def segment(marker, body):
+        return b"\xff" + bytes([marker]) + struct.pack(">H", len(body) + 2) + body
+    one_code = b"\x01" + b"\0" * 16  # one code of length 1, for symbol 0
+    tables = segment(0xDB, b"\0" + b"\x01" * 64) + segment(0xC4, b"\x00" + one_code + b"\x10" + one_code)
+    frame = segment(0xC0, struct.pack(">BHHB", 8, height, width, 4) +
+                    b"".join(bytes([c, 0x11, 0]) for c in range(1, 5)))  # each sampled 1x1, quantised by table 0
+    scan = segment(0xDA, b"\x04" + b"".join(bytes([c, 0]) for c in range(1, 5)) + b"\x00\x3f\x00")
+    return b"\xff\xd8" + tables + frame + scan + b"\0" * (width * height // 64) + b"\xff\xd9"
 
 
 class CliTests(unittest.TestCase):
@@ -296,7 +312,9 @@ class CliTests(unittest.TestCase):
                               (["add", "--stroke-width", "257"], "--stroke-width: '257'"),
                               (["add", "--shadow", "1,2,300"], "--shadow: '1,2,300'"),
                               (["add", "--shadow-color", "#000"], "--shadow-color needs --shadow"),
-                              (["add", "--keep-exif"], "--keep-exif is for JPEG output")):
+                              (["add", "--keep-exif"], "--keep-exif is for JPEG output"),
+                              (["add", "--max-input-bytes", "0"], "--max-input-bytes: '0'"),
+                              (["create", "--allow-damaged"], "--allow-damaged does not apply to create")):
             done = run(*args, "--text", "x", "-o", "o.png", str(self.card), cwd=self.dir)
             self.assertEqual(done.returncode, 2, args)
             self.assertIn(message, done.stderr.decode(), args)
@@ -338,6 +356,131 @@ class CliTests(unittest.TestCase):
         self.ok("add", "--text", "x", "-o", str(results[0]), str(photo))
         self.ok("add", "--text", "x", "-j", "1", "-o", str(results[1]), str(photo))
         self.assertEqual(results[0].read_bytes(), results[1].read_bytes())
+
+    def test_input_beyond_the_byte_limit_is_refused_alike_from_a_file_or_standard_input(self):
+        size = self.card.stat().st_size
+        for limit, refused in ((size, False), (size - 1, True)):
+            for source, stdin in ((str(self.card), None), ("-", self.card.read_bytes())):
+                done = run("add", "--text", "x", "--max-input-bytes", str(limit), "-o", str(self.dir / "o.bmp"),
+                           source, stdin=stdin)
+                self.assertEqual(done.returncode, 1 if refused else 0, (limit, source, done.stderr))
+                name = "standard input" if source == "-" else source
+                if refused:
+                    self.assertIn(f"{name}: input too large: more than {limit} bytes\n", done.stderr.decode())
+        with open("/dev/zero", "rb") as endless:  # read to the limit and no further, or this never ends
+            done = subprocess.run([CLI, "add", "--text", "x", "--max-input-bytes", "100000", "-o",
+                                   str(self.dir / "z.png"), "-"], stdin=endless, capture_output=True, timeout=60)
+        self.assertEqual(done.returncode, 1)
+        self.assertEqual(done.stderr, b"standard input: input too large: more than 100000 bytes\n")
+
+    def test_damaged_pictures_fail_unless_allowed_and_are_named(self):
+        cut = [self.dir / "cut.bmp", self.dir / "cut.jpg"]
+        cut[0].write_bytes(self.card.read_bytes()[:3000])
+        cut[1].write_bytes(cmyk_jpeg(64, 48)[:-30])
+        inputs = [str(self.card), *map(str, cut)]
+        done = run("add", "--text", "x", "-o", str(self.dir / "refused"), *inputs)
+        self.assertEqual(done.returncode, 1)
+        for path in cut:
+            self.assertIn(f"{path}: cannot decode image (truncated: the data ends before the picture does)\n",
+                          done.stderr.decode())
+        self.assertIn(f"1 written, 2 failed, into {self.dir / 'refused'}\nimgtext: failed: {cut[0]}, {cut[1]}\n",
+                      done.stderr.decode())
+        allowed = self.ok("add", "--text", "x", "--allow-damaged", "-o", str(self.dir / "allowed"), *inputs)
+        for path in cut:
+            self.assertIn(f"{path}: warning: damaged: the data ends before the picture does", allowed.stderr.decode())
+        self.assertIn("3 written (2 damaged), 0 failed", allowed.stderr.decode())
+
+    # Baseline JPEGs go to the library's own decoder, which does not tell of truncation yet: drop the marker
+    # once it does.
+    @unittest.expectedFailure
+    def test_a_baseline_jpeg_cut_in_half_is_refused(self):
+        photo = self.dir / "photo.jpg"
+        self.ok("create", "--text", "photo", "--width", "200", "--height", "120", "-o", str(photo))
+        photo.write_bytes(photo.read_bytes()[:photo.stat().st_size // 2])
+        self.assertEqual(run("add", "--text", "x", "-o", str(self.dir / "o.jpg"), str(photo)).returncode, 1)
+
+    def test_an_input_whose_result_cannot_be_honoured_fails_alone(self):
+        odd = [self.dir / name for name in ("shot.HEIC", "notes.txt", "anim.gif")]
+        for path in odd:
+            path.write_bytes(self.card.read_bytes())
+        folder = self.dir / "out"
+        done = run("add", "--text", "x", "-o", str(folder), str(self.card), *map(str, odd))
+        self.assertEqual(done.returncode, 1)
+        for path in odd:
+            self.assertIn(f"{path}: cannot write {folder / path.name}: the name must end in .png, .jpg, .jpeg or .bmp",
+                          done.stderr.decode())
+        self.assertIn("1 written, 3 failed", done.stderr.decode())
+        self.assertEqual([p.name for p in folder.iterdir()], ["card.bmp"])
+        # JPEG options with results that keep their inputs' formats: a PNG has no EXIF to keep, but no quality.
+        photo, flat = self.dir / "photo.jpg", self.dir / "flat.png"
+        self.ok("create", "--text", "p", "--width", "32", "--height", "32", "-o", str(flat))
+        photo.write_bytes(with_orientation(self.written("photo.jpg", "create", "--text", "p", "--width", "32",
+                                                        "--height", "32"), 1))
+        self.ok("add", "--text", "x", "--keep-exif", "-o", str(self.dir / "kept"), str(photo), str(flat))
+        self.assertIn(b"Exif\0\0", (self.dir / "kept" / "photo.jpg").read_bytes())
+        quality = run("add", "--text", "x", "--quality", "80", "-o", str(self.dir / "q"), str(photo), str(flat))
+        self.assertEqual(quality.returncode, 1)
+        self.assertIn(f"{flat}: --quality is for JPEG, and this result is PNG\n", quality.stderr.decode())
+        self.assertEqual(sorted(p.name for p in (self.dir / "q").iterdir()), ["photo.jpg"])
+
+    def test_a_result_that_would_replace_an_input_is_refused_unless_overwrite(self):
+        photos = self.dir / "photos"
+        photos.mkdir()
+        inputs = [photos / "a.bmp", photos / "b.bmp"]
+        for path in inputs:
+            path.write_bytes(self.card.read_bytes())
+        link = self.dir / "link.bmp"
+        link.symlink_to(inputs[0])
+        for output, args in ((f"{self.dir}/./photos/a.bmp", ["-o", f"{self.dir}/./photos/", *map(str, inputs)]),
+                             (str(link), ["-o", str(link), str(inputs[0])])):
+            done = run("add", "--text", "x", *args)
+            self.assertEqual(done.returncode, 1, args)
+            self.assertIn(f"{inputs[0]}: not written: {output} would replace this input (--overwrite allows it)\n",
+                          done.stderr.decode())
+            self.assertEqual({p.read_bytes() for p in inputs}, {self.card.read_bytes()})
+        self.ok("add", "--text", "x", "--overwrite", "-o", str(photos), *map(str, inputs))
+        self.assertNotIn(self.card.read_bytes(), {p.read_bytes() for p in inputs})
+
+    def test_a_result_that_cannot_be_written_says_why(self):
+        missing = self.dir / "none" / "o.png"
+        blocked = f"{self.card}/sub/"  # a file where a folder must be made
+        for output, message in ((missing, f"{self.card}: failed to write image to {missing}: no such folder\n"),
+                                (blocked, f"imgtext: cannot create folder {blocked}: Not a directory\n")):
+            done = run("add", "--text", "x", "-o", str(output), str(self.card))
+            self.assertEqual((done.returncode, done.stderr.decode()), (1, message))
+        if os.path.exists("/dev/full"):
+            with open("/dev/full", "wb") as full:
+                done = subprocess.run([CLI, "add", "--text", "x", "-o", "-", str(self.card)], stdout=full,
+                                      stderr=subprocess.PIPE, timeout=60)
+            self.assertIn(f"{self.card}: cannot write standard output: No space left on device\n", done.stderr.decode())
+
+    @unittest.skipUnless(sys.platform.startswith("linux"), "signals as Linux delivers them")
+    def test_a_signal_stops_a_batch_between_files_leaving_whole_results_only(self):
+        photo = self.dir / "photo.jpg"
+        self.ok("create", "--text", "photo", "--size", "200", "--width", "1200", "--height", "900", "-o", str(photo))
+        reference = self.written("reference.jpg", "add", "--text", "x", str(photo))
+        inputs = [self.dir / f"p{i:02}.jpg" for i in range(60)]
+        for path in inputs:
+            path.write_bytes(photo.read_bytes())
+        for sig, status in ((signal.SIGINT, 130), (signal.SIGTERM, 143)):
+            folder = self.dir / f"out{status}"
+            folder.mkdir()
+            # A SIGINT ignored on entry (under a shell without job control) stays ignored, so the test resets it.
+            process = subprocess.Popen([CLI, "add", "--text", "x", "-j", "8", "-o", str(folder), *map(str, inputs)],
+                                       stderr=subprocess.PIPE,
+                                       preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+            deadline = time.monotonic() + 60
+            while not any(not p.name.startswith(".") for p in folder.iterdir()) and time.monotonic() < deadline:
+                time.sleep(0.005)
+            process.send_signal(sig)
+            _, stderr = process.communicate(timeout=60)
+            self.assertEqual(process.returncode, status, stderr)
+            results = list(folder.iterdir())
+            self.assertEqual([p.name for p in results if p.name.startswith(".")], [])  # no temporary left
+            self.assertTrue(all(p.read_bytes() == reference for p in results), [p.name for p in results])
+            self.assertIn(f"stopped by {sig.name}: {len(results)} written, 0 failed, {60 - len(results)} not done",
+                          stderr.decode())
+            self.assertLess(len(results), 60)
 
 
 if __name__ == "__main__":

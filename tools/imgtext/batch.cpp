@@ -3,7 +3,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <exception>
 #include <map>
 #include <mutex>
@@ -20,6 +23,7 @@
 
 #include "drawing.h"
 #include "files.h"
+#include "interrupt.h"
 
 namespace {
 
@@ -45,15 +49,45 @@ std::string same_file_key(std::string name) {
 
 // Results in a folder are named after their inputs, so a/x.png and b/x.png
 // (or x.png and x.jpg with --format png) claim one file and the later would
-// silently replace the earlier; every such job is marked, and none is run.
-void mark_collisions(std::vector<job> &jobs) {
+// silently replace the earlier; every such job is refused.
+void refuse_collisions(std::vector<job> &jobs) {
+    constexpr size_t none = static_cast<size_t>(-1);
+    std::vector<size_t> collides_with(jobs.size(), none);
     std::map<std::string, size_t> first_claim;
     for (size_t i = 0; i < jobs.size(); ++i) {
+        if (!jobs[i].refused.empty()) continue;
         const auto claim = first_claim.emplace(same_file_key(base_name(jobs[i].output)), i);
         if (claim.second) continue;
         const size_t first = claim.first->second;
-        jobs[i].collides_with = first;
-        if (jobs[first].collides_with == job::npos) jobs[first].collides_with = i;
+        collides_with[i] = first;
+        if (collides_with[first] == none) collides_with[first] = i;
+    }
+    for (size_t i = 0; i < jobs.size(); ++i) {
+        if (collides_with[i] == none) continue;
+        const std::string &other = jobs[collides_with[i]].input;
+        jobs[i].refused = other == jobs[i].input ? "not written: input given twice (output " + jobs[i].output + ")"
+                                                 : "not written: " + other + " has the same output " + jobs[i].output;
+    }
+}
+
+// `-o photos/ photos/*.jpg` would replace every photo with its result. A
+// result that would land on one of the inputs is refused (unless
+// --overwrite), the input known by its identity, so that a symbolic link or
+// another spelling of the path does not hide it.
+void refuse_replacing_inputs(std::vector<job> &jobs) {
+    std::map<std::pair<uint64_t, uint64_t>, std::string> inputs;
+    for (const job &j : jobs) {
+        if (j.input.empty() || j.input == "-") continue;
+        if (const auto identity = file_identity(j.input)) inputs.emplace(*identity, j.input);
+    }
+    for (job &j : jobs) {
+        if (!j.refused.empty() || j.output == "-") continue;
+        const auto identity = file_identity(j.output);
+        const auto input = identity ? inputs.find(*identity) : inputs.end();
+        if (input == inputs.end()) continue;
+        j.refused = "not written: " + j.output + " would replace " +
+                    (input->second == j.input ? "this input" : "the input " + input->second) +
+                    " (--overwrite allows it)";
     }
 }
 
@@ -95,8 +129,8 @@ private:
 };
 
 struct outcome {
-    bool done = false, ok = false;
-    std::string message;
+    bool done = false;
+    job_result result;
 };
 
 // Collects the workers' outcomes and reports them in the inputs' order, so
@@ -107,17 +141,39 @@ public:
     reporter(const options &o, const std::vector<job> &jobs)
         : o_(o), jobs_(jobs), outcomes_(jobs.size()), bar_(jobs.size(), o.level != verbosity::quiet) {}
 
-    void finish(size_t index, outcome result) {
+    void finish(size_t index, job_result result) {
         const std::lock_guard<std::mutex> lock(mutex_);
-        result.done = true;
-        outcomes_[index] = std::move(result);
+        outcomes_[index] = {true, std::move(result)};
         ++finished_;
         while (next_ < jobs_.size() && outcomes_[next_].done) report(next_++);
         bar_.update(finished_, name_of(jobs_[index]));
     }
 
-    size_t failed() const { return failed_; }
-    void close() { bar_.clear(); }
+    bool failed() const { return failed_ > 0; }
+
+    // The closing line of a run of several files, or of one that was
+    // stopped: what was written, what failed and which, what was not done.
+    void summarise(const std::optional<std::string> &folder, int stopped_by) {
+        bar_.clear();
+        if (o_.level == verbosity::quiet || (jobs_.size() < 2 && !stopped_by)) return;
+        const size_t not_done = jobs_.size() - written_ - failed_;
+        std::string line = "imgtext: ";
+        if (stopped_by) line += stopped_by == SIGTERM ? "stopped by SIGTERM: " : "stopped by SIGINT: ";
+        line += std::to_string(written_) + " written";
+        if (damaged_) line += " (" + std::to_string(damaged_) + " damaged)";
+        line += ", " + std::to_string(failed_) + " failed";
+        if (stopped_by) line += ", " + std::to_string(not_done) + " not done";
+        if (folder) line += ", into " + *folder;
+        std::fprintf(stderr, "%s\n", line.c_str());
+        if (failed_names_.empty()) return;
+        // Each failure has had its own line; this one gathers them for the
+        // reader who only sees the end.
+        constexpr size_t named = 10;
+        std::string names;
+        for (size_t i = 0; i < failed_names_.size() && i < named; ++i) names += (i ? ", " : "") + failed_names_[i];
+        if (failed_names_.size() > named) names += ", and " + std::to_string(failed_names_.size() - named) + " more";
+        std::fprintf(stderr, "imgtext: failed: %s\n", names.c_str());
+    }
 
 private:
     static std::string name_of(const job &j) {
@@ -125,13 +181,25 @@ private:
     }
 
     void report(size_t i) {
-        const outcome &r = outcomes_[i];
-        if (r.ok && o_.level != verbosity::verbose) return;
+        const job_result &r = outcomes_[i].result;
+        const std::string name = name_of(jobs_[i]);
+        if (r.what == job_result::abandoned) return;  // counted as not done
+        if (r.what == job_result::failed) {
+            ++failed_;
+            failed_names_.push_back(name);
+            bar_.clear();
+            std::fprintf(stderr, "%s: %s\n", name.c_str(), r.message.c_str());
+            return;
+        }
+        ++written_;
+        if (r.damaged) ++damaged_;
+        if (o_.level == verbosity::quiet || (!r.damaged && o_.level != verbosity::verbose)) return;
         bar_.clear();
-        if (!r.ok) ++failed_;
+        if (r.damaged)
+            std::fprintf(stderr, "%s: warning: damaged: the data ends before the picture does; drawn with the missing "
+                                 "part as decoded\n", name.c_str());
         const std::string out = jobs_[i].output == "-" ? "standard output" : jobs_[i].output;
-        if (r.ok) std::fprintf(stderr, "%s -> %s\n", name_of(jobs_[i]).c_str(), out.c_str());
-        else std::fprintf(stderr, "%s: %s\n", name_of(jobs_[i]).c_str(), r.message.c_str());
+        if (o_.level == verbosity::verbose) std::fprintf(stderr, "%s -> %s\n", name.c_str(), out.c_str());
     }
 
     const options &o_;
@@ -139,22 +207,19 @@ private:
     std::vector<outcome> outcomes_;
     progress bar_;
     std::mutex mutex_;
-    size_t next_ = 0, finished_ = 0, failed_ = 0;
+    size_t next_ = 0, finished_ = 0, written_ = 0, failed_ = 0, damaged_ = 0;
+    std::vector<std::string> failed_names_;
 };
 
-outcome run_job(const text_drawing &drawing, const std::vector<job> &jobs, size_t i, const std::string *input) {
-    outcome result;
-    const job &j = jobs[i];
+job_result run_job(const text_drawing &drawing, const job &j, const std::string *input) {
+    job_result result;
+    if (!j.refused.empty()) {
+        result.message = j.refused;
+        return result;
+    }
     try {
-        if (j.collides_with != job::npos) {
-            const std::string &other = jobs[j.collides_with].input;
-            result.message = other == j.input ? "not written: input given twice (output " + j.output + ")"
-                                              : "not written: " + other + " has the same output " + j.output;
-        } else {
-            result.ok = drawing.run(j.input, j.output, j.format, input, result.message);
-        }
+        return drawing.run(j.input, j.output, j.format, input);
     } catch (const std::bad_alloc &) {
-        result.ok = false;
         result.message = "out of memory";
     }
     return result;
@@ -166,9 +231,13 @@ bool plan_batch(const options &o, batch_plan &plan, std::string &message) {
     plan = batch_plan{};
     const bool to_stdout = o.output == "-";
     const bool named_folder = !to_stdout && is_separator(o.output.back());
+    // Results in a folder without --format take their formats from their
+    // inputs' names, one by one; the options below are then checked per
+    // file, as for a result that keeps its input's format.
+    bool formats_per_input = false;
     if (o.cmd == command::create) {
         if (named_folder) return message = "create writes one file, not a folder: " + o.output, false;
-        job canvas{"", o.output, o.format.value_or(IMGTEXT_FORMAT_AUTO)};
+        job canvas{"", o.output, o.format.value_or(IMGTEXT_FORMAT_AUTO), ""};
         if (!to_stdout && !named_format(o, o.output, canvas.format, message)) return false;
         plan.jobs.push_back(canvas);
     } else {
@@ -177,8 +246,9 @@ bool plan_batch(const options &o, batch_plan &plan, std::string &message) {
         const bool into_folder = !to_stdout && (o.inputs.size() > 1 || named_folder || is_directory(o.output));
         if (into_folder && !is_directory(o.output) && path_exists(o.output))
             return message = o.output + " is not a folder (needed for several inputs)", false;
+        formats_per_input = into_folder && !o.format;
         for (const std::string &input : o.inputs) {
-            job j{input, o.output, o.format.value_or(IMGTEXT_FORMAT_AUTO)};
+            job j{input, o.output, o.format.value_or(IMGTEXT_FORMAT_AUTO), ""};
             if (into_folder) {
                 if (input == "-") return message = "standard input (-) has no name to keep in a folder", false;
                 std::string name = base_name(input);
@@ -188,10 +258,10 @@ bool plan_batch(const options &o, batch_plan &plan, std::string &message) {
                            format_extension(*o.format);
                 }
                 j.output = in_folder(o.output, name);
-                if (!named_format(o, name, j.format, message)) {
-                    message = input + ": " + message + " (give --format png, jpg or bmp)";
-                    return false;
-                }
+                // x.gif or x.HEIC among the inputs: that one result cannot
+                // be written under its name, and the rest still can.
+                std::string why;
+                if (!named_format(o, j.output, j.format, why)) j.refused = why + " (give --format png, jpg or bmp)";
             } else if (!to_stdout && !named_format(o, o.output, j.format, message)) {
                 return false;
             }
@@ -199,22 +269,17 @@ bool plan_batch(const options &o, batch_plan &plan, std::string &message) {
         }
         if (into_folder) plan.folder = o.output;
     }
-    if (o.quality) {
-        for (const job &j : plan.jobs) {
-            if (j.format != IMGTEXT_FORMAT_AUTO && j.format != IMGTEXT_FORMAT_JPEG)
-                return message = "--quality is for JPEG output, and " + j.output + " is not JPEG", false;
-        }
+    // JPEG quality and EXIF are for JPEG results only: asking for them where
+    // the command names another format cannot be honoured. A result whose
+    // format comes from its input is checked when it is drawn (and a
+    // non-JPEG input has no EXIF to keep).
+    for (const job &j : plan.jobs) {
+        if (formats_per_input || j.format == IMGTEXT_FORMAT_AUTO || j.format == IMGTEXT_FORMAT_JPEG) continue;
+        if (o.quality) return message = "--quality is for JPEG output, and " + j.output + " is not JPEG", false;
+        if (o.keep_exif) return message = "--keep-exif is for JPEG output, and " + j.output + " is not JPEG", false;
     }
-    // EXIF goes into JPEG results only; asking for it where every result is
-    // known to be something else cannot be honoured. (A result that keeps
-    // its input's format is JPEG exactly when there is EXIF to keep.)
-    if (o.keep_exif) {
-        for (const job &j : plan.jobs) {
-            if (j.format != IMGTEXT_FORMAT_AUTO && j.format != IMGTEXT_FORMAT_JPEG)
-                return message = "--keep-exif is for JPEG output, and " + j.output + " is not JPEG", false;
-        }
-    }
-    mark_collisions(plan.jobs);
+    refuse_collisions(plan.jobs);
+    if (!o.overwrite) refuse_replacing_inputs(plan.jobs);
     return true;
 }
 
@@ -235,9 +300,11 @@ int run_batch(const options &o, const batch_plan &plan) {
 
     std::optional<std::string> standard_input;
     if (std::any_of(plan.jobs.begin(), plan.jobs.end(), [](const job &j) { return j.input == "-"; })) {
-        standard_input = read_standard_input();
+        standard_input = read_standard_input(static_cast<size_t>(o.max_input_bytes));
         if (!standard_input) {
-            std::fprintf(stderr, "imgtext: cannot read standard input\n");
+            const int error = errno;
+            std::fprintf(stderr, "imgtext: cannot read standard input%s%s\n", error ? ": " : "",
+                         error ? std::strerror(error) : "");
             return 1;
         }
     }
@@ -246,11 +313,14 @@ int run_batch(const options &o, const batch_plan &plan) {
         return 1;
     }
 
+    // From here on files are written: a signal stops the run between files
+    // rather than in the middle of one.
+    catch_stop_signals();
     reporter report(o, plan.jobs);
     std::atomic<size_t> next{0};
     auto work = [&] {
-        for (size_t i; (i = next++) < plan.jobs.size();)
-            report.finish(i, run_job(drawing, plan.jobs, i, standard_input ? &*standard_input : nullptr));
+        for (size_t i; !stop_signal() && (i = next++) < plan.jobs.size();)
+            report.finish(i, run_job(drawing, plan.jobs[i], standard_input ? &*standard_input : nullptr));
     };
     const size_t processors = std::max(1u, std::thread::hardware_concurrency());
     const size_t workers = std::min(o.jobs ? o.jobs : processors, plan.jobs.size());
@@ -261,12 +331,9 @@ int run_batch(const options &o, const batch_plan &plan) {
     for (size_t w = 1; w < workers; ++w) threads.emplace_back(work);
     work();
     for (std::thread &t : threads) t.join();
-    report.close();
 
-    const size_t failed = report.failed();
-    if (plan.jobs.size() > 1 && o.level != verbosity::quiet) {
-        std::fprintf(stderr, "imgtext: %zu written, %zu failed, into %s\n", plan.jobs.size() - failed, failed,
-                     plan.folder->c_str());
-    }
-    return failed ? 1 : 0;
+    const int stopped_by = stop_signal();
+    report.summarise(plan.folder, stopped_by);
+    if (stopped_by) return 128 + stopped_by;
+    return report.failed() ? 1 : 0;
 }

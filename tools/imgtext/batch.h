@@ -10,11 +10,10 @@
 #include "options.h"
 
 struct job {
-    std::string input;   // "" for create, "-" for standard input
-    std::string output;  // "-" for standard output
-    int format;          // IMGTEXT_FORMAT_*; AUTO: the input's own
-    size_t collides_with = npos;  // another job with the same output
-    static constexpr size_t npos = static_cast<size_t>(-1);
+    std::string input;    // "" for create, "-" for standard input
+    std::string output;   // "-" for standard output
+    int format;           // IMGTEXT_FORMAT_*; AUTO: the input's own
+    std::string refused;  // why it fails unrun (a name its result cannot have, a clash), or ""
 };
 
 struct batch_plan {
@@ -22,8 +21,9 @@ struct batch_plan {
     std::optional<std::string> folder;  // results go into this folder
 };
 
-// Works out every output; a usage error (message set) when an output name,
-// format or option cannot be honoured.
+// Works out every output; a usage error (message set) when the command
+// itself cannot be honoured (an output name, format or option). What is
+// wrong with one input's result only refuses that job.
 bool plan_batch(const options &o, batch_plan &plan, std::string &message);
 
 // Draws every job and reports on standard error; returns the exit status.

@@ -1,13 +1,16 @@
 // One picture's work for the imgtext tool, through the library's drawing API.
 #include "drawing.h"
 
+#include <cerrno>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <set>
 
 #include "files.h"
+#include "interrupt.h"
 
 namespace {
 
@@ -17,12 +20,16 @@ struct image_deleter {
 using image_ptr = std::unique_ptr<imgtext_image, image_deleter>;
 
 // The library's load messages name the file ("cannot decode image a.jpg
-// (...)"); the tool's line already starts with it.
+// (...)"); the tool's line already starts with it. Without the name, a file
+// too large reads as standard input too large does: "input too large: more
+// than N bytes".
 std::string without_path(std::string message, const std::string &path) {
     if (path.empty()) return message;
     const std::string tail = ": " + path;  // "cannot read file: a.jpg"
     if (message.size() > tail.size() && message.compare(message.size() - tail.size(), tail.size(), tail) == 0)
         return message.erase(message.size() - tail.size());
+    const size_t is = message.find(tail + " is ");  // "input too large: a.jpg is more than N bytes"
+    if (is != std::string::npos) return message.erase(is + 2, path.size() + 4);
     const size_t at = message.find(" " + path + " (");  // "cannot decode image a.jpg (...)"
     if (at != std::string::npos) message.erase(at, path.size() + 1);
     return message;
@@ -151,67 +158,81 @@ bool text_drawing::draw(imgtext_image *image) const {
            IMGTEXT_OK;
 }
 
-bool text_drawing::run(const std::string &input, const std::string &output, int format,
-                       const std::string *standard_input, std::string &message) const {
+job_result text_drawing::run(const std::string &input, const std::string &output, int format,
+                             const std::string *standard_input) const {
+    job_result result;
+    auto fail = [&result](std::string message) {
+        result.message = std::move(message);
+        return result;
+    };
     imgtext_image *raw = nullptr;
     imgtext_load_options load;
     imgtext_load_options_init(&load);
     load.max_pixels = 0;  // as large as the decoders take, as the seven calls do
     load.auto_orient = o_.auto_orient ? 1 : 0;
     load.threads = decode_threads_;
+    load.max_input_bytes = static_cast<uint64_t>(o_.max_input_bytes);
+    load.allow_damaged = o_.allow_damaged ? 1 : 0;
     imgtext_status status;
     if (input.empty()) {
         status = imgtext_image_create(o_.width, o_.height, o_.background, &raw);
     } else if (input == "-") {
-        if (!standard_input || standard_input->empty()) {
-            message = "standard input is empty";
-            return false;
-        }
+        if (!standard_input || standard_input->empty()) return fail("standard input is empty");
+        // Read only up to one byte past the limit: the library then refuses
+        // it as it refuses a file that is too large.
         status = imgtext_image_load_memory(standard_input->data(), standard_input->size(), &load, &raw);
     } else {
         status = imgtext_image_load(input.c_str(), &load, &raw);
     }
     const image_ptr image(raw);
     if (status != IMGTEXT_OK) {
-        message = without_path(imgtext_error_message(), input);
+        std::string message = without_path(imgtext_error_message(), input);
         if (status == IMGTEXT_ERROR_READ && input != "-") {
             const std::string why = why_unreadable(input);
             if (!why.empty()) message += ": " + why;
         }
-        return false;
+        return fail(message);
     }
-    if (!draw(image.get())) {
-        message = imgtext_error_message();
-        return false;
-    }
+    result.damaged = imgtext_image_damage(image.get()) != IMGTEXT_DAMAGE_NONE;
+    if (!draw(image.get())) return fail(imgtext_error_message());
 
     imgtext_save_options save;
     imgtext_save_options_init(&save);
-    save.format = format != IMGTEXT_FORMAT_AUTO               ? format
-                  : imgtext_image_format(image.get()) != 0 ? imgtext_image_format(image.get())
-                                                             : IMGTEXT_FORMAT_PNG;
+    const int input_format = imgtext_image_format(image.get());
+    save.format = format != IMGTEXT_FORMAT_AUTO ? format : input_format != 0 ? input_format : IMGTEXT_FORMAT_PNG;
     if (o_.quality) {
-        if (save.format != IMGTEXT_FORMAT_JPEG) {
-            message = std::string("--quality is for JPEG, and this result is ") + format_name(save.format);
-            return false;
-        }
+        if (save.format != IMGTEXT_FORMAT_JPEG)
+            return fail(std::string("--quality is for JPEG, and this result is ") + format_name(save.format));
         save.jpeg_quality = *o_.quality;
     }
-    save.keep_exif = o_.keep_exif ? 1 : 0;  // only a JPEG input has any, and only JPEG output takes it
+    // Only a JPEG input has EXIF, and only JPEG output takes it: a JPEG
+    // whose result is named otherwise (x.png in a folder) would lose it.
+    if (o_.keep_exif && input_format == IMGTEXT_FORMAT_JPEG && save.format != IMGTEXT_FORMAT_JPEG)
+        return fail(std::string("--keep-exif is for JPEG output, and this JPEG's result is ") +
+                    format_name(save.format));
+    save.keep_exif = o_.keep_exif ? 1 : 0;
+    // The last point at which nothing has been written. A save already
+    // under way is let finish: the library writes a temporary file and
+    // renames it into place, so a save stopped half-way would leave one.
+    if (stop_signal()) {
+        result.what = job_result::abandoned;
+        return result;
+    }
     if (output != "-") {
-        if (imgtext_image_save(image.get(), output.c_str(), &save) == IMGTEXT_OK) return true;
-        message = imgtext_error_message();
-        return false;
+        if (imgtext_image_save(image.get(), output.c_str(), &save) != IMGTEXT_OK) return fail(imgtext_error_message());
+        result.what = job_result::written;
+        return result;
     }
     void *data = nullptr;
     size_t size = 0;
-    if (imgtext_image_encode(image.get(), &save, &data, &size) != IMGTEXT_OK) {
-        message = imgtext_error_message();
-        return false;
-    }
+    if (imgtext_image_encode(image.get(), &save, &data, &size) != IMGTEXT_OK) return fail(imgtext_error_message());
     binary_standard_output();
+    errno = 0;
     const bool written = std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0;
+    const int error = errno;
     imgtext_free(data);
-    if (!written) message = "cannot write standard output";
-    return written;
+    if (!written) return fail(std::string("cannot write standard output") + (error ? ": " : "") +
+                              (error ? std::strerror(error) : ""));
+    result.what = job_result::written;
+    return result;
 }

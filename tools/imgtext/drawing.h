@@ -10,6 +10,13 @@
 #include "options.h"
 #include "quendal_imgtext.h"
 
+// What became of one picture.
+struct job_result {
+    enum kind { written, failed, abandoned } what = failed;
+    std::string message;   // failed: why
+    bool damaged = false;  // written from data that ended early (--allow-damaged)
+};
+
 // The text's style and font, set up once for every job of a run.
 class text_drawing {
 public:
@@ -29,9 +36,10 @@ public:
     // Draws onto one picture and writes it. input: "" for create's canvas,
     // "-" for standard_input's bytes; output: "-" for standard output.
     // format: IMGTEXT_FORMAT_AUTO keeps the input's format (PNG for a
-    // canvas). Thread-safe. On failure, message says why.
-    bool run(const std::string &input, const std::string &output, int format, const std::string *standard_input,
-             std::string &message) const;
+    // canvas). Thread-safe. Once a stop signal has come, the picture is
+    // abandoned before its save begins.
+    job_result run(const std::string &input, const std::string &output, int format,
+                   const std::string *standard_input) const;
 
     // Threads for decoding one picture (the load option `threads`): 2 lets
     // a large JPEG use a core the run would leave idle. Set before any run.

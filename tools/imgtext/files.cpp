@@ -3,7 +3,9 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -91,15 +93,48 @@ std::optional<std::string> read_text_file(const std::string &path, std::string &
     return text;
 }
 
-std::optional<std::string> read_standard_input() {
+// The buffer grows by doubling, but never past limit + 1 bytes, and goes
+// straight there when the next doubling would not hold them: left to grow
+// by itself, a string holding 512 MiB would double to 1 GiB for the one
+// byte past the limit, copying all it holds, twice the memory the limit
+// promises.
+std::optional<std::string> read_standard_input(size_t limit) {
 #if defined(_WIN32)
     _setmode(_fileno(stdin), _O_BINARY);
 #endif
+    const size_t most = limit < SIZE_MAX ? limit + 1 : limit;
     std::string data;
     char chunk[65536];
-    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, stdin)) > 0;) data.append(chunk, n);
+    errno = 0;
+    while (data.size() < most) {
+        const size_t n = std::fread(chunk, 1, std::min(sizeof chunk, most - data.size()), stdin);
+        if (n == 0) break;
+        if (n > data.capacity() - data.size()) {
+            const size_t doubled = std::max(data.size() + n, std::max(sizeof chunk, data.capacity() * 2));
+            data.reserve(doubled > most / 2 ? most : doubled);
+        }
+        data.append(chunk, n);
+    }
     if (std::ferror(stdin)) return std::nullopt;
     return data;
+}
+
+std::optional<std::pair<uint64_t, uint64_t>> file_identity(const std::string &path) {
+#if defined(_WIN32)
+    const HANDLE file = CreateFileW(fs_path(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return std::nullopt;
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = GetFileInformationByHandle(file, &info) != 0;
+    CloseHandle(file);
+    if (!known) return std::nullopt;
+    return std::make_pair(static_cast<uint64_t>(info.dwVolumeSerialNumber),
+                          (static_cast<uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow);
+#else
+    struct stat st;
+    if (stat(path.c_str(), &st) != 0) return std::nullopt;
+    return std::make_pair(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino));
+#endif
 }
 
 void binary_standard_output() {

@@ -4,9 +4,11 @@
 #ifndef IMGTEXT_TOOL_FILES_H
 #define IMGTEXT_TOOL_FILES_H
 
+#include <cstdint>
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <utility>
 
 std::FILE *open_file(const std::string &path, const char *mode);
 bool is_directory(const std::string &path);
@@ -23,8 +25,14 @@ std::string why_unreadable(const std::string &path);
 // break is dropped. On failure, why not.
 std::optional<std::string> read_text_file(const std::string &path, std::string &why);
 
-// All of standard input as bytes, in binary mode; nullopt on a read error.
-std::optional<std::string> read_standard_input();
+// Standard input as bytes, in binary mode, but never more than limit + 1
+// of them: that much already shows the picture is too large, and reading on
+// would only cost memory. nullopt on a read error, errno set.
+std::optional<std::string> read_standard_input(size_t limit);
+
+// Which file a path opens, following symbolic links: device and inode (the
+// volume and file index on Windows). nullopt if it names no file.
+std::optional<std::pair<uint64_t, uint64_t>> file_identity(const std::string &path);
 
 // Standard output in binary mode, for encoded pictures.
 void binary_standard_output();

@@ -227,6 +227,14 @@ const option_spec option_table[] = {
      [](options &o, const std::string &) { return o.auto_orient = false, true; }, ""},
     {"--keep-exif", nullptr, on_inputs, false, [](options &o, const std::string &) { return o.keep_exif = true, true; },
      ""},
+    {"--allow-damaged", nullptr, on_inputs, false,
+     [](options &o, const std::string &) { return o.allow_damaged = true, true; }, ""},
+    // The decoders take at most INT_MAX bytes, so a larger limit would mean nothing.
+    {"--max-input-bytes", nullptr, on_inputs, true,
+     [](options &o, const std::string &v) { return int_in(v, 1, max_int, o.max_input_bytes); },
+     "an integer from 1 to 2147483647"},
+    {"--overwrite", nullptr, on_inputs, false, [](options &o, const std::string &) { return o.overwrite = true, true; },
+     ""},
     {"--jobs", "-j", on_inputs, true,
      [](options &o, const std::string &v) {
          int n = 0;
@@ -325,9 +333,10 @@ const char *usage_text() {
   imgtext centered --text TEXT [options] -o OUT IN...
   With several inputs, or when OUT ends in / or is a folder, -o names a
   folder (created if missing) and each result keeps its input's name; inputs
-  whose results would share a name (a/x.png and b/x.png) fail, and nothing is
-  written for them. - as IN reads standard input, and -o - writes standard
-  output.
+  whose results would share a name (a/x.png and b/x.png), or whose results
+  would replace an input (-o photos/ photos/*.jpg), fail, and nothing is
+  written for them. An input that fails does not stop the others. - as IN
+  reads standard input, and -o - writes standard output.
 
 Text (one is required), in UTF-8:
   --text TEXT         the text; a real newline starts a new line
@@ -377,12 +386,18 @@ Photos (add, boxed, centered):
                       out by default, as EXIF may hold where and by whom
                       the photo was taken. A JPEG's colour profile and
                       resolution go into JPEG and PNG results either way.
+  --allow-damaged     draw a picture whose data ends early (a file cut
+                      short) as far as it goes, with a warning, rather than
+                      refuse it
+  --max-input-bytes N refuse a picture (file or standard input) of more
+                      than N bytes [536870912, 512 MiB]
 
 Output:
   -o, --output PATH   output file, folder, or - for standard output
   --format F          png, jpg or bmp: for results in a folder or on standard
                       output, and it must agree with OUT's extension
   --quality Q         JPEG quality, 1 to 100 [92]
+  --overwrite         let a result replace one of the inputs
   -j, --jobs N        files drawn at once [the number of processors; with
                       fewer files, a JPEG is decoded on two threads]
   -q, --quiet         no progress, warnings or summary; -v, --verbose: a line
@@ -404,8 +419,12 @@ Examples:
   imgtext centered --text-file caption.txt --size 40 --format png -o captioned/ *.jpg
 
 Exit status: 0 all written, 1 some file failed (each reported as
-"path: message") or imgtext's own output (this help, messages, the summary)
-could not be written, 2 usage error.
+"path: message", and named again in the summary) or imgtext's own output
+(this help, messages, the summary) could not be written, 2 usage error (a
+bad option or value, options that conflict, an output name that cannot be
+honoured), 130 or 143 stopped by SIGINT (Ctrl-C) or SIGTERM: no new file is
+started, files being saved are finished, the summary so far is printed; a
+second signal exits at once.
 )";
 }
 

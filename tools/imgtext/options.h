@@ -52,6 +52,14 @@ struct options {
     bool auto_orient = true;
     bool keep_exif = false;
 
+    // Hostile and damaged inputs: the most bytes a picture may have (files
+    // and standard input alike), whether a picture whose data ends early is
+    // drawn (with a warning) rather than refused, and whether a result may
+    // replace one of the inputs.
+    int max_input_bytes = static_cast<int>(IMGTEXT_DEFAULT_MAX_INPUT_BYTES);
+    bool allow_damaged = false;
+    bool overwrite = false;
+
     // create's canvas.
     int width = 0, height = 0;
     imgtext_color background{0, 0, 0, 255};
