@@ -17,7 +17,12 @@ foreach(_file IN LISTS _imgtext_unicode_files)
         "Unicode ${IMGTEXT_UNICODE_VERSION} ${_file} (Debian unicode-data 15.1.0-1)" IMGTEXT_UNICODE_DATA_DIR)
 endforeach()
 
-# The generators run on the build machine, also when cross-building.
+# The generators run on the build machine, also when cross-building. Debian's
+# own interpreter first: the tests run the bindings with it, where
+# scripts/setup.sh installed numpy and Pillow.
+if(NOT DEFINED Python3_EXECUTABLE AND EXISTS /usr/bin/python3)
+    set(Python3_EXECUTABLE /usr/bin/python3)
+endif()
 find_package(Python3 COMPONENTS Interpreter REQUIRED)
 
 set(IMGTEXT_GENERATED_DIR "${CMAKE_BINARY_DIR}/generated")

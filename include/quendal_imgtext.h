@@ -348,8 +348,8 @@ enum { IMGTEXT_DAMAGE_NONE = 0, IMGTEXT_DAMAGE_TRUNCATED = 1 };
 /* Whether the loaded picture's data ended before the picture did (only with
  * the load option allow_damaged; IMGTEXT_DAMAGE_TRUNCATED), else
  * IMGTEXT_DAMAGE_NONE (also for canvases and NULL). Truncation is known for
- * JPEG, BMP, GIF, PSD, PIC, PNM, HDR and TGA data, which the decoders would
- * otherwise complete with zeros; a PNG cut short fails to decode. */
+ * JPEG, BMP, GIF, PSD, PIC, HDR and TGA data, which the decoders would
+ * otherwise complete with zeros; a PNG or PNM cut short fails to decode. */
 QUENDAL_IMGTEXT_API int imgtext_image_damage(const imgtext_image *image);
 
 typedef struct imgtext_save_options {
