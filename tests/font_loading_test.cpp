@@ -189,8 +189,8 @@ TEST(FontLoading, CharstringThatRunsForEverDrawsNothing) {
         subrs.push_back(subr);
     }
     const font_handle f(ts::tiny_font({.cff = true,
-                                       .cff_composite_charstring =
-                                           ts::charstring({0, 0, ts::cff_op(21), -107, ts::cff_op(29), ts::cff_op(14)}),
+                                       .cff_charstrings = {{4, ts::charstring({0, 0, ts::cff_op(21), -107, ts::cff_op(29),
+                                                                               ts::cff_op(14)})}},
                                        .cff_global_subrs = subrs}),
                         0);
     ASSERT_EQ(f.status, IMGTEXT_OK) << f.message;
