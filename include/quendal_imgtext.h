@@ -381,7 +381,8 @@ QUENDAL_IMGTEXT_API const imgtext_font *imgtext_font_builtin(void);
  *   expand to more than 131,072 points or repeat components excessively;
  *   more than 2,048 GPOS pair adjustment subtables.
  * A CFF glyph whose charstring program runs too long (over 2^18 steps) or
- * fails is drawn as nothing, its advance kept. Code points the character
+ * fails is drawn as nothing, its advance kept; the font remembers it, and
+ * never runs that charstring again. Code points the character
  * map sends to glyphs the font does not have draw as its missing glyph.
  *
  * imgtext_font_load reads the file at path (UTF-8). Failures: READ (file),

@@ -117,7 +117,7 @@ bool build_mask(const text_placement &t, plane<float> &mask) {
             ok = false;
             return;
         }
-        rasterise_glyph_window(*g.font, g.glyph, g.scale, window, coverage);
+        rasterise_glyph_window(*g.font, g.glyph, g.scale, p.local, window, coverage);
         for (size_t r = 0; r < wh; ++r) {
             float *m = mask.row(part.y0 + static_cast<int64_t>(r)) + (part.x0 - mask.at.x0);
             const unsigned char *c = coverage + r * ww;

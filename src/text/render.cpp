@@ -138,7 +138,7 @@ void draw_glyph(const rgba_image &image, const glyph_ref &g, float pen, int64_t 
     const size_t bytes = static_cast<size_t>(ww) * static_cast<size_t>(wh);
     auto *coverage = static_cast<unsigned char *>(std::calloc(bytes, 1));
     if (!coverage) return;
-    rasterise_glyph_window(*g.font, g.glyph, g.scale, window, coverage);
+    rasterise_glyph_window(*g.font, g.glyph, g.scale, box, window, coverage);
     composite_coverage(image, coverage, ww, wh, static_cast<size_t>(ww), gx + left, gy + top, colour);
     // Only whole bitmaps serve later occurrences wherever they land.
     const bool whole = ww == gw && wh == gh;

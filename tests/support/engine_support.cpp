@@ -25,7 +25,7 @@ int glyph_advance(int glyph) { return glyph_advance(*builtin_font(), glyph); }
 int glyph_kerning(int left_glyph, int right_glyph) { return glyph_kerning(*builtin_font(), left_glyph, right_glyph); }
 glyph_box glyph_bitmap_box(int glyph, float scale) { return glyph_bitmap_box(*builtin_font(), glyph, scale); }
 void rasterise_glyph_window(int glyph, float scale, const glyph_window &window, unsigned char *coverage) {
-    rasterise_glyph_window(*builtin_font(), glyph, scale, window, coverage);
+    rasterise_glyph_window(*builtin_font(), glyph, scale, glyph_bitmap_box(glyph, scale), window, coverage);
 }
 
 void reference_rasterise_glyph(int glyph, float scale, unsigned char *coverage, int width, int height) {
