@@ -6,6 +6,7 @@
 
 #include "font/font_data.h"
 #include "frame/errors.h"
+#include "text/glyph_cache.h"
 #include "text/render.h"
 
 // The reference rasteriser: the pinned header exactly as Debian ships it,
@@ -57,7 +58,8 @@ void render_text_lines(const rgba_image &image, const text_layout &layout, int64
                        int blue, float opacity, bool centre) {
     const paint colour{static_cast<float>(clamp_channel(red)), static_cast<float>(clamp_channel(green)),
                        static_cast<float>(clamp_channel(blue)), clamp_opacity(opacity)};
-    render_layout(image, layout, x, y, colour, centre ? line_align::centre : line_align::left);
+    glyph_cache glyphs;
+    render_layout(image, layout, x, y, colour, centre ? line_align::centre : line_align::left, glyphs);
 }
 
 int load_image(const char *path, rgba_image *image, int *format, const load_check *check) {
