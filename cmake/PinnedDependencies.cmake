@@ -296,14 +296,16 @@ imgtext_fix_stb_truetype(
     "   if (fdselector == -1) return stbtt__new_buf(NULL, 0);")
 # - Charstrings are programs. Subroutine calls nest at most 10 deep, but a
 #   subroutine that calls another many times, ten levels down, runs for
-#   ever in effect: stop a glyph after 2^18 steps (real glyphs take a few
-#   thousand) and draw nothing for it.
+#   ever in effect: stop a glyph after IMGTEXT_STB_MAX_CHARSTRING_STEPS
+#   steps (2^18, from src/font/font.cpp; real glyphs take a few thousand)
+#   and draw nothing for it. The steps a run took stay in its context, for
+#   the library to charge them to the drawing call (see src/font/font.cpp).
 imgtext_fix_stb_truetype(
-    "   int has_subrs = 0, clear_stack;"
-    "   int has_subrs = 0, clear_stack, steps = 0;")
+    "   stbtt_vertex *pvertices;\n   int num_vertices;\n} stbtt__csctx;\n\n#define STBTT__CSCTX_INIT(bounds) {bounds,0, 0,0, 0,0, 0,0,0,0, NULL, 0}"
+    "   stbtt_vertex *pvertices;\n   int num_vertices;\n   int steps;\n} stbtt__csctx;\n\n#define STBTT__CSCTX_INIT(bounds) {bounds,0, 0,0, 0,0, 0,0,0,0, NULL, 0, 0}")
 imgtext_fix_stb_truetype(
     "   b = stbtt__cff_index_get(info->charstrings, glyph_index);\n   while (b.cursor < b.size) {\n"
-    "   b = stbtt__cff_index_get(info->charstrings, glyph_index);\n   while (b.cursor < b.size) {\n      if (++steps > (1 << 18)) return STBTT__CSERR(\"too many steps\");\n")
+    "   b = stbtt__cff_index_get(info->charstrings, glyph_index);\n   while (b.cursor < b.size) {\n      if (++c->steps > IMGTEXT_STB_MAX_CHARSTRING_STEPS) return STBTT__CSERR(\"too many steps\");\n")
 # - Outline coordinates were converted from float to int (CFF) or short
 #   (transformed TrueType components) with plain casts, undefined when a
 #   hostile font sums or scales them out of range. Clamp to the 16-bit range

@@ -87,6 +87,13 @@ int main(int argc, char **argv) {
     ts::write_bytes(fonts + "/tiny-gpos2-cmap12.ttf", ts::tiny_font({.kerning = 2, .cmap12 = true}));
     ts::write_bytes(fonts + "/tiny-cff.otf", ts::tiny_font({.cff = true}));
     ts::write_bytes(fonts + "/tiny-cff-cid-gpos1.otf", ts::tiny_font({.cff = true, .cid = true, .kerning = 1}));
+    // Nested subroutine calls: 'Á' calls the whole chain, past the step limit; 'V' runs 131,000 steps.
+    ts::write_bytes(fonts + "/tiny-cff-costly.otf",
+                    ts::tiny_font({.cff = true,
+                                   .cff_charstrings = {{2, ts::charstring({0, 0, ts::cff_op(21), -106, ts::cff_op(29), -106,
+                                                                           ts::cff_op(29), 300, 700, ts::cff_op(5),
+                                                                           ts::cff_op(14)})}},
+                                   .cff_global_subrs = ts::cff_call_chain(4, 9)}));
     ts::write_bytes(fonts + "/tiny-pair.ttc",
                     ts::collection_bytes({ts::tiny_font({}), ts::tiny_font({.cff = true, .kerning = 2})}));
     for (const auto &[name, bytes] : crafted::corpus()) ts::write_bytes(crafted_dir + "/" + name, bytes);

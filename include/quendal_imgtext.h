@@ -91,6 +91,16 @@
  * Encoders write about ten; this is TurboJPEG's recommended limit. */
 #define QUENDAL_IMGTEXT_MAX_JPEG_SCANS 500
 
+/* A CFF font's glyphs are programs (charstrings), and a few bytes of one may
+ * run 2^18 steps. One drawing call may run this many steps over all its
+ * glyphs; a call that needs more stops with IMGTEXT_ERROR_LIMIT. A glyph
+ * runs three times per call however often it recurs (more only where the
+ * picture's edge cuts it), and real glyphs take a few hundred steps to a
+ * few thousand, so real text stays far below: a 3000 x 3000 picture filled
+ * at 10 px with every glyph Noto Serif CJK maps in the BMP, with an outline
+ * and a shadow, needs a twentieth of it. */
+#define QUENDAL_IMGTEXT_MAX_DRAW_STEPS (1u << 30)
+
 /* Windows: exported from the DLL, imported by its users; define
  * QUENDAL_IMGTEXT_STATIC when linking the library's objects statically. */
 #if defined(_WIN32)
@@ -420,7 +430,8 @@ QUENDAL_IMGTEXT_API const imgtext_font *imgtext_font_builtin(void);
  *   expand to more than 131,072 points or repeat components excessively;
  *   more than 2,048 GPOS pair adjustment subtables.
  * A CFF glyph whose charstring program runs too long (over 2^18 steps) or
- * fails is drawn as nothing, its advance kept. Code points the character
+ * fails is drawn as nothing, its advance kept; the font remembers it, and
+ * never runs that charstring again. Code points the character
  * map sends to glyphs the font does not have draw as its missing glyph.
  *
  * imgtext_font_load reads the file at path (UTF-8). Failures: READ (file),
@@ -584,9 +595,11 @@ QUENDAL_IMGTEXT_API imgtext_status imgtext_measure_text(const char *text, size_t
 
 /* Draws text with the anchor point of its box (e.g. IMGTEXT_BOTTOM_RIGHT)
  * at (x, y). Text outside the image is clipped. metrics may be NULL.
- * Failures: ARGUMENT, LIMIT, MEMORY (also when the working area of an
- * outline or shadow cannot be allocated; the box or shadow may then
- * already be drawn). */
+ * Failures: ARGUMENT, LIMIT (also when the glyphs of a CFF font need more
+ * than QUENDAL_IMGTEXT_MAX_DRAW_STEPS charstring steps, which only a
+ * hostile font does), MEMORY (also when the working area of an outline or
+ * shadow cannot be allocated). After a LIMIT or MEMORY failure while
+ * drawing, the box, the shadow or part of the text may already be drawn. */
 QUENDAL_IMGTEXT_API imgtext_status imgtext_draw_text(imgtext_image *image, const char *text, size_t length, int x,
                                                      int y, imgtext_position anchor,
                                                      const imgtext_text_style *style,

@@ -6,9 +6,12 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "api_support.h"
+#include "drawing/drawing.h"
+#include "font/font.h"
 #include "font/font_data.h"
 #include "font_builder.h"
 #include "quendal_imgtext.h"
@@ -189,13 +192,118 @@ TEST(FontLoading, CharstringThatRunsForEverDrawsNothing) {
         subrs.push_back(subr);
     }
     const font_handle f(ts::tiny_font({.cff = true,
-                                       .cff_composite_charstring =
-                                           ts::charstring({0, 0, ts::cff_op(21), -107, ts::cff_op(29), ts::cff_op(14)}),
+                                       .cff_charstrings = {{4, ts::charstring({0, 0, ts::cff_op(21), -107, ts::cff_op(29),
+                                                                               ts::cff_op(14)})}},
                                        .cff_global_subrs = subrs}),
                         0);
     ASSERT_EQ(f.status, IMGTEXT_OK) << f.message;
     EXPECT_EQ(lit_pixels(draw(f.font, "\xC3\x81")), 0);
     EXPECT_EQ(draw(f.font, "A\xC3\x81").pixels, draw(f.font, "A").pixels);
+}
+
+// ---- CFF glyphs that cost many steps: a chain of nested subroutine calls
+// a few hundred bytes long. 'A' calls the whole chain, 262,147 steps, over
+// the limit of 2^18: it draws nothing. 'V' calls parts of it three times
+// each, 258,049 steps, just under.
+
+std::vector<uint8_t> costly_font() {
+    const int rmoveto = ts::cff_op(21), rlineto = ts::cff_op(5), endchar = ts::cff_op(14), callgsubr = ts::cff_op(29);
+    const std::vector<uint8_t> a = ts::charstring({0, 0, rmoveto, -107, callgsubr, 300, 700, rlineto, endchar});
+    const std::vector<uint8_t> v = ts::charstring(
+        {50, 0, rmoveto, -106, callgsubr, -106, callgsubr, -106, callgsubr, -105, callgsubr, -105, callgsubr, -105,
+         callgsubr, -104, callgsubr, -104, callgsubr, -104, callgsubr, 0, 700, rlineto, 400, 0, rlineto, endchar});
+    return ts::tiny_font({.cff = true, .cff_charstrings = {{1, a}, {2, v}}, .cff_global_subrs = ts::cff_call_chain(4, 9)});
+}
+
+// Steps of one run of 'V': its own ten, and three calls into each of the
+// chain's levels 1 to 3.
+const uint64_t k_v_steps = static_cast<uint64_t>(
+    10 + 3 * (ts::cff_call_chain_steps(4, 9, 1) + ts::cff_call_chain_steps(4, 9, 2) + ts::cff_call_chain_steps(4, 9, 3)));
+
+struct drawn_cost {
+    imgtext_status status;
+    uint64_t steps;  // charstring steps the call ran
+};
+
+// Draws `count` copies of `glyph` onto an 800 x 800 picture, wrapped so
+// that none is clipped, through the engine's drawing call.
+drawn_cost draw_costing(const imgtext_font *font, char glyph, int count, const imgtext::text_effects &effects,
+                        uint64_t max_steps = QUENDAL_IMGTEXT_MAX_DRAW_STEPS) {
+    const std::string text(static_cast<size_t>(count), glyph);
+    std::vector<unsigned char> pixels(800 * 800 * 4, 0);
+    imgtext::text_request request;
+    request.layout = {text.data(), text.size(), imgtext::text_encoding::utf8,
+                      imgtext::make_text_face(&font, 1, 20.0f, false, 1.0f), 740};
+    request.colour = {250, 250, 250, 1.0f};
+    request.effects = effects;
+    request.max_steps = max_steps;
+    const uint64_t before = imgtext::charstring_steps_run();
+    const imgtext_status status =
+        imgtext::draw_text({800, 800, pixels.data()}, request, {false, IMGTEXT_TOP_LEFT, 20, 20, 0}, nullptr, nullptr);
+    return {status, imgtext::charstring_steps_run() - before};
+}
+
+struct effects_case {
+    imgtext::text_effects effects;
+    const char *name;
+};
+void PrintTo(const effects_case &c, std::ostream *out) { *out << c.name; }
+
+class CostlyCffGlyphs : public testing::TestWithParam<effects_case> {};
+
+// A glyph that fails is run once per font, however often and in however
+// many calls it recurs; one that draws runs three times per call (its box,
+// its point count, its points), with the fill, outline and shadow sharing
+// them.
+TEST_P(CostlyCffGlyphs, AreRunOncePerFontIfTheyFailAndOncePerCallIfTheyDraw) {
+    const imgtext::text_effects &effects = GetParam().effects;
+    const font_handle f(costly_font(), 0);
+    ASSERT_EQ(f.status, IMGTEXT_OK) << f.message;
+    EXPECT_EQ(draw_costing(f.font, 'A', 1, effects).steps, (1u << 18) + 1);  // stopped past the limit
+    EXPECT_EQ(draw_costing(f.font, 'A', 1000, effects).steps, 0u);
+    for (int call = 0; call < 2; ++call) EXPECT_EQ(draw_costing(f.font, 'V', 1000, effects).steps, 3 * k_v_steps);
+}
+
+// A call may run as many steps as its budget allows, and is refused beyond.
+TEST_P(CostlyCffGlyphs, BeyondTheCallsBudgetAreRefused) {
+    const imgtext::text_effects &effects = GetParam().effects;
+    const font_handle f(costly_font(), 0);
+    ASSERT_EQ(f.status, IMGTEXT_OK) << f.message;
+    EXPECT_EQ(draw_costing(f.font, 'V', 1000, effects, 3 * k_v_steps).status, IMGTEXT_OK);
+    const drawn_cost refused = draw_costing(f.font, 'V', 1000, effects, 3 * k_v_steps - 1);
+    EXPECT_EQ(refused.status, IMGTEXT_ERROR_LIMIT);
+    EXPECT_EQ(refused.steps, 3 * k_v_steps);  // it stopped at the first glyph over
+    EXPECT_EQ(std::string(imgtext_error_message()),
+              "text too costly to draw: its glyphs' charstrings ran more than " + std::to_string(3 * k_v_steps - 1) +
+                  " steps, the limit of one drawing call");
+}
+
+INSTANTIATE_TEST_SUITE_P(Styles, CostlyCffGlyphs,
+                         testing::Values(effects_case{{}, "fill"}, effects_case{{.stroke_width = 2}, "outline"},
+                                         effects_case{{.shadow = true, .shadow_dx = 3, .shadow_dy = 3}, "shadow"},
+                                         effects_case{{.stroke_width = 1.5f, .shadow = true, .shadow_blur = 2},
+                                                      "outline_and_shadow"}),
+                         [](const testing::TestParamInfo<effects_case> &info) { return info.param.name; });
+
+// Threads that share a font judge its glyphs as one thread does.
+TEST(CostlyCffGlyphs, ThreadsSharingTheFontDrawWhatOneThreadDraws) {
+    const std::vector<uint8_t> bytes = costly_font();
+    auto draw_av = [](const imgtext_font *font, std::vector<uint8_t> *pixels) {
+        imgtext_text_style style = ts::style_of(20.0f);
+        style.font = font, style.stroke_width = 1.0f;
+        ts::image_handle image;
+        imgtext_image_create(120, 40, {0, 0, 0, 255}, &image.p);
+        imgtext_draw_text(image.p, "VAV AVA", IMGTEXT_NUL_TERMINATED, 2, 2, IMGTEXT_TOP_LEFT, &style, nullptr);
+        *pixels = ts::pixels_of(image.p).pixels;
+    };
+    std::vector<uint8_t> alone;
+    draw_av(font_handle(bytes, 0).font, &alone);
+    const font_handle shared(bytes, 0);
+    std::vector<std::vector<uint8_t>> pixels(4);
+    std::vector<std::thread> threads;
+    for (auto &p : pixels) threads.emplace_back(draw_av, shared.font, &p);
+    for (auto &t : threads) t.join();
+    for (const auto &p : pixels) EXPECT_EQ(p, alone);
 }
 
 // Fonts as installed by Debian packages: a TrueType family and a CFF one.

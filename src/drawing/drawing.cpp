@@ -5,6 +5,7 @@
 
 #include "drawing/drawing.h"
 #include "image/paint.h"
+#include "text/glyph_cache.h"
 #include "text/layout.h"
 #include "text/render.h"
 
@@ -55,12 +56,14 @@ imgtext_status draw_text(const rgba_image &image, const text_request &request, c
                        request.box_colour);
         }
     }
+    glyph_cache glyphs(request.max_steps);
     if (request.effects.any()) {
         const imgtext_status drawn =
-            draw_text_effects(image, layout, at.x, at.y, request.colour, request.align, request.effects);
+            draw_text_effects(image, layout, at.x, at.y, request.colour, request.align, request.effects, glyphs);
         if (drawn != IMGTEXT_OK) return drawn;
     } else {
-        render_layout(image, layout, at.x, at.y, request.colour, request.align);
+        render_layout(image, layout, at.x, at.y, request.colour, request.align, glyphs);
+        if (glyphs.over_budget()) return glyphs.work_exceeded();
     }
     if (origin) *origin = at;
     if (result) {

@@ -34,12 +34,18 @@ struct text_request {
     int64_t padding = 0;    // clamped at 0
     float box_radius = 0;   // rounded corners; 0: the square box as always
     text_effects effects;
+    uint64_t max_steps = QUENDAL_IMGTEXT_MAX_DRAW_STEPS;  // the glyphs' charstring budget (tests lower it)
 };
 
+class glyph_cache;
+
 // Draws the laid-out text with its outline and shadow (shadow, outline,
-// fill, in that order). Returns IMGTEXT_OK or MEMORY with a message.
+// fill, in that order), with the call's glyphs. Returns IMGTEXT_OK, MEMORY
+// with a message, or the cache's LIMIT once the glyphs' work is over its
+// budget (what was drawn by then stays).
 imgtext_status draw_text_effects(const rgba_image &image, const text_layout &layout, int64_t x, int64_t y,
-                                 const paint &colour, line_align align, const text_effects &effects);
+                                 const paint &colour, line_align align, const text_effects &effects,
+                                 glyph_cache &glyphs);
 
 struct placement {
     bool by_gravity = false;
@@ -56,7 +62,9 @@ box_origin place_box(const placement &where, int64_t image_width, int64_t image_
 
 // Lays out, places and draws the text (box first, if any). The laid-out
 // result is returned in *layout for the caller to inspect and free (null:
-// freed here). Returns IMGTEXT_OK or MEMORY with a message.
+// freed here). Returns IMGTEXT_OK, MEMORY with a message, or LIMIT when
+// its glyphs need more charstring steps than request.max_steps (the text
+// may then be partly drawn).
 imgtext_status draw_text(const rgba_image &image, const text_request &request, const placement &where,
                          box_origin *origin, text_layout *layout);
 

@@ -17,6 +17,7 @@
 #include "drawing/drawing.h"
 #include "font/font.h"
 #include "frame/errors.h"
+#include "text/glyph_cache.h"
 #include "text/layout.h"
 #include "text/render.h"
 
@@ -76,24 +77,28 @@ struct placed_glyph {
     bool drawn;
 };
 
-placed_glyph place(const glyph_ref &g, float pen, int64_t baseline) {
-    const glyph_box box = glyph_bitmap_box(*g.font, g.glyph, g.scale);
+placed_glyph place(const glyph_box &box, float pen, int64_t baseline) {
     const int gw = box.x1 - box.x0, gh = box.y1 - box.y0;
     if (gw <= 0 || gh <= 0 || static_cast<uint64_t>(gw) * static_cast<uint64_t>(gh) > INT32_MAX) return {{}, box, false};
     const int64_t gx = static_cast<int64_t>(std::floor(pen)) + box.x0, gy = baseline + box.y0;
     return {{gx, gy, gx + gw, gy + gh}, box, true};
 }
 
+// The text as placed, and the call's glyphs (every glyph's box is found
+// once, and a glyph that recurs is rasterised once, for the outline and
+// the shadow alike).
 struct text_placement {
     const text_layout &layout;
     int64_t x, y;
     line_align align;
+    glyph_cache &glyphs;
 };
 
 area ink_bounds(const text_placement &t) {
     area ink;
     for_each_placed_glyph(t.layout, t.x, t.y, t.align, [&](const glyph_ref &g, float pen, int64_t baseline) {
-        const placed_glyph p = place(g, pen, baseline);
+        if (t.glyphs.over_budget()) return;
+        const placed_glyph p = place(t.glyphs.entry_of(g).box, pen, baseline);
         if (p.drawn) ink = bounding(ink, p.box);
     });
     return ink;
@@ -105,28 +110,29 @@ area ink_bounds(const text_placement &t) {
 bool build_mask(const text_placement &t, plane<float> &mask) {
     bool ok = true;
     for_each_placed_glyph(t.layout, t.x, t.y, t.align, [&](const glyph_ref &g, float pen, int64_t baseline) {
-        const placed_glyph p = place(g, pen, baseline);
-        if (!ok || !p.drawn) return;
+        if (!ok || t.glyphs.over_budget()) return;
+        glyph_cache::entry &e = t.glyphs.entry_of(g);
+        const placed_glyph p = place(e.box, pen, baseline);
+        if (!p.drawn) return;
         const area part = intersect(p.box, mask.at);
         if (part.empty()) return;
         const glyph_window window{static_cast<int>(part.x0 - p.box.x0), static_cast<int>(part.y0 - p.box.y0),
                                   static_cast<int>(part.x1 - p.box.x0), static_cast<int>(part.y1 - p.box.y0)};
-        const size_t ww = static_cast<size_t>(part.width()), wh = static_cast<size_t>(part.height());
-        auto *coverage = static_cast<unsigned char *>(std::calloc(ww * wh, 1));
-        if (!coverage) {
+        glyph_coverage coverage;
+        t.glyphs.coverage(e, g, window, coverage);
+        if (!coverage.bytes) {
             ok = false;
             return;
         }
-        rasterise_glyph_window(*g.font, g.glyph, g.scale, window, coverage);
+        const size_t ww = static_cast<size_t>(part.width()), wh = static_cast<size_t>(part.height());
         for (size_t r = 0; r < wh; ++r) {
             float *m = mask.row(part.y0 + static_cast<int64_t>(r)) + (part.x0 - mask.at.x0);
-            const unsigned char *c = coverage + r * ww;
+            const unsigned char *c = coverage.bytes + r * coverage.stride;
             for (size_t i = 0; i < ww; ++i) {
                 const float a = static_cast<float>(c[i]) / 255.0f;
                 m[i] = m[i] + a - m[i] * a;
             }
         }
-        std::free(coverage);
     });
     return ok;
 }
@@ -309,9 +315,11 @@ void draw_outlined(const rgba_image &image, const text_shape &shape, const area 
 }  // namespace
 
 imgtext_status draw_text_effects(const rgba_image &image, const text_layout &layout, int64_t x, int64_t y,
-                                 const paint &colour, line_align align, const text_effects &effects) {
-    const text_placement t{layout, x, y, align};
+                                 const paint &colour, line_align align, const text_effects &effects,
+                                 glyph_cache &glyphs) {
+    const text_placement t{layout, x, y, align, glyphs};
     const area ink = ink_bounds(t);
+    if (glyphs.over_budget()) return glyphs.work_exceeded();
     if (ink.empty()) return IMGTEXT_OK;
     const area picture{0, 0, image.width, image.height};
     const float stroke = effects.stroke_width > 0.0f ? effects.stroke_width : 0.0f;
@@ -332,25 +340,28 @@ imgtext_status draw_text_effects(const rgba_image &image, const text_layout &lay
 
     // One shape serves both when they overlap enough; else one each, so a
     // far shadow never makes the text's whole span between them allocated.
+    // A shape whose glyphs went over the call's work budget is not drawn.
     text_shape shared, own;
     const area both = bounding(layer, shadow_source);
     const bool share = !layer.empty() && !shadow_source.empty() && both.pixels() <= layer.pixels() + shadow_source.pixels();
     bool ok = true;
     if (!shadow_source.empty()) {
         text_shape &shape = share ? shared : own;
-        ok = make_shape(t, ink, share ? both : shadow_source, stroke, shape) && draw_shadow(image, shape, shadow_source, effects, boxes);
+        ok = make_shape(t, ink, share ? both : shadow_source, stroke, shape) && !glyphs.over_budget() &&
+             draw_shadow(image, shape, shadow_source, effects, boxes);
     }
     if (ok && stroke > 0.0f) {
         text_shape fresh;
         const text_shape *shape = &shared;
         if (!share) {
-            ok = make_shape(t, ink, layer, stroke, fresh);
+            ok = make_shape(t, ink, layer, stroke, fresh) && !glyphs.over_budget();
             shape = &fresh;
         }
         if (ok) draw_outlined(image, *shape, layer, colour, effects);
     } else if (ok) {
-        render_layout(image, layout, x, y, colour, align);
+        render_layout(image, layout, x, y, colour, align, glyphs);
     }
+    if (glyphs.over_budget()) return glyphs.work_exceeded();
     if (!ok) return set_error(IMGTEXT_ERROR_MEMORY, "out of memory drawing the outline or shadow");
     return IMGTEXT_OK;
 }

@@ -2,9 +2,11 @@
 // with static linkage so none of its symbols leave the library.
 #include "font/font.h"
 
+#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "font/font_data.h"
 #include "font/font_validation.h"
@@ -35,6 +37,9 @@ int clamped_int(double value) {
 // the one validation allows.
 #define IMGTEXT_STB_MAX_COMPONENT_DEPTH 16
 static_assert(IMGTEXT_STB_MAX_COMPONENT_DEPTH == imgtext::max_component_depth);
+// ... and gives up on a CFF glyph whose charstring runs more steps than
+// this (the public header documents it).
+#define IMGTEXT_STB_MAX_CHARSTRING_STEPS (1 << 18)
 
 #define STBTT_STATIC
 #define STB_TRUETYPE_IMPLEMENTATION
@@ -42,8 +47,9 @@ static_assert(IMGTEXT_STB_MAX_COMPONENT_DEPTH == imgtext::max_component_depth);
 
 #include <hb.h>
 
-// A parsed font. Immutable once made; `data` is owned unless the font is the
-// built-in one, which points into the library's read-only bytes.
+// A parsed font. Immutable once made but for the CFF verdicts; `data` is
+// owned unless the font is the built-in one, which points into the
+// library's read-only bytes.
 struct imgtext_font {
     stbtt_fontinfo info;
     unsigned char *owned_data;
@@ -51,6 +57,7 @@ struct imgtext_font {
     int glyph_count;  // every glyph index passed to stb_truetype is below this
     imgtext::vertical_metrics metrics;
     hb_font_t *shaper;  // reads the same bytes
+    std::atomic<uint8_t> *cff_verdicts;  // CFF fonts: one per glyph (see cff_verdict); else null
 };
 
 namespace imgtext {
@@ -72,6 +79,74 @@ hb_font_t *make_shaper(const unsigned char *data, size_t size, int index) {
     if (font == hb_font_get_empty()) return nullptr;
     hb_font_make_immutable(font);
     return font;
+}
+
+// ---- CFF glyphs: charstrings run once per font to judge them, and every
+// run charged to the calling thread's count.
+//
+// A charstring may run up to IMGTEXT_STB_MAX_CHARSTRING_STEPS steps whatever
+// its length, and one that fails draws nothing. A glyph's verdict, whether
+// its charstring completes, is the same at every run, so the font keeps it
+// once found and skips the run for a glyph that draws nothing: text that
+// repeats such a glyph pays for it once per font, not per occurrence (a
+// drawing call's glyph cache sees to the glyphs that do draw). Judging at
+// load instead would run every glyph of a font: 0.2 s for the 65,535 of
+// Noto Sans CJK, 30 times what loading it costs, for text that may use a
+// few dozen.
+//
+// Verdicts are written with relaxed atomics: each is one byte that carries
+// no other data, and threads that judge a glyph at once find the same.
+enum cff_verdict : uint8_t { verdict_unknown = 0, verdict_drawn = 1, verdict_nothing = 2 };
+
+thread_local uint64_t t_charstring_steps = 0;
+
+bool is_cff(const imgtext_font &font) { return font.cff_verdicts != nullptr; }
+
+cff_verdict verdict_of(const imgtext_font &font, int glyph) {
+    return static_cast<cff_verdict>(font.cff_verdicts[glyph].load(std::memory_order_relaxed));
+}
+
+// Runs the glyph's charstring into the context (bounds or output), charges
+// its steps and records the verdict. False if it failed.
+bool run_charstring(const imgtext_font &font, int glyph, stbtt__csctx &context) {
+    const bool completed = stbtt__run_charstring(&font.info, glyph, &context) != 0;
+    t_charstring_steps += static_cast<uint64_t>(context.steps);
+    if (verdict_of(font, glyph) == verdict_unknown) {
+        font.cff_verdicts[glyph].store(completed ? verdict_drawn : verdict_nothing, std::memory_order_relaxed);
+    }
+    return completed;
+}
+
+// stbtt_GetGlyphBitmapBoxSubpixel for a CFF glyph, whose box is that of
+// every point its charstring places (stbtt_GetGlyphBox runs it in bounds
+// mode), or empty if it draws nothing.
+imgtext::glyph_box cff_bitmap_box(const imgtext_font &font, int glyph, float scale) {
+    if (verdict_of(font, glyph) == verdict_nothing) return {};
+    stbtt__csctx bounds = STBTT__CSCTX_INIT(1);
+    if (!run_charstring(font, glyph, bounds)) return {};
+    return {STBTT_ifloor(static_cast<float>(bounds.min_x) * scale + 0.0f),
+            STBTT_ifloor(static_cast<float>(-bounds.max_y) * scale + 0.0f),
+            STBTT_iceil(static_cast<float>(bounds.max_x) * scale + 0.0f),
+            STBTT_iceil(static_cast<float>(-bounds.min_y) * scale + 0.0f)};
+}
+
+// stbtt__GetGlyphShapeT2: one run to count the points, one to place them.
+int cff_shape(const imgtext_font &font, int glyph, stbtt_vertex **vertices) {
+    *vertices = nullptr;
+    if (verdict_of(font, glyph) == verdict_nothing) return 0;
+    stbtt__csctx count = STBTT__CSCTX_INIT(1);
+    if (!run_charstring(font, glyph, count)) return 0;
+    auto *placed = static_cast<stbtt_vertex *>(
+        STBTT_malloc(static_cast<size_t>(count.num_vertices) * sizeof(stbtt_vertex), font.info.userdata));
+    if (!placed) return 0;
+    stbtt__csctx output = STBTT__CSCTX_INIT(0);
+    output.pvertices = placed;
+    if (!run_charstring(font, glyph, output)) {  // cannot happen: the same program ran to its end
+        STBTT_free(placed, font.info.userdata);
+        return 0;
+    }
+    *vertices = placed;
+    return output.num_vertices;
 }
 
 void finish_parsed(imgtext_font &font) {
@@ -140,6 +215,13 @@ imgtext_status load_font(const unsigned char *data, size_t size, int index, font
         free_font(parsed);
         return set_error(IMGTEXT_ERROR_MEMORY, "out of memory loading font");
     }
+    if (parsed->info.cff.size > 0) {
+        parsed->cff_verdicts = new (std::nothrow) std::atomic<uint8_t>[static_cast<size_t>(parsed->glyph_count)]();
+        if (!parsed->cff_verdicts) {
+            free_font(parsed);
+            return set_error(IMGTEXT_ERROR_MEMORY, "out of memory loading font");
+        }
+    }
     *font = parsed;
     return IMGTEXT_OK;
 }
@@ -147,6 +229,7 @@ imgtext_status load_font(const unsigned char *data, size_t size, int index, font
 void free_font(font_face *font) {
     if (!font || is_builtin(font)) return;
     if (font->shaper) hb_font_destroy(font->shaper);
+    delete[] font->cff_verdicts;
     std::free(font->owned_data);
     std::free(font);
 }
@@ -184,22 +267,19 @@ int glyph_kerning(const font_face &font, int left_glyph, int right_glyph) {
 }
 
 glyph_box glyph_bitmap_box(const font_face &font, int glyph, float scale) {
+    if (is_cff(font)) return cff_bitmap_box(font, glyph, scale);
     glyph_box b{};
     stbtt_GetGlyphBitmapBoxSubpixel(&font.info, glyph, scale, scale, 0.0f, 0.0f, &b.x0, &b.y0, &b.x1, &b.y1);
     return b;
 }
 
-void rasterise_glyph(const font_face &font, int glyph, float scale, unsigned char *coverage, int width, int height) {
-    stbtt_MakeGlyphBitmapSubpixel(&font.info, coverage, width, height, width, scale, scale, 0.0f, 0.0f, glyph);
-}
-
 // stbtt_MakeGlyphBitmapSubpixel with the build's window added to the bitmap
 // record (the rasteriser stores only the window's bytes, see the stb fixes).
-void rasterise_glyph_window(const font_face &font, int glyph, float scale, const glyph_window &window,
-                            unsigned char *coverage) {
-    const glyph_box box = glyph_bitmap_box(font, glyph, scale);
+void rasterise_glyph_window(const font_face &font, int glyph, float scale, const glyph_box &box,
+                            const glyph_window &window, unsigned char *coverage) {
     stbtt_vertex *vertices = nullptr;
-    const int vertex_count = stbtt_GetGlyphShape(&font.info, glyph, &vertices);
+    const int vertex_count =
+        is_cff(font) ? cff_shape(font, glyph, &vertices) : stbtt_GetGlyphShape(&font.info, glyph, &vertices);
     stbtt__bitmap bitmap{};
     bitmap.w = box.x1 - box.x0;
     bitmap.h = box.y1 - box.y0;
@@ -215,5 +295,7 @@ void rasterise_glyph_window(const font_face &font, int glyph, float scale, const
     }
     STBTT_free(vertices, font.info.userdata);
 }
+
+uint64_t charstring_steps_run() { return t_charstring_steps; }
 
 }  // namespace imgtext

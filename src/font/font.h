@@ -1,11 +1,14 @@
 // Fonts: the built-in typeface and fonts loaded from files or memory, and
 // the few queries that measuring and rendering share. Every query goes
 // through stb_truetype on an immutable parsed record, so one font serves
-// any number of threads at once.
+// any number of threads at once; the only thing a font learns after it is
+// loaded, which of its CFF glyphs cannot be drawn, is written once per
+// glyph and atomically.
 #ifndef IMGTEXT_FONT_H
 #define IMGTEXT_FONT_H
 
 #include <cstddef>
+#include <cstdint>
 
 #include "quendal_imgtext.h"
 
@@ -54,12 +57,10 @@ int glyph_kerning(const font_face &font, int left_glyph, int right_glyph);
 struct glyph_box {
     int x0, y0, x1, y1;  // pixels relative to the pen on the baseline, y down
 };
+// The glyph's bitmap box. A CFF glyph runs its charstring for it; one whose
+// charstring fails or runs too long has an empty box, and once a font has
+// found that, the glyph is never run again.
 glyph_box glyph_bitmap_box(const font_face &font, int glyph, float scale);
-
-// Rasterises 8-bit coverage into a width x height buffer with stride width,
-// where width and height come from glyph_bitmap_box at the same scale: the
-// whole bitmap, as stb_truetype makes it.
-void rasterise_glyph(const font_face &font, int glyph, float scale, unsigned char *coverage, int width, int height);
 
 // A part of a glyph's bitmap: columns x0..x1-1 and rows y0..y1-1, counted
 // from the bitmap's top-left corner. Never empty.
@@ -67,12 +68,19 @@ struct glyph_window {
     int x0, y0, x1, y1;
 };
 
-// Rasterises only the window of the glyph's bitmap into a buffer of its size
-// (stride x1 - x0). Every byte equals the one rasterise_glyph writes at the
-// same place, but the cost follows the window, not the glyph: text clipped
-// by a small picture costs what the picture shows.
-void rasterise_glyph_window(const font_face &font, int glyph, float scale, const glyph_window &window,
-                            unsigned char *coverage);
+// Rasterises only the window of the glyph's bitmap, whose box (from
+// glyph_bitmap_box at the same scale) the caller gives, into a buffer of
+// the window's size (stride x1 - x0). Every byte equals the one
+// stbtt_MakeGlyphBitmapSubpixel writes at the same place in the whole
+// bitmap, but the cost follows the window, not the glyph: text clipped by a
+// small picture costs what the picture shows.
+void rasterise_glyph_window(const font_face &font, int glyph, float scale, const glyph_box &box,
+                            const glyph_window &window, unsigned char *coverage);
+
+// Charstring steps run on the calling thread so far, by the two calls above
+// (TrueType glyphs run none: validation bounds their work at load). A
+// drawing call meters its glyph work by the difference.
+uint64_t charstring_steps_run();
 
 }  // namespace imgtext
 

@@ -6,6 +6,7 @@
 
 #include "font/font_data.h"
 #include "frame/errors.h"
+#include "text/glyph_cache.h"
 #include "text/render.h"
 
 // The reference rasteriser: the pinned header exactly as Debian ships it,
@@ -25,7 +26,7 @@ int glyph_advance(int glyph) { return glyph_advance(*builtin_font(), glyph); }
 int glyph_kerning(int left_glyph, int right_glyph) { return glyph_kerning(*builtin_font(), left_glyph, right_glyph); }
 glyph_box glyph_bitmap_box(int glyph, float scale) { return glyph_bitmap_box(*builtin_font(), glyph, scale); }
 void rasterise_glyph_window(int glyph, float scale, const glyph_window &window, unsigned char *coverage) {
-    rasterise_glyph_window(*builtin_font(), glyph, scale, window, coverage);
+    rasterise_glyph_window(*builtin_font(), glyph, scale, glyph_bitmap_box(glyph, scale), window, coverage);
 }
 
 void reference_rasterise_glyph(int glyph, float scale, unsigned char *coverage, int width, int height) {
@@ -58,7 +59,8 @@ void render_text_lines(const rgba_image &image, const text_layout &layout, int64
                        int blue, float opacity, bool centre) {
     const paint colour{static_cast<float>(clamp_channel(red)), static_cast<float>(clamp_channel(green)),
                        static_cast<float>(clamp_channel(blue)), clamp_opacity(opacity)};
-    render_layout(image, layout, x, y, colour, centre ? line_align::centre : line_align::left);
+    glyph_cache glyphs;
+    render_layout(image, layout, x, y, colour, centre ? line_align::centre : line_align::left, glyphs);
 }
 
 int load_image(const char *path, rgba_image *image, int *format, const load_check *check) {

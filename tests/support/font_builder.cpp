@@ -185,17 +185,16 @@ bytes cff_table(const tiny_font_options &options) {
     const bytes a_body = charstring({0, 0, rmoveto, 300, 700, rlineto, 300, -700, rlineto});
     hinted_a.insert(hinted_a.end(), a_body.begin(), a_body.end());
     hinted_a.push_back(14);
-    const std::vector<bytes> glyphs = {
+    std::vector<bytes> glyphs = {
         charstring({50, 0, rmoveto, 0, 700, rlineto, 400, 0, rlineto, 0, -700, rlineto, endchar}),
         hinted_a,
         charstring({0, 700, rmoveto, 600, 0, rlineto, -300, -700, rlineto, endchar}),
         charstring({50, 300, rmoveto, 900, 100, -900, hlineto, endchar}),
-        options.cff_composite_charstring.empty()
-            ? charstring({-107, callsubr, -107, callgsubr, endchar})  // local subr 0 ('A'), global subr 0 (accent)
-            : options.cff_composite_charstring,
+        charstring({-107, callsubr, -107, callgsubr, endchar}),  // local subr 0 ('A'), global subr 0 (accent)
         charstring({250, 750, rmoveto, 100, 0, 0, 100, -100, 0, rrcurveto, endchar}),
         charstring({endchar}),
     };
+    for (const auto &[glyph, program] : options.cff_charstrings) glyphs.at(static_cast<size_t>(glyph)) = program;
     bytes local_subr = a_body;
     local_subr.push_back(11);
 
@@ -289,6 +288,23 @@ std::vector<uint8_t> charstring(std::initializer_list<int> operands_and_ops) {
             cff_int(w, v);
     }
     return w.out;
+}
+
+std::vector<std::vector<uint8_t>> cff_call_chain(int fanout, int levels) {
+    std::vector<bytes> subrs;
+    for (int level = 0; level < levels; ++level) {
+        writer w;
+        for (int call = 0; call < fanout && level + 1 < levels; ++call) w.add(charstring({level + 1 - 107, callgsubr}));
+        w.add(charstring({ret}));
+        subrs.push_back(w.out);
+    }
+    return subrs;
+}
+
+int64_t cff_call_chain_steps(int fanout, int levels, int level) {
+    int64_t body = 1;  // the last subroutine's return
+    for (int l = levels - 2; l >= level; --l) body = fanout * (2 + body) + 1;
+    return 2 + body;
 }
 
 std::vector<uint8_t> tiny_font(const tiny_font_options &options) {

@@ -4,6 +4,7 @@
 #define IMGTEXT_FONT_BUILDER_H
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,9 @@ struct tiny_font_options {
     int kerning = 0;      // the pair A V: 0 kern table, 1 GPOS pair format 1, 2 GPOS class format 2, -1 none
     bool cmap12 = false;  // add a format 12 subtable after the format 4 one (the reader takes the last)
     int accent_glyph = 5;  // TrueType: the glyph U+00C1's second component names
-    // CFF: replace U+00C1's charstring and the global subroutines, if given.
-    std::vector<uint8_t> cff_composite_charstring = {};
+    // CFF: replace the charstrings of the glyphs named (by glyph index) and
+    // the global subroutines, if given.
+    std::map<int, std::vector<uint8_t>> cff_charstrings = {};
     std::vector<std::vector<uint8_t>> cff_global_subrs = {};
 };
 
@@ -25,7 +27,15 @@ struct tiny_font_options {
 constexpr int cff_op(int op) { return -100000 - op; }
 std::vector<uint8_t> charstring(std::initializer_list<int> operands_and_ops);
 
-// Seven glyphs: .notdef, 'A', 'V', U+4E00, U+00C1 (a TrueType composite of
+// Global subroutines that cost many steps in a few bytes: subroutine l (of
+// 0..levels-1, called as l - 107) calls subroutine l + 1 `fanout` times and
+// returns; the last only returns. Calling subroutine l ("l-107 callgsubr")
+// runs cff_call_chain_steps(fanout, levels, l) charstring steps, the push
+// and the call included.
+std::vector<std::vector<uint8_t>> cff_call_chain(int fanout, int levels);
+int64_t cff_call_chain_steps(int fanout, int levels, int level);
+
+// Seven glyphs: .notdef, 'A' (glyph 1), 'V' (2), U+4E00 (3), U+00C1 (4) (a TrueType composite of
 // 'A' and the accent, or CFF subroutine calls), the accent, and space.
 // Ascender 800, descender -200, 1000 units per em; A V kerned by -80.
 std::vector<uint8_t> tiny_font(const tiny_font_options &options = {});
