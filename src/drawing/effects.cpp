@@ -2,8 +2,9 @@
 // shape: every glyph's coverage over the part of the picture that can matter,
 // joined into a single mask, so that glyphs which overlap or kern together
 // get one outline and one shadow with no seam between them. Only the text's
-// neighbourhood is ever allocated or visited: the cost follows the text's
-// area (and the outline's width), never the picture's.
+// neighbourhood is ever allocated or visited: the cost follows the area
+// the text and its outline cover, never the picture's, nor the outline's
+// width (src/drawing/outline.cpp).
 //
 // All arithmetic is single precision in a fixed order, or integers; the only
 // function beyond + - * / is sqrt, which IEEE rounds exactly, so the pixels
@@ -15,6 +16,7 @@
 #include <cstring>
 
 #include "drawing/drawing.h"
+#include "drawing/outline.h"
 #include "drawing/planes.h"
 #include "font/font.h"
 #include "frame/errors.h"
@@ -89,54 +91,6 @@ bool build_mask(const text_placement &t, plane<float> &mask) {
     return ok;
 }
 
-// The outline's reach: a pixel of coverage m at distance d adds coverage
-// r + m - d, so nothing farther than r + 1 matters.
-int outline_reach(float width) { return width > 0.0f ? static_cast<int>(std::ceil(width)) + 1 : 0; }
-
-// The text widened by r pixels over out.at: each pixel takes the largest
-// r + m(q) - |p - q| over the mask's pixels q, clamped to 0..1. For a
-// straight edge this is the exact coverage of the widened shape, and a
-// pixel's partial coverage moves the edge by its fraction, so the outline
-// stays antialiased. Only pixels on the mask's edges need spreading: an
-// inner pixel's reach is covered by a neighbour nearer to any target.
-bool dilate(const plane<float> &mask, float r, plane<float> &out) {
-    const int reach = outline_reach(r);
-    const int side = 2 * reach + 1;
-    auto *distance = static_cast<float *>(std::malloc(static_cast<size_t>(side) * static_cast<size_t>(side) * sizeof(float)));
-    if (!distance) return false;
-    for (int dy = -reach; dy <= reach; ++dy)
-        for (int dx = -reach; dx <= reach; ++dx)
-            distance[(dy + reach) * side + dx + reach] = std::sqrt(static_cast<float>(dx * dx + dy * dy));
-
-    const area sources = intersect(mask.at, expand(out.at, reach));
-    auto full = [&](int64_t x, int64_t y) { return mask.at.contains(x, y) && mask.row(y)[x - mask.at.x0] >= 1.0f; };
-    for (int64_t qy = sources.y0; qy < sources.y1; ++qy) {
-        const float *mrow = mask.row(qy);
-        for (int64_t qx = sources.x0; qx < sources.x1; ++qx) {
-            const float m = mrow[qx - mask.at.x0];
-            if (m <= 0.0f) continue;
-            if (out.at.contains(qx, qy)) {
-                float &own = out.row(qy)[qx - out.at.x0];
-                own = std::max(own, std::min(1.0f, r + m));
-            }
-            if (m >= 1.0f && full(qx - 1, qy) && full(qx + 1, qy) && full(qx, qy - 1) && full(qx, qy + 1)) continue;
-            const int64_t y_from = std::max<int64_t>(qy - reach, out.at.y0), y_to = std::min<int64_t>(qy + reach + 1, out.at.y1);
-            const int64_t x_from = std::max<int64_t>(qx - reach, out.at.x0), x_to = std::min<int64_t>(qx + reach + 1, out.at.x1);
-            for (int64_t py = y_from; py < y_to; ++py) {
-                float *o = out.row(py);
-                const float *d = distance + (py - qy + reach) * side + reach;  // offset 0 of this row
-                for (int64_t px = x_from; px < x_to; ++px) {
-                    const float c = r + m - d[px - qx];
-                    float &target = o[px - out.at.x0];
-                    if (c > target) target = c < 1.0f ? c : 1.0f;
-                }
-            }
-        }
-    }
-    std::free(distance);
-    return true;
-}
-
 // The text's fill coverage and, with an outline, the widened shape over an
 // area; the silhouette (what a shadow falls from) is the outline's shape
 // when there is one.
@@ -152,7 +106,7 @@ bool make_shape(const text_placement &t, const area &ink, const area &where, flo
     if (where.empty()) return true;  // nothing of it lands on the picture
     if (!shape.fill.allocate(intersect(expand(where, reach), ink)) || !build_mask(t, shape.fill)) return false;
     if (!shape.has_outline) return true;
-    return shape.outline.allocate(where) && dilate(shape.fill, stroke, shape.outline);
+    return shape.outline.allocate(where) && widen_coverage(shape.fill, stroke, shape.outline);
 }
 
 // ---- shadow blur: three box blurs in a row approach a Gaussian (the widths
