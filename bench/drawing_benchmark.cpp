@@ -1,6 +1,7 @@
 // Drawing speed: the seven calls' engine against the drawing API on the
-// same work, text-heavy pages, and text clipped by small pictures (which
-// must cost what the picture shows, not what the glyphs would).
+// same work, text-heavy pages, text clipped by small pictures (which must
+// cost what the picture shows, not what the glyphs would), and the widest
+// outline (which must cost the area it covers, not its width squared).
 #include <benchmark/benchmark.h>
 
 #include <string>
@@ -78,6 +79,24 @@ void BM_ten_megabytes_on_a_tiny_picture(benchmark::State &state) {
     for (auto _ : state) imgtext_draw_text(tiny.p, text.data(), text.size(), 0, 0, IMGTEXT_TOP_LEFT, nullptr, nullptr);
 }
 
+// An outline round the first n characters of the page at 32 px, wrapped on
+// a w x h picture: the widest (256 px) spreads over the text's box widened
+// by 256 on every side, up to the whole picture; a common width (2) for
+// comparison.
+void BM_outline(benchmark::State &state) {
+    const std::string text = page_text().substr(0, static_cast<size_t>(state.range(0)));
+    const int w = static_cast<int>(state.range(1)), h = static_cast<int>(state.range(2));
+    image_handle canvas;
+    imgtext_image_create(w, h, {255, 255, 255, 255}, &canvas.p);
+    imgtext_text_style style;
+    imgtext_text_style_init(&style);
+    style.size = 32, style.color = {20, 20, 20, 255}, style.max_width = w - 100;
+    style.stroke_width = static_cast<float>(state.range(3)), style.stroke_color = {200, 40, 40, 255};
+    for (auto _ : state) {
+        imgtext_draw_text(canvas.p, text.data(), text.size(), 50, 50, IMGTEXT_TOP_LEFT, &style, nullptr);
+    }
+}
+
 }  // namespace
 
 BENCHMARK(BM_card_seven_calls)->Unit(benchmark::kMillisecond);
@@ -85,5 +104,11 @@ BENCHMARK(BM_card_drawing_api)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_page_2000_words)->Arg(16)->Arg(24)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_huge_glyphs_on_a_tiny_picture)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ten_megabytes_on_a_tiny_picture)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_outline)
+    ->Args({80, 1000, 200, 256})
+    ->Args({800, 2000, 2000, 256})
+    ->Args({3200, 3000, 3000, 256})
+    ->Args({3200, 3000, 3000, 2})
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();

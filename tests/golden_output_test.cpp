@@ -11,6 +11,7 @@
 #include <functional>
 #include <string>
 
+#include "api_support.h"
 #include "quendal_imgtext.h"
 #include "test_support.h"
 
@@ -56,6 +57,37 @@ TEST(GoldenOutput, EveryCallWritesTheRecordedBytes) {
         const uint64_t digest = test_support::fnv1a(test_support::read_bytes(out));
         if (print) std::printf("    %-18s 0x%016" PRIx64 "\n", c.name, digest);
         EXPECT_EQ(digest, c.digest) << c.name;
+    }
+}
+
+// The outline (with a shadow falling from it) through the drawing API, at
+// widths read directly round each pixel (1) and through the distance
+// transforms (the rest), on text whose lines overlap and which the
+// picture's edges cut.
+TEST(GoldenOutput, OutlinesDrawTheRecordedPixels) {
+    const struct {
+        float stroke;
+        uint64_t digest;
+    } cases[] = {{1.0f, 0xd033a3685687a67d},
+                 {2.5f, 0x47381ff1cee51e23},
+                 {8.0f, 0x2c0a2172e62f13e3},
+                 {40.0f, 0x140a7d8c1634ab37},
+                 {256.0f, 0x96746820e0ede59b}};
+    const bool print = std::getenv("IMGTEXT_PRINT_DIGESTS") != nullptr;
+    for (const auto &c : cases) {
+        test_support::image_handle picture;
+        ASSERT_EQ(imgtext_image_create(220, 120, imgtext_color{30, 60, 90, 255}, &picture.p), IMGTEXT_OK);
+        imgtext_text_style style = test_support::style_of(48);
+        style.line_spacing = 0.4f, style.color = imgtext_color{250, 240, 200, 200};
+        style.stroke_width = c.stroke, style.stroke_color = imgtext_color{200, 20, 60, 160};
+        style.shadow = 1, style.shadow_dx = 6, style.shadow_dy = 5, style.shadow_blur = 2.5f;
+        style.shadow_color = imgtext_color{0, 0, 0, 180};
+        ASSERT_EQ(imgtext_draw_text(picture.p, "AVA\nWWW", IMGTEXT_NUL_TERMINATED, -12, 45, IMGTEXT_TOP_LEFT, &style,
+                                    nullptr),
+                  IMGTEXT_OK);
+        const uint64_t digest = test_support::fnv1a(test_support::pixels_of(picture.p).pixels);
+        if (print) std::printf("    stroke %-6g 0x%016" PRIx64 "\n", static_cast<double>(c.stroke), digest);
+        EXPECT_EQ(digest, c.digest) << c.stroke;
     }
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <limits>
 #include <vector>
 
@@ -110,6 +111,37 @@ TEST(Shadow, SharpItIsTheTextMovedByItsOffsetBlurredItSpreadsNoFurtherThanThreeD
     draw(far, "Tide", 10, 5, style);
     EXPECT_EQ(drawn_bounds(far, k_clear).right, -1);
 }
+
+// An outlined text's shadow falls from its outline: sharp, it is the
+// outline's coverage moved by its offset (to within the rounding of the two
+// ways to 8 bits), whether the two share one shape (near) or each has its
+// own (far, so that the span between them is never allocated).
+class ShadowOfAnOutline : public ::testing::TestWithParam<int> {};
+
+TEST_P(ShadowOfAnOutline, IsTheOutlineMovedByItsOffset) {
+    const int dx = GetParam(), dy = 3;
+    canvas outline(560, 90, k_clear), shadow(560, 90, k_clear);
+    imgtext_text_style style = style_of(30);
+    style.color.a = 0;  // the outline alone
+    style.stroke_width = 6.5f;
+    style.stroke_color = imgtext_color{255, 255, 255, 255};
+    draw(outline, "Ink", 10, 10, style);
+    style.stroke_color.a = 0;  // the shadow alone
+    style.shadow = 1, style.shadow_dx = dx, style.shadow_dy = dy, style.shadow_blur = 0;
+    style.shadow_color = imgtext_color{10, 20, 30, 255};
+    draw(shadow, "Ink", 10, 10, style);
+    long covered = 0;
+    for (int y = 0; y < 90; ++y)
+        for (int x = 0; x < 560; ++x) {
+            const int moved_x = x - dx, moved_y = y - dy;
+            const int expected = moved_x >= 0 && moved_y >= 0 && moved_y < 90 ? outline.at(moved_x, moved_y)[3] : 0;
+            ASSERT_LE(std::abs(shadow.at(x, y)[3] - expected), 1) << x << "," << y;
+            covered += expected > 0;
+        }
+    EXPECT_GT(covered, 1000);
+}
+
+INSTANTIATE_TEST_SUITE_P(NearAndFar, ShadowOfAnOutline, ::testing::Values(4, 420));
 
 TEST(Box, RoundedCornersAreCutWithAntialiasedEdges) {
     for (const float radius : {0.0f, 12.0f}) {

@@ -2,8 +2,9 @@
 // shape: every glyph's coverage over the part of the picture that can matter,
 // joined into a single mask, so that glyphs which overlap or kern together
 // get one outline and one shadow with no seam between them. Only the text's
-// neighbourhood is ever allocated or visited: the cost follows the text's
-// area (and the outline's width), never the picture's.
+// neighbourhood is ever allocated or visited: the cost follows the area
+// the text and its outline cover, never the picture's, nor the outline's
+// width (src/drawing/outline.cpp).
 //
 // All arithmetic is single precision in a fixed order, or integers; the only
 // function beyond + - * / is sqrt, which IEEE rounds exactly, so the pixels
@@ -15,6 +16,8 @@
 #include <cstring>
 
 #include "drawing/drawing.h"
+#include "drawing/outline.h"
+#include "drawing/planes.h"
 #include "font/font.h"
 #include "frame/errors.h"
 #include "text/glyph_cache.h"
@@ -24,49 +27,6 @@
 namespace imgtext {
 
 namespace {
-
-// A half-open rectangle of pixels in picture coordinates.
-struct area {
-    int64_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
-    bool empty() const { return x0 >= x1 || y0 >= y1; }
-    int64_t width() const { return x1 - x0; }
-    int64_t height() const { return y1 - y0; }
-    uint64_t pixels() const { return empty() ? 0 : static_cast<uint64_t>(width()) * static_cast<uint64_t>(height()); }
-    bool contains(int64_t x, int64_t y) const { return x >= x0 && x < x1 && y >= y0 && y < y1; }
-};
-
-area intersect(const area &a, const area &b) {
-    return {std::max(a.x0, b.x0), std::max(a.y0, b.y0), std::min(a.x1, b.x1), std::min(a.y1, b.y1)};
-}
-area expand(const area &a, int64_t by) { return {a.x0 - by, a.y0 - by, a.x1 + by, a.y1 + by}; }
-area shift(const area &a, int64_t dx, int64_t dy) { return {a.x0 + dx, a.y0 + dy, a.x1 + dx, a.y1 + dy}; }
-area bounding(const area &a, const area &b) {
-    if (a.empty()) return b;
-    if (b.empty()) return a;
-    return {std::min(a.x0, b.x0), std::min(a.y0, b.y0), std::max(a.x1, b.x1), std::max(a.y1, b.y1)};
-}
-
-// One value per pixel of an area, zero-initialised; 0 outside it.
-template <typename T>
-struct plane {
-    area at;
-    T *v = nullptr;
-    plane() = default;
-    plane(const plane &) = delete;
-    plane &operator=(const plane &) = delete;
-    ~plane() { std::free(v); }
-    bool allocate(const area &a) {
-        at = a;
-        if (a.empty()) return true;
-        // Areas are the text's neighbourhood clipped to the picture, but a
-        // picture may be large: refuse what cannot be indexed or allocated.
-        if (a.width() > INT32_MAX || a.height() > INT32_MAX || a.pixels() > SIZE_MAX / sizeof(T)) return false;
-        v = static_cast<T *>(std::calloc(static_cast<size_t>(a.pixels()), sizeof(T)));
-        return v != nullptr;
-    }
-    T *row(int64_t y) const { return v + static_cast<size_t>(y - at.y0) * static_cast<size_t>(at.width()); }
-    T get(int64_t x, int64_t y) const { return at.contains(x, y) ? row(y)[x - at.x0] : T{}; }
-};
 
 // Where each glyph's bitmap lands, and whether it is drawn at all: the same
 // rules as drawing it (no outline, or too large for the rasteriser, draws
@@ -137,54 +97,6 @@ bool build_mask(const text_placement &t, plane<float> &mask) {
     return ok;
 }
 
-// The outline's reach: a pixel of coverage m at distance d adds coverage
-// r + m - d, so nothing farther than r + 1 matters.
-int outline_reach(float width) { return width > 0.0f ? static_cast<int>(std::ceil(width)) + 1 : 0; }
-
-// The text widened by r pixels over out.at: each pixel takes the largest
-// r + m(q) - |p - q| over the mask's pixels q, clamped to 0..1. For a
-// straight edge this is the exact coverage of the widened shape, and a
-// pixel's partial coverage moves the edge by its fraction, so the outline
-// stays antialiased. Only pixels on the mask's edges need spreading: an
-// inner pixel's reach is covered by a neighbour nearer to any target.
-bool dilate(const plane<float> &mask, float r, plane<float> &out) {
-    const int reach = outline_reach(r);
-    const int side = 2 * reach + 1;
-    auto *distance = static_cast<float *>(std::malloc(static_cast<size_t>(side) * static_cast<size_t>(side) * sizeof(float)));
-    if (!distance) return false;
-    for (int dy = -reach; dy <= reach; ++dy)
-        for (int dx = -reach; dx <= reach; ++dx)
-            distance[(dy + reach) * side + dx + reach] = std::sqrt(static_cast<float>(dx * dx + dy * dy));
-
-    const area sources = intersect(mask.at, expand(out.at, reach));
-    auto full = [&](int64_t x, int64_t y) { return mask.at.contains(x, y) && mask.row(y)[x - mask.at.x0] >= 1.0f; };
-    for (int64_t qy = sources.y0; qy < sources.y1; ++qy) {
-        const float *mrow = mask.row(qy);
-        for (int64_t qx = sources.x0; qx < sources.x1; ++qx) {
-            const float m = mrow[qx - mask.at.x0];
-            if (m <= 0.0f) continue;
-            if (out.at.contains(qx, qy)) {
-                float &own = out.row(qy)[qx - out.at.x0];
-                own = std::max(own, std::min(1.0f, r + m));
-            }
-            if (m >= 1.0f && full(qx - 1, qy) && full(qx + 1, qy) && full(qx, qy - 1) && full(qx, qy + 1)) continue;
-            const int64_t y_from = std::max<int64_t>(qy - reach, out.at.y0), y_to = std::min<int64_t>(qy + reach + 1, out.at.y1);
-            const int64_t x_from = std::max<int64_t>(qx - reach, out.at.x0), x_to = std::min<int64_t>(qx + reach + 1, out.at.x1);
-            for (int64_t py = y_from; py < y_to; ++py) {
-                float *o = out.row(py);
-                const float *d = distance + (py - qy + reach) * side + reach;  // offset 0 of this row
-                for (int64_t px = x_from; px < x_to; ++px) {
-                    const float c = r + m - d[px - qx];
-                    float &target = o[px - out.at.x0];
-                    if (c > target) target = c < 1.0f ? c : 1.0f;
-                }
-            }
-        }
-    }
-    std::free(distance);
-    return true;
-}
-
 // The text's fill coverage and, with an outline, the widened shape over an
 // area; the silhouette (what a shadow falls from) is the outline's shape
 // when there is one.
@@ -200,7 +112,7 @@ bool make_shape(const text_placement &t, const area &ink, const area &where, flo
     if (where.empty()) return true;  // nothing of it lands on the picture
     if (!shape.fill.allocate(intersect(expand(where, reach), ink)) || !build_mask(t, shape.fill)) return false;
     if (!shape.has_outline) return true;
-    return shape.outline.allocate(where) && dilate(shape.fill, stroke, shape.outline);
+    return shape.outline.allocate(where) && widen_coverage(shape.fill, stroke, shape.outline);
 }
 
 // ---- shadow blur: three box blurs in a row approach a Gaussian (the widths
