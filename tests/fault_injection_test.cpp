@@ -260,4 +260,30 @@ TEST(FailedAllocation, OfAGlyphLeavesItOutAndThePenMovesOn) {
     EXPECT_EQ(b.right, a.right);     // ...and the x is where it always was
 }
 
+// Shaped text allocates through the standard library (which throws) and
+// HarfBuzz (which reports): each failed allocation of a drawing call ends it
+// with IMGTEXT_ERROR_MEMORY, or is survived, and never crashes or lets an
+// exception out of the library.
+TEST(FailedAllocation, InShapedTextIsAStatusNeverAnException) {
+    imgtext_image *image = nullptr;
+    ASSERT_EQ(imgtext_image_create(200, 60, {0, 0, 0, 255}, &image), IMGTEXT_OK);
+    imgtext_text_style style;
+    imgtext_text_style_init(&style);
+    style.layout = IMGTEXT_LAYOUT_SHAPED;
+    style.max_width = 120;
+    for (long n = 1;; ++n) {
+        SCOPED_TRACE("malloc call " + std::to_string(n));
+        const auto [result, injected] = with_fault({f_malloc, n}, [&] {
+            return static_cast<int>(imgtext_draw_text(image, "AV office, wrapped", IMGTEXT_NUL_TERMINATED, 4, 4,
+                                                      IMGTEXT_TOP_LEFT, &style, nullptr));
+        });
+        EXPECT_TRUE(result == IMGTEXT_OK || result == IMGTEXT_ERROR_MEMORY) << result;
+        if (result == IMGTEXT_ERROR_MEMORY) {
+            EXPECT_NE(*imgtext_error_message(), '\0');
+        }
+        if (!injected) break;
+    }
+    imgtext_image_free(image);
+}
+
 }  // namespace

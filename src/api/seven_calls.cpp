@@ -160,14 +160,18 @@ extern "C" int imgtext_init(void) {
 }
 
 extern "C" void imgtext_cleanup(void) {
-    s_err[0] = '\0';
-    // The parsed built-in font is shared, read-only and lives as long as the
-    // library, so there is nothing to free: dropping the flag only makes the
-    // next call check it again, as it always did.
-    s_font_ready = 0;
+    api_void([] {
+        s_err[0] = '\0';
+        // The parsed built-in font is shared, read-only and lives as long as
+        // the library, so there is nothing to free: dropping the flag only
+        // makes the next call check it again, as it always did.
+        s_font_ready = 0;
+    });
 }
 
-extern "C" const char *imgtext_last_error(void) { return s_err; }
+extern "C" const char *imgtext_last_error(void) {
+    return api_value<const char *>(s_err, [] { return s_err; });
+}
 
 extern "C" int imgtext_add(const char *input_path, const char *output_path, const char *text, int x, int y, int size,
                            int red, int green, int blue, float opacity) {
