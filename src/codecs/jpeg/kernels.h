@@ -1,16 +1,37 @@
-// The decoder's vector kernels, shared by its SSE2 code (jpeg_decoder.cpp)
-// and its AVX2 code (jpeg_decoder_avx2.cpp, the only unit compiled for
-// AVX2, whose functions run only where the processor has it). Everything
-// here has internal linkage, so no unit's AVX2 code can stand in for
-// another's.
+// The decoder's kernels: the entry points of each form, and the vector code
+// shared by its SSE2 code (kernels.cpp) and its AVX2 code (kernels_avx2.cpp,
+// the only unit compiled for AVX2, whose functions run only where the
+// processor has it). The vector code has internal linkage, so no unit's
+// AVX2 code can stand in for another's.
 #ifndef IMGTEXT_JPEG_DECODER_SIMD_H
 #define IMGTEXT_JPEG_DECODER_SIMD_H
 
 #include <cstdint>
 
+// stb_image uses its SSE2 kernels on x86-64, which is where this decoder
+// runs; the build adds the AVX2 unit where it can (IMGTEXT_JPEG_AVX2).
+#if (defined(__x86_64__) || defined(_M_X64)) && (defined(__GNUC__) || defined(__clang__))
+#define IMGTEXT_JPEG_X86 1
 #include <immintrin.h>
+#else
+#define IMGTEXT_JPEG_X86 0
+#endif
+#if !defined(IMGTEXT_JPEG_AVX2)
+#define IMGTEXT_JPEG_AVX2 0
+#endif
 
 namespace imgtext {
+
+namespace jpeg {
+
+// The upsampling filters and the colour conversion in the form `level`
+// names (the IDCT queue's: 0 portable, 1 SSE2, 2 AVX2); see kernels.cpp.
+const uint8_t *resample_row(uint8_t *out, const uint8_t *near, const uint8_t *far, int w, int hs, int vs, int level);
+void ycbcr_to_rgba(uint8_t *__restrict out, const uint8_t *__restrict y, const uint8_t *__restrict cb,
+                   const uint8_t *__restrict cr, int count, int level);
+
+}  // namespace jpeg
+
 namespace {
 
 // The reference's IDCT constants: value * 4096 rounded as its macro does
@@ -28,6 +49,8 @@ constexpr int k_rot3_0a = f2f(-0.390180644f) + f2f(2.053119869f), k_rot3_0b = f2
 constexpr int k_rot3_1a = f2f(-0.390180644f), k_rot3_1b = f2f(-0.390180644f) + f2f(1.501321110f);
 
 constexpr int32_t k_pass1_bias = 512, k_pass2_bias = 65536 + (128 << 17);
+
+#if IMGTEXT_JPEG_X86
 
 // The same two passes on eight lanes at once (one block per 128 bits). The
 // vector type and its operations are those of SSE2 or AVX2; every operation
@@ -177,9 +200,11 @@ struct avx2_ops {
 };
 
 #endif
+#endif
 
 }  // namespace
 
+#if IMGTEXT_JPEG_X86
 // The AVX2 unit's entry points.
 // The x86 IDCT on two blocks (values and their dequantisation factors):
 // a's rows in the low halves, b's in the high.
@@ -189,6 +214,7 @@ void jpeg_idct_pair_avx2(uint8_t *out_a, int stride_a, const int16_t a[64], cons
 void jpeg_upsample_hv2_avx2(uint8_t *out, const uint8_t *near, const uint8_t *far, int w);
 // The YCbCr conversion of count pixels to RGBA.
 void jpeg_ycbcr_to_rgba_avx2(uint8_t *out, const uint8_t *y, const uint8_t *cb, const uint8_t *cr, int count);
+#endif
 
 }  // namespace imgtext
 
