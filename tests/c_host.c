@@ -17,6 +17,22 @@ static int failures;
         }                                                             \
     } while (0)
 
+/* A C caller may pass any int where the header names an imgtext_position. */
+static void check_unknown_positions_are_refused(void) {
+    static const int bad[] = {-1, 9, 1000, -2147483647 - 1};
+    imgtext_color clear = {0, 0, 0, 0};
+    imgtext_image *image = NULL;
+    size_t i;
+    CHECK(imgtext_image_create(4, 4, clear, &image) == IMGTEXT_OK);
+    for (i = 0; i < sizeof bad / sizeof bad[0]; ++i) {
+        CHECK(imgtext_draw_text(image, "x", 1, 0, 0, (imgtext_position)bad[i], NULL, NULL) == IMGTEXT_ERROR_ARGUMENT);
+        CHECK(imgtext_draw_text_gravity(image, "x", 1, (imgtext_position)bad[i], 0, NULL, NULL) ==
+              IMGTEXT_ERROR_ARGUMENT);
+        CHECK(strcmp(imgtext_error_message(), "invalid argument: unknown position") == 0);
+    }
+    imgtext_image_free(image);
+}
+
 int main(int argc, char **argv) {
     const char *dir = argc > 1 ? argv[1] : ".";
     char card[4096], copy[4096];
@@ -33,6 +49,7 @@ int main(int argc, char **argv) {
     CHECK(imgtext_centered(card, copy, "centred", 12, 0, 255, 0) == 1);
     CHECK(imgtext_add(NULL, copy, "x", 0, 0, 0, 0, 0, 0, 1.0f) == 0);
     CHECK(strcmp(imgtext_last_error(), "invalid argument: input or output path is NULL") == 0);
+    check_unknown_positions_are_refused();
     imgtext_cleanup();
     CHECK(imgtext_last_error()[0] == '\0');
     remove(card);

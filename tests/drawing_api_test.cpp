@@ -205,13 +205,8 @@ TEST(DrawingApi, ImpossibleArgumentsAreRefused) {
     imgtext_text_metrics_init(&metrics);
     EXPECT_EQ(imgtext_measure_text("x", 1, nullptr, &metrics, nullptr, 0), IMGTEXT_OK);
     EXPECT_EQ(metrics.line_count, 1);
-    for (int position : {-1, 9, 1000, INT32_MIN}) {
-        imgtext_position bad;
-        std::memcpy(&bad, &position, sizeof bad);
-        EXPECT_EQ(imgtext_draw_text(image, "x", 1, 0, 0, bad, nullptr, nullptr), IMGTEXT_ERROR_ARGUMENT);
-        EXPECT_EQ(imgtext_draw_text_gravity(image, "x", 1, bad, 0, nullptr, nullptr), IMGTEXT_ERROR_ARGUMENT);
-        EXPECT_STREQ(imgtext_error_message(), "invalid argument: unknown position");
-    }
+    // Unknown positions are checked by the C host: in C an enum is an int and
+    // any value may arrive, while in C++ forming one is undefined behaviour.
     imgtext_image_free(image);
 }
 
