@@ -135,7 +135,9 @@ TEST(HostileSize, HeadersBeyondThePixelLimitAreRefusedBeforeDecoding) {
     scratch_dir dir;
     const std::string refused = "image too large: " + std::to_string(k_side) + "x" + std::to_string(k_side) +
                                 " is more than 178956970 pixels";
-    for (const auto &[format, bytes] : header_bombs(dir)) {
+    for (const auto &bomb : header_bombs(dir)) {
+        const auto &format = bomb.first;
+        const auto &bytes = bomb.second;  // a plain reference: lambdas capture no bindings before C++20
         imgtext_image *image = nullptr;
         const long mib = peak_mib_of_failing_call([&] {
             return imgtext_image_load_memory(bytes.data(), bytes.size(), nullptr, &image) == IMGTEXT_OK;
