@@ -149,7 +149,9 @@ namespace {
 // shaped. Appends the glyphs, and each one's cluster (a byte offset).
 void produce(const paragraph &p, const text_face &face, const shaping_setup &setup, const item &it, size_t a,
              size_t b, uint8_t level, std::vector<line_glyph> &glyphs, std::vector<uint32_t> &clusters) {
-    const size_t first = glyphs.size();
+    // The two vectors grow together here, but need not start level: a line
+    // collects its glyphs while the clusters of each piece are its own.
+    const size_t first = glyphs.size(), first_cluster = clusters.size();
     if (it.simple && (level & 1) == 0) {
         const face_font &f = face.fonts[it.font];
         for (size_t i = a; i < b; ++i) {
@@ -170,7 +172,8 @@ void produce(const paragraph &p, const text_face &face, const shaping_setup &set
                   glyphs, clusters);
     }
     for (size_t i = first; i < glyphs.size(); ++i) {
-        const uint32_t at = clusters[i] <= p.length ? p.index_at[clusters[i]] : k_no_code_point;
+        const uint32_t cluster = clusters[first_cluster + (i - first)];
+        const uint32_t at = cluster <= p.length ? p.index_at[cluster] : k_no_code_point;
         glyphs[i].missing = at != k_no_code_point && at < p.size() && p.uncovered[at] && glyphs[i].glyph == 0;
     }
 }
