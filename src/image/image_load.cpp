@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "files/file_input.h"
 
@@ -139,6 +140,18 @@ bool decoder_dimensions_allowed(uint64_t height, uint64_t width) {
     return false;
 }
 
+#if !defined(IMGTEXT_REFERENCE_DECODER)
+// Where the own JPEG decoder found the data ran out, for the message.
+std::string describe_missing_data(const jpeg_damage &damage, int height) {
+    if (damage.scans == 0) return "the data ends before the picture's data begins";
+    if (damage.from_row >= 0)
+        return "the data ends at row " + std::to_string(damage.from_row) + " of " + std::to_string(height);
+    const std::string scan = std::to_string(damage.scans);
+    return damage.within_scan ? "the data ends in scan " + scan + " of a progressive picture"
+                              : "the data ends after scan " + scan + " of a progressive picture";
+}
+#endif
+
 imgtext_status decode_image(const unsigned char *data, size_t size, const char *path, const load_settings &settings,
                             int fallback, rgba_image *image, int *format) {
     if (settings.max_input_bytes && size > settings.max_input_bytes) {
@@ -165,17 +178,23 @@ imgtext_status decode_image(const unsigned char *data, size_t size, const char *
     }
     unsigned char *pixels = nullptr;
     int damage = IMGTEXT_DAMAGE_NONE;
+    std::string where_it_ends = "the data ends before the picture does";
 #if !defined(IMGTEXT_REFERENCE_DECODER)
     // The own JPEG decoder gives stb's pixels and reasons for the files it
     // takes, faster; stb_image decodes the rest.
     const char *reason = nullptr;
+    jpeg_damage own_damage;
     // It checks no limit of its own, so it takes only pictures whose size
     // was checked above (or asked for none); stb's decoders gate the rest.
     const jpeg_decode_result own = size_known || !limited
                                        ? decode_jpeg_rgba(data, length, &width, &height, &pixels, &reason,
-                                                          jpeg_decode_kernel::automatic, settings.threads)
+                                                          jpeg_decode_kernel::automatic, settings.threads, &own_damage)
                                        : jpeg_decode_result::not_handled;
     if (own == jpeg_decode_result::failed) return decode_failure(path, reason);
+    if (own == jpeg_decode_result::decoded && own_damage.truncated) {
+        damage = IMGTEXT_DAMAGE_TRUNCATED;
+        where_it_ends = describe_missing_data(own_damage, height);
+    }
     if (own == jpeg_decode_result::not_handled) {
 #endif
         t_read_past_end = false;
@@ -187,7 +206,7 @@ imgtext_status decode_image(const unsigned char *data, size_t size, const char *
     if (!pixels) return scope.gate.refused ? error_status() : decode_failure(path, stbi_failure_reason());
     if (damage && !settings.allow_damaged) {
         std::free(pixels);
-        return decode_failure(path, "truncated: the data ends before the picture does");
+        return decode_failure(path, ("truncated: " + where_it_ends).c_str());
     }
     if (settings.damage) *settings.damage = damage;
 

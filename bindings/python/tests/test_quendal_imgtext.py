@@ -304,12 +304,14 @@ class HostileInputTests(Folder):
         (self.dir / "cut.tga").write_bytes(tga(10, 10)[:-3])
         self.assertTrue(Image.open(self.dir / "cut.tga", allow_damaged=True).damaged)
 
-    # The library's own JPEG decoder does not report truncation yet: drop the marker once it does.
-    @unittest.expectedFailure
-    def test_a_cut_jpeg_is_refused(self):
+    def test_a_cut_jpeg_is_refused_saying_where_it_ends(self):
         whole = Image.new(64, 64, "#369").encode("jpeg")
-        with self.assertRaisesRegex(t.DecodeError, r"\(truncated: "):
-            Image.open(whole[:len(whole) // 2])  # past its headers
+        with self.assertRaisesRegex(t.DecodeError, r"\(truncated: the data ends at row \d+ of 64\)"):
+            Image.open(whole[:-8])  # in the last rows' data
+        with self.assertRaisesRegex(t.DecodeError, r"\(truncated: the data ends before the picture's data begins\)"):
+            Image.open(whole[:len(whole) // 2])  # in its headers
+        self.assertTrue(Image.open(whole[:-8], allow_damaged=True).damaged)
+        self.assertFalse(Image.open(whole[:-2]).damaged)  # only the end marker lacks
 
 
 _COPIES = [copy.copy, copy.deepcopy] + [lambda o, p=protocol: pickle.loads(pickle.dumps(o, p))

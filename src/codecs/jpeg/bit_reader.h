@@ -52,6 +52,12 @@ struct bit_reader {
     int64_t end_pos;
 
     int64_t clean_end;  // no 0xFF in [pos, clean_end) (0: not known)
+    // Of the bits in acc, how many at its end stand for bytes past the end
+    // of the file (zeros, as the reference reads them). Once fewer bits
+    // than that remain, the decoder has used data the file does not have.
+    int past_end_bits;
+
+    bool used_bytes_past_end() const { return past_end_bits > avail; }
 
     int get8() { return pos < size ? data[pos++] : 0; }
 
@@ -85,6 +91,7 @@ struct bit_reader {
                 r.avail += 8;  // zeros
                 continue;
             }
+            if (r.pos >= r.size) r.past_end_bits += 8;  // the byte below is a zero the file lacks
             const int b = r.pos < r.clean_end ? r.data[r.pos++] : r.get8();
             if (b == 0xFF) {
                 int c = r.get8();

@@ -90,7 +90,7 @@ inline bool mad3_valid(int a, int b, int c, int add) {
 class decoder {
 public:
     decoder(const uint8_t *data, int size, jpeg_decode_kernel kernel, int threads)
-        : rd_{data, size, 0, 0, 0, 0, 0, k_marker_none, false, false, k_marker_none, 0, 0},
+        : rd_{data, size, 0, 0, 0, 0, 0, k_marker_none, false, false, k_marker_none, 0, 0, 0},
           idct_(kernel),
           threads_(threads) {
         std::memset(huff_dc_, 0, sizeof huff_dc_);
@@ -112,7 +112,8 @@ public:
     decoder(const decoder &) = delete;
     decoder &operator=(const decoder &) = delete;
 
-    jpeg_decode_result run(int *width, int *height, unsigned char **pixels, const char **reason);
+    jpeg_decode_result run(int *width, int *height, unsigned char **pixels, const char **reason,
+                           jpeg_damage *damage);
 
 private:
     // -- the byte source, as the reference reads memory
@@ -144,7 +145,12 @@ private:
     outcome decode_block_prog_ac(int16_t data[64], const huffman_table &hac, const int16_t *fac);
     void reset();
     void end_scan();
-    bool restart_due(bool &stop);
+    // Records that the data ran out, once the decoder has used zeros from
+    // past the end of the file; `row` is the first pixel row of the strip
+    // being decoded (a baseline picture's).
+    void note_bytes_used_past_end(int row);
+    void note_end_of_walk(bool end_marker);
+    bool restart_due(bool &stop, bool last_mcu);
 
     // -- markers and headers
     int get_marker();
@@ -204,6 +210,9 @@ private:
 
     // Baseline output state.
     int scans_ = 0;
+    int progressive_scans_ = 0;
+    bool used_past_end_ = false;  // the lookahead dropped at a reset had used bytes past the end
+    jpeg_damage damage_;
     bool streamed_rgb_ = false;
     int strips_done_ = 0;
     uint8_t *output_ = nullptr;

@@ -64,6 +64,7 @@ outcome decoder::decode_image() {
             o = parse_entropy_coded_data();
             if (o != outcome::ok) return o;
             end_scan();
+            note_bytes_used_past_end(img_y_);  // a progressive scan's: where the data ran out is its own
             if (rd_.marker == k_marker_none) rd_.marker = skip_junk_at_end();
             m = get_marker();
             if (m >= 0xD0 && m <= 0xD7) m = get_marker();
@@ -80,6 +81,7 @@ outcome decoder::decode_image() {
             m = get_marker();
         }
     }
+    note_end_of_walk(m == 0xD9);
     // Only a progressive picture that reached its end marker gets its
     // coefficients transformed; the others keep the zeroed planes.
     if (progressive_ && m == 0xD9) finish_progressive();
@@ -87,7 +89,22 @@ outcome decoder::decode_image() {
     return outcome::ok;
 }
 
-jpeg_decode_result decoder::run(int *width, int *height, unsigned char **pixels, const char **reason) {
+// A walk that ran out of bytes before the end marker lost data if the
+// picture needed more: a progressive one (its later scans, and the end
+// marker before which nothing is transformed), or one with no scan at all.
+// A baseline picture whose scan is whole lacks only the marker.
+void decoder::note_end_of_walk(bool end_marker) {
+    note_bytes_used_past_end(scans_ == 0 ? 0 : img_y_);
+    if (damage_.truncated || end_marker || !at_eof()) return;
+    if (progressive_ || scans_ == 0) {
+        damage_.truncated = true;
+        damage_.from_row = progressive_ ? -1 : 0;
+        damage_.scans = progressive_ ? progressive_scans_ : 0;
+    }
+}
+
+jpeg_decode_result decoder::run(int *width, int *height, unsigned char **pixels, const char **reason,
+                                jpeg_damage *damage) {
     const outcome o = decode_image();
     if (o == outcome::defer) return jpeg_decode_result::not_handled;
     if (o == outcome::fail) {
@@ -97,6 +114,7 @@ jpeg_decode_result decoder::run(int *width, int *height, unsigned char **pixels,
     // Colour handling is decided by markers anywhere in the file; rows
     // already written the other way go back to the reference.
     if (scans_ > 0 && !progressive_ && streamed_rgb_ != is_rgb()) return jpeg_decode_result::not_handled;
+    if (damage) *damage = damage_;
     *width = img_x_;
     *height = img_y_;
     *pixels = output_;
@@ -112,11 +130,11 @@ bool jpeg_decoder_available() { return IMGTEXT_JPEG_X86 != 0; }
 
 jpeg_decode_result decode_jpeg_rgba(const unsigned char *data, int size, int *width, int *height,
                                     unsigned char **pixels, const char **failure_reason, jpeg_decode_kernel kernel,
-                                    int threads) {
+                                    int threads, jpeg_damage *damage) {
     if (!jpeg_decoder_available() || size < 1 || data[0] != 0xFF) return jpeg_decode_result::not_handled;
     jpeg::decoder *d = new (std::nothrow) jpeg::decoder(data, size, kernel, threads);
     if (!d) return jpeg_decode_result::not_handled;
-    const jpeg_decode_result result = d->run(width, height, pixels, failure_reason);
+    const jpeg_decode_result result = d->run(width, height, pixels, failure_reason, damage);
     delete d;
     return result;
 }

@@ -16,6 +16,16 @@ enum class jpeg_decode_result { not_handled, decoded, failed };
 // and `portable` to cover the others.
 enum class jpeg_decode_kernel { automatic, sse2, portable };
 
+// Where a decoded file's data ran out, for callers that refuse damaged
+// pictures. The picture is still what stb_image makes of the file (zeros
+// read past the end); this says that part of it is made up.
+struct jpeg_damage {
+    bool truncated = false;
+    int from_row = -1;  // a baseline picture: the first pixel row the data does not cover in full
+    int scans = 0;      // the scans the data held, the last in part if within_scan; 0: none at all
+    bool within_scan = false;
+};
+
 // Decodes a whole JPEG file held in memory to 8-bit RGBA (4 channels).
 // - decoded: *pixels is a malloc'd width * height * 4 buffer (free() it);
 // - failed: stb_image would fail too, and *failure_reason is the reason it
@@ -24,10 +34,12 @@ enum class jpeg_decode_kernel { automatic, sse2, portable };
 // With threads 2 or more, a baseline picture's pixels are made on a second
 // thread (started and joined within the call) while this one reads the
 // data: the same result. Otherwise, and if no thread can be started, the
-// calling thread does everything.
+// calling thread does everything. With `damage`, a decoded file whose data
+// ends before the picture does is described there.
 jpeg_decode_result decode_jpeg_rgba(const unsigned char *data, int size, int *width, int *height,
                                     unsigned char **pixels, const char **failure_reason,
-                                    jpeg_decode_kernel kernel = jpeg_decode_kernel::automatic, int threads = 1);
+                                    jpeg_decode_kernel kernel = jpeg_decode_kernel::automatic, int threads = 1,
+                                    jpeg_damage *damage = nullptr);
 
 // True where the decoder can run at all (stb_image must be using the
 // kernels the decoder reproduces: those of x86 processors).

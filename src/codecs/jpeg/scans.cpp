@@ -293,6 +293,8 @@ outcome decoder::decode_block_prog_ac(int16_t data[64], const huffman_table &hac
 // The reference's reset of its entropy decoder, at the start of a scan and
 // after each restart marker (where reading goes on just past the marker).
 void decoder::reset() {
+    used_past_end_ = used_past_end_ || rd_.used_bytes_past_end();
+    rd_.past_end_bits = 0;
     if (rd_.nomore) rd_.pos = rd_.end_pos;
     rd_.acc = 0;
     rd_.avail = rd_.real = 0;
@@ -311,6 +313,8 @@ void decoder::reset() {
 // its reading stopped, which finds the one the lookahead met (there is no
 // other in between), or looks on from the lookahead's place.
 void decoder::end_scan() {
+    used_past_end_ = used_past_end_ || rd_.used_bytes_past_end();
+    rd_.past_end_bits = 0;
     if (rd_.nomore || rd_.at_end) {
         rd_.marker = rd_.end_marker;
         rd_.pos = rd_.end_pos;
@@ -323,19 +327,31 @@ void decoder::end_scan() {
 
 // After each MCU: at the end of a restart interval, either a restart marker
 // follows (reset and go on) or the scan stops here.
-bool decoder::restart_due(bool &stop) {
+bool decoder::restart_due(bool &stop, bool last_mcu) {
     if (--todo_ > 0) return false;
     if (rd_.bits < 24) rd_.grow();
     if (!(rd_.marker >= 0xD0 && rd_.marker <= 0xD7)) {
         stop = true;
+        // No marker between here and the end of the file, and MCUs to go:
+        // the rest of the scan is missing, not merely ended.
+        if (!last_mcu && !rd_.at_end && rd_.pos >= rd_.size) used_past_end_ = true;
         return true;
     }
     reset();
     return true;
 }
 
+void decoder::note_bytes_used_past_end(int row) {
+    if (damage_.truncated || !(used_past_end_ || rd_.used_bytes_past_end())) return;
+    damage_.truncated = true;
+    damage_.from_row = progressive_ ? -1 : row;
+    damage_.scans = progressive_ ? progressive_scans_ : 1;
+    damage_.within_scan = true;
+}
+
 outcome decoder::parse_entropy_coded_data() {
     reset();
+    if (progressive_) ++progressive_scans_;
     return progressive_ ? progressive_scan() : baseline_scan();
 }
 
@@ -388,7 +404,7 @@ outcome decoder::baseline_strips_single() {
             queue_block(row + i * 8, k.w2, data, dequant_[k.tq], flat);
             if (todo_ <= 1) {
                 rd_ = r;
-                restart_due(stop);
+                restart_due(stop, j == h - 1 && i == w - 1);
                 r = rd_;
                 if (stop) {
                     stop_mcu = i + 1;
@@ -399,6 +415,7 @@ outcome decoder::baseline_strips_single() {
             }
         }
         rd_ = r;
+        note_bytes_used_past_end(j * 8 * v_max_ / k.v);
         end_scan_strip(j, stop_mcu);
     }
     return outcome::ok;
@@ -431,13 +448,14 @@ outcome decoder::baseline_strips_interleaved() {
             }
             if (todo_ <= 1) {
                 rd_ = r;
-                if (restart_due(stop) && stop) stop_mcu = i + 1;
+                if (restart_due(stop, j == mcu_y_ - 1 && i == mcu_x_ - 1) && stop) stop_mcu = i + 1;
                 r = rd_;
             } else {
                 --todo_;
             }
         }
         rd_ = r;
+        note_bytes_used_past_end(j * 8 * v_max_);
         end_scan_strip(j, stop_mcu);
     }
     return outcome::ok;
@@ -473,7 +491,7 @@ outcome decoder::progressive_scan() {
                 const outcome o = band_start_ == 0 ? decode_block_prog_dc(data, huff_dc_[k.hd], n)
                                                    : decode_block_prog_ac(data, huff_ac_[k.ha], fast_ac_[k.ha]);
                 if (o != outcome::ok) return o;
-                if (restart_due(stop) && stop) return outcome::ok;
+                if (restart_due(stop, j == h - 1 && i == w - 1) && stop) return outcome::ok;
             }
         return outcome::ok;
     }
@@ -489,7 +507,7 @@ outcome decoder::progressive_scan() {
                         if (o != outcome::ok) return o;
                     }
             }
-            if (restart_due(stop) && stop) return outcome::ok;
+            if (restart_due(stop, j == mcu_y_ - 1 && i == mcu_x_ - 1) && stop) return outcome::ok;
         }
     return outcome::ok;
 }
