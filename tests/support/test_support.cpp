@@ -1,6 +1,7 @@
 // Test helpers; stb is compiled here privately for generating and decoding.
 #include "test_support.h"
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -60,6 +61,12 @@ std::vector<std::string> scratch_dir::entries(const std::string &folder) {
 bool file_exists(const std::string &path) {
     std::error_code ec;
     return fs::exists(path, ec);
+}
+
+size_t exhaustive_stride() {
+    const char *text = std::getenv("IMGTEXT_TEST_STRIDE");
+    const long stride = text ? std::strtol(text, nullptr, 10) : 1;
+    return stride > 1 ? static_cast<size_t>(stride) : 1;
 }
 
 std::vector<uint8_t> read_bytes(const std::string &path) {

@@ -32,6 +32,11 @@ private:
 
 bool file_exists(const std::string &path);
 std::vector<uint8_t> read_bytes(const std::string &path);
+
+// The step of a test that tries every byte or length of a file: 1, unless
+// IMGTEXT_TEST_STRIDE says otherwise. The sanitizer runs set it, since they
+// run the same code 10-50 times slower and need only a sample of the shapes.
+size_t exhaustive_stride();
 void write_bytes(const std::string &path, const std::vector<uint8_t> &bytes);
 
 using pixel = std::array<uint8_t, 4>;
