@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <string>
 
 #include "files/file_input.h"
 
@@ -142,13 +141,17 @@ bool decoder_dimensions_allowed(uint64_t height, uint64_t width) {
 
 #if !defined(IMGTEXT_REFERENCE_DECODER)
 // Where the own JPEG decoder found the data ran out, for the message.
-std::string describe_missing_data(const jpeg_damage &damage, int height) {
-    if (damage.scans == 0) return "the data ends before the picture's data begins";
-    if (damage.from_row >= 0)
-        return "the data ends at row " + std::to_string(damage.from_row) + " of " + std::to_string(height);
-    const std::string scan = std::to_string(damage.scans);
-    return damage.within_scan ? "the data ends in scan " + scan + " of a progressive picture"
-                              : "the data ends after scan " + scan + " of a progressive picture";
+// (Into a fixed buffer: a load allocates nothing beyond the picture, so
+// that a failed allocation is always reported as the decoder's.)
+void describe_missing_data(const jpeg_damage &damage, int height, char (&out)[96]) {
+    if (damage.scans == 0) {
+        std::snprintf(out, sizeof out, "the data ends before the picture's data begins");
+    } else if (damage.from_row >= 0) {
+        std::snprintf(out, sizeof out, "the data ends at row %d of %d", damage.from_row, height);
+    } else {
+        std::snprintf(out, sizeof out, "the data ends %s scan %d of a progressive picture",
+                      damage.within_scan ? "in" : "after", damage.scans);
+    }
 }
 #endif
 
@@ -178,7 +181,7 @@ imgtext_status decode_image(const unsigned char *data, size_t size, const char *
     }
     unsigned char *pixels = nullptr;
     int damage = IMGTEXT_DAMAGE_NONE;
-    std::string where_it_ends = "the data ends before the picture does";
+    char where_it_ends[96] = "the data ends before the picture does";
 #if !defined(IMGTEXT_REFERENCE_DECODER)
     // The own JPEG decoder gives stb's pixels and reasons for the files it
     // takes, faster; stb_image decodes the rest.
@@ -193,7 +196,7 @@ imgtext_status decode_image(const unsigned char *data, size_t size, const char *
     if (own == jpeg_decode_result::failed) return decode_failure(path, reason);
     if (own == jpeg_decode_result::decoded && own_damage.truncated) {
         damage = IMGTEXT_DAMAGE_TRUNCATED;
-        where_it_ends = describe_missing_data(own_damage, height);
+        describe_missing_data(own_damage, height, where_it_ends);
     }
     if (own == jpeg_decode_result::not_handled) {
 #endif
@@ -206,7 +209,9 @@ imgtext_status decode_image(const unsigned char *data, size_t size, const char *
     if (!pixels) return scope.gate.refused ? error_status() : decode_failure(path, stbi_failure_reason());
     if (damage && !settings.allow_damaged) {
         std::free(pixels);
-        return decode_failure(path, ("truncated: " + where_it_ends).c_str());
+        char reason_text[112];
+        std::snprintf(reason_text, sizeof reason_text, "truncated: %s", where_it_ends);
+        return decode_failure(path, reason_text);
     }
     if (settings.damage) *settings.damage = damage;
 
