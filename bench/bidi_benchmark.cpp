@@ -18,8 +18,9 @@ std::u32string repeated(const std::u32string &unit, size_t length) {
 }
 
 const std::u32string k_latin = U"The quick brown fox, 12 times (or more). ";
-const std::u32string k_mixed = U"The \u05E9\u05DC\u05D5\u05DD (quick) "
-                                U"\u0645\u0631\u062D\u0628\u0627 \u0661\u0662 fox. ";
+const std::u32string k_mixed =
+    U"The \u05E9\u05DC\u05D5\u05DD (quick) "
+    U"\u0645\u0631\u062D\u0628\u0627 \u0661\u0662 fox. ";
 // Embeddings and isolates, balanced, and an override left open each time:
 // the text soon sits at the deepest level, its controls overflowing.
 const std::u32string k_controls = U"\u202Bx\u2067\u05D0 (1)\u2069\u202C y \u202E";

@@ -22,14 +22,14 @@ std::vector<char32_t> paragraph(std::initializer_list<const char32_t *> words) {
 }
 
 const std::vector<char32_t> &english() {
-    static const auto t = paragraph({U"the", U"quick", U"brown", U"fox", U"jumps", U"over", U"lazy", U"dogs,",
-                                     U"while", U"owners", U"in", U"1984", U"watch", U"(patiently)", U"counting"});
+    static const auto t = paragraph({U"the", U"quick", U"brown", U"fox", U"jumps", U"over", U"lazy", U"dogs,", U"while",
+                                     U"owners", U"in", U"1984", U"watch", U"(patiently)", U"counting"});
     return t;
 }
 const std::vector<char32_t> &european() {
-    static const auto t = paragraph({U"Caf\u00E9", U"\u0141\u00F3d\u017A", U"gr\u00FC\u00DFe", U"\u00AB\u00E0",
-                                     U"bient\u00F4t\u00BB", U"\u0394\u03B9\u03B1", U"\u043C\u0438\u0440",
-                                     U"e\u0301t\u00E9", U"na\u00EFve"});
+    static const auto t =
+        paragraph({U"Caf\u00E9", U"\u0141\u00F3d\u017A", U"gr\u00FC\u00DFe", U"\u00AB\u00E0", U"bient\u00F4t\u00BB",
+                   U"\u0394\u03B9\u03B1", U"\u043C\u0438\u0440", U"e\u0301t\u00E9", U"na\u00EFve"});
     return t;
 }
 const std::vector<char32_t> &chinese() {

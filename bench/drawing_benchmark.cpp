@@ -19,9 +19,24 @@ struct image_handle {
 // About 2,000 words of prose-like text with no line breaks of its own.
 const std::string &page_text() {
     static const std::string text = [] {
-        const char *words[] = {"the", "quick", "brown", "fox", "jumps", "over", "lazy", "dogs", "while",
-                               "Caf\xC3\xA9", "owners", "in", "\xC5\x81\xC3\xB3\x64\xC5\xBA", "watch", "patiently,",
-                               "counting", "every", "leap"};
+        const char *words[] = {"the",
+                               "quick",
+                               "brown",
+                               "fox",
+                               "jumps",
+                               "over",
+                               "lazy",
+                               "dogs",
+                               "while",
+                               "Caf\xC3\xA9",
+                               "owners",
+                               "in",
+                               "\xC5\x81\xC3\xB3\x64\xC5\xBA",
+                               "watch",
+                               "patiently,",
+                               "counting",
+                               "every",
+                               "leap"};
         std::string t;
         for (int i = 0; i < 2000; ++i) t += std::string(words[(i * 7 + i / 5) % 18]) + " ";
         return t;

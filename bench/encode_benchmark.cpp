@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "engine_support.h"
 #include "codecs/jpeg_encoder.h"
 #include "codecs/png_encoder.h"
+#include "engine_support.h"
 
 #define STB_IMAGE_WRITE_STATIC
 #define STB_IMAGE_WRITE_IMPLEMENTATION

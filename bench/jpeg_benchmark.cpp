@@ -63,7 +63,8 @@ const picture &photo_12mp() {
     return p;
 }
 
-unsigned char *decode_ours(const picture &p, imgtext::jpeg_decode_kernel kernel = imgtext::jpeg_decode_kernel::automatic,
+unsigned char *decode_ours(const picture &p,
+                           imgtext::jpeg_decode_kernel kernel = imgtext::jpeg_decode_kernel::automatic,
                            int threads = 1) {
     int w = 0, h = 0;
     unsigned char *pixels = nullptr;

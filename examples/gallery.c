@@ -10,8 +10,14 @@
 
 enum { W = 320, H = 180 };
 
-static void put16(FILE *f, unsigned v) { fputc(v & 255, f); fputc(v >> 8 & 255, f); }
-static void put32(FILE *f, unsigned long v) { put16(f, (unsigned)(v & 0xFFFF)); put16(f, (unsigned)(v >> 16)); }
+static void put16(FILE *f, unsigned v) {
+    fputc(v & 255, f);
+    fputc(v >> 8 & 255, f);
+}
+static void put32(FILE *f, unsigned long v) {
+    put16(f, (unsigned)(v & 0xFFFF));
+    put16(f, (unsigned)(v >> 16));
+}
 
 /* A dusk sky over dark hills, as a 24-bit BMP, so the input looks like a
  * photograph rather than a flat colour. */
@@ -19,16 +25,30 @@ static int write_sample_bmp(const char *path) {
     FILE *f = fopen(path, "wb");
     int x, y;
     if (!f) return 0;
-    fputc('B', f); fputc('M', f);
-    put32(f, 54ul + (unsigned long)W * H * 3); put32(f, 0); put32(f, 54);
-    put32(f, 40); put32(f, W); put32(f, H); put16(f, 1); put16(f, 24);
-    put32(f, 0); put32(f, (unsigned long)W * H * 3); put32(f, 2835); put32(f, 2835); put32(f, 0); put32(f, 0);
+    fputc('B', f);
+    fputc('M', f);
+    put32(f, 54ul + (unsigned long)W * H * 3);
+    put32(f, 0);
+    put32(f, 54);
+    put32(f, 40);
+    put32(f, W);
+    put32(f, H);
+    put16(f, 1);
+    put16(f, 24);
+    put32(f, 0);
+    put32(f, (unsigned long)W * H * 3);
+    put32(f, 2835);
+    put32(f, 2835);
+    put32(f, 0);
+    put32(f, 0);
     for (y = H - 1; y >= 0; --y) { /* BMP rows run bottom to top */
         for (x = 0; x < W; ++x) {
             int hill = 130 + (x * 7 % 40) / 3 - (x > 160 ? (x - 160) / 6 : (160 - x) / 8);
             int r = 40 + y, g = 60 + y / 3, b = 150 - y / 3;
             if (y > hill) r = 30, g = 45 + (x % 9), b = 40;
-            fputc(b, f); fputc(g, f); fputc(r > 255 ? 255 : r, f);
+            fputc(b, f);
+            fputc(g, f);
+            fputc(r > 255 ? 255 : r, f);
         }
     }
     return fclose(f) == 0;
@@ -60,8 +80,10 @@ static void draw_scene(unsigned char *pixels) {
             int ridge = 100 + wave(x * 2, 260) / 60 + wave(x * 5, 170) / 110;
             int hill = 128 + wave(x + 60, 330) / 45 + wave(x * 3, 120) / 150;
             if (cloud > 0 && sky_y < 85) r += cloud / 20, g += cloud / 22, b += cloud / 40;
-            if (d2 < 18 * 18) r = 255, g = 250, b = 228;
-            else r += 9000 / (d2 / 8 + 60), g += 7000 / (d2 / 8 + 60);
+            if (d2 < 18 * 18)
+                r = 255, g = 250, b = 228;
+            else
+                r += 9000 / (d2 / 8 + 60), g += 7000 / (d2 / 8 + 60);
             if (sky_y > ridge) r = 118 + (sky_y - ridge) / 2, g = 140 + (sky_y - ridge) / 3, b = 160;
             if (sky_y > hill) {
                 int grain = ((x * 37) ^ (sky_y * 53)) % 17 - 8;
@@ -79,11 +101,14 @@ static void draw_scene(unsigned char *pixels) {
 static int styled(const unsigned char *scene, const char *path, const char *text, imgtext_position gravity, int margin,
                   const imgtext_text_style *style) {
     imgtext_image *image = NULL;
-    int ok = imgtext_image_copy(scene, W, H, (size_t)W * 4, &image) == IMGTEXT_OK &&
-             imgtext_draw_text_gravity(image, text, IMGTEXT_NUL_TERMINATED, gravity, margin, style, NULL) == IMGTEXT_OK &&
-             imgtext_image_save(image, path, NULL) == IMGTEXT_OK;
-    if (!ok) fprintf(stderr, "gallery: %s: %s\n", path, imgtext_error_message());
-    else printf("wrote %s\n", path);
+    int ok =
+        imgtext_image_copy(scene, W, H, (size_t)W * 4, &image) == IMGTEXT_OK &&
+        imgtext_draw_text_gravity(image, text, IMGTEXT_NUL_TERMINATED, gravity, margin, style, NULL) == IMGTEXT_OK &&
+        imgtext_image_save(image, path, NULL) == IMGTEXT_OK;
+    if (!ok)
+        fprintf(stderr, "gallery: %s: %s\n", path, imgtext_error_message());
+    else
+        printf("wrote %s\n", path);
     imgtext_image_free(image);
     return ok;
 }
@@ -132,14 +157,20 @@ static int draw_styles(const char *dir) {
     style.stroke_width = 1.0f;
     style.stroke_color = (imgtext_color){30, 40, 70, 255};
     snprintf(path, sizeof path, "%s/utf8.png", dir);
-    ok &= styled(scene, path, "Gr\xC3\xBC\xC3\x9F" "e aus \xC5\x81\xC3\xB3" "d\xC5\xBA, \xC3\x86r\xC3\xB8sk\xC3\xB8" "bing",
+    ok &= styled(scene, path,
+                 "Gr\xC3\xBC\xC3\x9F"
+                 "e aus \xC5\x81\xC3\xB3"
+                 "d\xC5\xBA, \xC3\x86r\xC3\xB8sk\xC3\xB8"
+                 "bing",
                  IMGTEXT_CENTER, 0, &style);
     return ok;
 }
 
 static int report(int ok, const char *what) {
-    if (!ok) fprintf(stderr, "gallery: %s: %s\n", what, imgtext_last_error());
-    else printf("wrote %s\n", what);
+    if (!ok)
+        fprintf(stderr, "gallery: %s: %s\n", what, imgtext_last_error());
+    else
+        printf("wrote %s\n", what);
     return ok;
 }
 

@@ -38,7 +38,9 @@ static int paint_photo(void **jpeg, size_t *size) {
 
 int main(int argc, char **argv) {
     const char *output = argc > 1 ? argv[1] : "watermark.png";
-    const char *mark = "\xC2\xA9 2026 Caf\xC3\xA9 \xC5\x81\xC3\xB3" "d\xC5\xBA"; /* (c) 2026 Cafe Lodz, in UTF-8 */
+    const char *mark =
+        "\xC2\xA9 2026 Caf\xC3\xA9 \xC5\x81\xC3\xB3"
+        "d\xC5\xBA"; /* (c) 2026 Cafe Lodz, in UTF-8 */
     void *jpeg = NULL, *png = NULL;
     size_t jpeg_size = 0, png_size = 0;
     imgtext_image *photo = NULL;

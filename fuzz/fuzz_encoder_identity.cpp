@@ -48,8 +48,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const size_t stride = static_cast<size_t>(width) * 4 + pad;
     std::vector<uint8_t> padded(stride * static_cast<size_t>(height), 0xEE);
     for (int y = 0; y < height; ++y)
-        std::memcpy(&padded[stride * static_cast<size_t>(y)], &pixels[static_cast<size_t>(width) * 4 * static_cast<size_t>(y)],
-                    static_cast<size_t>(width) * 4);
+        std::memcpy(&padded[stride * static_cast<size_t>(y)],
+                    &pixels[static_cast<size_t>(width) * 4 * static_cast<size_t>(y)], static_cast<size_t>(width) * 4);
     for (auto kernel : {imgtext::jpeg_kernel::automatic, imgtext::jpeg_kernel::portable}) {
         ours.clear();
         imgtext::encode_jpeg(padded.data(), width, height, stride, quality, append, &ours, kernel);

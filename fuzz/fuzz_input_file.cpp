@@ -13,9 +13,9 @@
 #include <string>
 #include <string_view>
 
-#include "fuzz_support.h"
 #include "engine_support.h"
 #include "frame/errors.h"
+#include "fuzz_support.h"
 #include "quendal_imgtext.h"
 
 namespace {

@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "fuzz_support.h"
 #include "codecs/jpeg/jpeg_decoder.h"
+#include "fuzz_support.h"
 #include "reference_jpeg.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {

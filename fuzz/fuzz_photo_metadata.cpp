@@ -23,8 +23,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     const int orientation = exif_orientation(block.data(), block.size());
     if (orientation < 0 || orientation > 8) __builtin_trap();
-    if (orientation && !(exif_set_orientation(block.data(), block.size(), 1) &&
-                         exif_orientation(block.data(), block.size()) == 1))
+    if (orientation &&
+        !(exif_set_orientation(block.data(), block.size(), 1) && exif_orientation(block.data(), block.size()) == 1))
         __builtin_trap();
     int unit = 0;
     double x = 0, y = 0;

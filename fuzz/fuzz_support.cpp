@@ -1,9 +1,9 @@
 #include "fuzz_support.h"
 
+#include <unistd.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <unistd.h>
 #include <vector>
 
 #define STB_IMAGE_STATIC

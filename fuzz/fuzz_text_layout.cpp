@@ -55,7 +55,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
 
     int ok = 1;
     switch (which % 4) {
-        case 0: ok = imgtext_add(picture.c_str(), "/dev/null", text.c_str(), x, y, size_arg, red, green, blue, opacity); break;
+        case 0:
+            ok = imgtext_add(picture.c_str(), "/dev/null", text.c_str(), x, y, size_arg, red, green, blue, opacity);
+            break;
         case 1:
             ok = imgtext_add_boxed(picture.c_str(), "/dev/null", text.c_str(), x, y, size_arg, red, green, blue, blue,
                                    green, red, padding);

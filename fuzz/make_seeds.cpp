@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "font_builder.h"
 #include "crafted_images.h"
+#include "font_builder.h"
 #include "test_jpeg_writer.h"
 #include "test_support.h"
 
@@ -68,14 +68,16 @@ int main(int argc, char **argv) {
 
     const std::vector<uint8_t> rational = {0x48, 0, 0, 0, 1, 0, 0, 0};  // 72/1
     const uint32_t at = ts::tiff_data_offset(4);
-    const std::vector<uint8_t> exif = ts::tiff_block(
-        true, {{0x0112, 3, 1, 6}, {0x011A, 5, 1, at}, {0x011B, 5, 1, at}, {0x0128, 3, 1, 2}}, rational);
+    const std::vector<uint8_t> exif =
+        ts::tiff_block(true, {{0x0112, 3, 1, 6}, {0x011A, 5, 1, at}, {0x011B, 5, 1, at}, {0x0128, 3, 1, 2}}, rational);
     ts::write_bytes(metadata + "/exif-le", exif);
     ts::write_bytes(metadata + "/exif-be", ts::tiff_block(false, {{0x010F, 2, 4, 0}, {0x0112, 3, 1, 8}}));
     std::vector<uint8_t> app1 = {'E', 'x', 'i', 'f', 0, 0};
     app1.insert(app1.end(), exif.begin(), exif.end());
-    const std::vector<uint8_t> icc = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I', 'L', 'E', 0, 1, 1, 'a', 'c', 's', 'p'};
-    std::vector<uint8_t> photo = ts::jpeg_with_segments(ts::pattern(4, 3), {ts::jpeg_segment(0xE1, app1), ts::jpeg_segment(0xE2, icc)});
+    const std::vector<uint8_t> icc = {'I', 'C', 'C', '_', 'P', 'R', 'O', 'F', 'I',
+                                      'L', 'E', 0,   1,   1,   'a', 'c', 's', 'p'};
+    std::vector<uint8_t> photo =
+        ts::jpeg_with_segments(ts::pattern(4, 3), {ts::jpeg_segment(0xE1, app1), ts::jpeg_segment(0xE2, icc)});
     photo[13] = 1, photo[15] = 200, photo[17] = 200;  // JFIF: 200 dots per inch
     ts::write_bytes(metadata + "/photo.jpg", photo);
     const std::vector<uint8_t> caladea = ts::read_bytes(argv[8]);
@@ -88,12 +90,13 @@ int main(int argc, char **argv) {
     ts::write_bytes(fonts + "/tiny-cff.otf", ts::tiny_font({.cff = true}));
     ts::write_bytes(fonts + "/tiny-cff-cid-gpos1.otf", ts::tiny_font({.cff = true, .cid = true, .kerning = 1}));
     // Nested subroutine calls: 'Á' calls the whole chain, past the step limit; 'V' runs 131,000 steps.
-    ts::write_bytes(fonts + "/tiny-cff-costly.otf",
-                    ts::tiny_font({.cff = true,
-                                   .cff_charstrings = {{2, ts::charstring({0, 0, ts::cff_op(21), -106, ts::cff_op(29), -106,
-                                                                           ts::cff_op(29), 300, 700, ts::cff_op(5),
-                                                                           ts::cff_op(14)})}},
-                                   .cff_global_subrs = ts::cff_call_chain(4, 9)}));
+    ts::write_bytes(
+        fonts + "/tiny-cff-costly.otf",
+        ts::tiny_font(
+            {.cff = true,
+             .cff_charstrings = {{2, ts::charstring({0, 0, ts::cff_op(21), -106, ts::cff_op(29), -106, ts::cff_op(29),
+                                                     300, 700, ts::cff_op(5), ts::cff_op(14)})}},
+             .cff_global_subrs = ts::cff_call_chain(4, 9)}));
     ts::write_bytes(fonts + "/tiny-pair.ttc",
                     ts::collection_bytes({ts::tiny_font({}), ts::tiny_font({.cff = true, .kerning = 2})}));
     for (const auto &[name, bytes] : crafted::corpus()) ts::write_bytes(crafted_dir + "/" + name, bytes);

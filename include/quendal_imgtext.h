@@ -63,10 +63,12 @@
 #define QUENDAL_IMGTEXT_STRINGIFY_(x) #x
 #define QUENDAL_IMGTEXT_STRINGIFY(x) QUENDAL_IMGTEXT_STRINGIFY_(x)
 /* "MAJOR.MINOR.PATCH", for comparing with imgtext_version() at run time. */
+/* clang-format off */
 #define QUENDAL_IMGTEXT_VERSION_STRING                       \
     QUENDAL_IMGTEXT_STRINGIFY(QUENDAL_IMGTEXT_VERSION_MAJOR) "." \
     QUENDAL_IMGTEXT_STRINGIFY(QUENDAL_IMGTEXT_VERSION_MINOR) "." \
     QUENDAL_IMGTEXT_STRINGIFY(QUENDAL_IMGTEXT_VERSION_PATCH)
+/* clang-format on */
 
 /* The largest pixel size text can be drawn at. */
 #define QUENDAL_IMGTEXT_MAX_SIZE 100000
@@ -137,6 +139,10 @@ QUENDAL_IMGTEXT_API void imgtext_cleanup(void);
  * text changes on the next call of any other function. */
 QUENDAL_IMGTEXT_API const char *imgtext_last_error(void);
 
+/* The seven calls' parameters stay grouped as their callers read them:
+ * paths and text, position and size, then each colour. */
+/* clang-format off */
+
 /* Draws text onto the image in input_path at (x, y) and writes output_path.
  * opacity scales glyph coverage and is clamped to 0..1 (NaN draws nothing). */
 QUENDAL_IMGTEXT_API int imgtext_add(const char *input_path, const char *output_path,
@@ -164,6 +170,7 @@ QUENDAL_IMGTEXT_API int imgtext_create(const char *output_path, const char *text
                                        int width, int height, int size,
                                        int red, int green, int blue,
                                        int bg_red, int bg_green, int bg_blue);
+/* clang-format on */
 
 /* ======================================================================
  * The drawing API
@@ -263,22 +270,22 @@ typedef enum imgtext_position {
 /* ---- Images ----------------------------------------------------------- */
 
 typedef struct imgtext_load_options {
-    size_t struct_size;  /* sizeof(imgtext_load_options) */
-    uint64_t max_pixels; /* refuse (IMGTEXT_ERROR_LIMIT) pictures whose header
+    size_t struct_size;       /* sizeof(imgtext_load_options) */
+    uint64_t max_pixels;      /* refuse (IMGTEXT_ERROR_LIMIT) pictures whose header
                             claims more pixels, before decoding anything;
                             default IMGTEXT_DEFAULT_MAX_PIXELS, 0 = no limit
                             beyond the decoder's own */
-    int auto_orient;     /* 1 (default): turn a JPEG upright by its EXIF
+    int auto_orient;          /* 1 (default): turn a JPEG upright by its EXIF
                             orientation (1..8) while loading, so that
                             positions, anchors and gravity refer to the
                             picture as viewers show it, and width and height
                             are the upright ones. A missing or damaged EXIF
                             block means no turning, never a failure.
                             0: keep the pixels as stored. */
-    int reserved;        /* ignored. The first version of this struct ended
+    int reserved;             /* ignored. The first version of this struct ended
                             above, and its padding, left uninitialised by
                             callers, lay here; fields added since lie past it. */
-    int threads;         /* 1 (default; 0 means the same): decode on the
+    int threads;              /* 1 (default; 0 means the same): decode on the
                             calling thread. 2 or more: a baseline JPEG is
                             decoded on two threads, the calling one reading
                             the compressed data while one more, started and
@@ -296,7 +303,7 @@ typedef struct imgtext_load_options {
                             large: ...") a file or data larger than this,
                             unread; default IMGTEXT_DEFAULT_MAX_INPUT_BYTES,
                             0 = none below the decoders' own 2 GiB */
-    int allow_damaged;   /* 0 (default): a picture whose data ends before the
+    int allow_damaged;        /* 0 (default): a picture whose data ends before the
                             picture does (a truncated JPEG, a file cut short)
                             is refused with IMGTEXT_ERROR_DECODE ("cannot
                             decode image ... (truncated: ...)", saying where
@@ -363,17 +370,17 @@ enum { IMGTEXT_DAMAGE_NONE = 0, IMGTEXT_DAMAGE_TRUNCATED = 1 };
 QUENDAL_IMGTEXT_API int imgtext_image_damage(const imgtext_image *image);
 
 typedef struct imgtext_save_options {
-    size_t struct_size; /* sizeof(imgtext_save_options) */
-    int format;         /* IMGTEXT_FORMAT_*; default AUTO */
-    int jpeg_quality;   /* 1..100; default 92 (no chroma subsampling above 90) */
+    size_t struct_size;    /* sizeof(imgtext_save_options) */
+    int format;            /* IMGTEXT_FORMAT_*; default AUTO */
+    int jpeg_quality;      /* 1..100; default 92 (no chroma subsampling above 90) */
     int png_rgb_if_opaque; /* 1: write RGB when every pixel is opaque; default 0:
                               always RGBA, as the seven calls do */
-    int keep_exif;      /* 1: write a loaded JPEG's EXIF block into JPEG
+    int keep_exif;         /* 1: write a loaded JPEG's EXIF block into JPEG
                            output (its orientation 1 if the load applied it).
                            Default 0, since EXIF may hold where the picture
                            was taken (GPS) and who took it. PNG output never
                            gets it. */
-    int drop_metadata;  /* default 0: a loaded JPEG's ICC profile and
+    int drop_metadata;     /* default 0: a loaded JPEG's ICC profile and
                            resolution go into JPEG output (APP2 segments,
                            the JFIF density) and PNG output (iCCP, pHYs);
                            1: write neither (nor EXIF), as for a canvas.
@@ -392,9 +399,8 @@ QUENDAL_IMGTEXT_API imgtext_status imgtext_image_save(const imgtext_image *image
 
 /* Encodes the image into a new buffer (*data, *size bytes) that the caller
  * releases with imgtext_free. With format AUTO: the input's format, else PNG. */
-QUENDAL_IMGTEXT_API imgtext_status imgtext_image_encode(const imgtext_image *image,
-                                                        const imgtext_save_options *options, void **data,
-                                                        size_t *size);
+QUENDAL_IMGTEXT_API imgtext_status imgtext_image_encode(const imgtext_image *image, const imgtext_save_options *options,
+                                                        void **data, size_t *size);
 
 /* Releases memory the library handed over (encoded images). NULL allowed. */
 QUENDAL_IMGTEXT_API void imgtext_free(void *data);
@@ -484,17 +490,17 @@ enum { IMGTEXT_LAYOUT_AUTO = 0, IMGTEXT_LAYOUT_SIMPLE = 1, IMGTEXT_LAYOUT_SHAPED
 enum { IMGTEXT_DIRECTION_AUTO = 0, IMGTEXT_DIRECTION_LTR = 1, IMGTEXT_DIRECTION_RTL = 2 };
 
 typedef struct imgtext_text_style {
-    size_t struct_size;          /* sizeof(imgtext_text_style) */
-    const imgtext_font *font;    /* default NULL: the built-in font */
+    size_t struct_size;           /* sizeof(imgtext_text_style) */
+    const imgtext_font *font;     /* default NULL: the built-in font */
     const imgtext_font *fallback; /* for code points font lacks; default NULL */
-    float size;                  /* default 24; 0 < size <= QUENDAL_IMGTEXT_MAX_SIZE */
-    int size_unit;               /* IMGTEXT_SIZE_PIXEL_HEIGHT (ascender to
+    float size;                   /* default 24; 0 < size <= QUENDAL_IMGTEXT_MAX_SIZE */
+    int size_unit;                /* IMGTEXT_SIZE_PIXEL_HEIGHT (ascender to
                                     descender, the seven calls' size; default)
                                     or IMGTEXT_SIZE_EM (what other tools call
                                     the font size) */
-    float line_spacing;          /* factor on the line height; default 1 */
-    int align;                   /* each line in the box; default LEFT */
-    int max_width;               /* wrap lines wider than this many pixels,
+    float line_spacing;           /* factor on the line height; default 1 */
+    int align;                    /* each line in the box; default LEFT */
+    int max_width;                /* wrap lines wider than this many pixels,
                                     each as long as fits, at the break
                                     opportunities of Unicode's line breaking
                                     (UAX #14: after spaces, between CJK
@@ -508,40 +514,40 @@ typedef struct imgtext_text_style {
                                     boundaries, which the default rules lack:
                                     their words break only as overlong ones.
                                     0 = no wrapping */
-    imgtext_color color;         /* default opaque white */
-    float opacity;               /* multiplies coverage and color.a, 0..1;
+    imgtext_color color;          /* default opaque white */
+    float opacity;                /* multiplies coverage and color.a, 0..1;
                                     default 1 */
-    int box;                     /* 1: draw a box behind the text; default 0 */
-    imgtext_color box_color;     /* default opaque black; alpha 255 paints the
+    int box;                      /* 1: draw a box behind the text; default 0 */
+    imgtext_color box_color;      /* default opaque black; alpha 255 paints the
                                     box opaque, less blends it (opacity does
                                     not apply to the box) */
-    int padding;                 /* box margin around the text box (negative
+    int padding;                  /* box margin around the text box (negative
                                     means 0); default 0 */
     /* Outline, shadow and rounded box. They add to the picture around the
      * text box but never move it: measuring, anchors and gravity place the
      * text box alone, so leave a margin or padding for them. */
-    float stroke_width;          /* an outline this many pixels beyond the
+    float stroke_width;         /* an outline this many pixels beyond the
                                     glyphs' edges (fractions allowed), drawn
                                     under the fill around the text as a whole,
                                     so glyphs that overlap or kern together
                                     share one seamless outline. 0..256;
                                     default 0: none (the fill is then drawn
                                     exactly as without this field) */
-    imgtext_color stroke_color;  /* default opaque black. Text with an outline
+    imgtext_color stroke_color; /* default opaque black. Text with an outline
                                     is composed first and then blended at
                                     opacity, so a translucent fill never shows
                                     the outline through it */
-    int shadow;                  /* 1: a shadow of the text (and its outline)
+    int shadow;                 /* 1: a shadow of the text (and its outline)
                                     under it; default 0 */
-    int shadow_dx, shadow_dy;    /* the shadow's offset in pixels, right and
+    int shadow_dx, shadow_dy;   /* the shadow's offset in pixels, right and
                                     down (any value); default 2, 2 */
-    float shadow_blur;           /* the blur's standard deviation in pixels,
+    float shadow_blur;          /* the blur's standard deviation in pixels,
                                     0..256 (0: a sharp shadow); a cascade of
                                     three box blurs over the text's area only;
                                     default 2 */
-    imgtext_color shadow_color;  /* default black at alpha 160; opacity
+    imgtext_color shadow_color; /* default black at alpha 160; opacity
                                     multiplies it as it does the text */
-    float box_radius;            /* radius of the box's corners in pixels,
+    float box_radius;           /* radius of the box's corners in pixels,
                                     antialiased, at most half the box's
                                     shorter side; 0..1,000,000; default 0:
                                     square corners, as the seven calls draw */
@@ -551,16 +557,16 @@ typedef struct imgtext_text_style {
                                     default NULL. The chain (font, fallback,
                                     then these) holds at most
                                     QUENDAL_IMGTEXT_MAX_FONTS fonts */
-    size_t fallback_count;       /* entries in fallbacks (none may be NULL) */
-    int layout;                  /* IMGTEXT_LAYOUT_*; default AUTO */
-    int direction;               /* IMGTEXT_DIRECTION_*; default AUTO */
-    const char *features;        /* OpenType features, as HarfBuzz writes them:
+    size_t fallback_count;                /* entries in fallbacks (none may be NULL) */
+    int layout;                           /* IMGTEXT_LAYOUT_*; default AUTO */
+    int direction;                        /* IMGTEXT_DIRECTION_*; default AUTO */
+    const char *features;                 /* OpenType features, as HarfBuzz writes them:
                                     "-liga", "smcp", "tnum", "ss01=1",
                                     "kern=0", separated by commas or spaces;
                                     default NULL: each script's defaults.
                                     Shaped text only. A malformed one is an
                                     IMGTEXT_ERROR_ARGUMENT that names it */
-    const char *language;        /* a BCP 47 tag ("sr" for Serbian forms of
+    const char *language;                 /* a BCP 47 tag ("sr" for Serbian forms of
                                     Cyrillic, "tr" for the Turkish i, "zh-Hant"),
                                     which fonts use to choose their localized
                                     forms; default NULL: none (never the
@@ -589,9 +595,8 @@ QUENDAL_IMGTEXT_API void imgtext_text_metrics_init(imgtext_text_metrics *metrics
  * (may be NULL) receives the box; line_widths (may be NULL) receives the
  * width of up to max_lines lines. Failures: ARGUMENT, LIMIT, MEMORY. */
 QUENDAL_IMGTEXT_API imgtext_status imgtext_measure_text(const char *text, size_t length,
-                                                        const imgtext_text_style *style,
-                                                        imgtext_text_metrics *metrics, int *line_widths,
-                                                        size_t max_lines);
+                                                        const imgtext_text_style *style, imgtext_text_metrics *metrics,
+                                                        int *line_widths, size_t max_lines);
 
 /* Draws text with the anchor point of its box (e.g. IMGTEXT_BOTTOM_RIGHT)
  * at (x, y). Text outside the image is clipped. metrics may be NULL.
@@ -601,17 +606,16 @@ QUENDAL_IMGTEXT_API imgtext_status imgtext_measure_text(const char *text, size_t
  * shadow cannot be allocated). After a LIMIT or MEMORY failure while
  * drawing, the box, the shadow or part of the text may already be drawn. */
 QUENDAL_IMGTEXT_API imgtext_status imgtext_draw_text(imgtext_image *image, const char *text, size_t length, int x,
-                                                     int y, imgtext_position anchor,
-                                                     const imgtext_text_style *style,
+                                                     int y, imgtext_position anchor, const imgtext_text_style *style,
                                                      imgtext_text_metrics *metrics);
 
 /* Draws text with its box margin pixels inside the edges gravity names;
  * on an axis it leaves free the box is centred ((W - w) / 2, truncated
  * toward zero). IMGTEXT_BOTTOM_RIGHT with margin 16 puts the box's top-left
  * at (W - 16 - w, H - 16 - h). */
-QUENDAL_IMGTEXT_API imgtext_status imgtext_draw_text_gravity(imgtext_image *image, const char *text,
-                                                             size_t length, imgtext_position gravity,
-                                                             int margin, const imgtext_text_style *style,
+QUENDAL_IMGTEXT_API imgtext_status imgtext_draw_text_gravity(imgtext_image *image, const char *text, size_t length,
+                                                             imgtext_position gravity, int margin,
+                                                             const imgtext_text_style *style,
                                                              imgtext_text_metrics *metrics);
 
 #ifdef __cplusplus

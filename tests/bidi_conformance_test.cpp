@@ -97,9 +97,8 @@ struct tally {
 };
 
 bidi_class class_named(const std::string &name) {
-    static const char *const names[] = {"L",  "R",   "AL",  "EN",  "ES",  "ET",  "AN",  "CS",
-                                        "NSM", "BN", "B",   "S",   "WS",  "ON",  "LRE", "LRO",
-                                        "RLE", "RLO", "PDF", "LRI", "RLI", "FSI", "PDI"};
+    static const char *const names[] = {"L",  "R",  "AL",  "EN",  "ES",  "ET",  "AN",  "CS",  "NSM", "BN",  "B",  "S",
+                                        "WS", "ON", "LRE", "LRO", "RLE", "RLO", "PDF", "LRI", "RLI", "FSI", "PDI"};
     for (size_t i = 0; i < std::size(names); ++i)
         if (name == names[i]) return static_cast<bidi_class>(i);
     ADD_FAILURE() << "unknown bidi class " << name;
@@ -171,9 +170,9 @@ TEST_P(BidiCharacterTestTxt, Shard) {
         ASSERT_EQ(fields.size(), 5u) << "line " << number;
         const std::vector<char32_t> text = parse_numbers<char32_t>(fields[0], 16);
         const int direction = std::stoi(fields[1]);
-        const base_direction base = direction == 0 ? base_direction::ltr
-                                  : direction == 1 ? base_direction::rtl
-                                                   : base_direction::automatic;
+        const base_direction base = direction == 0   ? base_direction::ltr
+                                    : direction == 1 ? base_direction::rtl
+                                                     : base_direction::automatic;
         const bidi_paragraph paragraph = resolve_paragraph(text, base);
         t.check(number, fields[0], direction, result_of(paragraph), parse_levels(fields[3]),
                 parse_numbers<int>(fields[4], 10), std::stoi(fields[2]), paragraph.level);

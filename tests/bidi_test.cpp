@@ -43,24 +43,24 @@ void expect_permutation(const bidi_paragraph &p, size_t start, size_t end) {
 
 TEST(BidiTables, ClassesIncludingDefaultsAndNonScalarValues) {
     const std::pair<char32_t, bidi_class> cases[] = {
-        {U'a', bidi_class::L},        {0x05D0, bidi_class::R},     {0x0627, bidi_class::AL},
-        {U'7', bidi_class::EN},       {0x0660, bidi_class::AN},    {U'+', bidi_class::ES},
-        {U'$', bidi_class::ET},       {U',', bidi_class::CS},      {0x0300, bidi_class::NSM},
-        {0x200B, bidi_class::BN},     {0x2029, bidi_class::B},     {U'\t', bidi_class::S},
-        {U' ', bidi_class::WS},       {U'!', bidi_class::ON},      {0x202A, bidi_class::LRE},
-        {0x202D, bidi_class::LRO},    {0x202B, bidi_class::RLE},   {0x202E, bidi_class::RLO},
-        {0x202C, bidi_class::PDF},    {0x2066, bidi_class::LRI},   {0x2067, bidi_class::RLI},
-        {0x2068, bidi_class::FSI},    {0x2069, bidi_class::PDI},   {0x05FF, bidi_class::R},   // unassigned: @missing
-        {0x20CF, bidi_class::ET},     {0xFDD0, bidi_class::BN},    {0x1EC70, bidi_class::AL},
-        {0x10FFFF, bidi_class::BN},   {0xD800, bidi_class::ON},    {0xDFFF, bidi_class::ON},  // as U+FFFD
-        {0x110000, bidi_class::ON},   {0xFFFFFFFF, bidi_class::ON}};
+        {U'a', bidi_class::L},      {0x05D0, bidi_class::R},     {0x0627, bidi_class::AL},
+        {U'7', bidi_class::EN},     {0x0660, bidi_class::AN},    {U'+', bidi_class::ES},
+        {U'$', bidi_class::ET},     {U',', bidi_class::CS},      {0x0300, bidi_class::NSM},
+        {0x200B, bidi_class::BN},   {0x2029, bidi_class::B},     {U'\t', bidi_class::S},
+        {U' ', bidi_class::WS},     {U'!', bidi_class::ON},      {0x202A, bidi_class::LRE},
+        {0x202D, bidi_class::LRO},  {0x202B, bidi_class::RLE},   {0x202E, bidi_class::RLO},
+        {0x202C, bidi_class::PDF},  {0x2066, bidi_class::LRI},   {0x2067, bidi_class::RLI},
+        {0x2068, bidi_class::FSI},  {0x2069, bidi_class::PDI},   {0x05FF, bidi_class::R},  // unassigned: @missing
+        {0x20CF, bidi_class::ET},   {0xFDD0, bidi_class::BN},    {0x1EC70, bidi_class::AL},
+        {0x10FFFF, bidi_class::BN}, {0xD800, bidi_class::ON},    {0xDFFF, bidi_class::ON},  // as U+FFFD
+        {0x110000, bidi_class::ON}, {0xFFFFFFFF, bidi_class::ON}};
     for (const auto &[c, expected] : cases) EXPECT_EQ(bidi_class_of(c), expected) << std::hex << uint32_t(c);
 }
 
 TEST(BidiTables, Mirrored) {
-    const std::pair<char32_t, char32_t> cases[] = {{U'(', U')'},      {U')', U'('},      {U'<', U'>'},
-                                                   {0x2264, 0x2265},  {0xFF62, 0xFF63},  {0x2329, 0x232A},
-                                                   {U'a', U'a'},      {0x05D0, 0x05D0},  {0x110000, 0x110000}};
+    const std::pair<char32_t, char32_t> cases[] = {{U'(', U')'},     {U')', U'('},     {U'<', U'>'},
+                                                   {0x2264, 0x2265}, {0xFF62, 0xFF63}, {0x2329, 0x232A},
+                                                   {U'a', U'a'},     {0x05D0, 0x05D0}, {0x110000, 0x110000}};
     for (const auto &[c, expected] : cases) EXPECT_EQ(mirrored(c), expected) << std::hex << uint32_t(c);
 }
 
@@ -88,7 +88,7 @@ TEST(BidiLines, EachLineIsReorderedAloneWithItsTrailingSpaceAtTheParagraphLevel)
     EXPECT_EQ(p.levels[7], 1);
     EXPECT_EQ(visual_order(p, 0, 8), (std::vector<size_t>{0, 1, 2, 3, 6, 5, 4, 7}));
     EXPECT_EQ(visual_order(p, 8, text.size()), (std::vector<size_t>{10, 9, 8, 11, 12, 13, 14}));
-    EXPECT_EQ(visual_order(p, 12, 1000), (std::vector<size_t>{12, 13, 14})); // clamped to the paragraph
+    EXPECT_EQ(visual_order(p, 12, 1000), (std::vector<size_t>{12, 13, 14}));  // clamped to the paragraph
     EXPECT_TRUE(visual_order(p, 20, 10).empty());
 }
 
@@ -96,7 +96,7 @@ TEST(BidiLines, EachLineIsReorderedAloneWithItsTrailingSpaceAtTheParagraphLevel)
 TEST(BidiHostile, DeepEmbeddingsStopAt125AndUnwind) {
     const std::u32string text = repeat(U"\u202B", 200) + U"a" + repeat(U"\u202C", 300) + U"b";
     const std::vector<int> levels = levels_of(text);
-    EXPECT_EQ(levels[200], 126); // level 125 (the deepest), then I2 for an L at an odd level
+    EXPECT_EQ(levels[200], 126);  // level 125 (the deepest), then I2 for an L at an odd level
     EXPECT_EQ(levels.back(), 0);
     const std::u32string stairs = repeat(U"\u202B\u202A", 100) + U"a" + repeat(U"\u202C", 300) + U"b";
     EXPECT_EQ(levels_of(stairs)[200], 126);
@@ -116,7 +116,7 @@ TEST(BidiHostile, DeepIsolatesStayMatched) {
     const size_t depth = 100000;
     const std::u32string text = repeat(U"\u2068", depth) + U"\u05D0" + repeat(U"\u2069", depth) + U"\u05D1";
     const bidi_paragraph p = resolve_paragraph(text, base_direction::automatic);
-    EXPECT_EQ(p.level, 1); // the isolates are skipped: BET decides
+    EXPECT_EQ(p.level, 1);  // the isolates are skipped: BET decides
     // 62 valid isolates at 2, 4 ... 124 (outside their nested isolates the
     // FSIs find no strong character), then ALEF's R goes up one from 124.
     EXPECT_EQ(p.levels[depth], 125);

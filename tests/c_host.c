@@ -8,14 +8,13 @@
 
 static int failures;
 
-#define CHECK(cond)                                                   \
-    do {                                                              \
-        if (!(cond)) {                                                \
-            fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__,    \
-                    __LINE__, #cond);                                 \
-            ++failures;                                               \
-        }                                                             \
-    } while (0)
+#define CHECK(cond)                                                            \
+  do {                                                                         \
+    if (!(cond)) {                                                             \
+      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #cond); \
+      ++failures;                                                              \
+    }                                                                          \
+  } while (0)
 
 /* A C caller may pass any int where the header names an imgtext_position. */
 static void check_unknown_positions_are_refused(void) {

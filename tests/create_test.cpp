@@ -30,8 +30,8 @@ TEST(Create, TextIsCentredBothWaysAndClippedAtTheEdges) {
         const char *text;
         int width, height, left, top, right, bottom;
     } rows[] = {
-        {"H", 100, 40, 42, 14, 55, 27},    // the box at (42, 8), the H's ink at (0, 6)..(13, 19) in it
-        {"H", 200, 100, 92, 44, 105, 57},  // the baseline at 38 + 20 = 58
+        {"H", 100, 40, 42, 14, 55, 27},         // the box at (42, 8), the H's ink at (0, 6)..(13, 19) in it
+        {"H", 200, 100, 92, 44, 105, 57},       // the baseline at 38 + 20 = 58
         {"Hello World", 60, 30, 0, 8, 59, 23},  // the box at (-22, 3): clipped left and right
     };
     for (const auto &row : rows) {

@@ -47,20 +47,23 @@ TEST(Opacity, OutOfRangeValuesActAsTheNearestEndAndNaNAsZero) {
     const rgba picture = test_support::pattern(140, 60);
     test_support::write_png(dir.path("bg.png"), picture);
     auto draw = [&](float opacity) {
-        EXPECT_EQ(imgtext_add(dir.path("bg.png").c_str(), dir.path("out.png").c_str(), "Hello", 2, 2, 48, 255, 255,
-                              255, opacity),
+        EXPECT_EQ(imgtext_add(dir.path("bg.png").c_str(), dir.path("out.png").c_str(), "Hello", 2, 2, 48, 255, 255, 255,
+                              opacity),
                   1);
         return test_support::decode(dir.path("out.png")).pixels;
     };
     const std::vector<uint8_t> full = draw(1.0f);
     ASSERT_NE(full, picture.pixels);
     constexpr float inf = std::numeric_limits<float>::infinity();
-    const std::pair<float, float> rows[] = {{0.0f, 0},  {-0.0f, 0},
-                                            {-3.0f, 0}, {-inf, 0},
+    const std::pair<float, float> rows[] = {{0.0f, 0},
+                                            {-0.0f, 0},
+                                            {-3.0f, 0},
+                                            {-inf, 0},
                                             {std::numeric_limits<float>::quiet_NaN(), 0},
                                             // too faint to move any channel by half a step
                                             {std::numeric_limits<float>::denorm_min(), 0},
-                                            {2.0f, 1},  {1e30f, 1},
+                                            {2.0f, 1},
+                                            {1e30f, 1},
                                             {inf, 1}};
     for (auto [opacity, stand_in] : rows) EXPECT_EQ(draw(opacity), stand_in == 0 ? picture.pixels : full) << opacity;
 }
@@ -103,8 +106,7 @@ TEST(Boxed, TextSitsPaddingInsideTheBoxCorner) {
     // Inside the box both pictures agree pixel for pixel.
     const int box_right = 3 + 15 + 10, box_bottom = 4 + 24 + 10;  // "H" is 15 x 24 at 24 px
     for (int y = 4; y < box_bottom; ++y)
-        for (int x = 3; x < box_right; ++x)
-            ASSERT_EQ(padded.px(x, y), plain.px(x, y)) << x << "," << y;
+        for (int x = 3; x < box_right; ++x) ASSERT_EQ(padded.px(x, y), plain.px(x, y)) << x << "," << y;
     EXPECT_EQ(padded.at(box_right, 4)[3], 0);
     EXPECT_EQ(padded.at(box_right - 1, box_bottom - 1)[3], 255);
 }
@@ -122,8 +124,8 @@ TEST(Centered, PlacesTheBoxAtHalfTheSpareSpaceTruncatedTowardZero) {
         const char *text;
         int x, y;
     } rows[] = {
-        {101, 41, 24, "Hello", 27, 8},                        // "Hello" is 47 x 24
-        {10, 9, 24, "Hello", -18, -7},                        // -37 / 2 and -15 / 2, not -19 and -8
+        {101, 41, 24, "Hello", 27, 8},                       // "Hello" is 47 x 24
+        {10, 9, 24, "Hello", -18, -7},                       // -37 / 2 and -15 / 2, not -19 and -8
         {60, 51, 24, "Hello\nHello\nHello\nHello", 6, -22},  // four lines: 96 high
         {9, 5, 48, "Hello\nHello\nHello", -42, -69},         // 93 x 144 at 48 px
     };

@@ -13,7 +13,7 @@
 #include <vector>
 
 #if defined(_WIN32)
-#include <windows.h>
+#  include <windows.h>
 #endif
 
 #include "api_support.h"
@@ -28,7 +28,8 @@ using test_support::style_of;
 
 namespace {
 
-imgtext_text_metrics measure(const std::string &text, const imgtext_text_style &style, std::vector<int> *widths = nullptr) {
+imgtext_text_metrics measure(const std::string &text, const imgtext_text_style &style,
+                             std::vector<int> *widths = nullptr) {
     imgtext_text_metrics m{};
     m.struct_size = sizeof m;
     std::vector<int> w(64, -1);
@@ -64,10 +65,12 @@ TEST(DrawingApi, AsciiGivesTheSevenCallsBytes) {
         {"add.png", imgtext_add(in.c_str(), dir.path("add.png").c_str(), k_ascii, -7, 11, 20, 250, 300, 128, 0.8f) == 1,
          IMGTEXT_TOP_LEFT, -7, 11, 0, add},
         {"boxed.jpg",
-         imgtext_add_boxed(in.c_str(), dir.path("boxed.jpg").c_str(), k_ascii, 30, 4, 17, 1, 2, 3, 200, 100, 50, 6) == 1,
+         imgtext_add_boxed(in.c_str(), dir.path("boxed.jpg").c_str(), k_ascii, 30, 4, 17, 1, 2, 3, 200, 100, 50, 6) ==
+             1,
          IMGTEXT_TOP_LEFT, 36, 10, 0, boxed},
         {"unpadded.png",
-         imgtext_add_boxed(in.c_str(), dir.path("unpadded.png").c_str(), k_ascii, 30, 4, 17, 1, 2, 3, 200, 100, 50, -4) == 1,
+         imgtext_add_boxed(in.c_str(), dir.path("unpadded.png").c_str(), k_ascii, 30, 4, 17, 1, 2, 3, 200, 100, 50,
+                           -4) == 1,
          IMGTEXT_TOP_LEFT, 30, 4, 0, unpadded},
         {"centred.bmp", imgtext_centered(in.c_str(), dir.path("centred.bmp").c_str(), k_ascii, 23, 9, 200, 90) == 1,
          IMGTEXT_CENTER, 0, 0, 0, centred},
@@ -78,7 +81,8 @@ TEST(DrawingApi, AsciiGivesTheSevenCallsBytes) {
         ASSERT_EQ(imgtext_image_load(in.c_str(), nullptr, &image.p), IMGTEXT_OK);
         const imgtext_status drawn =
             c.where == IMGTEXT_CENTER
-                ? imgtext_draw_text_gravity(image.p, k_ascii, IMGTEXT_NUL_TERMINATED, IMGTEXT_CENTER, 0, &c.style, nullptr)
+                ? imgtext_draw_text_gravity(image.p, k_ascii, IMGTEXT_NUL_TERMINATED, IMGTEXT_CENTER, 0, &c.style,
+                                            nullptr)
                 : imgtext_draw_text(image.p, k_ascii, IMGTEXT_NUL_TERMINATED, c.x, c.y, c.where, &c.style, nullptr);
         ASSERT_EQ(drawn, IMGTEXT_OK);
         const std::string out = dir.path(std::string("api-") + c.name);
@@ -90,14 +94,20 @@ TEST(DrawingApi, AsciiGivesTheSevenCallsBytes) {
     ASSERT_EQ(imgtext_image_create(150, 80, {40, 50, 60, 255}, &card.p), IMGTEXT_OK);
     imgtext_text_style card_style = style_of(19);
     card_style.color = {1, 2, 3, 255}, card_style.align = IMGTEXT_ALIGN_CENTER;
-    ASSERT_EQ(imgtext_draw_text_gravity(card.p, k_ascii, IMGTEXT_NUL_TERMINATED, IMGTEXT_CENTER, 0, &card_style, nullptr),
-              IMGTEXT_OK);
+    ASSERT_EQ(
+        imgtext_draw_text_gravity(card.p, k_ascii, IMGTEXT_NUL_TERMINATED, IMGTEXT_CENTER, 0, &card_style, nullptr),
+        IMGTEXT_OK);
     EXPECT_EQ(encoded(card.p, save_options(IMGTEXT_FORMAT_PNG)), test_support::read_bytes(dir.path("card.png")));
 }
 
 TEST(DrawingApi, Utf8DrawsLatinAndCountsWhatTheFontLacks) {
     const imgtext_text_style style = style_of(24);
-    EXPECT_EQ(measure("Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xC5\x81\xC3\xB3" "d\xC5\xBA", style).missing_glyphs, 0);
+    EXPECT_EQ(measure("Gr\xC3\xBC\xC3\x9F"
+                      "e \xE2\x82\xAC \xC5\x81\xC3\xB3"
+                      "d\xC5\xBA",
+                      style)
+                  .missing_glyphs,
+              0);
     EXPECT_EQ(measure("\xE4\xB8\xAD \xF0\x9F\x98\x80\t", style).missing_glyphs, 3);  // CJK, emoji, tab
     // CR LF is one break; a lone CR stays in the line as a missing glyph.
     std::vector<int> widths;
@@ -119,7 +129,7 @@ TEST(DrawingApi, MalformedUtf8IsOneReplacementPerBadSequence) {
     const struct {
         std::string bytes;
         int replacements;
-    } cases[] = {{"\x80", 1},         {"\xC0\xAF", 2},         {"\xE2\x82", 1},     {"\xE2\x82x", 1},
+    } cases[] = {{"\x80", 1},         {"\xC0\xAF", 2},         {"\xE2\x82", 1},         {"\xE2\x82x", 1},
                  {"\xED\xA0\x80", 3}, {"\xF0\x80\x80\x80", 4}, {"\xF4\x90\x80\x80", 4}, {"\xF8\x88\x80\x80\x80", 5},
                  {"\xFF", 1},         {"\xF0\x9F\x98", 1}};
     for (const auto &c : cases) {
@@ -248,7 +258,11 @@ TEST(DrawingApi, LoadingOnTwoThreadsGivesTheSamePixels) {
 
     // A program built before `threads` existed passes the first version's
     // size, with whatever its padding held: that is not read as a count.
-    struct first_version { size_t struct_size; uint64_t max_pixels; int auto_orient; };
+    struct first_version {
+        size_t struct_size;
+        uint64_t max_pixels;
+        int auto_orient;
+    };
     std::memset(&options, 0xFF, sizeof options);
     options.struct_size = sizeof(first_version);
     options.max_pixels = IMGTEXT_DEFAULT_MAX_PIXELS;
@@ -306,7 +320,9 @@ TEST(DrawingApi, EightThreadsGiveTheSameBytesAndTheirOwnErrors) {
         imgtext_image_create(240, 120, {20, 30, 40, 255}, &image.p);
         imgtext_text_style style = style_of(22);
         style.max_width = 200, style.align = IMGTEXT_ALIGN_RIGHT;
-        imgtext_draw_text_gravity(image.p, "\xC2\xA9 2026 Caf\xC3\xA9 \xC5\x81\xC3\xB3" "d\xC5\xBA, wrapped twice over",
+        imgtext_draw_text_gravity(image.p,
+                                  "\xC2\xA9 2026 Caf\xC3\xA9 \xC5\x81\xC3\xB3"
+                                  "d\xC5\xBA, wrapped twice over",
                                   IMGTEXT_NUL_TERMINATED, IMGTEXT_BOTTOM_RIGHT, 8, &style, nullptr);
         *png = encoded(image.p, save_options(IMGTEXT_FORMAT_PNG));
         image_handle missing;
@@ -337,7 +353,7 @@ TEST(DrawingApi, Utf8PathsNameTheFilesTheySay) {
     image_handle card;
     ASSERT_EQ(imgtext_image_create(12, 7, {200, 100, 50, 255}, &card.p), IMGTEXT_OK);
     for (const char *name : {"\xCE\xB5\xCE\xBB\xCE\xBB\xCE\xB7\xCE\xBD\xCE\xB9\xCE\xBA\xCE\xAC.png",  // Greek
-                             "\xE4\xB8\xAD\xE6\x96\x87\xE5\x90\x8D.jpg"}) {                          // CJK
+                             "\xE4\xB8\xAD\xE6\x96\x87\xE5\x90\x8D.jpg"}) {                           // CJK
         const std::string path = dir.path(name);
         ASSERT_EQ(imgtext_image_save(card.p, path.c_str(), nullptr), IMGTEXT_OK) << imgtext_error_message();
         ASSERT_EQ(imgtext_image_save(card.p, path.c_str(), nullptr), IMGTEXT_OK);  // and replace it

@@ -5,14 +5,14 @@
 #include <algorithm>
 #include <cstdint>
 #include <string>
-#include <vector>
 #include <utility>
+#include <vector>
 
-#include "engine_support.h"
-#include "font/font.h"
 #include "codecs/jpeg_encoder.h"
 #include "codecs/png_deflate.h"
 #include "codecs/png_encoder.h"
+#include "engine_support.h"
+#include "font/font.h"
 #include "test_support.h"
 #include "text/layout.h"
 
@@ -31,7 +31,8 @@ std::vector<uint8_t> our_png(const rgba &image, imgtext::match_search search) {
     return out;
 }
 
-std::vector<uint8_t> our_jpg(const rgba &image, int quality, imgtext::jpeg_kernel kernel = imgtext::jpeg_kernel::automatic) {
+std::vector<uint8_t> our_jpg(const rgba &image, int quality,
+                             imgtext::jpeg_kernel kernel = imgtext::jpeg_kernel::automatic) {
     std::vector<uint8_t> out;
     EXPECT_EQ(imgtext::encode_jpeg(image.pixels.data(), image.width, image.height, static_cast<size_t>(image.width) * 4,
                                    quality, append, &out, kernel),
@@ -116,7 +117,8 @@ TEST_P(JpegIdentity, SameBytesAsTheReferenceEncoder) {
         const std::vector<uint8_t> reference = test_support::reference_jpg(image, quality);
         for (auto kernel : {imgtext::jpeg_kernel::automatic, imgtext::jpeg_kernel::portable}) {
             const std::vector<uint8_t> ours = our_jpg(image, quality, kernel);
-            ASSERT_EQ(ours.size(), reference.size()) << "quality " << quality << ", kernel " << static_cast<int>(kernel);
+            ASSERT_EQ(ours.size(), reference.size())
+                << "quality " << quality << ", kernel " << static_cast<int>(kernel);
             EXPECT_TRUE(ours == reference) << "quality " << quality << ", kernel " << static_cast<int>(kernel);
         }
     }
@@ -149,7 +151,7 @@ TEST(JpegIdentityQualities, PaddedRowsGiveTheSameBytes) {
 
 std::vector<corpus_case> corpus() {
     std::vector<corpus_case> cases;
-    const std::pair<int, int> sizes[] = {{1, 1},  {2, 1},   {1, 3},   {3, 2},   {7, 5},    {16, 16},
+    const std::pair<int, int> sizes[] = {{1, 1},   {2, 1},  {1, 3},   {3, 2},    {7, 5},     {16, 16},
                                          {33, 17}, {64, 1}, {1, 200}, {101, 77}, {640, 360}, {2000, 24}};
     for (kind k : {kind::photo, kind::flat, kind::noise, kind::alpha, kind::text})
         for (auto [w, h] : sizes) cases.push_back({k, w, h});
@@ -188,7 +190,8 @@ TEST(DeflateIdentity, LazyMatchAtTheEdgeOfTheWindow) {
     // Bytes below 128 and a run at the end keep the stream compressed (not
     // stored), so every decision shows in the output.
     for (int distance = 32760; distance <= 32770; ++distance) {
-        std::vector<uint8_t> bytes = random_bytes(static_cast<size_t>(distance) + 300, static_cast<uint32_t>(distance), 128);
+        std::vector<uint8_t> bytes =
+            random_bytes(static_cast<size_t>(distance) + 300, static_cast<uint32_t>(distance), 128);
         bytes.resize(bytes.size() + 4000, 0);
         const size_t phrase = 50, i = phrase + static_cast<size_t>(distance) - 1;
         std::copy(bytes.begin() + phrase, bytes.begin() + phrase + 12, bytes.begin() + i + 1);
@@ -205,7 +208,8 @@ TEST(DeflateIdentity, ShortMatchesFillAndTrimBuckets) {
 TEST(DeflateIdentity, RunsAndRepeatsOfEveryReach) {
     std::vector<uint8_t> runs;
     lcg random{99};
-    while (runs.size() < 120000) runs.insert(runs.end(), 1 + random.next() % 200 + (random.next() & 1) * 100, random.next());
+    while (runs.size() < 120000)
+        runs.insert(runs.end(), 1 + random.next() % 200 + (random.next() & 1) * 100, random.next());
     expect_same_deflate(runs, "runs");
     for (size_t period : {3, 7, 8, 9, 16, 257, 259, 300, 30000}) {
         const std::vector<uint8_t> unit = random_bytes(period, static_cast<uint32_t>(period));

@@ -46,12 +46,12 @@ TEST(Exif, DamagedDirectoriesReadAsNone) {
         std::copy(bytes.begin(), bytes.end(), damaged.begin() + static_cast<std::ptrdiff_t>(at));
         return orientation_of(damaged);
     };
-    EXPECT_EQ(with(0, {'I', 'M'}), 0);                // no byte order
-    EXPECT_EQ(with(2, {43, 0}), 0);                   // not 42
-    EXPECT_EQ(with(4, {0xFF, 0xFF, 0xFF, 0xFF}), 0);  // directory far beyond the block
+    EXPECT_EQ(with(0, {'I', 'M'}), 0);                                         // no byte order
+    EXPECT_EQ(with(2, {43, 0}), 0);                                            // not 42
+    EXPECT_EQ(with(4, {0xFF, 0xFF, 0xFF, 0xFF}), 0);                           // directory far beyond the block
     EXPECT_EQ(with(4, {static_cast<uint8_t>(block.size() - 1), 0, 0, 0}), 0);  // directory's count cut off
-    EXPECT_EQ(with(10 + 12 + 2, {k_long, 0}), 0);     // orientation not a SHORT
-    EXPECT_EQ(with(10 + 12 + 4, {0, 0, 0, 0}), 0);    // no values
+    EXPECT_EQ(with(10 + 12 + 2, {k_long, 0}), 0);                              // orientation not a SHORT
+    EXPECT_EQ(with(10 + 12 + 4, {0, 0, 0, 0}), 0);                             // no values
     for (int value : {0, 9, 0xFFFF}) EXPECT_EQ(orientation_of(oriented(value)), 0) << value;
     // A count of 65535 entries is read only as far as the block goes.
     EXPECT_EQ(with(8, {0xFF, 0xFF}), 6);
@@ -71,8 +71,9 @@ TEST(Exif, LinkedDirectoriesAreNeverFollowed) {
 TEST(Exif, ResolutionNeedsBothRationalsInsideTheBlockAndAKnownUnit) {
     const uint32_t data = test_support::tiff_data_offset(3);  // 300/1 there, 600/2 after it
     auto read = [&](uint32_t unit, uint32_t y_at, int *u, double *y) {
-        const std::vector<uint8_t> b = tiff_block(true, {{0x011A, k_rational, 1, data}, {0x011B, k_rational, 1, y_at}, {0x0128, k_short, 1, unit}},
-                                                  {0x2C, 1, 0, 0, 1, 0, 0, 0, 0x58, 2, 0, 0, 2, 0, 0, 0});
+        const std::vector<uint8_t> b =
+            tiff_block(true, {{0x011A, k_rational, 1, data}, {0x011B, k_rational, 1, y_at}, {0x0128, k_short, 1, unit}},
+                       {0x2C, 1, 0, 0, 1, 0, 0, 0, 0x58, 2, 0, 0, 2, 0, 0, 0});
         double x = 0;
         return exif_resolution(b.data(), b.size(), u, &x, y) && x == 300.0;
     };

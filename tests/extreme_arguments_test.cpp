@@ -58,9 +58,9 @@ TEST_F(ExtremeArguments, BoxedAcceptsAnyPaddingAndCorner) {
     for (int padding : k_extremes)
         for (int x : {INT_MIN, -5, 0, INT_MAX}) {
             SCOPED_TRACE(std::to_string(padding) + " at " + std::to_string(x));
-            ASSERT_EQ(imgtext_add_boxed(input_.c_str(), output_.c_str(), "Box", x, x, 12, 0, 0, 0, 255, 255, 255,
-                                        padding),
-                      1);
+            ASSERT_EQ(
+                imgtext_add_boxed(input_.c_str(), output_.c_str(), "Box", x, x, 12, 0, 0, 0, 255, 255, 255, padding),
+                1);
             const int64_t p = std::max(padding, 0);
             expect_changes_only_in(x, x, 17 + 2 * p, 12 + 2 * p);  // "Box" measures 17 x 12 at 12 px
         }
@@ -114,9 +114,8 @@ TEST_F(ExtremeArguments, RefusedArgumentsGiveExactMessagesAndWriteNothing) {
 TEST_F(ExtremeArguments, GlyphsTooLargeToRasteriseAreLeftOut) {
     // At the largest size an H's bitmap would pass 2 GiB: it is skipped, not
     // allocated, and the picture is written unchanged.
-    ASSERT_EQ(imgtext_add(input_.c_str(), output_.c_str(), "H", -40000, -80000, QUENDAL_IMGTEXT_MAX_SIZE, 0, 0, 0,
-                          1.0f),
-              1)
+    ASSERT_EQ(
+        imgtext_add(input_.c_str(), output_.c_str(), "H", -40000, -80000, QUENDAL_IMGTEXT_MAX_SIZE, 0, 0, 0, 1.0f), 1)
         << imgtext_last_error();
     EXPECT_EQ(test_support::decode(output_).pixels, test_support::decode(input_).pixels);
 }

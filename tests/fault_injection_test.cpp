@@ -113,10 +113,9 @@ TEST_P(FailedCall, DuringASaveFailsItCleanlyAndKeepsTheOldFile) {
     ASSERT_EQ(save(), 1);
     const std::vector<uint8_t> expected = test_support::read_bytes(path), old = {'o', 'l', 'd'};
 
-    const std::pair<fn, fault> faults[] = {{f_malloc, fault::fail},     {f_calloc, fault::fail},
-                                           {f_realloc, fault::fail},    {f_write, fault::fail},
-                                           {f_close, fault::fail},      {f_rename, fault::fail},
-                                           {f_write, fault::interrupt}, {f_write, fault::short_write}};
+    const std::pair<fn, fault> faults[] = {
+        {f_malloc, fault::fail}, {f_calloc, fault::fail}, {f_realloc, fault::fail},    {f_write, fault::fail},
+        {f_close, fault::fail},  {f_rename, fault::fail}, {f_write, fault::interrupt}, {f_write, fault::short_write}};
     for (auto [target, how] : faults) {
         long n = 1;
         for (;; ++n) {
@@ -159,9 +158,8 @@ TEST(FailedAllocation, InAnyDecoderOrWriterIsReportedNeverCrashes) {
             for (long n = 1;; ++n) {
                 SCOPED_TRACE(inputs[i] + " to " + out_name + ", " + k_names[target] + " call " + std::to_string(n));
                 for (const char *o : outputs) std::remove(dir.path(o).c_str());
-                const auto [result, injected] = with_fault({target, n}, [&] {
-                    return imgtext_add(in.c_str(), out.c_str(), "", 1, 1, 12, 255, 0, 0, 0.5f);
-                });
+                const auto [result, injected] = with_fault(
+                    {target, n}, [&] { return imgtext_add(in.c_str(), out.c_str(), "", 1, 1, 12, 255, 0, 0, 0.5f); });
                 const std::string message = imgtext_last_error();
                 std::vector<std::string> left = inputs;
                 if (result == 1) left.push_back(out_name), std::sort(left.begin(), left.end());

@@ -191,11 +191,12 @@ TEST(FontLoading, CharstringThatRunsForEverDrawsNothing) {
         subr.insert(subr.end(), tail.begin(), tail.end());
         subrs.push_back(subr);
     }
-    const font_handle f(ts::tiny_font({.cff = true,
-                                       .cff_charstrings = {{4, ts::charstring({0, 0, ts::cff_op(21), -107, ts::cff_op(29),
-                                                                               ts::cff_op(14)})}},
-                                       .cff_global_subrs = subrs}),
-                        0);
+    const font_handle f(
+        ts::tiny_font(
+            {.cff = true,
+             .cff_charstrings = {{4, ts::charstring({0, 0, ts::cff_op(21), -107, ts::cff_op(29), ts::cff_op(14)})}},
+             .cff_global_subrs = subrs}),
+        0);
     ASSERT_EQ(f.status, IMGTEXT_OK) << f.message;
     EXPECT_EQ(lit_pixels(draw(f.font, "\xC3\x81")), 0);
     EXPECT_EQ(draw(f.font, "A\xC3\x81").pixels, draw(f.font, "A").pixels);
@@ -209,16 +210,19 @@ TEST(FontLoading, CharstringThatRunsForEverDrawsNothing) {
 std::vector<uint8_t> costly_font() {
     const int rmoveto = ts::cff_op(21), rlineto = ts::cff_op(5), endchar = ts::cff_op(14), callgsubr = ts::cff_op(29);
     const std::vector<uint8_t> a = ts::charstring({0, 0, rmoveto, -107, callgsubr, 300, 700, rlineto, endchar});
-    const std::vector<uint8_t> v = ts::charstring(
-        {50, 0, rmoveto, -106, callgsubr, -106, callgsubr, -106, callgsubr, -105, callgsubr, -105, callgsubr, -105,
-         callgsubr, -104, callgsubr, -104, callgsubr, -104, callgsubr, 0, 700, rlineto, 400, 0, rlineto, endchar});
-    return ts::tiny_font({.cff = true, .cff_charstrings = {{1, a}, {2, v}}, .cff_global_subrs = ts::cff_call_chain(4, 9)});
+    const std::vector<uint8_t> v =
+        ts::charstring({50,        0,    rmoveto,   -106,    callgsubr, -106, callgsubr, -106,   callgsubr, -105,
+                        callgsubr, -105, callgsubr, -105,    callgsubr, -104, callgsubr, -104,   callgsubr, -104,
+                        callgsubr, 0,    700,       rlineto, 400,       0,    rlineto,   endchar});
+    return ts::tiny_font(
+        {.cff = true, .cff_charstrings = {{1, a}, {2, v}}, .cff_global_subrs = ts::cff_call_chain(4, 9)});
 }
 
 // Steps of one run of 'V': its own ten, and three calls into each of the
 // chain's levels 1 to 3.
-const uint64_t k_v_steps = static_cast<uint64_t>(
-    10 + 3 * (ts::cff_call_chain_steps(4, 9, 1) + ts::cff_call_chain_steps(4, 9, 2) + ts::cff_call_chain_steps(4, 9, 3)));
+const uint64_t k_v_steps =
+    static_cast<uint64_t>(10 + 3 * (ts::cff_call_chain_steps(4, 9, 1) + ts::cff_call_chain_steps(4, 9, 2) +
+                                    ts::cff_call_chain_steps(4, 9, 3)));
 
 struct drawn_cost {
     imgtext_status status;
@@ -273,9 +277,9 @@ TEST_P(CostlyCffGlyphs, BeyondTheCallsBudgetAreRefused) {
     const drawn_cost refused = draw_costing(f.font, 'V', 1000, effects, 3 * k_v_steps - 1);
     EXPECT_EQ(refused.status, IMGTEXT_ERROR_LIMIT);
     EXPECT_EQ(refused.steps, 3 * k_v_steps);  // it stopped at the first glyph over
-    EXPECT_EQ(std::string(imgtext_error_message()),
-              "text too costly to draw: its glyphs' charstrings ran more than " + std::to_string(3 * k_v_steps - 1) +
-                  " steps, the limit of one drawing call");
+    EXPECT_EQ(std::string(imgtext_error_message()), "text too costly to draw: its glyphs' charstrings ran more than " +
+                                                        std::to_string(3 * k_v_steps - 1) +
+                                                        " steps, the limit of one drawing call");
 }
 
 INSTANTIATE_TEST_SUITE_P(Styles, CostlyCffGlyphs,

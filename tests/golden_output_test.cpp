@@ -28,18 +28,34 @@ struct golden_case {
 const char *const k_lines = "Quendal\nAV To Wo\nr\tl\xE9!";
 
 const golden_case k_cases[] = {
-    {"create-7.png", 0x1285cbfd9fe19944, [](auto &, auto &o) { return imgtext_create(o.c_str(), k_lines, 60, 40, 7, 255, 255, 255, 0, 0, 0); }},
-    {"create-13.png", 0x146c0197ffd4cfcb, [](auto &, auto &o) { return imgtext_create(o.c_str(), k_lines, 90, 60, 13, 250, 200, 10, 20, 30, 40); }},
-    {"create-24.bmp", 0xe4fe03e8ead9b2a3, [](auto &, auto &o) { return imgtext_create(o.c_str(), k_lines, 160, 90, 24, 0, 0, 0, 255, 255, 255); }},
-    {"create-48.jpg", 0xdf2f4bf9b5387919, [](auto &, auto &o) { return imgtext_create(o.c_str(), k_lines, 301, 171, 48, 255, 80, 0, 10, 20, 90); }},
-    {"create-wide.png", 0x540e0f2b5eacc2fb, [](auto &, auto &o) { return imgtext_create(o.c_str(), "Hello World", 50, 17, 0, 255, 255, 255, 0, 0, 0); }},
-    {"add-03.png", 0x9eb9287d521a95aa, [](auto &i, auto &o) { return imgtext_add(i.c_str(), o.c_str(), k_lines, 3, 5, 24, 255, 255, 255, 0.3f); }},
-    {"add-08.jpg", 0xec87bea37aa7ec1d, [](auto &i, auto &o) { return imgtext_add(i.c_str(), o.c_str(), k_lines, -7, 11, 31, 0, 0, 255, 0.8f); }},
-    {"add-1.bmp", 0xf43b89f82d10bbbf, [](auto &i, auto &o) { return imgtext_add(i.c_str(), o.c_str(), k_lines, 40, -9, 40, 10, 240, 30, 1.0f); }},
-    {"boxed.png", 0xf874f1d104dbad07, [](auto &i, auto &o) { return imgtext_add_boxed(i.c_str(), o.c_str(), k_lines, 4, 6, 17, 255, 255, 0, 20, 20, 60, 6); }},
-    {"boxed.jpg", 0x6c804166393218f5, [](auto &i, auto &o) { return imgtext_add_boxed(i.c_str(), o.c_str(), "Boxed", -3, 100, 64, 0, 0, 0, 255, 255, 255, -2); }},
-    {"centered.png", 0x4538e10c5a543983, [](auto &i, auto &o) { return imgtext_centered(i.c_str(), o.c_str(), k_lines, 23, 255, 0, 128); }},
-    {"centered-big.bmp", 0xdcd1b67884d8fc98, [](auto &i, auto &o) { return imgtext_centered(i.c_str(), o.c_str(), "Clipped\nall round", 90, 255, 255, 255); }},
+    {"create-7.png", 0x1285cbfd9fe19944,
+     [](auto &, auto &o) { return imgtext_create(o.c_str(), k_lines, 60, 40, 7, 255, 255, 255, 0, 0, 0); }},
+    {"create-13.png", 0x146c0197ffd4cfcb,
+     [](auto &, auto &o) { return imgtext_create(o.c_str(), k_lines, 90, 60, 13, 250, 200, 10, 20, 30, 40); }},
+    {"create-24.bmp", 0xe4fe03e8ead9b2a3,
+     [](auto &, auto &o) { return imgtext_create(o.c_str(), k_lines, 160, 90, 24, 0, 0, 0, 255, 255, 255); }},
+    {"create-48.jpg", 0xdf2f4bf9b5387919,
+     [](auto &, auto &o) { return imgtext_create(o.c_str(), k_lines, 301, 171, 48, 255, 80, 0, 10, 20, 90); }},
+    {"create-wide.png", 0x540e0f2b5eacc2fb,
+     [](auto &, auto &o) { return imgtext_create(o.c_str(), "Hello World", 50, 17, 0, 255, 255, 255, 0, 0, 0); }},
+    {"add-03.png", 0x9eb9287d521a95aa,
+     [](auto &i, auto &o) { return imgtext_add(i.c_str(), o.c_str(), k_lines, 3, 5, 24, 255, 255, 255, 0.3f); }},
+    {"add-08.jpg", 0xec87bea37aa7ec1d,
+     [](auto &i, auto &o) { return imgtext_add(i.c_str(), o.c_str(), k_lines, -7, 11, 31, 0, 0, 255, 0.8f); }},
+    {"add-1.bmp", 0xf43b89f82d10bbbf,
+     [](auto &i, auto &o) { return imgtext_add(i.c_str(), o.c_str(), k_lines, 40, -9, 40, 10, 240, 30, 1.0f); }},
+    {"boxed.png", 0xf874f1d104dbad07,
+     [](auto &i, auto &o) {
+         return imgtext_add_boxed(i.c_str(), o.c_str(), k_lines, 4, 6, 17, 255, 255, 0, 20, 20, 60, 6);
+     }},
+    {"boxed.jpg", 0x6c804166393218f5,
+     [](auto &i, auto &o) {
+         return imgtext_add_boxed(i.c_str(), o.c_str(), "Boxed", -3, 100, 64, 0, 0, 0, 255, 255, 255, -2);
+     }},
+    {"centered.png", 0x4538e10c5a543983,
+     [](auto &i, auto &o) { return imgtext_centered(i.c_str(), o.c_str(), k_lines, 23, 255, 0, 128); }},
+    {"centered-big.bmp", 0xdcd1b67884d8fc98,
+     [](auto &i, auto &o) { return imgtext_centered(i.c_str(), o.c_str(), "Clipped\nall round", 90, 255, 255, 255); }},
 };
 
 TEST(GoldenOutput, EveryCallWritesTheRecordedBytes) {

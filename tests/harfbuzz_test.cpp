@@ -31,8 +31,8 @@ using hb_ptr = std::unique_ptr<T, hb_deleter<T, destroy>>;
 
 struct hb_builtin_font {
     hb_ptr<hb_blob_t, hb_blob_destroy> blob{hb_blob_create(reinterpret_cast<const char *>(imgtext::s_font_data),
-                                                           imgtext::k_font_data_size, HB_MEMORY_MODE_READONLY,
-                                                           nullptr, nullptr)};
+                                                           imgtext::k_font_data_size, HB_MEMORY_MODE_READONLY, nullptr,
+                                                           nullptr)};
     hb_ptr<hb_face_t, hb_face_destroy> face{hb_face_create(blob.get(), 0)};
     // A new font's scale is the face's units per em: advances in font units.
     hb_ptr<hb_font_t, hb_font_destroy> font{hb_font_create(face.get())};
@@ -101,10 +101,9 @@ TEST_P(HarfBuzzShaping, MatchesHbShapeAndTheFontsOwnTables) {
 
 // A is 623 units wide and kerned by -59 before V (GPOS). Caladea has no
 // ligatures (its GSUB has no lookups), so "office" keeps both f and the i.
-INSTANTIATE_TEST_SUITE_P(BuiltinFont, HarfBuzzShaping,
-                         ::testing::Values(shaping_case{"AV", {{36, 564}, {57, 604}}},
-                                           shaping_case{"office",
-                                                        {{82, 531}, {73, 303}, {73, 303}, {76, 278}, {70, 441},
-                                                         {72, 488}}}));
+INSTANTIATE_TEST_SUITE_P(
+    BuiltinFont, HarfBuzzShaping,
+    ::testing::Values(shaping_case{"AV", {{36, 564}, {57, 604}}},
+                      shaping_case{"office", {{82, 531}, {73, 303}, {73, 303}, {76, 278}, {70, 441}, {72, 488}}}));
 
 }  // namespace

@@ -7,10 +7,10 @@
 #include <vector>
 
 #if !defined(_WIN32)
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#include <valgrind/valgrind.h>
+#  include <sys/resource.h>
+#  include <sys/wait.h>
+#  include <unistd.h>
+#  include <valgrind/valgrind.h>
 #endif
 
 #include "crafted_images.h"
@@ -78,11 +78,11 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> header_bombs(const scr
 #if defined(__SANITIZE_ADDRESS__)
 constexpr bool k_address_sanitizer = true;
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
+#  if __has_feature(address_sanitizer)
 constexpr bool k_address_sanitizer = true;
-#else
+#  else
 constexpr bool k_address_sanitizer = false;
-#endif
+#  endif
 #else
 constexpr bool k_address_sanitizer = false;
 #endif
@@ -121,8 +121,8 @@ TEST(HostileSize, HeadersClaimingWhatTheWriterRefusesAreRefusedBeforeDecoding) {
     for (const auto &[format, bytes] : header_bombs(dir)) {
         const std::string in = dir.path("bomb." + format);
         test_support::write_bytes(in, bytes);
-        const long mib = peak_mib_of_failing_call(
-            [&] { return imgtext_add(in.c_str(), out.c_str(), "x", 0, 0, 0, 0, 0, 0, 1.0f); });
+        const long mib =
+            peak_mib_of_failing_call([&] { return imgtext_add(in.c_str(), out.c_str(), "x", 0, 0, 0, 0, 0, 0, 1.0f); });
         EXPECT_LT(mib, 150) << format;
         EXPECT_EQ(std::string(imgtext_last_error()), "failed to write image to " + out) << format;
     }
@@ -133,15 +133,14 @@ TEST(HostileSize, HeadersClaimingWhatTheWriterRefusesAreRefusedBeforeDecoding) {
 // however: refused before the picture is allocated.
 TEST(HostileSize, HeadersBeyondThePixelLimitAreRefusedBeforeDecoding) {
     scratch_dir dir;
-    const std::string refused = "image too large: " + std::to_string(k_side) + "x" + std::to_string(k_side) +
-                                " is more than 178956970 pixels";
+    const std::string refused =
+        "image too large: " + std::to_string(k_side) + "x" + std::to_string(k_side) + " is more than 178956970 pixels";
     for (const auto &bomb : header_bombs(dir)) {
         const auto &format = bomb.first;
         const auto &bytes = bomb.second;  // a plain reference: lambdas capture no bindings before C++20
         imgtext_image *image = nullptr;
-        const long mib = peak_mib_of_failing_call([&] {
-            return imgtext_image_load_memory(bytes.data(), bytes.size(), nullptr, &image) == IMGTEXT_OK;
-        });
+        const long mib = peak_mib_of_failing_call(
+            [&] { return imgtext_image_load_memory(bytes.data(), bytes.size(), nullptr, &image) == IMGTEXT_OK; });
         EXPECT_LT(mib, 150) << format;
         EXPECT_EQ(imgtext_error_message(), refused) << format;
     }
@@ -166,7 +165,7 @@ TEST(HostileSize, JpegWithMoreScansThanTheLimitIsRefused) {
     const size_t header_len = 2 + ((size_t{base[sos + 2]} << 8) | base[sos + 3]);
     const std::vector<uint8_t> empty_scan(base.begin() + static_cast<long>(sos),
                                           base.begin() + static_cast<long>(sos + header_len));
-    for (const int extra : {499, 500}) {  // plus the file's own scan
+    for (const int extra : {499, 500}) {                          // plus the file's own scan
         std::vector<uint8_t> jpeg(base.begin(), base.end() - 2);  // up to the end-of-image marker
         for (int i = 0; i < extra; ++i) jpeg.insert(jpeg.end(), empty_scan.begin(), empty_scan.end());
         jpeg.push_back(0xFF), jpeg.push_back(0xD9);

@@ -26,10 +26,10 @@ TEST(FillRect, PaintsOnlyTheRectanglesPartInsideTheImage) {
         int64_t x, y, w, h;
         int left, top, right, bottom;
     } rows[] = {
-        {-5, 0, 4, 6, 0, 0, -1, -1},  // x + w < 0
-        {0, -7, 8, 6, 0, 0, -1, -1},  // y + h < 0
-        {8, 0, 4, 6, 0, 0, -1, -1},   // x >= width
-        {0, 6, 8, 6, 0, 0, -1, -1},   // y >= height
+        {-5, 0, 4, 6, 0, 0, -1, -1},    // x + w < 0
+        {0, -7, 8, 6, 0, 0, -1, -1},    // y + h < 0
+        {8, 0, 4, 6, 0, 0, -1, -1},     // x >= width
+        {0, 6, 8, 6, 0, 0, -1, -1},     // y >= height
         {0, 0, 0, 1000, 0, 0, -1, -1},  // empty, however large the other side
         {0, 0, 1000, -1, 0, 0, -1, -1},
         {-2, -3, 5, 5, 0, 0, 2, 1},  // overhang clipped on every side

@@ -16,8 +16,7 @@ using test_support::decoded_picture;
 
 namespace {
 
-decoded_picture ours(const std::vector<uint8_t> &file, imgtext::jpeg_decode_kernel kernel, int threads,
-                     bool *handled) {
+decoded_picture ours(const std::vector<uint8_t> &file, imgtext::jpeg_decode_kernel kernel, int threads, bool *handled) {
     decoded_picture result;
     int w = 0, h = 0;
     unsigned char *pixels = nullptr;
@@ -49,7 +48,8 @@ int expect_same(const std::vector<uint8_t> &file, const std::string &what) {
         EXPECT_EQ(own.ok, reference.ok) << what << " (" << reference.reason << " / " << own.reason << ")";
         EXPECT_EQ(own.reason, reference.reason) << what;
         EXPECT_EQ(std::pair(own.width, own.height), std::pair(reference.width, reference.height)) << what;
-        EXPECT_TRUE(own.pixels == reference.pixels) << what << " kernel " << static_cast<int>(kernel) << " threads " << threads;
+        EXPECT_TRUE(own.pixels == reference.pixels)
+            << what << " kernel " << static_cast<int>(kernel) << " threads " << threads;
     }
     return handled_count;
 }
@@ -65,7 +65,8 @@ int forms() {
 test_support::rgba noisy(int w, int h, uint32_t seed, int divisor, int shift) {
     test_support::rgba image = test_support::pattern(w, h);
     uint32_t state = seed;
-    for (auto &b : image.pixels) b = static_cast<uint8_t>(b / divisor + ((state = state * 1103515245u + 12345u) >> shift));
+    for (auto &b : image.pixels)
+        b = static_cast<uint8_t>(b / divisor + ((state = state * 1103515245u + 12345u) >> shift));
     return image;
 }
 
@@ -75,7 +76,8 @@ TEST(JpegDecoder, StbWrittenFilesAtEverySize) {
                             std::pair{33, 47}, std::pair{255, 3}, std::pair{640, 480}}) {
             const std::string what = std::to_string(w) + "x" + std::to_string(h) + " q" + std::to_string(quality);
             const uint32_t seed = static_cast<uint32_t>(w * h);
-            EXPECT_EQ(expect_same(test_support::reference_jpg(noisy(w, h, seed, 1, 28), quality), what), forms()) << what;
+            EXPECT_EQ(expect_same(test_support::reference_jpg(noisy(w, h, seed, 1, 28), quality), what), forms())
+                << what;
         }
     }
 }
@@ -97,7 +99,8 @@ std::vector<variant> variants() {
             for (int s = 0; s <= 4; ++s) {  // YCbCr in each sampling, then grey
                 test_support::jpeg_options o;
                 o.components = s < 4 ? 3 : 1;
-                if (s < 4) o.sampling[0][0] = samplings[s][0], o.sampling[0][1] = samplings[s][1], o.quality = 40 + 20 * s;
+                if (s < 4)
+                    o.sampling[0][0] = samplings[s][0], o.sampling[0][1] = samplings[s][1], o.quality = 40 + 20 * s;
                 o.restart_interval = restart;
                 o.progressive = progressive > 0;
                 if (progressive) o.scans = test_support::progressive_script(o.components, progressive - 1);
@@ -124,7 +127,8 @@ std::string describe(const variant &v, int w, int h) {
 TEST(JpegDecoder, GeneratedFilesOfEveryLayoutAndOddSizes) {
     for (const variant &v : variants())
         for (auto [w, h] : {std::pair{1, 1}, std::pair{3, 5}, std::pair{17, 9}, std::pair{33, 47}, std::pair{64, 16}}) {
-            const std::vector<uint8_t> file = test_support::write_test_jpeg(photo(w, h, static_cast<uint32_t>(w * h)), v.options);
+            const std::vector<uint8_t> file =
+                test_support::write_test_jpeg(photo(w, h, static_cast<uint32_t>(w * h)), v.options);
             const std::string what = describe(v, w, h);
             EXPECT_EQ(expect_same(file, what), forms()) << what;
         }
@@ -142,7 +146,8 @@ TEST(JpegDecoder, FlatBlocksOfEveryLevel) {
         for (int components : {1, 3}) {
             test_support::jpeg_options o;
             o.quality = quality, o.components = components;
-            const std::string what = "quality " + std::to_string(quality) + ", components " + std::to_string(components);
+            const std::string what =
+                "quality " + std::to_string(quality) + ", components " + std::to_string(components);
             EXPECT_EQ(expect_same(test_support::write_test_jpeg(image, o), what), forms()) << what;
         }
 }
@@ -190,9 +195,9 @@ void expect_truncation_reported(const std::vector<uint8_t> &prefix, size_t whole
         int w = 0, h = 0;
         unsigned char *pixels = nullptr;
         const char *reason = nullptr;
-        const auto r = imgtext::decode_jpeg_rgba(prefix.data(), static_cast<int>(prefix.size()), &w, &h, &pixels,
-                                                 &reason, imgtext::jpeg_decode_kernel::automatic, threads,
-                                                 &damage[threads - 1]);
+        const auto r =
+            imgtext::decode_jpeg_rgba(prefix.data(), static_cast<int>(prefix.size()), &w, &h, &pixels, &reason,
+                                      imgtext::jpeg_decode_kernel::automatic, threads, &damage[threads - 1]);
         std::free(pixels);
         if (r != imgtext::jpeg_decode_result::decoded) return;
     }
@@ -229,8 +234,9 @@ TEST(JpegDecoder, CorruptedBytes) {
         const std::vector<uint8_t> file = test_support::write_test_jpeg(photo(21, 18, 9), v.options);
         for (size_t at = 2; at < file.size(); at += test_support::exhaustive_stride()) {
             // a marker's lead-in, a flipped code, or a marker (restart, start, end)
-            const uint8_t value = at % 3 == 0 ? 0xFF : at % 3 == 1 ? static_cast<uint8_t>(file[at] ^ 0x21)
-                                                                   : static_cast<uint8_t>(0xD0 + at % 10);
+            const uint8_t value = at % 3 == 0   ? 0xFF
+                                  : at % 3 == 1 ? static_cast<uint8_t>(file[at] ^ 0x21)
+                                                : static_cast<uint8_t>(0xD0 + at % 10);
             std::vector<uint8_t> damaged = file;
             damaged[at] = value;
             expect_same(damaged, describe(v, 21, 18) + " byte " + std::to_string(at) + " = " + std::to_string(value));

@@ -41,11 +41,11 @@ TEST(OutputFormat, ChosenByTheOutputNameThenTheInputsSignatureThenPng) {
         const char *input;  // null: imgtext_create
         const char *output;
         test_support::file_kind expected;
-    } rows[] = {{nullptr, "a.png", png},          {nullptr, "b.PNG", png},          {nullptr, "c.jpg", jpeg},
-                {nullptr, "d.jpeg", jpeg},        {nullptr, "e.bmp", bmp},          {nullptr, "f.webp", png},
-                {nullptr, "g", png},              {nullptr, "h.jpe", png},          {"photo.jpg", "i.dat", jpeg},
-                {"photo.bmp", "j.dat", bmp},      {"really-png.jpg", "k.dat", png}, {"anim.gif", "l.dat", png},
-                {"photo.jpg", "m.png", png},      {"photo.bmp", "n.JPEG", jpeg}};
+    } rows[] = {{nullptr, "a.png", png},     {nullptr, "b.PNG", png},          {nullptr, "c.jpg", jpeg},
+                {nullptr, "d.jpeg", jpeg},   {nullptr, "e.bmp", bmp},          {nullptr, "f.webp", png},
+                {nullptr, "g", png},         {nullptr, "h.jpe", png},          {"photo.jpg", "i.dat", jpeg},
+                {"photo.bmp", "j.dat", bmp}, {"really-png.jpg", "k.dat", png}, {"anim.gif", "l.dat", png},
+                {"photo.jpg", "m.png", png}, {"photo.bmp", "n.JPEG", jpeg}};
     for (const auto &row : rows) {
         const std::string out = dir.path(row.output);
         if (row.input) {

@@ -42,7 +42,8 @@ bytes photo(const std::vector<bytes> &segments) {
     for (int y = 0; y < 16; ++y)
         for (int x = 0; x < 32; ++x) {
             const bool right = x >= 16, bottom = y >= 8;
-            image.at(x, y)[0] = right == bottom ? 255 : 0, image.at(x, y)[1] = right ? 255 : 0, image.at(x, y)[2] = bottom ? 255 : 0;
+            image.at(x, y)[0] = right == bottom ? 255 : 0, image.at(x, y)[1] = right ? 255 : 0,
+                        image.at(x, y)[2] = bottom ? 255 : 0;
         }
     return jpeg_with_segments(image, segments);
 }
@@ -102,7 +103,9 @@ TEST(Metadata, IccProfileInSeveralSegmentsRoundTripsIntoJpegAndPng) {
     bytes profile(150000);
     std::mt19937 noise(14);
     for (uint8_t &b : profile) b = static_cast<uint8_t>(noise() >> 24);
-    auto piece = [&](int n) { return icc_segment(n + 1, 3, slice(profile, n * 65519u, std::min<size_t>(65519, 150000 - n * 65519u))); };
+    auto piece = [&](int n) {
+        return icc_segment(n + 1, 3, slice(profile, n * 65519u, std::min<size_t>(65519, 150000 - n * 65519u)));
+    };
     const loaded with_profile(photo({piece(1), piece(0), piece(2)}));
 
     bytes from_jpeg;
@@ -149,11 +152,13 @@ TEST(Metadata, ExifOnlyWhenAskedAndThenUpright) {
     const bytes turned = photo({exif_segment(orientation_tiff(6))});
     EXPECT_EQ(exif_of(encode(loaded(turned).image, IMGTEXT_FORMAT_JPEG)), bytes{});
     EXPECT_EQ(exif_of(encode(loaded(turned).image, IMGTEXT_FORMAT_JPEG, 1)), orientation_tiff(1));
-    EXPECT_EQ(exif_of(encode(loaded(turned, 0).image, IMGTEXT_FORMAT_JPEG, 1)), orientation_tiff(6));  // still true to the pixels
+    EXPECT_EQ(exif_of(encode(loaded(turned, 0).image, IMGTEXT_FORMAT_JPEG, 1)),
+              orientation_tiff(6));  // still true to the pixels
 }
 
 TEST(Metadata, PicturesWithoutMetadataKeepTheSevenCallsBytes) {
-    const loaded plain(photo({})), with_metadata(photo({icc_segment(1, 1, bytes(300, 7)), exif_segment(orientation_tiff(1))}));
+    const loaded plain(photo({})),
+        with_metadata(photo({icc_segment(1, 1, bytes(300, 7)), exif_segment(orientation_tiff(1))}));
     test_support::image_handle copy;
     ASSERT_EQ(imgtext_image_copy(imgtext_image_pixels(plain.image), 32, 16, 32 * 4, &copy.p), IMGTEXT_OK);
     for (const int format : {IMGTEXT_FORMAT_JPEG, IMGTEXT_FORMAT_PNG, IMGTEXT_FORMAT_BMP}) {

@@ -5,11 +5,11 @@
 
 #include <sys/stat.h>
 #if !defined(_WIN32)
-#include <fcntl.h>
-#include <sys/mount.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#  include <fcntl.h>
+#  include <sys/mount.h>
+#  include <sys/resource.h>
+#  include <sys/wait.h>
+#  include <unistd.h>
 #endif
 
 #include <cerrno>
@@ -122,9 +122,7 @@ public:
         if (mounted_) umount2(where_.c_str(), MNT_DETACH);
     }
     bool mounted() const { return mounted_; }
-    bool remount_read_only() {
-        return mount("tmpfs", where_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0;
-    }
+    bool remount_read_only() { return mount("tmpfs", where_.c_str(), "tmpfs", MS_REMOUNT | MS_RDONLY, nullptr) == 0; }
     std::string why() const { return std::string("cannot mount a tmpfs here: ") + std::strerror(error_); }
     std::string path(const std::string &name) const { return where_ + "/" + name; }
     std::vector<std::string> entries() const { return scratch_dir::entries(where_); }
@@ -135,9 +133,7 @@ private:
     int error_ = 0;
 };
 
-TEST(SaveSafety, DeviceThatIsAlwaysFullFails) {
-    expect_failed_save(write_card("/dev/full"), "/dev/full");
-}
+TEST(SaveSafety, DeviceThatIsAlwaysFullFails) { expect_failed_save(write_card("/dev/full"), "/dev/full"); }
 
 TEST(SaveSafety, FifoOutputIsWrittenDirectlyNotReplaced) {
     // A FIFO stands for every output that is not a regular file (devices

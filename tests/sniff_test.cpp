@@ -35,7 +35,7 @@ TEST(FormatChoice, ByTheInputsFirstBytesElseItsExtension) {
         {"a.bmp", {0xFF, 0xD8, 0xFF}, FMT_JPG},
         {"a.jpg", {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A}, FMT_PNG},
         {"a.png", {'B', 'M', 0, 0}, FMT_BMP},
-        {"a.bmp", {0x89, 'P', 'N', 'G', 0, 0, 0, 0}, FMT_PNG},     // eight bytes starting 0x89 "PNG"...
+        {"a.bmp", {0x89, 'P', 'N', 'G', 0, 0, 0, 0}, FMT_PNG},        // eight bytes starting 0x89 "PNG"...
         {"a.bmp", {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A}, FMT_BMP},  // ...but not seven
         {"a.bmp", {0xFF, 0xD9}, FMT_BMP},
         {"a.jpeg", {0x89, 'X', 'N', 'G', 0, 0, 0, 0}, FMT_JPG},

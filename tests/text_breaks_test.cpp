@@ -123,8 +123,9 @@ TEST(GraphemeBreak, MarkedClusters) {
 // alike. The texts mix letters and spaces with characters whose rules read
 // context.
 TEST(LineBreak, AsciiShortcutsAgreeWithTheRules) {
-    const char32_t alphabet[] = {U'a', U'Z', U' ', U' ', U'\u0308', U'\u200D', U'\u200B', U'(', U'"', U'\u00AB',
-                                 U'-', U'1', U'.', U'\u25CC', U'\u05D0', U'\U0001F1E6', U'\u0600', U'\r', U'\n'};
+    const char32_t alphabet[] = {U'a',      U'Z',          U' ',      U' ',  U'\u0308', U'\u200D', U'\u200B',
+                                 U'(',      U'"',          U'\u00AB', U'-',  U'1',      U'.',      U'\u25CC',
+                                 U'\u05D0', U'\U0001F1E6', U'\u0600', U'\r', U'\n'};
     uint32_t seed = 12345;
     for (int round = 0; round < 3000; ++round) {
         std::u32string text, letters, printable;

@@ -163,7 +163,7 @@ TEST(Box, RoundedCornersAreCutWithAntialiasedEdges) {
         }
         EXPECT_EQ(c.pixel(10, 10), (std::vector<uint8_t>{0, 0, 0, 0}));  // cut off
         EXPECT_EQ(c.pixel(50, 10), (std::vector<uint8_t>{0, 0, 0, 0}));  // the top-right one too
-        const uint8_t arc = c.at(13, 13)[3];  // its centre 12.02 from the corner's centre
+        const uint8_t arc = c.at(13, 13)[3];                             // its centre 12.02 from the corner's centre
         EXPECT_GT(arc, 50);
         EXPECT_LT(arc, 70);
     }
@@ -172,7 +172,8 @@ TEST(Box, RoundedCornersAreCutWithAntialiasedEdges) {
 TEST(Style, OutlineShadowAndRadiusOutOfRangeAreRefused) {
     canvas c(10, 10, k_black);
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    const float bad[][3] = {{-1, 2, 0}, {nan, 2, 0}, {256.5f, 2, 0}, {0, -0.5f, 0}, {0, 2, nan}};  // stroke, blur, radius
+    const float bad[][3] = {
+        {-1, 2, 0}, {nan, 2, 0}, {256.5f, 2, 0}, {0, -0.5f, 0}, {0, 2, nan}};  // stroke, blur, radius
     for (const auto &b : bad) {
         imgtext_text_style style = style_of(10);
         style.shadow = 1, style.stroke_width = b[0], style.shadow_blur = b[1], style.box_radius = b[2];

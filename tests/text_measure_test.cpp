@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "engine_support.h"
 #include "font/font.h"
 #include "font/font_data.h"
-#include "engine_support.h"
 #include "text/layout.h"
 
 using namespace imgtext;
@@ -91,9 +91,8 @@ TEST_F(Measure, AdvancesAndKerningInFontUnits) {
     const struct {
         char left, right;
         int kern;
-    } pairs[] = {{'A', 'V', -59}, {'V', 'A', -84}, {'T', 'o', -81}, {'T', 'e', -81}, {'L', 'T', -103},
-                 {'W', 'o', -59}, {'r', 'l', -5},  {'H', 'e', 0},   {'e', 'l', 0},   {'l', 'l', 0},
-                 {'l', 'o', 0}};
+    } pairs[] = {{'A', 'V', -59}, {'V', 'A', -84}, {'T', 'o', -81}, {'T', 'e', -81}, {'L', 'T', -103}, {'W', 'o', -59},
+                 {'r', 'l', -5},  {'H', 'e', 0},   {'e', 'l', 0},   {'l', 'l', 0},   {'l', 'o', 0}};
     for (const auto &p : pairs) EXPECT_EQ(glyph_kerning(glyph(p.left), glyph(p.right)), p.kern) << p.left << p.right;
 }
 
@@ -126,7 +125,7 @@ TEST_F(Measure, LinesTheirWidthsAndTheBox) {
         {"Hello", 12, {24}, 24, 12},
         {"Hello", 48, {93}, 93, 48},
         {" ", 24, {5}, 5, 24},
-        {"\xE9", 24, {5}, 5, 24},  // a Latin-1 e-acute, and each byte of its UTF-8
+        {"\xE9", 24, {5}, 5, 24},        // a Latin-1 e-acute, and each byte of its UTF-8
         {"\xC3\xA9", 24, {10}, 10, 24},  // form, is 220 units like a space
         {"Hello\r", 24, {51}, 51, 24},
         {"Hello\r\nWorld", 24, {51, 54}, 54, 48},  // the carriage return stays in the line

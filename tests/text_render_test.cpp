@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "font/font.h"
 #include "engine_support.h"
-#include "text/layout.h"
+#include "font/font.h"
 #include "test_support.h"
+#include "text/layout.h"
 
 using namespace imgtext;
 using test_support::pixel;
@@ -171,7 +171,8 @@ TEST_F(Render, EquivalentDrawingsGiveTheSamePicture) {
         const char *why;
         drawing one, other;
     } rows[] = {
-        {"centring leaves a full-width line at x", {{"Hello World\nHello World", {.x = 4, .centre = true}}},
+        {"centring leaves a full-width line at x",
+         {{"Hello World\nHello World", {.x = 4, .centre = true}}},
          {{"Hello World\nHello World", {.x = 4}}}},
         {"empty lines still move the baseline", {{"A\n\nB", {}}}, {{"A", {}}, {"B", {.y = 48}}}},
         // Tab and space both advance 220 units, with no kerning.
@@ -202,8 +203,8 @@ TEST_F(Render, GlyphWindowsMatchTheWholeBitmapByteForByte) {
                                 for (int col = x0; col < x1; ++col)
                                     ASSERT_EQ(part[static_cast<size_t>(r - y0) * (x1 - x0) + (col - x0)],
                                               whole.at(col, r))
-                                        << c << " at " << px << " px, window " << x0 << "," << y0 << "-" << x1
-                                        << "," << y1 << ", byte " << col << "," << r;
+                                        << c << " at " << px << " px, window " << x0 << "," << y0 << "-" << x1 << ","
+                                        << y1 << ", byte " << col << "," << r;
                         }
         }
     }

@@ -13,22 +13,35 @@ typedef int (*boxed_fn)(const char *, const char *, const char *, int, int, int,
 typedef int (*centered_fn)(const char *, const char *, const char *, int, int, int, int);
 
 static int failures;
-#define CHECK(cond) \
-    do { if (!(cond)) { fprintf(stderr, "windows_host: check failed: %s\n", #cond); ++failures; } } while (0)
+#define CHECK(cond)                                               \
+  do {                                                            \
+    if (!(cond)) {                                                \
+      fprintf(stderr, "windows_host: check failed: %s\n", #cond); \
+      ++failures;                                                 \
+    }                                                             \
+  } while (0)
 
 /* GetProcAddress returns FARPROC; copying its bits into the typed pointer
  * is the portable way to convert between function pointer types. */
 static void find(HMODULE dll, const char *name, void *fn, size_t size) {
     FARPROC f = GetProcAddress(dll, name);
-    if (!f) { fprintf(stderr, "windows_host: %s is not exported\n", name); ++failures; }
+    if (!f) {
+        fprintf(stderr, "windows_host: %s is not exported\n", name);
+        ++failures;
+    }
     memcpy(fn, &f, size);
 }
 #define FIND(var, name) find(dll, name, &var, sizeof var)
 
 int main(int argc, char **argv) {
     HMODULE dll = LoadLibraryA(argc > 1 ? argv[1] : "quendal-imgtext.dll");
-    init_fn init; cleanup_fn cleanup; last_error_fn last_error;
-    create_fn create; add_fn add; boxed_fn boxed; centered_fn centered;
+    init_fn init;
+    cleanup_fn cleanup;
+    last_error_fn last_error;
+    create_fn create;
+    add_fn add;
+    boxed_fn boxed;
+    centered_fn centered;
     if (!dll) {
         fprintf(stderr, "windows_host: LoadLibrary failed (%lu)\n", (unsigned long)GetLastError());
         return 1;

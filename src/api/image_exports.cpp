@@ -94,7 +94,8 @@ imgtext_status create(int width, int height, imgtext_color color, imgtext_image 
     }
     const bool transparent_black = color.r == 0 && color.g == 0 && color.b == 0 && color.a == 0;
     rgba_image canvas{width, height, allocate_pixels(width, height, transparent_black)};
-    if (!canvas.pixels) return set_error(IMGTEXT_ERROR_MEMORY, "failed to allocate image buffer (%dx%d)", width, height);
+    if (!canvas.pixels)
+        return set_error(IMGTEXT_ERROR_MEMORY, "failed to allocate image buffer (%dx%d)", width, height);
     if (!transparent_black) {
         const unsigned char pixel[4] = {color.r, color.g, color.b, color.a};
         const size_t count = static_cast<size_t>(width) * static_cast<size_t>(height);
@@ -107,7 +108,8 @@ imgtext_status copy(const void *pixels, int width, int height, size_t stride, im
     const imgtext_status checked = check_caller_pixels(pixels, width, height, stride, image);
     if (checked != IMGTEXT_OK) return checked;
     rgba_image copied{width, height, allocate_pixels(width, height, false)};
-    if (!copied.pixels) return set_error(IMGTEXT_ERROR_MEMORY, "failed to allocate image buffer (%dx%d)", width, height);
+    if (!copied.pixels)
+        return set_error(IMGTEXT_ERROR_MEMORY, "failed to allocate image buffer (%dx%d)", width, height);
     const auto *from = static_cast<const unsigned char *>(pixels);
     for (int y = 0; y < height; ++y) {
         std::memcpy(copied.row(y), from + stride * static_cast<size_t>(y), copied.row_bytes());

@@ -11,7 +11,9 @@
 
 namespace imgtext {
 
-imgtext_status bad_argument(const char *what) { return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: %s", what); }
+imgtext_status bad_argument(const char *what) {
+    return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: %s", what);
+}
 
 namespace {
 
@@ -101,7 +103,8 @@ imgtext_status face_from(const imgtext_text_style &style, text_face *face) {
 }
 
 imgtext_status shaping_from(const imgtext_text_style &style, shaping_options *shaping) {
-    if (style.layout < IMGTEXT_LAYOUT_AUTO || style.layout > IMGTEXT_LAYOUT_SHAPED) return bad_argument("unknown layout");
+    if (style.layout < IMGTEXT_LAYOUT_AUTO || style.layout > IMGTEXT_LAYOUT_SHAPED)
+        return bad_argument("unknown layout");
     if (style.direction < IMGTEXT_DIRECTION_AUTO || style.direction > IMGTEXT_DIRECTION_RTL) {
         return bad_argument("unknown direction");
     }
@@ -155,8 +158,8 @@ imgtext_status load_settings_from(const imgtext_load_options *options, load_sett
     return IMGTEXT_OK;
 }
 
-imgtext_status encode_settings_from(const imgtext_image *image, const imgtext_save_options *options,
-                                    const char *path, encode_settings *settings) {
+imgtext_status encode_settings_from(const imgtext_image *image, const imgtext_save_options *options, const char *path,
+                                    encode_settings *settings) {
     imgtext_save_options o;
     if (!read_options(options, imgtext_save_options_init, &o)) return bad_argument("save options size");
     if (o.format < IMGTEXT_FORMAT_AUTO || o.format > IMGTEXT_FORMAT_BMP) {
@@ -183,8 +186,7 @@ imgtext_status encode_settings_from(const imgtext_image *image, const imgtext_sa
     return IMGTEXT_OK;
 }
 
-imgtext_status request_from(const char *text, size_t length, const imgtext_text_style *given,
-                            text_request *request) {
+imgtext_status request_from(const char *text, size_t length, const imgtext_text_style *given, text_request *request) {
     if (!text && length != 0) return bad_argument("text is NULL");
     imgtext_text_style style;
     if (!read_options(given, imgtext_text_style_init, &style)) return bad_argument("text style size");

@@ -39,12 +39,11 @@ void write_result(const Result &value, Result *out) {
 }
 
 imgtext_status load_settings_from(const imgtext_load_options *options, load_settings *settings);
-imgtext_status encode_settings_from(const imgtext_image *image, const imgtext_save_options *options,
-                                    const char *path, encode_settings *settings);
+imgtext_status encode_settings_from(const imgtext_image *image, const imgtext_save_options *options, const char *path,
+                                    encode_settings *settings);
 
 // The text and style of a measuring or drawing call as the engine's request.
-imgtext_status request_from(const char *text, size_t length, const imgtext_text_style *style,
-                            text_request *request);
+imgtext_status request_from(const char *text, size_t length, const imgtext_text_style *style, text_request *request);
 
 imgtext_text_metrics metrics_of(const text_layout &layout, int64_t x, int64_t y);
 

@@ -66,8 +66,8 @@ imgtext_status seven_call_text(const char *text, int size, int red, int green, i
     }
     const float px = static_cast<float>(effective_pixel_size(size));
     const font_face *builtin = builtin_font();
-    request->layout = layout_request{text, std::strlen(text), text_encoding::bytes,
-                                     make_text_face(&builtin, 1, px, false, 1.0f), 0};
+    request->layout =
+        layout_request{text, std::strlen(text), text_encoding::bytes, make_text_face(&builtin, 1, px, false, 1.0f), 0};
     request->colour = paint{static_cast<float>(clamp_channel(red)), static_cast<float>(clamp_channel(green)),
                             static_cast<float>(clamp_channel(blue)), clamp_opacity(opacity)};
     request->align = align;
@@ -132,7 +132,8 @@ imgtext_status create_canvas(const char *output_path, const char *text, int widt
     pixel_buffer canvas;
     const uint64_t bytes = uint64_t{static_cast<unsigned>(width)} * static_cast<unsigned>(height) * 4;
     canvas.image = rgba_image{width, height, nullptr};
-    if (bytes <= SIZE_MAX) canvas.image.pixels = static_cast<unsigned char *>(std::calloc(static_cast<size_t>(bytes), 1));
+    if (bytes <= SIZE_MAX)
+        canvas.image.pixels = static_cast<unsigned char *>(std::calloc(static_cast<size_t>(bytes), 1));
     if (!canvas.image.pixels) {
         return set_error(IMGTEXT_ERROR_MEMORY, "failed to allocate image buffer (%dx%d)", width, height);
     }
@@ -189,9 +190,9 @@ extern "C" int imgtext_add_boxed(const char *input_path, const char *output_path
         const int64_t p = padding > 0 ? padding : 0;
         text_request boxed;
         boxed.box = true;
-        boxed.box_colour = imgtext_color{static_cast<uint8_t>(clamp_channel(box_red)),
-                                         static_cast<uint8_t>(clamp_channel(box_green)),
-                                         static_cast<uint8_t>(clamp_channel(box_blue)), 255};
+        boxed.box_colour =
+            imgtext_color{static_cast<uint8_t>(clamp_channel(box_red)), static_cast<uint8_t>(clamp_channel(box_green)),
+                          static_cast<uint8_t>(clamp_channel(box_blue)), 255};
         boxed.padding = p;
         return draw_on_file(input_path, output_path, text, boxed, size, red, green, blue, 1.0f, line_align::left,
                             top_left_at(x + p, y + p));

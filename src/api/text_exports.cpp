@@ -57,8 +57,8 @@ imgtext_status draw(imgtext_image *image, const char *text, size_t length, int p
     return IMGTEXT_OK;
 }
 
-imgtext_status measure(const char *text, size_t length, const imgtext_text_style *style,
-                       imgtext_text_metrics *metrics, int *line_widths, size_t max_lines) {
+imgtext_status measure(const char *text, size_t length, const imgtext_text_style *style, imgtext_text_metrics *metrics,
+                       int *line_widths, size_t max_lines) {
     imgtext_status status = check_metrics(metrics);
     if (status != IMGTEXT_OK) return status;
     text_request request;

@@ -11,19 +11,19 @@
 #include <cstring>
 
 #if (defined(__x86_64__) || defined(_M_X64)) && (defined(__GNUC__) || defined(__clang__))
-#define IMGTEXT_VECTOR_MATCH_SEARCH 1
-#if defined(__clang__)
-#include <immintrin.h>
-#else
+#  define IMGTEXT_VECTOR_MATCH_SEARCH 1
+#  if defined(__clang__)
+#    include <immintrin.h>
+#  else
 // GCC 12 flags the AVX-512 headers' deliberately undefined registers as
 // maybe-uninitialized when they are used from a target attribute.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#include <immintrin.h>
-#pragma GCC diagnostic pop
-#endif
+#    pragma GCC diagnostic push
+#    pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#    include <immintrin.h>
+#    pragma GCC diagnostic pop
+#  endif
 #else
-#define IMGTEXT_VECTOR_MATCH_SEARCH 0
+#  define IMGTEXT_VECTOR_MATCH_SEARCH 0
 #endif
 
 namespace imgtext {
@@ -90,13 +90,15 @@ uint32_t reverse_bits(uint32_t code, int length) {
 
 constexpr int k_max_match = 258;
 
-const uint16_t k_length_base[] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+const uint16_t k_length_base[] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23,  27,
                                   31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258, 259};
-const uint8_t k_length_extra[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-const uint16_t k_dist_base[] = {1,    2,    3,    4,    5,    7,     9,     13,    17,    25,   33,
-                                49,   65,   97,   129,  193,  257,   385,   513,   769,   1025, 1537,
+const uint8_t k_length_extra[] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                  2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+const uint16_t k_dist_base[] = {1,    2,    3,    4,    5,    7,     9,     13,    17,   25,   33,
+                                49,   65,   97,   129,  193,  257,   385,   513,   769,  1025, 1537,
                                 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577, 32768};
-const uint8_t k_dist_extra[] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6, 6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+const uint8_t k_dist_extra[] = {0, 0, 0, 0, 1, 1, 2, 2,  3,  3,  4,  4,  5,  5,  6,
+                                6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
 
 struct code {
     uint32_t bits;
@@ -109,10 +111,14 @@ struct fixed_codes {
     code length_for[k_max_match + 1];  // length symbol and extra bits, packed
     fixed_codes() {
         for (int n = 0; n < 288; ++n) {
-            if (n <= 143) symbol[n] = {reverse_bits(0x30 + n, 8), 8};
-            else if (n <= 255) symbol[n] = {reverse_bits(0x190 + n - 144, 9), 9};
-            else if (n <= 279) symbol[n] = {reverse_bits(n - 256, 7), 7};
-            else symbol[n] = {reverse_bits(0xC0 + n - 280, 8), 8};
+            if (n <= 143)
+                symbol[n] = {reverse_bits(0x30 + n, 8), 8};
+            else if (n <= 255)
+                symbol[n] = {reverse_bits(0x190 + n - 144, 9), 9};
+            else if (n <= 279)
+                symbol[n] = {reverse_bits(n - 256, 7), 7};
+            else
+                symbol[n] = {reverse_bits(0xC0 + n - 280, 8), 8};
         }
         for (int len = 3; len <= k_max_match; ++len) {
             int j = 0;
@@ -231,8 +237,10 @@ struct compressor {
     // Moves i past the `covered` bytes just written and h to the new i's hash.
     void move_on(int &i, uint32_t &h, int covered, uint32_t h_next) const {
         i += covered;
-        if (covered == 1) h = h_next;
-        else if (i < len - 3) h = hash3(data + i);
+        if (covered == 1)
+            h = h_next;
+        else if (i < len - 3)
+            h = hash3(data + i);
     }
 };
 
@@ -333,21 +341,21 @@ int compress_portable(compressor &c) {
 }
 
 #if IMGTEXT_VECTOR_MATCH_SEARCH
-#define IMGTEXT_AVX512 __attribute__((target("avx512f,avx512vpopcntdq")))
+#  define IMGTEXT_AVX512 __attribute__((target("avx512f,avx512vpopcntdq")))
 
 // All 16 slots of a bucket at once: for each slot inside the window, how
 // many of the first eight bytes at its position agree with `here`, packed as
 // (length << 4 | slot). The maximum is the longest, ties to the newest.
 // Slots not in use or outside the window are not read and count 0.
-IMGTEXT_AVX512 inline uint32_t longest8_in_bucket(const uint8_t *data, const int32_t *bucket, int count,
-                                                  int32_t oldest, uint64_t here) {
+IMGTEXT_AVX512 inline uint32_t longest8_in_bucket(const uint8_t *data, const int32_t *bucket, int count, int32_t oldest,
+                                                  uint64_t here) {
     const __m512i pos = _mm512_load_si512(bucket);
-    const __mmask16 inside = static_cast<__mmask16>(_mm512_cmpge_epi32_mask(pos, _mm512_set1_epi32(oldest)) &
-                                                    ((1u << count) - 1));
+    const __mmask16 inside =
+        static_cast<__mmask16>(_mm512_cmpge_epi32_mask(pos, _mm512_set1_epi32(oldest)) & ((1u << count) - 1));
     const __m512i unlike = _mm512_set1_epi64(static_cast<long long>(~here));
     const __m512i want = _mm512_set1_epi64(static_cast<long long>(here)), one = _mm512_set1_epi64(1);
-    const __m512i low = _mm512_mask_i32gather_epi64(unlike, static_cast<__mmask8>(inside), _mm512_castsi512_si256(pos),
-                                                    data, 1);
+    const __m512i low =
+        _mm512_mask_i32gather_epi64(unlike, static_cast<__mmask8>(inside), _mm512_castsi512_si256(pos), data, 1);
     const __m512i high = _mm512_mask_i32gather_epi64(unlike, static_cast<__mmask8>(inside >> 8),
                                                      _mm512_extracti64x4_epi64(pos, 1), data, 1);
     // Agreeing bytes = trailing zero bytes of the difference: popcount of
@@ -390,8 +398,10 @@ IMGTEXT_AVX512 int compress_vector(compressor &c) {
                 const int32_t best_pos = c.table.pos[h][key & 15];
                 c.table.insert(h, i);
                 const bool take = best >= 3 && best_next <= best;
-                if (take) c.match(best, i - best_pos);
-                else c.literal(i);
+                if (take)
+                    c.match(best, i - best_pos);
+                else
+                    c.literal(i);
                 c.move_on(i, h, take ? best : 1, h_next);
                 have_here = !take;
                 here_key = next_key;
@@ -429,9 +439,7 @@ uint32_t adler32(const uint8_t *p, size_t n) {
 }
 
 // Stored blocks of at most 32767 bytes, each with a 5-byte header.
-size_t stored_size(int len) {
-    return static_cast<size_t>(len) + (static_cast<size_t>(len) + 32766) / 32767 * 5;
-}
+size_t stored_size(int len) { return static_cast<size_t>(len) + (static_cast<size_t>(len) + 32766) / 32767 * 5; }
 
 // The input as stored blocks, as the reference writes it when compression
 // did not pay.

@@ -6,8 +6,8 @@
 
 #include <cstdint>
 
-#include "image/paint.h"
 #include "image/image.h"
+#include "image/paint.h"
 #include "text/layout.h"
 
 namespace imgtext {
@@ -31,8 +31,8 @@ struct text_request {
     line_align align = line_align::left;
     bool box = false;
     imgtext_color box_colour{0, 0, 0, 255};
-    int64_t padding = 0;    // clamped at 0
-    float box_radius = 0;   // rounded corners; 0: the square box as always
+    int64_t padding = 0;   // clamped at 0
+    float box_radius = 0;  // rounded corners; 0: the square box as always
     text_effects effects;
     uint64_t max_steps = QUENDAL_IMGTEXT_MAX_DRAW_STEPS;  // the glyphs' charstring budget (tests lower it)
 };
@@ -50,8 +50,8 @@ imgtext_status draw_text_effects(const rgba_image &image, const text_layout &lay
 struct placement {
     bool by_gravity = false;
     imgtext_position position = IMGTEXT_TOP_LEFT;  // the anchor point, or the gravity
-    int64_t x = 0, y = 0;                           // the anchor's position
-    int64_t margin = 0;                             // gravity's distance from the edges
+    int64_t x = 0, y = 0;                          // the anchor's position
+    int64_t margin = 0;                            // gravity's distance from the edges
 };
 
 // Where the box's top-left corner goes for a w x h text box.

@@ -39,7 +39,8 @@ struct placed_glyph {
 
 placed_glyph place(const glyph_box &box, float pen, int64_t baseline) {
     const int gw = box.x1 - box.x0, gh = box.y1 - box.y0;
-    if (gw <= 0 || gh <= 0 || static_cast<uint64_t>(gw) * static_cast<uint64_t>(gh) > INT32_MAX) return {{}, box, false};
+    if (gw <= 0 || gh <= 0 || static_cast<uint64_t>(gw) * static_cast<uint64_t>(gh) > INT32_MAX)
+        return {{}, box, false};
     const int64_t gx = static_cast<int64_t>(std::floor(pen)) + box.x0, gy = baseline + box.y0;
     return {{gx, gy, gx + gw, gy + gh}, box, true};
 }
@@ -131,7 +132,8 @@ box_cascade boxes_for(float sigma) {
     int lower = static_cast<int>(std::floor(std::sqrt(12.0 * variance / 3.0 + 1.0)));
     if (lower % 2 == 0) --lower;
     const double wl = lower;
-    const int lower_count = static_cast<int>(std::floor((12.0 * variance - 3.0 * wl * wl - 12.0 * wl - 9.0) / (-4.0 * wl - 4.0) + 0.5));
+    const int lower_count =
+        static_cast<int>(std::floor((12.0 * variance - 3.0 * wl * wl - 12.0 * wl - 9.0) / (-4.0 * wl - 4.0) + 0.5));
     for (int i = 0; i < 3; ++i) boxes.half[i] = ((i < lower_count ? lower : lower + 2) - 1) / 2;
     return boxes;
 }
@@ -175,7 +177,8 @@ bool draw_shadow(const rgba_image &image, const text_shape &shape, const area &s
         auto *scratch = static_cast<uint32_t *>(std::malloc(2 * std::max(w, h) * sizeof(uint32_t)));
         if (!scratch) return false;
         uint32_t *column = scratch + std::max(w, h);
-        for (int64_t y = source.y0; y < source.y1; ++y) blur_line(blurred.row(y), scratch, w, boxes);  // other rows are 0
+        for (int64_t y = source.y0; y < source.y1; ++y)
+            blur_line(blurred.row(y), scratch, w, boxes);  // other rows are 0
         for (size_t x = 0; x < w; ++x) {
             for (size_t y = 0; y < h; ++y) column[y] = blurred.v[y * w + x];
             blur_line(column, scratch, h, boxes);
@@ -244,9 +247,11 @@ imgtext_status draw_text_effects(const rgba_image &image, const text_layout &lay
     const box_cascade boxes = effects.shadow ? boxes_for(effects.shadow_blur) : box_cascade{};
     area shadow_source;
     if (effects.shadow) {
-        const area lands = intersect(shift(expand(shaped, boxes.reach()), effects.shadow_dx, effects.shadow_dy), picture);
+        const area lands =
+            intersect(shift(expand(shaped, boxes.reach()), effects.shadow_dx, effects.shadow_dy), picture);
         if (!lands.empty()) {
-            shadow_source = intersect(expand(shift(lands, -effects.shadow_dx, -effects.shadow_dy), boxes.reach()), shaped);
+            shadow_source =
+                intersect(expand(shift(lands, -effects.shadow_dx, -effects.shadow_dy), boxes.reach()), shaped);
         }
     }
 
@@ -255,7 +260,8 @@ imgtext_status draw_text_effects(const rgba_image &image, const text_layout &lay
     // A shape whose glyphs went over the call's work budget is not drawn.
     text_shape shared, own;
     const area both = bounding(layer, shadow_source);
-    const bool share = !layer.empty() && !shadow_source.empty() && both.pixels() <= layer.pixels() + shadow_source.pixels();
+    const bool share =
+        !layer.empty() && !shadow_source.empty() && both.pixels() <= layer.pixels() + shadow_source.pixels();
     bool ok = true;
     if (!shadow_source.empty()) {
         text_shape &shape = share ? shared : own;

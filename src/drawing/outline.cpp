@@ -68,7 +68,7 @@ struct scratch {
 // x: parabolas are added by increasing `at`, then asked for the lowest at
 // increasing x. It has room for `capacity` parabolas.
 class envelope {
-  public:
+public:
     bool allocate(uint64_t capacity) {
         if (capacity > UINT64_MAX / 3 || !store_.allocate(3 * capacity)) return false;
         at_ = store_.v, height_ = store_.v + capacity, from_ = store_.v + 2 * capacity;
@@ -94,7 +94,7 @@ class envelope {
         return at_[next_];
     }
 
-  private:
+private:
     // The last x at which the parabola at a is no higher than the one at
     // b > a: k (x - a)^2 + ha <= k (x - b)^2 + hb comes to
     // x <= (a + b) / 2 + (hb - ha) / (2 k (b - a)), taken apart so that no

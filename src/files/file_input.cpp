@@ -8,7 +8,7 @@
 #include "frame/errors.h"
 
 #if defined(_WIN32)
-#include <windows.h>
+#  include <windows.h>
 #endif
 
 namespace imgtext {
@@ -46,7 +46,8 @@ FILE *open_for_reading(const char *path, path_encoding encoding) {
 }  // namespace
 
 imgtext_status input_too_large(const char *path, uint64_t limit) {
-    if (!path) return set_error(IMGTEXT_ERROR_LIMIT, "input too large: more than %.0f bytes", static_cast<double>(limit));
+    if (!path)
+        return set_error(IMGTEXT_ERROR_LIMIT, "input too large: more than %.0f bytes", static_cast<double>(limit));
     return set_error(IMGTEXT_ERROR_LIMIT, "input too large: %s is more than %.0f bytes", path,
                      static_cast<double>(limit));
 }

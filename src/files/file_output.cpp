@@ -2,21 +2,21 @@
 // atomic replace. POSIX and Windows differ only in the calls at the bottom.
 #include "files/file_output.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/types.h>
 
 #if defined(_WIN32)
-#include <io.h>
-#include <process.h>
-#include <windows.h>
+#  include <io.h>
+#  include <process.h>
+#  include <windows.h>
 #else
-#include <unistd.h>
+#  include <unistd.h>
 #endif
 
 namespace imgtext {
@@ -292,8 +292,10 @@ bool file_output::replace_in_place_from_temporary() {
     for (whole_size_ = 0; ok && whole_size_ < static_cast<size_t>(size);) {
         const long n = read_some(fd, whole_ + whole_size_, static_cast<size_t>(size) - whole_size_);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) ok = false;
-        else whole_size_ += static_cast<size_t>(n);
+        if (n <= 0)
+            ok = false;
+        else
+            whole_size_ += static_cast<size_t>(n);
     }
     close_fd(fd);
     return ok && write_in_place(final_path_, encoding_, whole_, whole_size_);

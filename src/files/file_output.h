@@ -3,10 +3,10 @@
 #ifndef IMGTEXT_FILE_OUTPUT_H
 #define IMGTEXT_FILE_OUTPUT_H
 
-#include <cerrno>
-#include <cstddef>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <cerrno>
+#include <cstddef>
 
 #include "files/file_paths.h"
 
@@ -74,8 +74,8 @@ private:
     int fd_ = -1;
     bool opened_ = false;
     bool replaces_existing_ = false;
-    bool in_place_ = false;             // gathering everything for an in-place overwrite
-    unsigned char *whole_ = nullptr;    // the whole content, when in place
+    bool in_place_ = false;           // gathering everything for an in-place overwrite
+    unsigned char *whole_ = nullptr;  // the whole content, when in place
     size_t whole_size_ = 0, whole_capacity_ = 0;
     bool failed_ = false;
     int error_ = 0;

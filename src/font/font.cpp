@@ -56,7 +56,7 @@ struct imgtext_font {
     bool has_kerning;
     int glyph_count;  // every glyph index passed to stb_truetype is below this
     imgtext::vertical_metrics metrics;
-    hb_font_t *shaper;  // reads the same bytes
+    hb_font_t *shaper;                   // reads the same bytes
     std::atomic<uint8_t> *cff_verdicts;  // CFF fonts: one per glyph (see cff_verdict); else null
 };
 
@@ -185,7 +185,8 @@ bool is_builtin(const font_face *font) { return font == &s_builtin; }
 
 imgtext_status load_font(const unsigned char *data, size_t size, int index, font_face **font) {
     if (!data || size == 0) return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: font data is empty");
-    if (size > INT32_MAX) return set_error(IMGTEXT_ERROR_LIMIT, "font file too large (%.0f bytes)", static_cast<double>(size));
+    if (size > INT32_MAX)
+        return set_error(IMGTEXT_ERROR_LIMIT, "font file too large (%.0f bytes)", static_cast<double>(size));
     auto *parsed = static_cast<imgtext_font *>(std::calloc(1, sizeof(imgtext_font)));
     auto *copy = static_cast<unsigned char *>(std::malloc(size));
     if (!parsed || !copy) {
@@ -207,7 +208,8 @@ imgtext_status load_font(const unsigned char *data, size_t size, int index, font
     }
     if (!stbtt_InitFont(&parsed->info, copy, layout.fontstart)) {
         free_font(parsed);
-        return set_error(IMGTEXT_ERROR_DECODE, "cannot decode font: not a TrueType or OpenType font stb_truetype reads");
+        return set_error(IMGTEXT_ERROR_DECODE,
+                         "cannot decode font: not a TrueType or OpenType font stb_truetype reads");
     }
     finish_parsed(*parsed);
     parsed->shaper = make_shaper(copy, size, index);

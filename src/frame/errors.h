@@ -22,7 +22,8 @@ extern char s_err[k_error_capacity];
 #if defined(__GNUC__)
 __attribute__((format(printf, 2, 3)))
 #endif
-imgtext_status set_error(imgtext_status status, const char *format, ...);
+imgtext_status
+set_error(imgtext_status status, const char *format, ...);
 
 // This thread's message and status for its last failure.
 const char *error_text();

@@ -25,8 +25,12 @@ struct rgba_image {
 };
 
 // Output format codes, as in the public header; any other value is PNG.
-enum : int { FMT_AUTO = IMGTEXT_FORMAT_AUTO, FMT_JPG = IMGTEXT_FORMAT_JPEG, FMT_PNG = IMGTEXT_FORMAT_PNG,
-             FMT_BMP = IMGTEXT_FORMAT_BMP };
+enum : int {
+    FMT_AUTO = IMGTEXT_FORMAT_AUTO,
+    FMT_JPG = IMGTEXT_FORMAT_JPEG,
+    FMT_PNG = IMGTEXT_FORMAT_PNG,
+    FMT_BMP = IMGTEXT_FORMAT_BMP
+};
 
 }  // namespace imgtext
 

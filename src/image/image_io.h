@@ -46,8 +46,8 @@ imgtext_status decode_image(const unsigned char *data, size_t size, const char *
 
 // Reads a whole file and decodes it as above. On failure leaves both outputs
 // untouched.
-imgtext_status load_image_file(const char *path, path_encoding encoding, const load_settings &settings,
-                               int fallback, rgba_image *image, int *format);
+imgtext_status load_image_file(const char *path, path_encoding encoding, const load_settings &settings, int fallback,
+                               rgba_image *image, int *format);
 
 // Progressive JPEG decoding costs a pass over the whole picture per scan, and
 // scans can be a few bytes each: a file with more scans than this is refused

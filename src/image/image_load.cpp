@@ -8,10 +8,10 @@
 
 #include "files/file_input.h"
 
-#include "image/image_io.h"
-#include "image/metadata.h"
 #include "codecs/jpeg/jpeg_decoder.h"
 #include "frame/errors.h"
+#include "image/image_io.h"
+#include "image/metadata.h"
 
 namespace imgtext {
 bool decoder_dimensions_allowed(uint64_t height, uint64_t width);
@@ -20,7 +20,7 @@ bool decoder_dimensions_allowed(uint64_t height, uint64_t width);
 thread_local bool t_read_past_end = false;
 }  // namespace imgtext
 #define IMGTEXT_STBI_DIMENSIONS_ALLOWED(height, width) \
-    imgtext::decoder_dimensions_allowed(static_cast<uint64_t>(height), static_cast<uint64_t>(width))
+  imgtext::decoder_dimensions_allowed(static_cast<uint64_t>(height), static_cast<uint64_t>(width))
 #define IMGTEXT_STBI_LOAD_BEGIN() (imgtext::t_read_past_end = false)
 #define IMGTEXT_STBI_PAST_END() (imgtext::t_read_past_end = true)
 #include "image/decoder_allocation.h"
@@ -49,7 +49,7 @@ struct owned_bytes {
 imgtext_status decode_failure(const char *path, const char *reason) {
     // The decoder's own words for what went wrong tell memory and size
     // failures apart from damaged data.
-    const imgtext_status status = std::strcmp(reason, "outofmem") == 0 ? IMGTEXT_ERROR_MEMORY
+    const imgtext_status status = std::strcmp(reason, "outofmem") == 0    ? IMGTEXT_ERROR_MEMORY
                                   : std::strcmp(reason, "too large") == 0 ? IMGTEXT_ERROR_LIMIT
                                                                           : IMGTEXT_ERROR_DECODE;
     if (!path) return set_error(status, "cannot decode image from memory (%s)", reason);
@@ -73,7 +73,7 @@ int count_jpeg_scans(const unsigned char *data, size_t size, int limit) {
         while (pos < size && data[pos] == 0xFF) ++pos;  // fill bytes before a marker
         if (pos >= size) break;
         const unsigned char marker = data[pos++];
-        if (marker == 0xD9) break;                                            // end of image
+        if (marker == 0xD9) break;                                           // end of image
         if (marker == 0x01 || (marker >= 0xD0 && marker <= 0xD7)) continue;  // no length field
         if (pos + 2 > size) break;
         const size_t length = (static_cast<size_t>(data[pos]) << 8) | data[pos + 1];
@@ -98,12 +98,12 @@ namespace {
 bool size_acceptable(const load_settings &settings, int format, uint64_t width, uint64_t height) {
     const uint64_t pixels = width * height;  // each side below 2^32
     if (settings.max_pixels && pixels > settings.max_pixels) {
-        set_error(IMGTEXT_ERROR_LIMIT, "image too large: %.0fx%.0f is more than %.0f pixels", static_cast<double>(width),
-                  static_cast<double>(height), static_cast<double>(settings.max_pixels));
+        set_error(IMGTEXT_ERROR_LIMIT, "image too large: %.0fx%.0f is more than %.0f pixels",
+                  static_cast<double>(width), static_cast<double>(height), static_cast<double>(settings.max_pixels));
         return false;
     }
-    if (settings.check && !settings.check->accept(settings.check->context, format, static_cast<int>(width),
-                                                  static_cast<int>(height))) {
+    if (settings.check &&
+        !settings.check->accept(settings.check->context, format, static_cast<int>(width), static_cast<int>(height))) {
         return false;
     }
     return true;
@@ -172,7 +172,8 @@ imgtext_status decode_image(const unsigned char *data, size_t size, const char *
     gate_scope scope(settings, sniffed);
     int width = 0, height = 0, channels_in_file = 0;
     const bool size_known = limited && stbi_info_from_memory(data, length, &width, &height, &channels_in_file);
-    if (size_known && !size_acceptable(settings, sniffed, static_cast<uint64_t>(width), static_cast<uint64_t>(height))) {
+    if (size_known &&
+        !size_acceptable(settings, sniffed, static_cast<uint64_t>(width), static_cast<uint64_t>(height))) {
         return error_status();
     }
     if (scope.gate.refused) return error_status();
@@ -234,14 +235,13 @@ imgtext_status decode_image(const unsigned char *data, size_t size, const char *
     return IMGTEXT_OK;
 }
 
-imgtext_status load_image_file(const char *path, path_encoding encoding, const load_settings &settings,
-                               int fallback, rgba_image *image, int *format) {
+imgtext_status load_image_file(const char *path, path_encoding encoding, const load_settings &settings, int fallback,
+                               rgba_image *image, int *format) {
     owned_bytes file;
     size_t size = 0;
     const imgtext_status read = read_whole_file(path, encoding, &file.p, &size, settings.max_input_bytes);
     if (read != IMGTEXT_OK) return read;
     return decode_image(file.p, size, path, settings, fallback, image, format);
 }
-
 
 }  // namespace imgtext

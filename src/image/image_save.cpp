@@ -5,14 +5,14 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "files/file_output.h"
 #include "codecs/jpeg_encoder.h"
 #include "codecs/png_deflate.h"
 #include "codecs/png_encoder.h"
+#include "files/file_output.h"
 
+#include "frame/errors.h"
 #include "image/image_io.h"
 #include "image/metadata.h"
-#include "frame/errors.h"
 
 #define STB_IMAGE_WRITE_STATIC
 #define STB_IMAGE_WRITE_IMPLEMENTATION
@@ -179,8 +179,8 @@ int encode_image(const rgba_image &image, const encode_settings &settings, write
                            context);
     }
 #endif
-    const bool rgb_png =
-        settings.format != FMT_JPG && settings.format != FMT_BMP && settings.png_rgb_if_opaque && every_pixel_opaque(image);
+    const bool rgb_png = settings.format != FMT_JPG && settings.format != FMT_BMP && settings.png_rgb_if_opaque &&
+                         every_pixel_opaque(image);
     packed_pixels packed;
     if (!packed.pack(image, rgb_png ? 3 : 4)) return 0;
     func_writer to_func{write, context};
@@ -215,7 +215,6 @@ imgtext_status save_image_file(const char *path, path_encoding encoding, const r
     if (reason) return set_error(IMGTEXT_ERROR_WRITE, "failed to write image to %s: %s", path, reason);
     return set_error(IMGTEXT_ERROR_WRITE, "failed to write image to %s: system error %d", path, file.error());
 }
-
 
 imgtext_status encode_image_to_memory(const rgba_image &image, const encode_settings &settings, void **data,
                                       size_t *size) {

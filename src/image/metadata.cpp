@@ -30,9 +30,7 @@ struct tiff_block {
     bool little;
 
     bool fits(uint64_t offset, uint64_t length) const { return offset <= size && length <= size - offset; }
-    uint32_t u16(size_t at) const {
-        return little ? p[at] | p[at + 1] << 8 : p[at] << 8 | p[at + 1];
-    }
+    uint32_t u16(size_t at) const { return little ? p[at] | p[at + 1] << 8 : p[at] << 8 | p[at + 1]; }
     uint32_t u32(size_t at) const {
         const uint32_t b0 = p[at], b1 = p[at + 1], b2 = p[at + 2], b3 = p[at + 3];
         return little ? b0 | b1 << 8 | b2 << 16 | b3 << 24 : b3 | b2 << 8 | b1 << 16 | b0 << 24;
@@ -86,7 +84,9 @@ double rational_value(const tiff_block &tiff, size_t entry) {
 }
 
 uint32_t be16(const unsigned char *p) { return static_cast<uint32_t>(p[0]) << 8 | p[1]; }
-void put_be16(unsigned char *p, uint32_t v) { p[0] = static_cast<unsigned char>(v >> 8), p[1] = static_cast<unsigned char>(v); }
+void put_be16(unsigned char *p, uint32_t v) {
+    p[0] = static_cast<unsigned char>(v >> 8), p[1] = static_cast<unsigned char>(v);
+}
 void put_be32(unsigned char *p, uint32_t v) {
     put_be16(p, v >> 16);
     put_be16(p + 2, v & 0xFFFF);
@@ -214,7 +214,8 @@ image_metadata *read_jpeg_metadata(const unsigned char *data, size_t size, bool 
     } else if (exif) {
         int unit = DENSITY_NONE;
         double x = 0, y = 0;
-        if (exif_resolution(exif, exif_size, &unit, &x, &y)) found.density_unit = unit, found.density_x = x, found.density_y = y;
+        if (exif_resolution(exif, exif_size, &unit, &x, &y))
+            found.density_unit = unit, found.density_x = x, found.density_y = y;
     }
     if (!exif && !icc.complete() && found.density_unit == DENSITY_NONE) return nullptr;
 
@@ -232,7 +233,8 @@ image_metadata *read_jpeg_metadata(const unsigned char *data, size_t size, bool 
         for (int i = 1; i <= icc.count; ++i) total += icc.size[i];
         if (total && (metadata->icc = static_cast<unsigned char *>(std::malloc(total)))) {
             size_t at = 0;
-            for (int i = 1; i <= icc.count; at += icc.size[i], ++i) std::memcpy(metadata->icc + at, icc.data[i], icc.size[i]);
+            for (int i = 1; i <= icc.count; at += icc.size[i], ++i)
+                std::memcpy(metadata->icc + at, icc.data[i], icc.size[i]);
             metadata->icc_size = total;
         }
         failed |= total && !metadata->icc;
@@ -258,13 +260,13 @@ bool apply_orientation(rgba_image *image, int orientation) {
             // The stored pixel that shows at (x, y) once upright.
             int64_t sx = x, sy = y;
             switch (orientation) {
-                case 2: sx = w - 1 - x; break;                   // mirrored
-                case 3: sx = w - 1 - x, sy = h - 1 - y; break;   // upside down
-                case 4: sy = h - 1 - y; break;                   // mirrored upside down
-                case 5: sx = y, sy = x; break;                   // transposed
-                case 6: sx = y, sy = h - 1 - x; break;           // turn a quarter clockwise
-                case 7: sx = w - 1 - y, sy = h - 1 - x; break;   // transversed
-                default: sx = w - 1 - y, sy = x; break;          // 8: a quarter anticlockwise
+                case 2: sx = w - 1 - x; break;                  // mirrored
+                case 3: sx = w - 1 - x, sy = h - 1 - y; break;  // upside down
+                case 4: sy = h - 1 - y; break;                  // mirrored upside down
+                case 5: sx = y, sy = x; break;                  // transposed
+                case 6: sx = y, sy = h - 1 - x; break;          // turn a quarter clockwise
+                case 7: sx = w - 1 - y, sy = h - 1 - x; break;  // transversed
+                default: sx = w - 1 - y, sy = x; break;         // 8: a quarter anticlockwise
             }
             std::memcpy(to, image->row(sy) + static_cast<size_t>(sx) * 4, 4);
         }
@@ -314,7 +316,8 @@ bool metadata_writer::prepare(const image_metadata &metadata, int format, bool k
     if (format == FMT_JPG) {
         head_size_ = 20;  // SOI and the 16-byte JFIF segment
         if (has_density) {
-            const uint32_t x = rounded_density(metadata.density_x, 65535), y = rounded_density(metadata.density_y, 65535);
+            const uint32_t x = rounded_density(metadata.density_x, 65535),
+                           y = rounded_density(metadata.density_y, 65535);
             if (x && y) {
                 patch_density_ = true;
                 density_[0] = static_cast<unsigned char>(metadata.density_unit);
@@ -324,7 +327,8 @@ bool metadata_writer::prepare(const image_metadata &metadata, int format, bool k
         const bool exif = keep_exif && metadata.exif && metadata.exif_size <= 65535 - 2 - 6;
         const size_t chunks = icc ? (metadata.icc_size + k_icc_chunk_max - 1) / k_icc_chunk_max : 0;
         if (chunks > 255) return true;  // a profile no JPEG could have carried: leave it out
-        const size_t total = (exif ? 4 + 6 + metadata.exif_size : 0) + chunks * (4 + k_icc_header) + (icc ? metadata.icc_size : 0);
+        const size_t total =
+            (exif ? 4 + 6 + metadata.exif_size : 0) + chunks * (4 + k_icc_header) + (icc ? metadata.icc_size : 0);
         if (!total) return true;
         insert_ = static_cast<unsigned char *>(std::malloc(total));
         if (!insert_) return false;
@@ -339,7 +343,8 @@ bool metadata_writer::prepare(const image_metadata &metadata, int format, bool k
         }
         for (size_t i = 0; i < chunks; ++i) {
             const size_t offset = i * k_icc_chunk_max;
-            const size_t n = metadata.icc_size - offset < k_icc_chunk_max ? metadata.icc_size - offset : k_icc_chunk_max;
+            const size_t n =
+                metadata.icc_size - offset < k_icc_chunk_max ? metadata.icc_size - offset : k_icc_chunk_max;
             segment[0] = 0xFF, segment[1] = 0xE2;
             put_be16(segment + 2, static_cast<uint32_t>(2 + k_icc_header + n));
             std::memcpy(segment + 4, k_icc_tag, 12);
@@ -401,9 +406,8 @@ void metadata_writer::release_head() {
     // The encoders write a fixed header; anything else passes unchanged.
     static const unsigned char jfif[] = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x10, 'J', 'F', 'I', 'F', 0};
     static const unsigned char png[] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A, 0, 0, 0, 13, 'I', 'H', 'D', 'R'};
-    const bool expected = held_count_ == head_size_ &&
-                          (format_ == FMT_JPG ? std::memcmp(held_, jfif, sizeof jfif) == 0
-                                              : std::memcmp(held_, png, sizeof png) == 0);
+    const bool expected = held_count_ == head_size_ && (format_ == FMT_JPG ? std::memcmp(held_, jfif, sizeof jfif) == 0
+                                                                           : std::memcmp(held_, png, sizeof png) == 0);
     if (expected && patch_density_) std::memcpy(held_ + 13, density_, sizeof density_);
     write_(context_, held_, held_count_);
     if (expected && insert_size_) write_(context_, insert_, insert_size_);

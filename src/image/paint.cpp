@@ -96,7 +96,9 @@ void blend_rounded_rect(const rgba_image &image, int64_t x, int64_t y, int64_t w
     // How far a pixel's centre lies beyond its corner's centre along one
     // axis, given its distance in pixels from the nearer edge; 0 or less
     // outside the corners.
-    auto beyond = [&](int64_t from_edge) { return from_edge < zone ? rad - static_cast<float>(from_edge) - 0.5f : 0.0f; };
+    auto beyond = [&](int64_t from_edge) {
+        return from_edge < zone ? rad - static_cast<float>(from_edge) - 0.5f : 0.0f;
+    };
     for (int64_t row = r.top; row < r.bottom; ++row) {
         const float dy = beyond(std::min(row - y, y + h - 1 - row));
         unsigned char *d = image.row(row) + static_cast<size_t>(r.left) * 4;

@@ -17,8 +17,8 @@ glyph_cache::~glyph_cache() {
 }
 
 size_t glyph_cache::slot_of(const font_face *font, int glyph) const {
-    const uint64_t h = (static_cast<uint64_t>(static_cast<uint32_t>(glyph)) * 0x9E3779B97F4A7C15u) ^
-                       reinterpret_cast<uintptr_t>(font);
+    const uint64_t h =
+        (static_cast<uint64_t>(static_cast<uint32_t>(glyph)) * 0x9E3779B97F4A7C15u) ^ reinterpret_cast<uintptr_t>(font);
     return static_cast<size_t>(h >> 17) & (capacity_ - 1);
 }
 
@@ -80,9 +80,7 @@ void glyph_cache::coverage(entry &e, const glyph_ref &g, const glyph_window &win
     }
 }
 
-bool glyph_cache::over_budget() const {
-    return charstring_steps_run() - steps_at_start_ > step_budget_;
-}
+bool glyph_cache::over_budget() const { return charstring_steps_run() - steps_at_start_ > step_budget_; }
 
 imgtext_status glyph_cache::work_exceeded() const {
     return set_error(IMGTEXT_ERROR_LIMIT,

@@ -54,8 +54,7 @@ line_break find_break(const char *p, const char *end, text_encoding encoding) {
 
 size_t count_lines(const char *p, const char *end) {
     size_t count = 1;
-    for (; (p = static_cast<const char *>(std::memchr(p, '\n', static_cast<size_t>(end - p)))) != nullptr; ++p)
-        ++count;
+    for (; (p = static_cast<const char *>(std::memchr(p, '\n', static_cast<size_t>(end - p)))) != nullptr; ++p) ++count;
     return count;
 }
 
@@ -82,8 +81,8 @@ struct line_list {
 
 int measure_line(const text_face &face, text_encoding encoding, const text_line &line, int *missing) {
     if (line.len == 0) return 0;
-    const float sum = walk_line(face, encoding, line.text, line.len, 0.0f,
-                                [&](const glyph_ref &g, float) { *missing += g.missing; });
+    const float sum =
+        walk_line(face, encoding, line.text, line.len, 0.0f, [&](const glyph_ref &g, float) { *missing += g.missing; });
     return ceil_to_int(sum);
 }
 
@@ -140,7 +139,8 @@ void wrap_simple(const layout_request &request, const char *start, const char *e
 // Sets the widths and counts the missing glyphs of the simple lines.
 void measure_simple_lines(const layout_request &request, line_list &list, int *missing) {
     for (size_t i = 0; i < list.count; ++i) {
-        if (!list.lines[i].shaped) list.lines[i].width = measure_line(request.face, request.encoding, list.lines[i], missing);
+        if (!list.lines[i].shaped)
+            list.lines[i].width = measure_line(request.face, request.encoding, list.lines[i], missing);
     }
 }
 
@@ -264,8 +264,7 @@ void free_text_layout(text_layout *layout) {
     layout->line_count = 0;
 }
 
-text_face make_text_face(const font_face *const *fonts, int font_count, float size, bool em_size,
-                         float line_spacing) {
+text_face make_text_face(const font_face *const *fonts, int font_count, float size, bool em_size, float line_spacing) {
     text_face face{};
     face.font_count = font_count;
     for (int i = 0; i < font_count; ++i) face.fonts[i] = face_font{fonts[i], font_scale(*fonts[i], size, em_size)};
@@ -273,9 +272,8 @@ text_face make_text_face(const font_face *const *fonts, int font_count, float si
     const vertical_metrics m = font_vertical_metrics(*fonts[0]);
     int line_height = ceil_to_int(static_cast<float>(m.ascent - m.descent + m.line_gap) * scale);
     if (line_height <= 0) line_height = ceil_to_int(size);
-    face.line_height = line_spacing == 1.0f
-                           ? line_height
-                           : std::max(1, ceil_to_int(static_cast<float>(line_height) * line_spacing));
+    face.line_height =
+        line_spacing == 1.0f ? line_height : std::max(1, ceil_to_int(static_cast<float>(line_height) * line_spacing));
     face.ascent = ceil_to_int(static_cast<float>(m.ascent) * scale);
     face.descent = ceil_to_int(static_cast<float>(-m.descent) * scale);
     return face;

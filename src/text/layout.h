@@ -79,7 +79,7 @@ struct text_line {
 // offset, then moves by advance and then by kerning (two steps, as the
 // simple layout moves, so that its arithmetic is the same wherever it runs).
 struct line_glyph {
-    uint16_t font;   // index into the face's fonts
+    uint16_t font;  // index into the face's fonts
     uint16_t missing;
     uint32_t glyph;
     float advance, kerning;
@@ -118,8 +118,7 @@ void free_text_layout(text_layout *layout);
 // descender (the seven calls' size) or, with em_size, the em. line_spacing
 // multiplies the first font's line pitch (1: the font's own, as the seven
 // calls use it). The caller has checked the numbers' ranges and the count.
-text_face make_text_face(const font_face *const *fonts, int font_count, float size, bool em_size,
-                         float line_spacing);
+text_face make_text_face(const font_face *const *fonts, int font_count, float size, bool em_size, float line_spacing);
 
 enum class line_align { left, centre, right, start, end };
 

@@ -19,8 +19,8 @@ namespace {
 // Blends a w x h part of a coverage bitmap (rows `stride` bytes apart) whose
 // top-left lands at (gx, gy), skipping rows and then pixels outside the image
 // before doing any arithmetic.
-void composite_coverage(const rgba_image &image, const unsigned char *coverage, int w, int h, size_t stride,
-                        int64_t gx, int64_t gy, const paint &colour) {
+void composite_coverage(const rgba_image &image, const unsigned char *coverage, int w, int h, size_t stride, int64_t gx,
+                        int64_t gy, const paint &colour) {
     for (int r = 0; r < h; ++r) {
         const int64_t dy = gy + r;
         if (dy < 0 || dy >= image.height) continue;

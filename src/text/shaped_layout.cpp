@@ -147,8 +147,8 @@ namespace {
 // Lays out code points [a, b) of an item at a level: simply (each glyph's
 // kerning to the next of the same range, as the simple walk adds it) or
 // shaped. Appends the glyphs, and each one's cluster (a byte offset).
-void produce(const paragraph &p, const text_face &face, const shaping_setup &setup, const item &it, size_t a,
-             size_t b, uint8_t level, std::vector<line_glyph> &glyphs, std::vector<uint32_t> &clusters) {
+void produce(const paragraph &p, const text_face &face, const shaping_setup &setup, const item &it, size_t a, size_t b,
+             uint8_t level, std::vector<line_glyph> &glyphs, std::vector<uint32_t> &clusters) {
     // The two vectors grow together here, but need not start level: a line
     // collects its glyphs while the clusters of each piece are its own.
     const size_t first = glyphs.size(), first_cluster = clusters.size();
@@ -168,8 +168,8 @@ void produce(const paragraph &p, const text_face &face, const shaping_setup &set
             glyphs[i].kerning = static_cast<float>(kerning) * f.scale;
         }
     } else {
-        shape_run(face, setup, p.text, p.length, shaping_run{p.offset[a], p.offset[b], it.font, it.script, (level & 1) != 0},
-                  glyphs, clusters);
+        shape_run(face, setup, p.text, p.length,
+                  shaping_run{p.offset[a], p.offset[b], it.font, it.script, (level & 1) != 0}, glyphs, clusters);
     }
     for (size_t i = first; i < glyphs.size(); ++i) {
         const uint32_t cluster = clusters[first_cluster + (i - first)];
@@ -255,8 +255,8 @@ int shaped_paragraphs::lay_out(const char *text, const char *end, std::vector<li
             }
             for (size_t i = cut.start; i < cut.end; ++i) missing += p.uncovered[i];
         }
-        const float width =
-            walk_stored_line(face, glyphs.data() + first, glyphs.size() - first, 0.0f, [](const glyph_ref &, float, float) {});
+        const float width = walk_stored_line(face, glyphs.data() + first, glyphs.size() - first, 0.0f,
+                                             [](const glyph_ref &, float, float) {});
         const text_line line{text + p.offset[cut.start], p.offset[cut.end] - p.offset[cut.start],
                              cut.end > cut.start ? ceil_to_int(width) : 0, static_cast<uint8_t>(p.bidi.level & 1), 1};
         lines.push_back(shaped_line{line, first});

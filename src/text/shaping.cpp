@@ -110,8 +110,7 @@ void shape_run(const text_face &face, const shaping_setup &setup, const char *pa
     // Never the process's locale: a language changes glyphs, and output must
     // not depend on the machine.
     if (setup.language()) hb_buffer_set_language(buffer, setup.language());
-    hb_shape(harfbuzz_font(*f.font), buffer, setup.features().data(),
-             static_cast<unsigned>(setup.features().size()));
+    hb_shape(harfbuzz_font(*f.font), buffer, setup.features().data(), static_cast<unsigned>(setup.features().size()));
 
     // HarfBuzz reports a failed allocation only here; the export's guard
     // turns this into IMGTEXT_ERROR_MEMORY.

@@ -44,7 +44,7 @@ private:
 // one script and one direction.
 struct shaping_run {
     size_t start, end;
-    int font;        // index into the face's fonts
+    int font;         // index into the face's fonts
     uint32_t script;  // a script as script_of gives it
     bool rtl;
 };

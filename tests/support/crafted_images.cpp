@@ -94,7 +94,7 @@ file bmp(const bmp_options &o) {
         f.le32(o.palette).le32(0);
         if (o.header >= 56) f.le32(r).le32(g).le32(b).le32(a);
         if (o.header >= 108) {
-            f.le32(0x73524742);                     // colour space "sRGB"
+            f.le32(0x73524742);                      // colour space "sRGB"
             for (int i = 0; i < 12; ++i) f.le32(0);  // end points and gamma
         }
         if (o.header == 124)
@@ -104,8 +104,8 @@ file bmp(const bmp_options &o) {
     table(f, o.palette, os2 ? 3 : 4, 0);
     for (int y = 0; y < rows; ++y) {
         const size_t first = y * o.width;
-        std::vector<uint8_t> row = o.bpp <= 8 ? packed_indices(first, o.width, o.bpp)
-                                              : samples(first * 4, o.width * o.bpp / 8);
+        std::vector<uint8_t> row =
+            o.bpp <= 8 ? packed_indices(first, o.width, o.bpp) : samples(first * 4, o.width * o.bpp / 8);
         row.resize(row_bytes);
         f.field(row);
     }
@@ -139,8 +139,7 @@ file zlib_stored(const std::vector<uint8_t> &raw) {
 // A compressed stream as fields of 8 bytes.
 file in_fields(const std::vector<uint8_t> &bytes, size_t from, size_t to) {
     file f;
-    for (size_t at = from; at < to; at += 8)
-        f.field({bytes.begin() + at, bytes.begin() + std::min(to, at + 8)});
+    for (size_t at = from; at < to; at += 8) f.field({bytes.begin() + at, bytes.begin() + std::min(to, at + 8)});
     return f;
 }
 
@@ -157,11 +156,13 @@ file png(const png_options &o) {
     const int channels = o.colour <= 6 ? channels_of[o.colour] : 1;
     const int bits = std::max(channels, 1) * o.depth;
     // Adam7's passes, or the whole image as one.
-    struct pass { int x0, y0, dx, dy; };
+    struct pass {
+        int x0, y0, dx, dy;
+    };
     static const pass adam7[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
                                   {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
-    const std::vector<pass> passes = o.interlaced ? std::vector<pass>(adam7, adam7 + 7)
-                                                  : std::vector<pass>{{0, 0, 1, 1}};
+    const std::vector<pass> passes =
+        o.interlaced ? std::vector<pass>(adam7, adam7 + 7) : std::vector<pass>{{0, 0, 1, 1}};
     std::vector<uint8_t> raw;
     size_t index = 0;
     for (const pass &p : passes) {
@@ -169,8 +170,8 @@ file png(const png_options &o) {
         if (w <= 0 || h <= 0) continue;
         for (int y = 0; y < h; ++y) {
             raw.push_back(o.colour == 3 ? 0 : static_cast<uint8_t>(y % 5));  // every filter
-            const std::vector<uint8_t> row = o.colour == 3 ? packed_indices(index, w, o.depth)
-                                                           : samples(index * 8, div_up(w * bits, 8));
+            const std::vector<uint8_t> row =
+                o.colour == 3 ? packed_indices(index, w, o.depth) : samples(index * 8, div_up(w * bits, 8));
             raw.insert(raw.end(), row.begin(), row.end());
             index += w;
         }
@@ -234,7 +235,8 @@ file gif(const gif_options &o) {
         f.u8((o.local_bits ? 0x80u | (o.local_bits - 1) : 0) | (o.interlaced ? 0x40u : 0));
         if (o.local_bits) table(f, 1 << o.local_bits, 3, 7);
         std::vector<uint8_t> indices(static_cast<size_t>(w) * h);
-        for (size_t i = 0; i < indices.size(); ++i) indices[i] = static_cast<uint8_t>((i + frame) % (1u << o.code_size));
+        for (size_t i = 0; i < indices.size(); ++i)
+            indices[i] = static_cast<uint8_t>((i + frame) % (1u << o.code_size));
         gif_image_data(f, indices, o.code_size, 16);
     }
     f.u8(0x3B);
@@ -317,8 +319,10 @@ file pic(const pic_options &o) {
                     left -= n;
                 } else if (type == 2 && left >= 2) {  // mixed: a run, long form when it can be
                     const int n = std::min(left, 3);
-                    if (n == 3) f.u8(128).be16(3);
-                    else f.u8(127 + n);
+                    if (n == 3)
+                        f.u8(128).be16(3);
+                    else
+                        f.u8(127 + n);
                     f.field(value());
                     left -= n;
                 } else if (type == 2) {  // mixed: one literal
@@ -353,8 +357,7 @@ file jpeg(const jpeg_options &o) {
     f.be16(0xFFD8);
     if (o.jfif)
         jpeg_segment(f, 0xFFE0, file().text(std::string("JFIF\0", 5)).be16(0x0102).u8(0).be16(1).be16(1).be16(0));
-    if (o.adobe >= 0)
-        jpeg_segment(f, 0xFFEE, file().text("Adobe").be16(100).be16(0).be16(0).u8(o.adobe));
+    if (o.adobe >= 0) jpeg_segment(f, 0xFFEE, file().text("Adobe").be16(100).be16(0).be16(0).u8(o.adobe));
     file tables;
     for (unsigned t = 0; t < 2; ++t) {
         tables.u8(o.wide_tables << 4 | t);
@@ -366,8 +369,7 @@ file jpeg(const jpeg_options &o) {
     jpeg_segment(f, 0xFFDB, tables);
     file frame;
     frame.u8(8).be16(o.height).be16(o.width).u8(components);
-    for (int c = 0; c < components; ++c)
-        frame.u8(c + 1).u8(o.sampling[c][0] << 4 | o.sampling[c][1]).u8(c > 0);
+    for (int c = 0; c < components; ++c) frame.u8(c + 1).u8(o.sampling[c][0] << 4 | o.sampling[c][1]).u8(c > 0);
     jpeg_segment(f, o.progressive ? 0xFFC2 : o.extended ? 0xFFC1 : 0xFFC0, frame);
     file huffman;
     for (unsigned table : {0x00u, 0x10u, 0x01u, 0x11u}) {
@@ -567,7 +569,10 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> corpus() {
             for (int local : {0, 1}) {
                 const std::string name = "gif-code" + std::to_string(code_size) + "-global" + std::to_string(global) +
                                          "-local" + std::to_string(local);
-                add(name, gif({.global_bits = global, .local_bits = local, .code_size = code_size, .width = side,
+                add(name, gif({.global_bits = global,
+                               .local_bits = local,
+                               .code_size = code_size,
+                               .width = side,
                                .height = side}));
             }
         }

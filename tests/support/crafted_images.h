@@ -40,20 +40,20 @@ private:
 struct bmp_options {
     int header = 40;  // 12 (OS/2), 40, 56, 108 or 124
     int bpp = 24;
-    int palette = 0;  // entries written
+    int palette = 0;            // entries written
     int width = 5, height = 3;  // negative height: rows top first
     bool bitfields = false;
 };
 struct png_options {
     int colour = 6, depth = 8;
-    int palette = 0;         // PLTE entries; none if 0
-    int transparency = -1;   // tRNS: entries for a palette, else a colour key; none if -1
+    int palette = 0;        // PLTE entries; none if 0
+    int transparency = -1;  // tRNS: entries for a palette, else a colour key; none if -1
     int width = 5, height = 3;
     bool interlaced = false;
-    bool huffman = false;    // zlib with fixed Huffman codes instead of stored blocks
-    bool split_data = false; // two IDAT chunks
-    bool empty_data = false; // an empty IDAT chunk before the data
-    bool iphone = false;     // CgBI chunk, raw deflate
+    bool huffman = false;     // zlib with fixed Huffman codes instead of stored blocks
+    bool split_data = false;  // two IDAT chunks
+    bool empty_data = false;  // an empty IDAT chunk before the data
+    bool iphone = false;      // CgBI chunk, raw deflate
 };
 struct gif_options {
     int global_bits = 2;  // global table of 2^bits entries; none if 0
@@ -85,8 +85,8 @@ struct pnm_options {
 };
 struct hdr_options {
     int width = 3, height = 2;
-    bool rle = false;         // run-length scanlines (width 8 to 32767)
-    bool short_magic = false; // "#?RGBE"
+    bool rle = false;          // run-length scanlines (width 8 to 32767)
+    bool short_magic = false;  // "#?RGBE"
 };
 struct tga_options {
     int type = 2, bpp = 32;

@@ -11,10 +11,10 @@
 namespace test_support {
 
 struct tiny_font_options {
-    bool cff = false;     // CFF outlines ('OTTO') instead of glyf/loca
-    bool cid = false;     // CFF only: CID-keyed, local subroutines found through FDArray/FDSelect
-    int kerning = 0;      // the pair A V: 0 kern table, 1 GPOS pair format 1, 2 GPOS class format 2, -1 none
-    bool cmap12 = false;  // add a format 12 subtable after the format 4 one (the reader takes the last)
+    bool cff = false;      // CFF outlines ('OTTO') instead of glyf/loca
+    bool cid = false;      // CFF only: CID-keyed, local subroutines found through FDArray/FDSelect
+    int kerning = 0;       // the pair A V: 0 kern table, 1 GPOS pair format 1, 2 GPOS class format 2, -1 none
+    bool cmap12 = false;   // add a format 12 subtable after the format 4 one (the reader takes the last)
     int accent_glyph = 5;  // TrueType: the glyph U+00C1's second component names
     // CFF: replace the charstrings of the glyphs named (by glyph index) and
     // the global subroutines, if given.

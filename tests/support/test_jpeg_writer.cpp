@@ -11,17 +11,17 @@ namespace {
 
 const double k_pi = 3.14159265358979323846;
 
-const int k_zigzag_to_natural[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48,
-                                     41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23,
-                                     30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
+const int k_zigzag_to_natural[64] = {0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,
+                                     12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28,
+                                     35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51,
+                                     58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54, 47, 55, 62, 63};
 const int k_luma_quant[64] = {16, 11, 10, 16, 24,  40,  51,  61,  12, 12, 14, 19, 26,  58,  60,  55,
                               14, 13, 16, 24, 40,  57,  69,  56,  14, 17, 22, 29, 51,  87,  80,  62,
                               18, 22, 37, 56, 68,  109, 103, 77,  24, 35, 55, 64, 81,  104, 113, 92,
                               49, 64, 78, 87, 103, 121, 120, 101, 72, 92, 95, 98, 112, 100, 103, 99};
-const int k_chroma_quant[64] = {17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99,
-                                24, 26, 56, 99, 99, 99, 99, 99, 47, 66, 99, 99, 99, 99, 99, 99,
-                                99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
-                                99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
+const int k_chroma_quant[64] = {17, 18, 24, 47, 99, 99, 99, 99, 18, 21, 26, 66, 99, 99, 99, 99, 24, 26, 56, 99, 99, 99,
+                                99, 99, 47, 66, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99,
+                                99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99, 99};
 
 // A length-limited Huffman code for the symbol counts (the usual method:
 // merge the two rarest, then move codes longer than 16 bits up; a reserved
@@ -123,8 +123,10 @@ struct scan_coder {
     std::vector<uint8_t> eob_bits;  // refinement bits of the blocks in the run, sent after it
 
     void symbol(int cls, int id, int s) {
-        if (counting) ++freq[cls][id][s];
-        else bits->put(tables[cls][id]->code[s], tables[cls][id]->length[s]);
+        if (counting)
+            ++freq[cls][id][s];
+        else
+            bits->put(tables[cls][id]->code[s], tables[cls][id]->length[s]);
     }
     void raw(uint32_t v, int n) {
         if (!counting && n) bits->put(v, n);
@@ -173,7 +175,8 @@ std::vector<uint8_t> write_test_jpeg(const rgba &image, const jpeg_options &o) {
     // Samples, averaged down to each component's resolution, then DCT.
     double basis[8][8];  // orthonormal DCT-II: basis[u][x]
     for (int u = 0; u < 8; ++u)
-        for (int x = 0; x < 8; ++x) basis[u][x] = 0.5 * (u ? 1 : std::sqrt(0.5)) * std::cos((2 * x + 1) * u * k_pi / 16);
+        for (int x = 0; x < 8; ++x)
+            basis[u][x] = 0.5 * (u ? 1 : std::sqrt(0.5)) * std::cos((2 * x + 1) * u * k_pi / 16);
     std::vector<component_data> comps(static_cast<size_t>(n));
     const int scale = o.quality < 50 ? 5000 / o.quality : 200 - o.quality * 2;
     int quant[2][64];
@@ -194,9 +197,9 @@ std::vector<uint8_t> write_test_jpeg(const rgba &image, const jpeg_options &o) {
                 for (int dx = 0; dx < fx; ++dx) {
                     const uint8_t *p = image.at(std::min(sx * fx + dx, width - 1), std::min(sy * fy + dy, height - 1));
                     const double r = p[0], g = p[1], b = p[2];
-                    sum += c == 0 ? 0.299 * r + 0.587 * g + 0.114 * b
-                         : c == 1 ? -0.168736 * r - 0.331264 * g + 0.5 * b + 128
-                                  : 0.5 * r - 0.418688 * g - 0.081312 * b + 128;
+                    sum += c == 0   ? 0.299 * r + 0.587 * g + 0.114 * b
+                           : c == 1 ? -0.168736 * r - 0.331264 * g + 0.5 * b + 128
+                                    : 0.5 * r - 0.418688 * g - 0.081312 * b + 128;
                 }
             return sum / (fx * fy) - 128;
         };
@@ -242,7 +245,8 @@ std::vector<uint8_t> write_test_jpeg(const rgba &image, const jpeg_options &o) {
 
     std::vector<jpeg_scan> scans = o.scans;
     if (scans.empty()) {
-        if (o.progressive) scans = progressive_script(n, 0);
+        if (o.progressive)
+            scans = progressive_script(n, 0);
         else {
             jpeg_scan all;
             for (int c = 0; c < n; ++c) all.components.push_back(c);
@@ -317,8 +321,10 @@ std::vector<uint8_t> write_test_jpeg(const rgba &image, const jpeg_options &o) {
                 for (int z = ss; z <= scan.se; ++z)
                     if (value(z)) last = z;
                 if (!last) {
-                    if (!o.progressive) coder.symbol(1, id, 0);
-                    else if (++coder.eob_run == 0x7FFF) coder.flush_eob_run();
+                    if (!o.progressive)
+                        coder.symbol(1, id, 0);
+                    else if (++coder.eob_run == 0x7FFF)
+                        coder.flush_eob_run();
                     coder.eob_table = id;
                     return;
                 }
@@ -337,8 +343,10 @@ std::vector<uint8_t> write_test_jpeg(const rgba &image, const jpeg_options &o) {
                     run = 0;
                 }
                 if (last < scan.se) {
-                    if (!o.progressive) coder.symbol(1, id, 0);
-                    else if (++coder.eob_run == 0x7FFF) coder.flush_eob_run();
+                    if (!o.progressive)
+                        coder.symbol(1, id, 0);
+                    else if (++coder.eob_run == 0x7FFF)
+                        coder.flush_eob_run();
                 }
                 coder.eob_table = id;
             };
@@ -385,7 +393,8 @@ std::vector<uint8_t> write_test_jpeg(const rgba &image, const jpeg_options &o) {
                         built[cls][id] = new table(coder.freq[cls][id]);
                         coder.tables[cls][id] = built[cls][id];
                         const table &t = *built[cls][id];
-                        segment(0xC4, crafted::file().u8(cls << 4 | id).field({t.counts, t.counts + 16}).field(t.symbols));
+                        segment(0xC4,
+                                crafted::file().u8(cls << 4 | id).field({t.counts, t.counts + 16}).field(t.symbols));
                     }
             }
         }

@@ -18,7 +18,7 @@ struct jpeg_scan {
 };
 
 struct jpeg_options {
-    int components = 3;                              // 1 (grey) or 3 (YCbCr)
+    int components = 3;                             // 1 (grey) or 3 (YCbCr)
     int sampling[3][2] = {{1, 1}, {1, 1}, {1, 1}};  // h, v of each component (1 or 2)
     int quality = 75;
     int restart_interval = 0;  // in MCUs; 0 for none

@@ -1,8 +1,8 @@
 // Test helpers; stb is compiled here privately for generating and decoding.
 #include "test_support.h"
 
-#include <cstdlib>
 #include <gtest/gtest.h>
+#include <cstdlib>
 
 #include <algorithm>
 #include <atomic>
@@ -10,10 +10,10 @@
 #include <fstream>
 #include <iterator>
 #if defined(_WIN32)
-#include <process.h>
-#define getpid _getpid
+#  include <process.h>
+#  define getpid _getpid
 #else
-#include <unistd.h>
+#  include <unistd.h>
 #endif
 
 #define STB_IMAGE_STATIC
@@ -210,7 +210,7 @@ std::vector<uint8_t> ppm_bytes(const rgba &image) {
 std::vector<uint8_t> pic_bytes(const rgba &image) {
     crafted::file f;
     f.field({0x53, 0x80, 0xF6, 0x34}).field(std::vector<uint8_t>(84, 0)).text("PICT");  // magic, version and comment
-    f.be16(image.width).be16(image.height).field(std::vector<uint8_t>(8, 0));  // aspect ratio, fields, padding
+    f.be16(image.width).be16(image.height).field(std::vector<uint8_t>(8, 0));           // aspect ratio, fields, padding
     f.field({0, 8, 0, 0xF0});  // last packet: 8 bits, uncompressed, R, G, B and A
     return f.field(image.pixels).bytes();
 }
@@ -225,8 +225,10 @@ bytes grey_ramp(bool alpha, bool as_rgba) {
     bytes out;
     for (int i = 0; i < 9 * 7; ++i) {
         const auto v = static_cast<uint8_t>(i * 4), a = static_cast<uint8_t>(alpha ? 255 - i : 255);
-        if (as_rgba) out.insert(out.end(), {v, v, v, a});
-        else out.insert(out.end(), {v, a}), out.resize(out.size() - !alpha);
+        if (as_rgba)
+            out.insert(out.end(), {v, v, v, a});
+        else
+            out.insert(out.end(), {v, a}), out.resize(out.size() - !alpha);
     }
     return out;
 }
@@ -246,7 +248,9 @@ const std::vector<sample_input> &sample_inputs() {
          grey_ramp(true, true)},
         // 16 bits per sample keep the high byte.
         {"deep.png",
-         [](auto &p) { write_bytes(p, png16_bytes(2, 1, {0x1234, 0xABFF, 0x00FF, 0xFFFF, 0x8000, 0x7FFF, 0x0100, 0x4242})); },
+         [](auto &p) {
+             write_bytes(p, png16_bytes(2, 1, {0x1234, 0xABFF, 0x00FF, 0xFFFF, 0x8000, 0x7FFF, 0x0100, 0x4242}));
+         },
          {0x12, 0xAB, 0x00, 0xFF, 0x80, 0x7F, 0x01, 0x42}},
         {"in.bmp", [](auto &p) { write_bmp(p, picture); }, picture.pixels},
         {"in.tga", [](auto &p) { write_tga(p, picture); }, picture.pixels},
@@ -257,18 +261,23 @@ const std::vector<sample_input> &sample_inputs() {
         {"in.ppm", [](auto &p) { write_bytes(p, ppm_bytes(picture)); }, opaque.pixels},
         // Removing the white matte from (10, 200, 250) at alpha 100 gives
         // (-369.75, 114.75, 242.25): the negative channel becomes 0, not a wrap.
-        {"matte.psd", [](auto &p) { write_bytes(p, psd_bytes(solid(2, 1, 10, 200, 250, 100))); },
+        {"matte.psd",
+         [](auto &p) { write_bytes(p, psd_bytes(solid(2, 1, 10, 200, 250, 100))); },
          {0, 114, 242, 100, 0, 114, 242, 100}},
         {"in.jpg", [](auto &p) { write_jpg(p, pattern(16, 16), 100); }, pattern(16, 16).pixels, 12},
         // An animation gives its first frame, with transparent pixels cleared.
-        {"anim.gif", [](auto &p) {
+        {"anim.gif",
+         [](auto &p) {
              write_bytes(p, gif_bytes(2, 2, {{0, 1, 2, 3}, {1, 1, 1, 1}},
                                       {{{10, 20, 30}}, {{200, 0, 0}}, {{0, 200, 0}}, {{1, 2, 3}}}, 3));
          },
          {10, 20, 30, 255, 200, 0, 0, 255, 0, 200, 0, 255, 0, 0, 0, 0}},
         // Tone mapped as v^(1/2.2) * 255 + 0.5, clamped and truncated: 1 -> 255,
         // 0.25 -> 136, 4 -> 255, 0.0625 -> 72, 0.5 -> 186.
-        {"in.hdr", [](auto &p) { write_hdr(p, 2, 1, {1.0f, 0.25f, 0.0f, 4.0f, 0.0625f, 0.5f}); },
+        {"in.hdr",
+         [](auto &p) {
+             write_hdr(p, 2, 1, {1.0f, 0.25f, 0.0f, 4.0f, 0.0625f, 0.5f});
+         },
          {255, 136, 0, 255, 255, 72, 186, 255}},
     };
     return inputs;
@@ -295,25 +304,29 @@ std::vector<uint8_t> reference_jpg(const rgba &image, int quality) {
 
 std::vector<uint8_t> reference_zlib(const std::vector<uint8_t> &bytes) {
     int size = 0;
-    unsigned char *z = stbi_zlib_compress(const_cast<unsigned char *>(bytes.data()), static_cast<int>(bytes.size()),
-                                          &size, 8);
+    unsigned char *z =
+        stbi_zlib_compress(const_cast<unsigned char *>(bytes.data()), static_cast<int>(bytes.size()), &size, 8);
     std::vector<uint8_t> out(z, z + size);
     STBIW_FREE(z);
     return out;
 }
 
-std::vector<uint8_t> tiff_block(bool little, const std::vector<tiff_entry> &entries, const std::vector<uint8_t> &after) {
+std::vector<uint8_t> tiff_block(bool little, const std::vector<tiff_entry> &entries,
+                                const std::vector<uint8_t> &after) {
     std::vector<uint8_t> out;
     auto put = [&](uint32_t v, int bytes) {
-        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<uint8_t>(v >> (little ? 8 * i : 8 * (bytes - 1 - i))));
+        for (int i = 0; i < bytes; ++i)
+            out.push_back(static_cast<uint8_t>(v >> (little ? 8 * i : 8 * (bytes - 1 - i))));
     };
     out.push_back(little ? 'I' : 'M'), out.push_back(little ? 'I' : 'M');
     put(42, 2), put(8, 4), put(static_cast<uint32_t>(entries.size()), 2);
     for (const tiff_entry &e : entries) {
         put(e.tag, 2), put(e.type, 2), put(e.count, 4);
         const bool one_short = e.type == 3 && e.count == 1;  // sits in the field's first two bytes
-        if (one_short) put(e.value, 2), put(0, 2);
-        else put(e.value, 4);
+        if (one_short)
+            put(e.value, 2), put(0, 2);
+        else
+            put(e.value, 4);
     }
     put(0, 4);  // no next directory
     out.insert(out.end(), after.begin(), after.end());
@@ -345,7 +358,9 @@ std::vector<std::pair<std::string, std::vector<uint8_t>>> parts(const std::vecto
         for (int i = 0; i < n; ++i) v = v << 8 | file[at + i];
         return v;
     };
-    auto slice = [&](size_t from, size_t n) { return std::vector<uint8_t>(file.begin() + from, file.begin() + from + n); };
+    auto slice = [&](size_t from, size_t n) {
+        return std::vector<uint8_t>(file.begin() + from, file.begin() + from + n);
+    };
     if (file[0] == 0xFF) {
         for (size_t at = 2; file[at + 1] != 0xDA; at += 2 + be(at + 2, 2))
             out.emplace_back(std::to_string(file[at + 1]), slice(at + 4, be(at + 2, 2) - 2));

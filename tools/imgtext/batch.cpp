@@ -14,11 +14,11 @@
 #include <thread>
 
 #if defined(_WIN32)
-#include <io.h>
-#define isatty _isatty
-#define fileno _fileno
+#  include <io.h>
+#  define isatty _isatty
+#  define fileno _fileno
 #else
-#include <unistd.h>
+#  include <unistd.h>
 #endif
 
 #include "drawing.h"
@@ -196,8 +196,10 @@ private:
         if (o_.level == verbosity::quiet || (!r.damaged && o_.level != verbosity::verbose)) return;
         bar_.clear();
         if (r.damaged)
-            std::fprintf(stderr, "%s: warning: damaged: the data ends before the picture does; drawn with the missing "
-                                 "part as decoded\n", name.c_str());
+            std::fprintf(stderr,
+                         "%s: warning: damaged: the data ends before the picture does; drawn with the missing "
+                         "part as decoded\n",
+                         name.c_str());
         const std::string out = jobs_[i].output == "-" ? "standard output" : jobs_[i].output;
         if (o_.level == verbosity::verbose) std::fprintf(stderr, "%s -> %s\n", name.c_str(), out.c_str());
     }

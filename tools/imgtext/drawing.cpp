@@ -148,8 +148,8 @@ bool text_drawing::draw(imgtext_image *image) const {
     const int64_t pad = o_.cmd == command::boxed ? o_.padding : 0;
     if (o_.cmd == command::centered || o_.cmd == command::create || o_.gravity) {
         const imgtext_position gravity = o_.gravity.value_or(IMGTEXT_CENTER);
-        return imgtext_draw_text_gravity(image, text, length, gravity, clamp_int(o_.margin + pad), &style_,
-                                         nullptr) == IMGTEXT_OK;
+        return imgtext_draw_text_gravity(image, text, length, gravity, clamp_int(o_.margin + pad), &style_, nullptr) ==
+               IMGTEXT_OK;
     }
     const int column = static_cast<int>(o_.anchor) % 3, row = static_cast<int>(o_.anchor) / 3;
     const int64_t x = o_.x + (column == 0 ? pad : column == 2 ? -pad : 0);
@@ -231,8 +231,9 @@ job_result text_drawing::run(const std::string &input, const std::string &output
     const bool written = std::fwrite(data, 1, size, stdout) == size && std::fflush(stdout) == 0;
     const int error = errno;
     imgtext_free(data);
-    if (!written) return fail(std::string("cannot write standard output") + (error ? ": " : "") +
-                              (error ? std::strerror(error) : ""));
+    if (!written)
+        return fail(std::string("cannot write standard output") + (error ? ": " : "") +
+                    (error ? std::strerror(error) : ""));
     result.what = job_result::written;
     return result;
 }

@@ -11,9 +11,9 @@
 #include <system_error>
 
 #if defined(_WIN32)
-#include <fcntl.h>
-#include <io.h>
-#include <windows.h>
+#  include <fcntl.h>
+#  include <io.h>
+#  include <windows.h>
 #endif
 
 namespace {

@@ -9,8 +9,8 @@
 #include <vector>
 
 #if defined(_WIN32)
-#include <windows.h>
-#include <shellapi.h>
+#  include <shellapi.h>
+#  include <windows.h>
 #endif
 
 #include "batch.h"

@@ -298,7 +298,8 @@ std::optional<imgtext_color> parse_colour(const std::string &text) {
     size_t start = 0, count = 0;
     for (;;) {
         const size_t comma = text.find(',', start);
-        const auto value = parse_int(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        const auto value =
+            parse_int(text.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
         if (!value || *value < 0 || *value > 255 || count == 4) return std::nullopt;
         channel[count++] = static_cast<uint8_t>(*value);
         if (comma == std::string::npos) break;

@@ -16,7 +16,7 @@ struct options {
     command cmd = command::create;
     std::string text;
     bool have_text = false;
-    std::string output;  // "-" for standard output
+    std::string output;               // "-" for standard output
     std::vector<std::string> inputs;  // "-" for standard input
     std::optional<int> format;        // IMGTEXT_FORMAT_JPEG, _PNG or _BMP
     std::optional<int> quality;       // JPEG quality 1..100

@@ -41,10 +41,9 @@ constexpr int k_block_ended = 1000;  // what an AC decoding step gives for EOB
 // Row-order position in the block of each zigzag index; corrupt runs may
 // index past 63 and land on 63, as the reference lets them.
 inline constexpr uint8_t k_dezigzag[64 + 15] = {
-    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33,
-    40, 48, 41, 34, 27, 20, 13, 6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36,
-    29, 22, 15, 23, 30, 37, 44, 51, 58, 59, 52, 45, 38, 31, 39, 46, 53, 60, 61, 54,
-    47, 55, 62, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63};
+    0,  1,  8,  16, 9,  2,  3,  10, 17, 24, 32, 25, 18, 11, 4,  5,  12, 19, 26, 33, 40, 48, 41, 34, 27, 20, 13,
+    6,  7,  14, 21, 28, 35, 42, 49, 56, 57, 50, 43, 36, 29, 22, 15, 23, 30, 37, 44, 51, 58, 59, 52, 45, 38, 31,
+    39, 46, 53, 60, 61, 54, 47, 55, 62, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63, 63};
 
 struct component {
     int id, h, v, tq, hd, ha, dc_pred;
@@ -112,8 +111,7 @@ public:
     decoder(const decoder &) = delete;
     decoder &operator=(const decoder &) = delete;
 
-    jpeg_decode_result run(int *width, int *height, unsigned char **pixels, const char **reason,
-                           jpeg_damage *damage);
+    jpeg_decode_result run(int *width, int *height, unsigned char **pixels, const char **reason, jpeg_damage *damage);
 
 private:
     // -- the byte source, as the reference reads memory
@@ -138,8 +136,8 @@ private:
 
     // -- entropy-coded data (the two block steps are inline: only scans.cpp,
     // which defines them, calls them)
-    inline outcome decode_block(bit_reader &r, int16_t data[64], int dc_table, int ac_table, int b,
-                                const uint16_t *dq, bool &flat);
+    inline outcome decode_block(bit_reader &r, int16_t data[64], int dc_table, int ac_table, int b, const uint16_t *dq,
+                                bool &flat);
     inline int decode_ac_exact(bit_reader &r, int16_t data[64], int k, const huffman_table &hac, const int16_t *fac);
     outcome decode_block_prog_dc(int16_t data[64], const huffman_table &hdc, int b);
     outcome decode_block_prog_ac(int16_t data[64], const huffman_table &hac, const int16_t *fac);
@@ -221,7 +219,7 @@ private:
     int threads_ = 1;
     strip_pipeline *pipe_ = nullptr;
     strip_pipeline::strip *strip_ = nullptr;  // the row being read
-    size_t prefaulted_ = 0;  // how much of the result the reading side has had faulted in
+    size_t prefaulted_ = 0;                   // how much of the result the reading side has had faulted in
 };
 
 }  // namespace imgtext::jpeg

@@ -84,8 +84,10 @@ outcome decoder::decode_image() {
     note_end_of_walk(m == 0xD9);
     // Only a progressive picture that reached its end marker gets its
     // coefficients transformed; the others keep the zeroed planes.
-    if (progressive_ && m == 0xD9) finish_progressive();
-    else finish_baseline();
+    if (progressive_ && m == 0xD9)
+        finish_progressive();
+    else
+        finish_baseline();
     return outcome::ok;
 }
 

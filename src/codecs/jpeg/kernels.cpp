@@ -12,9 +12,7 @@ namespace imgtext::jpeg {
 namespace {
 
 inline int16_t wrap16(int32_t v) { return static_cast<int16_t>(v); }
-inline int16_t saturate16(int32_t v) {
-    return static_cast<int16_t>(v < -32768 ? -32768 : v > 32767 ? 32767 : v);
-}
+inline int16_t saturate16(int32_t v) { return static_cast<int16_t>(v < -32768 ? -32768 : v > 32767 ? 32767 : v); }
 inline int32_t add32(int32_t a, int32_t b) {
     return static_cast<int32_t>(static_cast<uint32_t>(a) + static_cast<uint32_t>(b));
 }
@@ -44,7 +42,6 @@ inline void idct_pass_lane(const int16_t in[8], int16_t out[8], int32_t bias, in
     out[3] = saturate16(add32(b3, x4) >> shift);
     out[4] = saturate16(sub32(b3, x4) >> shift);
 }
-
 
 // Each takes the block's values and their dequantisation factors: the
 // products are taken to 16 bits, as the reference's are.
@@ -219,7 +216,8 @@ void ycbcr_to_rgba(uint8_t *__restrict out, const uint8_t *__restrict y, const u
         const int y_fixed = (y[i] << 20) + (1 << 19);
         const int crv = cr[i] - 128, cbv = cb[i] - 128;
         int r = y_fixed + crv * (5743 << 8);
-        int g = y_fixed + crv * -(2925 << 8) + static_cast<int>(static_cast<uint32_t>(cbv * -(1410 << 8)) & 0xffff0000u);
+        int g =
+            y_fixed + crv * -(2925 << 8) + static_cast<int>(static_cast<uint32_t>(cbv * -(1410 << 8)) & 0xffff0000u);
         int b = y_fixed + cbv * (7258 << 8);
         r >>= 20, g >>= 20, b >>= 20;
         out[i * 4] = static_cast<uint8_t>(r < 0 ? 0 : r > 255 ? 255 : r);

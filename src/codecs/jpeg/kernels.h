@@ -11,13 +11,13 @@
 // stb_image uses its SSE2 kernels on x86-64, which is where this decoder
 // runs; the build adds the AVX2 unit where it can (IMGTEXT_JPEG_AVX2).
 #if (defined(__x86_64__) || defined(_M_X64)) && (defined(__GNUC__) || defined(__clang__))
-#define IMGTEXT_JPEG_X86 1
-#include <immintrin.h>
+#  define IMGTEXT_JPEG_X86 1
+#  include <immintrin.h>
 #else
-#define IMGTEXT_JPEG_X86 0
+#  define IMGTEXT_JPEG_X86 0
 #endif
 #if !defined(IMGTEXT_JPEG_AVX2)
-#define IMGTEXT_JPEG_AVX2 0
+#  define IMGTEXT_JPEG_AVX2 0
 #endif
 
 namespace imgtext {
@@ -73,14 +73,20 @@ inline void idct_pass_vec(V r[8], V bias, int shift) {
 
     const V p73_l = Ops::unpacklo16(r[7], r[3]), p73_h = Ops::unpackhi16(r[7], r[3]);
     const V p51_l = Ops::unpacklo16(r[5], r[1]), p51_h = Ops::unpackhi16(r[5], r[1]);
-    const V y0o_l = Ops::madd(p73_l, Ops::pair(k_rot2_0a, k_rot2_0b)), y0o_h = Ops::madd(p73_h, Ops::pair(k_rot2_0a, k_rot2_0b));
-    const V y2o_l = Ops::madd(p73_l, Ops::pair(k_rot2_1a, k_rot2_1b)), y2o_h = Ops::madd(p73_h, Ops::pair(k_rot2_1a, k_rot2_1b));
-    const V y1o_l = Ops::madd(p51_l, Ops::pair(k_rot3_0a, k_rot3_0b)), y1o_h = Ops::madd(p51_h, Ops::pair(k_rot3_0a, k_rot3_0b));
-    const V y3o_l = Ops::madd(p51_l, Ops::pair(k_rot3_1a, k_rot3_1b)), y3o_h = Ops::madd(p51_h, Ops::pair(k_rot3_1a, k_rot3_1b));
+    const V y0o_l = Ops::madd(p73_l, Ops::pair(k_rot2_0a, k_rot2_0b)),
+            y0o_h = Ops::madd(p73_h, Ops::pair(k_rot2_0a, k_rot2_0b));
+    const V y2o_l = Ops::madd(p73_l, Ops::pair(k_rot2_1a, k_rot2_1b)),
+            y2o_h = Ops::madd(p73_h, Ops::pair(k_rot2_1a, k_rot2_1b));
+    const V y1o_l = Ops::madd(p51_l, Ops::pair(k_rot3_0a, k_rot3_0b)),
+            y1o_h = Ops::madd(p51_h, Ops::pair(k_rot3_0a, k_rot3_0b));
+    const V y3o_l = Ops::madd(p51_l, Ops::pair(k_rot3_1a, k_rot3_1b)),
+            y3o_h = Ops::madd(p51_h, Ops::pair(k_rot3_1a, k_rot3_1b));
     const V s17 = Ops::add16(r[1], r[7]), s35 = Ops::add16(r[3], r[5]);
     const V ps_l = Ops::unpacklo16(s17, s35), ps_h = Ops::unpackhi16(s17, s35);
-    const V y4o_l = Ops::madd(ps_l, Ops::pair(k_rot1_0a, k_rot1_0b)), y4o_h = Ops::madd(ps_h, Ops::pair(k_rot1_0a, k_rot1_0b));
-    const V y5o_l = Ops::madd(ps_l, Ops::pair(k_rot1_1a, k_rot1_1b)), y5o_h = Ops::madd(ps_h, Ops::pair(k_rot1_1a, k_rot1_1b));
+    const V y4o_l = Ops::madd(ps_l, Ops::pair(k_rot1_0a, k_rot1_0b)),
+            y4o_h = Ops::madd(ps_h, Ops::pair(k_rot1_0a, k_rot1_0b));
+    const V y5o_l = Ops::madd(ps_l, Ops::pair(k_rot1_1a, k_rot1_1b)),
+            y5o_h = Ops::madd(ps_h, Ops::pair(k_rot1_1a, k_rot1_1b));
     const V x4_l = Ops::add32(y0o_l, y4o_l), x4_h = Ops::add32(y0o_h, y4o_h);
     const V x5_l = Ops::add32(y1o_l, y5o_l), x5_h = Ops::add32(y1o_h, y5o_h);
     const V x6_l = Ops::add32(y2o_l, y5o_l), x6_h = Ops::add32(y2o_h, y5o_h);
@@ -113,8 +119,9 @@ struct sse2_ops {
     using V = __m128i;
     static V zero() { return _mm_setzero_si128(); }
     static V pair(int a, int b) {
-        return _mm_setr_epi16(static_cast<short>(a), static_cast<short>(b), static_cast<short>(a), static_cast<short>(b),
-                              static_cast<short>(a), static_cast<short>(b), static_cast<short>(a), static_cast<short>(b));
+        return _mm_setr_epi16(static_cast<short>(a), static_cast<short>(b), static_cast<short>(a),
+                              static_cast<short>(b), static_cast<short>(a), static_cast<short>(b),
+                              static_cast<short>(a), static_cast<short>(b));
     }
     static V unpacklo16(V a, V b) { return _mm_unpacklo_epi16(a, b); }
     static V unpackhi16(V a, V b) { return _mm_unpackhi_epi16(a, b); }
@@ -180,12 +187,13 @@ inline void upsample_hv2_sse2(uint8_t *out, const uint8_t *near, const uint8_t *
     out[w * 2 - 1] = static_cast<uint8_t>((t1 + 2) >> 2);
 }
 
-#if defined(__AVX2__)
+#  if defined(__AVX2__)
 struct avx2_ops {
     using V = __m256i;
     static V zero() { return _mm256_setzero_si256(); }
     static V pair(int a, int b) {
-        return _mm256_set1_epi32(static_cast<int>((static_cast<uint32_t>(b) << 16) | (static_cast<uint32_t>(a) & 0xFFFF)));
+        return _mm256_set1_epi32(
+            static_cast<int>((static_cast<uint32_t>(b) << 16) | (static_cast<uint32_t>(a) & 0xFFFF)));
     }
     static V unpacklo16(V a, V b) { return _mm256_unpacklo_epi16(a, b); }
     static V unpackhi16(V a, V b) { return _mm256_unpackhi_epi16(a, b); }
@@ -199,7 +207,7 @@ struct avx2_ops {
     static V set32(int v) { return _mm256_set1_epi32(v); }
 };
 
-#endif
+#  endif
 #endif
 
 }  // namespace

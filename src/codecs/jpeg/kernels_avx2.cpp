@@ -36,15 +36,17 @@ void jpeg_ycbcr_to_rgba_avx2(uint8_t *out, const uint8_t *y, const uint8_t *cb, 
         const __m256i bias = _mm256_set1_epi16(128);
         const __m256i yw = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(y + i)));
         const __m256i cbw = _mm256_slli_epi16(
-            _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(cb + i))), bias), 8);
+            _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(cb + i))), bias),
+            8);
         const __m256i crw = _mm256_slli_epi16(
-            _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(cr + i))), bias), 8);
+            _mm256_sub_epi16(_mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(cr + i))), bias),
+            8);
         const __m256i yws = _mm256_add_epi16(_mm256_slli_epi16(yw, 4), _mm256_set1_epi16(8));
         const __m256i r = _mm256_srai_epi16(_mm256_add_epi16(_mm256_mulhi_epi16(crw, _mm256_set1_epi16(5743)), yws), 4);
-        const __m256i g = _mm256_srai_epi16(
-            _mm256_add_epi16(_mm256_add_epi16(_mm256_mulhi_epi16(cbw, _mm256_set1_epi16(-1410)), yws),
-                             _mm256_mulhi_epi16(crw, _mm256_set1_epi16(-2925))),
-            4);
+        const __m256i g =
+            _mm256_srai_epi16(_mm256_add_epi16(_mm256_add_epi16(_mm256_mulhi_epi16(cbw, _mm256_set1_epi16(-1410)), yws),
+                                               _mm256_mulhi_epi16(crw, _mm256_set1_epi16(-2925))),
+                              4);
         const __m256i b = _mm256_srai_epi16(_mm256_add_epi16(yws, _mm256_mulhi_epi16(cbw, _mm256_set1_epi16(7258))), 4);
         // Packing works within 128-bit halves: pixels 0-7 in the low half,
         // 8-15 in the high one, until the last step puts them in order.

@@ -147,7 +147,7 @@ outcome decoder::process_marker(int m) {
                 length -= sixteen ? 129 : 65;
             }
             return length == 0 ? outcome::ok : outcome::defer;  // the reference fails without a reason
-        case 0xC4:  // Huffman tables
+        case 0xC4:                                              // Huffman tables
             length = get16() - 2;
             while (length > 0) {
                 int sizes[16], n = 0;
@@ -164,8 +164,10 @@ outcome decoder::process_marker(int m) {
                 const outcome built = build_huffman(h, sizes);
                 if (built != outcome::ok) return built;
                 for (int i = 0; i < n; ++i) h.values[i] = static_cast<uint8_t>(get8());
-                if (tc != 0) build_fast_ac(fast_ac_[th], h), build_wide_ac(wide_ac_[th], h);
-                else build_wide_dc(wide_dc_[th], h);
+                if (tc != 0)
+                    build_fast_ac(fast_ac_[th], h), build_wide_ac(wide_ac_[th], h);
+                else
+                    build_wide_dc(wide_dc_[th], h);
                 length -= n;
             }
             return length == 0 ? outcome::ok : outcome::defer;

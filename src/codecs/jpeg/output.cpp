@@ -8,7 +8,7 @@
 #include <cstring>
 
 #if defined(__linux__)
-#include <sys/mman.h>
+#  include <sys/mman.h>
 #endif
 
 #include "codecs/jpeg/kernels.h"
@@ -138,8 +138,7 @@ bool decoder::prefault_output_ahead() {
     const size_t bytes = output_bytes();
     if (bytes < 4 * k_huge_page) return false;  // small results are not worth a system call
     // A strip makes as many result rows as any component's strip rows, upsampled.
-    const size_t strip_bytes =
-        static_cast<size_t>(comp_[0].strip_rows * comp_[0].vs) * static_cast<size_t>(img_x_) * 4;
+    const size_t strip_bytes = static_cast<size_t>(comp_[0].strip_rows * comp_[0].vs) * static_cast<size_t>(img_x_) * 4;
     prefaulted_ = std::max(prefaulted_, static_cast<size_t>(pipe_->rows_done() + 1) * strip_bytes);
     if (prefaulted_ >= bytes) return false;
     const uintptr_t base = reinterpret_cast<uintptr_t>(output_), start = base + prefaulted_;

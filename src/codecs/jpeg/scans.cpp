@@ -8,9 +8,9 @@
 
 namespace imgtext::jpeg {
 
-inline __attribute__((always_inline)) outcome decoder::decode_block(bit_reader &r, int16_t data[64],
-                                                                      int dc_table, int ac_table, int b,
-                                                                      const uint16_t *dq, bool &flat) {
+inline __attribute__((always_inline)) outcome decoder::decode_block(bit_reader &r, int16_t data[64], int dc_table,
+                                                                    int ac_table, int b, const uint16_t *dq,
+                                                                    bool &flat) {
     const huffman_table &hdc = huff_dc_[dc_table], &hac = huff_ac_[ac_table];
     const int16_t *fac = fast_ac_[ac_table];
     if (r.bits < 16) r.grow();
@@ -66,7 +66,7 @@ inline __attribute__((always_inline)) outcome decoder::decode_block(bit_reader &
         // One code, or two: go_on, ended (the block is complete), or
         // regroup (decoded the reference's way; the reader may be anywhere).
         enum { go_on, ended, regroup };
-        auto step = [&]() __attribute__((always_inline)) -> int {
+        auto step = [&]() __attribute__((always_inline))->int {
             // Far from the marker the reference's refill always succeeds:
             // only its count changes.
             bits = bit_reader::refilled_count(bits);
@@ -464,8 +464,10 @@ outcome decoder::baseline_strips_interleaved() {
 int16_t *decoder::block_slot() { return strip_ ? strip_->coeff + 64 * strip_->count : idct_.slot(); }
 
 void decoder::queue_block(uint8_t *out, int stride, const int16_t *data, const uint16_t *dq, bool dc_only) {
-    if (strip_) strip_->jobs[strip_->count++] = strip_pipeline::job{out, stride, data, dq, dc_only};
-    else idct_.add(out, stride, data, dq, dc_only);
+    if (strip_)
+        strip_->jobs[strip_->count++] = strip_pipeline::job{out, stride, data, dq, dc_only};
+    else
+        idct_.add(out, stride, data, dq, dc_only);
 }
 
 void decoder::begin_scan_strip(int strip) {

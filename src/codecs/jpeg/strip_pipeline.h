@@ -66,7 +66,9 @@ public:
         s.stop_mcu = -1;
         return s;
     }
-    void publish() { signal([&] { produced_.fetch_add(1, std::memory_order_release); }); }
+    void publish() {
+        signal([&] { produced_.fetch_add(1, std::memory_order_release); });
+    }
     // No more rows: after the last one, or after a failure (nothing more
     // is turned into pixels then, as the result is dropped).
     void close(bool failed) {
@@ -83,7 +85,9 @@ public:
     }
     // How many rows the pixel side has finished (it may be further on).
     int rows_done() const { return consumed_.load(std::memory_order_relaxed); }
-    void release() { signal([&] { consumed_.fetch_add(1, std::memory_order_release); }); }
+    void release() {
+        signal([&] { consumed_.fetch_add(1, std::memory_order_release); });
+    }
 
 private:
     // A row takes well under a millisecond: a waiting side spins a little

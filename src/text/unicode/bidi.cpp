@@ -12,7 +12,7 @@ namespace imgtext::unicode {
 
 // The generated table stores classes as bidi_class_id: the two orders must be one.
 #define IMGTEXT_SAME_BIDI_CLASS(name) \
-    static_assert(static_cast<int>(bidi_class::name) == static_cast<int>(bidi_class_id::name));
+  static_assert(static_cast<int>(bidi_class::name) == static_cast<int>(bidi_class_id::name));
 IMGTEXT_SAME_BIDI_CLASS(L)
 IMGTEXT_SAME_BIDI_CLASS(R)
 IMGTEXT_SAME_BIDI_CLASS(AL)
@@ -43,8 +43,8 @@ namespace {
 
 using bc = bidi_class;
 
-constexpr uint8_t max_depth = 125;       // the deepest explicit embedding level (BD2)
-constexpr size_t max_bracket_pairs = 63; // BD16's stack of open brackets
+constexpr uint8_t max_depth = 125;        // the deepest explicit embedding level (BD2)
+constexpr size_t max_bracket_pairs = 63;  // BD16's stack of open brackets
 constexpr size_t none = static_cast<size_t>(-1);
 
 bool is_isolate_initiator(bc c) { return c == bc::LRI || c == bc::RLI || c == bc::FSI; }
@@ -75,7 +75,7 @@ struct level_run {
     size_t start;
     size_t end;
     uint8_t level;
-    size_t next = none; // the following run of its isolating run sequence
+    size_t next = none;  // the following run of its isolating run sequence
 };
 
 class paragraph_resolver {
@@ -88,8 +88,10 @@ public:
         level_ = 0;
         if (direction != base_direction::rtl && all_left_to_right()) return;
         if (std::any_of(classes_.begin(), classes_.end(), is_isolate_initiator)) match_isolates();
-        if (direction == base_direction::automatic) level_ = first_strong(0, n_) == bc::R ? 1 : 0;
-        else level_ = direction == base_direction::rtl ? 1 : 0;
+        if (direction == base_direction::automatic)
+            level_ = first_strong(0, n_) == bc::R ? 1 : 0;
+        else
+            level_ = direction == base_direction::rtl ? 1 : 0;
         types_.assign(classes_.begin(), classes_.end());
         explicit_levels();
         level_runs();
@@ -135,7 +137,7 @@ private:
             if (c == bc::L) return bc::L;
             if (c == bc::R || c == bc::AL) return bc::R;
             if (is_isolate_initiator(c)) {
-                if (match_[i] == none) break; // the isolate runs to the end of the paragraph
+                if (match_[i] == none) break;  // the isolate runs to the end of the paragraph
                 i = match_[i];
             }
         }
@@ -146,7 +148,7 @@ private:
     void explicit_levels() {
         struct entry {
             uint8_t level;
-            bc override_class; // L or R, ON when neutral
+            bc override_class;  // L or R, ON when neutral
             bool isolate;
         };
         std::array<entry, max_depth + 2> stack{};
@@ -161,70 +163,68 @@ private:
         for (size_t i = 0; i < n_; ++i) {
             const bc c = classes_[i];
             switch (c) {
-            case bc::RLE:
-            case bc::LRE:
-            case bc::RLO:
-            case bc::LRO: { // X2-X5
-                levels_[i] = stack[depth - 1].level;
-                const unsigned level = next_level(stack[depth - 1].level, c == bc::RLE || c == bc::RLO);
-                if (level <= max_depth && overflow_isolates == 0 && overflow_embeddings == 0) {
-                    const bc override_class = c == bc::RLO ? bc::R : c == bc::LRO ? bc::L : bc::ON;
-                    stack[depth++] = {static_cast<uint8_t>(level), override_class, false};
-                } else if (overflow_isolates == 0) {
-                    ++overflow_embeddings;
-                }
-                break;
-            }
-            case bc::RLI:
-            case bc::LRI:
-            case bc::FSI: { // X5a-X5c
-                take_top(i);
-                if (overflow_isolates != 0 || overflow_embeddings != 0) {
-                    ++overflow_isolates;
+                case bc::RLE:
+                case bc::LRE:
+                case bc::RLO:
+                case bc::LRO: {  // X2-X5
+                    levels_[i] = stack[depth - 1].level;
+                    const unsigned level = next_level(stack[depth - 1].level, c == bc::RLE || c == bc::RLO);
+                    if (level <= max_depth && overflow_isolates == 0 && overflow_embeddings == 0) {
+                        const bc override_class = c == bc::RLO ? bc::R : c == bc::LRO ? bc::L : bc::ON;
+                        stack[depth++] = {static_cast<uint8_t>(level), override_class, false};
+                    } else if (overflow_isolates == 0) {
+                        ++overflow_embeddings;
+                    }
                     break;
                 }
-                const size_t isolate_end = match_[i] == none ? n_ : match_[i];
-                const bool rtl = c == bc::RLI || (c == bc::FSI && first_strong(i + 1, isolate_end) == bc::R);
-                const unsigned level = next_level(stack[depth - 1].level, rtl);
-                if (level <= max_depth) {
-                    ++valid_isolates;
-                    stack[depth++] = {static_cast<uint8_t>(level), bc::ON, true};
-                } else {
-                    ++overflow_isolates;
+                case bc::RLI:
+                case bc::LRI:
+                case bc::FSI: {  // X5a-X5c
+                    take_top(i);
+                    if (overflow_isolates != 0 || overflow_embeddings != 0) {
+                        ++overflow_isolates;
+                        break;
+                    }
+                    const size_t isolate_end = match_[i] == none ? n_ : match_[i];
+                    const bool rtl = c == bc::RLI || (c == bc::FSI && first_strong(i + 1, isolate_end) == bc::R);
+                    const unsigned level = next_level(stack[depth - 1].level, rtl);
+                    if (level <= max_depth) {
+                        ++valid_isolates;
+                        stack[depth++] = {static_cast<uint8_t>(level), bc::ON, true};
+                    } else {
+                        ++overflow_isolates;
+                    }
+                    break;
                 }
-                break;
-            }
-            case bc::PDI: // X6a
-                if (overflow_isolates > 0) {
-                    --overflow_isolates;
-                } else if (valid_isolates > 0) {
-                    overflow_embeddings = 0;
-                    while (!stack[depth - 1].isolate) --depth;
-                    --depth;
-                    --valid_isolates;
-                }
-                take_top(i);
-                break;
-            case bc::PDF: // X7
-                if (overflow_isolates > 0) {
-                } else if (overflow_embeddings > 0) {
-                    --overflow_embeddings;
-                } else if (!stack[depth - 1].isolate && depth >= 2) {
-                    --depth;
-                }
-                levels_[i] = stack[depth - 1].level;
-                break;
-            case bc::B: // X8
-                levels_[i] = level_;
-                depth = 1;
-                overflow_isolates = overflow_embeddings = valid_isolates = 0;
-                break;
-            case bc::BN:
-                levels_[i] = stack[depth - 1].level;
-                break;
-            default: // X6
-                take_top(i);
-                break;
+                case bc::PDI:  // X6a
+                    if (overflow_isolates > 0) {
+                        --overflow_isolates;
+                    } else if (valid_isolates > 0) {
+                        overflow_embeddings = 0;
+                        while (!stack[depth - 1].isolate) --depth;
+                        --depth;
+                        --valid_isolates;
+                    }
+                    take_top(i);
+                    break;
+                case bc::PDF:  // X7
+                    if (overflow_isolates > 0) {
+                    } else if (overflow_embeddings > 0) {
+                        --overflow_embeddings;
+                    } else if (!stack[depth - 1].isolate && depth >= 2) {
+                        --depth;
+                    }
+                    levels_[i] = stack[depth - 1].level;
+                    break;
+                case bc::B:  // X8
+                    levels_[i] = level_;
+                    depth = 1;
+                    overflow_isolates = overflow_embeddings = valid_isolates = 0;
+                    break;
+                case bc::BN: levels_[i] = stack[depth - 1].level; break;
+                default:  // X6
+                    take_top(i);
+                    break;
             }
         }
     }
@@ -234,8 +234,10 @@ private:
         runs_.clear();
         for (size_t i = 0; i < n_; ++i) {
             if (is_removed_by_x9(classes_[i])) continue;
-            if (runs_.empty() || runs_.back().level != levels_[i]) runs_.push_back({i, i + 1, levels_[i]});
-            else runs_.back().end = i + 1;
+            if (runs_.empty() || runs_.back().level != levels_[i])
+                runs_.push_back({i, i + 1, levels_[i]});
+            else
+                runs_.back().end = i + 1;
         }
     }
 
@@ -286,12 +288,14 @@ private:
         resolve_weak(sos);
         if (text_) resolve_brackets(level, sos);
         resolve_neutrals(level, sos, eos);
-        for (size_t k = 0; k < index_.size(); ++k) { // I1-I2
+        for (size_t k = 0; k < index_.size(); ++k) {  // I1-I2
             const bc c = seq_[k];
             uint8_t &out = levels_[index_[k]];
             const bool number = c == bc::AN || c == bc::EN;
-            if ((level & 1) == 0) out = static_cast<uint8_t>(level + (c == bc::R ? 1 : number ? 2 : 0));
-            else out = static_cast<uint8_t>(level + (c == bc::L || number ? 1 : 0));
+            if ((level & 1) == 0)
+                out = static_cast<uint8_t>(level + (c == bc::R ? 1 : number ? 2 : 0));
+            else
+                out = static_cast<uint8_t>(level + (c == bc::L || number ? 1 : 0));
         }
     }
 
@@ -300,12 +304,12 @@ private:
         std::vector<bc> &t = seq_;
         const size_t len = t.size();
         bc previous = sos;
-        for (size_t k = 0; k < len; ++k) { // W1
+        for (size_t k = 0; k < len; ++k) {  // W1
             if (t[k] == bc::NSM) t[k] = is_isolate_control(previous) ? bc::ON : previous;
             previous = t[k];
         }
         bc strong = sos;
-        for (size_t k = 0; k < len; ++k) { // W2, W3
+        for (size_t k = 0; k < len; ++k) {  // W2, W3
             if (t[k] == bc::L || t[k] == bc::R) {
                 strong = t[k];
             } else if (t[k] == bc::AL) {
@@ -315,12 +319,13 @@ private:
                 t[k] = bc::AN;
             }
         }
-        for (size_t k = 1; k + 1 < len; ++k) { // W4
-            if (t[k] == bc::ES && t[k - 1] == bc::EN && t[k + 1] == bc::EN) t[k] = bc::EN;
+        for (size_t k = 1; k + 1 < len; ++k) {  // W4
+            if (t[k] == bc::ES && t[k - 1] == bc::EN && t[k + 1] == bc::EN)
+                t[k] = bc::EN;
             else if (t[k] == bc::CS && (t[k - 1] == bc::EN || t[k - 1] == bc::AN) && t[k + 1] == t[k - 1])
                 t[k] = t[k - 1];
         }
-        for (size_t k = 0; k < len;) { // W5
+        for (size_t k = 0; k < len;) {  // W5
             if (t[k] != bc::ET) {
                 ++k;
                 continue;
@@ -331,12 +336,14 @@ private:
                 std::fill(t.data() + k, t.data() + end, bc::EN);
             k = end;
         }
-        for (bc &c : t) // W6
+        for (bc &c : t)  // W6
             if (c == bc::ES || c == bc::ET || c == bc::CS) c = bc::ON;
         strong = sos;
-        for (bc &c : t) { // W7
-            if (c == bc::L || c == bc::R) strong = c;
-            else if (c == bc::EN && strong == bc::L) c = bc::L;
+        for (bc &c : t) {  // W7
+            if (c == bc::L || c == bc::R)
+                strong = c;
+            else if (c == bc::EN && strong == bc::L)
+                c = bc::L;
         }
     }
 
@@ -371,22 +378,24 @@ private:
             const bc t = seq_[k];
             if (t != bc::ON) {
                 if (depth > 0 && !is_neutral_or_isolate(t)) {
-                    if (t == bc::L) stack[depth - 1].inside_l = true;
-                    else stack[depth - 1].inside_r = true; // R, EN, AN
+                    if (t == bc::L)
+                        stack[depth - 1].inside_l = true;
+                    else
+                        stack[depth - 1].inside_r = true;  // R, EN, AN
                 }
-                continue; // brackets under an override are no longer brackets
+                continue;  // brackets under an override are no longer brackets
             }
             const char32_t c = text_[index_[k]];
             const bidi_bracket_entry *bracket = find_bracket(c);
             if (!bracket) continue;
             if (bracket->opening) {
-                if (depth == stack.size()) break; // too deep: no more pairs in this sequence
+                if (depth == stack.size()) break;  // too deep: no more pairs in this sequence
                 stack[depth++] = {canonical_bracket(bracket->pair), k, false, false};
                 continue;
             }
             size_t j = depth;
             while (j > 0 && stack[j - 1].closer != canonical_bracket(c)) --j;
-            if (j == 0) continue; // no opener: not a bracket pair
+            if (j == 0) continue;  // no opener: not a bracket pair
             while (depth > j) pop_into_below();
             pairs.push_back({stack[j - 1].position, k, stack[j - 1].inside_l, stack[j - 1].inside_r});
             pop_into_below();
@@ -410,9 +419,12 @@ private:
             const bool same = embedding == bc::L ? pair.inside_l : pair.inside_r;
             const bool opposite = embedding == bc::L ? pair.inside_r : pair.inside_l;
             bc resolved;
-            if (same) resolved = embedding;
-            else if (opposite) resolved = before; // the context's, whichever it is
-            else continue;
+            if (same)
+                resolved = embedding;
+            else if (opposite)
+                resolved = before;  // the context's, whichever it is
+            else
+                continue;
             for (const size_t bracket : {pair.open, pair.close}) {
                 t[bracket] = resolved;
                 // Marks on a bracket follow it (they took its ON in W1).
@@ -494,7 +506,7 @@ public:
 private:
     struct frame {
         size_t node;
-        unsigned level; // reversed once per level up to this one
+        unsigned level;  // reversed once per level up to this one
     };
 
     void adopt(const frame &parent, const frame &child) {
@@ -514,8 +526,10 @@ private:
     void append(size_t node, size_t item) {
         const size_t n = node - runs_.size();
         prev_[item] = last_[n];
-        if (last_[n] == none) first_[n] = item;
-        else next_[last_[n]] = item;
+        if (last_[n] == none)
+            first_[n] = item;
+        else
+            next_[last_[n]] = item;
         last_[n] = item;
     }
 
@@ -533,16 +547,18 @@ private:
             const size_t n = item - runs_.size();
             const bool reversed = reversed_above != reversed_[n];
             // Pushed so that they come off the stack in visual order.
-            if (reversed) for (size_t c = first_[n]; c != none; c = next_[c]) todo.emplace_back(c, reversed);
-            else for (size_t c = last_[n]; c != none; c = prev_[c]) todo.emplace_back(c, reversed);
+            if (reversed)
+                for (size_t c = first_[n]; c != none; c = next_[c]) todo.emplace_back(c, reversed);
+            else
+                for (size_t c = last_[n]; c != none; c = prev_[c]) todo.emplace_back(c, reversed);
         }
         return out;
     }
 
     const std::vector<bidi_run> &runs_;
-    std::vector<size_t> next_, prev_;  // siblings, per item
-    std::vector<size_t> first_, last_; // children, per node
-    std::vector<bool> reversed_;       // per node, relative to its parent
+    std::vector<size_t> next_, prev_;   // siblings, per item
+    std::vector<size_t> first_, last_;  // children, per node
+    std::vector<bool> reversed_;        // per node, relative to its parent
 };
 
 void clamp_line(const bidi_paragraph &paragraph, size_t &start, size_t &end) {
@@ -584,7 +600,7 @@ std::vector<uint8_t> line_levels(const bidi_paragraph &paragraph, size_t start, 
     clamp_line(paragraph, start, end);
     std::vector<uint8_t> out(paragraph.levels.begin() + static_cast<std::ptrdiff_t>(start),
                              paragraph.levels.begin() + static_cast<std::ptrdiff_t>(end));
-    bool before_separator = true; // the end of the line counts as one
+    bool before_separator = true;  // the end of the line counts as one
     for (size_t i = end; i-- > start;) {
         const bc c = paragraph.classes[i];
         if (c == bc::S || c == bc::B) {
@@ -604,8 +620,10 @@ std::vector<bidi_run> visual_runs(const bidi_paragraph &paragraph, size_t start,
     const std::vector<uint8_t> levels = line_levels(paragraph, start, end);
     std::vector<bidi_run> runs;
     for (size_t k = 0; k < levels.size(); ++k) {
-        if (runs.empty() || runs.back().level != levels[k]) runs.push_back({start + k, start + k + 1, levels[k]});
-        else runs.back().end = start + k + 1;
+        if (runs.empty() || runs.back().level != levels[k])
+            runs.push_back({start + k, start + k + 1, levels[k]});
+        else
+            runs.back().end = start + k + 1;
     }
     if (runs.size() <= 1) return runs;
     return reorder_tree(runs).visual();

@@ -12,7 +12,29 @@ namespace imgtext::unicode {
 
 // Bidi_Class values, in the order of the generated tables (bidi.cpp checks it).
 enum class bidi_class : uint8_t {
-    L, R, AL, EN, ES, ET, AN, CS, NSM, BN, B, S, WS, ON, LRE, LRO, RLE, RLO, PDF, LRI, RLI, FSI, PDI
+    L,
+    R,
+    AL,
+    EN,
+    ES,
+    ET,
+    AN,
+    CS,
+    NSM,
+    BN,
+    B,
+    S,
+    WS,
+    ON,
+    LRE,
+    LRO,
+    RLE,
+    RLO,
+    PDF,
+    LRI,
+    RLI,
+    FSI,
+    PDI
 };
 
 // The Bidi_Class of a code point. Values that are not Unicode scalar values
@@ -38,9 +60,9 @@ enum class base_direction { automatic, ltr, rtl };
 
 // One resolved paragraph.
 struct bidi_paragraph {
-    uint8_t level = 0;               // the paragraph embedding level: 0 left to right, 1 right to left
-    std::vector<uint8_t> levels;     // per code point, after rules I1-I2 (at most 126)
-    std::vector<bidi_class> classes; // per code point, its Bidi_Class (rule L1 reads them)
+    uint8_t level = 0;                // the paragraph embedding level: 0 left to right, 1 right to left
+    std::vector<uint8_t> levels;      // per code point, after rules I1-I2 (at most 126)
+    std::vector<bidi_class> classes;  // per code point, its Bidi_Class (rule L1 reads them)
 };
 
 // Resolves one paragraph (rules P2-P3, X1-X10, W1-W7, N0-N2, I1-I2). The

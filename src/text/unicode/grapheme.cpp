@@ -36,17 +36,17 @@ constexpr bool in(gb c, unsigned set) { return (bit(c) & set) != 0; }
 
 bool boundary(const grapheme_state &s, gb right, uint8_t properties) {
     const gb left = s.last;
-    if (left == gb::cr && right == gb::lf) return false;                                 // GB3
-    if (in(left, values(gb::control, gb::cr, gb::lf))) return true;                      // GB4
-    if (in(right, values(gb::control, gb::cr, gb::lf))) return true;                     // GB5
-    if (left == gb::l && in(right, values(gb::l, gb::v, gb::lv, gb::lvt))) return false;  // GB6
+    if (left == gb::cr && right == gb::lf) return false;                                   // GB3
+    if (in(left, values(gb::control, gb::cr, gb::lf))) return true;                        // GB4
+    if (in(right, values(gb::control, gb::cr, gb::lf))) return true;                       // GB5
+    if (left == gb::l && in(right, values(gb::l, gb::v, gb::lv, gb::lvt))) return false;   // GB6
     if (in(left, values(gb::lv, gb::v)) && in(right, values(gb::v, gb::t))) return false;  // GB7
-    if (in(left, values(gb::lvt, gb::t)) && right == gb::t) return false;                // GB8
-    if (in(right, values(gb::extend, gb::zwj, gb::spacing_mark))) return false;          // GB9, GB9a
-    if (left == gb::prepend) return false;                                               // GB9b
+    if (in(left, values(gb::lvt, gb::t)) && right == gb::t) return false;                  // GB8
+    if (in(right, values(gb::extend, gb::zwj, gb::spacing_mark))) return false;            // GB9, GB9a
+    if (left == gb::prepend) return false;                                                 // GB9b
     const auto conjunct = static_cast<incb>(properties >> gb_conjunct_shift & 3);
     if (s.conjunct == conjunct_state::linked && conjunct == incb::consonant) return false;  // GB9c
-    if (s.pictographic_zwj && (properties & gb_pictographic)) return false;              // GB11
+    if (s.pictographic_zwj && (properties & gb_pictographic)) return false;                 // GB11
     if (left == gb::regional_indicator && right == gb::regional_indicator && s.odd_regional)
         return false;  // GB12, GB13
     return true;       // GB999

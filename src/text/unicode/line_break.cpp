@@ -32,8 +32,8 @@ constexpr uint64_t k_hangul = classes(lb::jl, lb::jv, lb::jt, lb::h2, lb::h3);
 // LB15a: what may come before an opening quote.
 constexpr uint64_t k_before_open_quote = k_hard_breaks | classes(k_sot, lb::op, lb::qu, lb::gl, lb::sp, lb::zw);
 // LB15b: what may follow a closing quote that does not break before it.
-constexpr uint64_t k_after_close_quote = k_hard_breaks | classes(lb::sp, lb::gl, lb::wj, lb::cl, lb::qu, lb::cp,
-                                                                 lb::ex, lb::is, lb::sy, lb::zw, k_eot);
+constexpr uint64_t k_after_close_quote =
+    k_hard_breaks | classes(lb::sp, lb::gl, lb::wj, lb::cl, lb::qu, lb::cp, lb::ex, lb::is, lb::sy, lb::zw, k_eot);
 
 // What the units before a unit made of it: the rules with a context longer
 // than a pair read these instead of looking back.
@@ -54,7 +54,7 @@ struct unit {
 };
 
 struct line_state {
-    unit last{k_sot, 0, 0};          // the unit before the boundary
+    unit last{k_sot, 0, 0};           // the unit before the boundary
     unit before_spaces{k_sot, 0, 0};  // the last unit that is not SP
     bool after_zwj = false;           // the character before the boundary is ZWJ (LB8a)
 };
@@ -111,22 +111,22 @@ break_kind pair_rules(const line_state &s, unit right, const char32_t *text, siz
     const unit &l = s.last;
     const lb L = l.cls, R = right.cls;
     const lb before_spaces = s.before_spaces.cls;
-    if (L == lb::wj || R == lb::wj || L == lb::gl) return break_kind::none;                    // LB11, LB12
-    if (R == lb::gl && !in(L, classes(lb::sp, lb::ba, lb::hy))) return break_kind::none;      // LB12a
-    if (in(R, classes(lb::cl, lb::cp, lb::ex, lb::is, lb::sy))) return break_kind::none;      // LB13
-    if (before_spaces == lb::op) return break_kind::none;                                     // LB14
-    if (s.before_spaces.context & opens_quote) return break_kind::none;                       // LB15a
+    if (L == lb::wj || R == lb::wj || L == lb::gl) return break_kind::none;               // LB11, LB12
+    if (R == lb::gl && !in(L, classes(lb::sp, lb::ba, lb::hy))) return break_kind::none;  // LB12a
+    if (in(R, classes(lb::cl, lb::cp, lb::ex, lb::is, lb::sy))) return break_kind::none;  // LB13
+    if (before_spaces == lb::op) return break_kind::none;                                 // LB14
+    if (s.before_spaces.context & opens_quote) return break_kind::none;                   // LB15a
     if (R == lb::qu && (right.detail & lb_final_quote) && in(class_after(text, count, i), k_after_close_quote))
-        return break_kind::none;  // LB15b
-    if (R == lb::ns && in(before_spaces, classes(lb::cl, lb::cp))) return break_kind::none;   // LB16
-    if (R == lb::b2 && before_spaces == lb::b2) return break_kind::none;                      // LB17
-    if (L == lb::sp) return break_kind::allowed;                                              // LB18
-    if (L == lb::qu || R == lb::qu) return break_kind::none;                                  // LB19
-    if (L == lb::cb || R == lb::cb) return break_kind::allowed;                               // LB20
-    if (in(R, classes(lb::ba, lb::hy, lb::ns)) || L == lb::bb) return break_kind::none;       // LB21
-    if (l.context & after_hebrew) return break_kind::none;                                    // LB21a
-    if (L == lb::sy && R == lb::hl) return break_kind::none;                                  // LB21b
-    if (R == lb::in) return break_kind::none;                                                 // LB22
+        return break_kind::none;                                                                          // LB15b
+    if (R == lb::ns && in(before_spaces, classes(lb::cl, lb::cp))) return break_kind::none;               // LB16
+    if (R == lb::b2 && before_spaces == lb::b2) return break_kind::none;                                  // LB17
+    if (L == lb::sp) return break_kind::allowed;                                                          // LB18
+    if (L == lb::qu || R == lb::qu) return break_kind::none;                                              // LB19
+    if (L == lb::cb || R == lb::cb) return break_kind::allowed;                                           // LB20
+    if (in(R, classes(lb::ba, lb::hy, lb::ns)) || L == lb::bb) return break_kind::none;                   // LB21
+    if (l.context & after_hebrew) return break_kind::none;                                                // LB21a
+    if (L == lb::sy && R == lb::hl) return break_kind::none;                                              // LB21b
+    if (R == lb::in) return break_kind::none;                                                             // LB22
     if ((in(L, k_letters) && R == lb::nu) || (L == lb::nu && in(R, k_letters))) return break_kind::none;  // LB23
     const uint64_t ideographic = classes(lb::id, lb::eb, lb::em);
     if ((L == lb::pr && in(R, ideographic)) || (in(L, ideographic) && R == lb::po)) return break_kind::none;  // LB23a
@@ -141,9 +141,9 @@ break_kind pair_rules(const line_state &s, unit right, const char32_t *text, siz
     if ((L == lb::jl && in(R, classes(lb::jl, lb::jv, lb::h2, lb::h3))) ||
         (in(L, classes(lb::jv, lb::h2)) && in(R, classes(lb::jv, lb::jt))) ||
         (in(L, classes(lb::jt, lb::h3)) && R == lb::jt))
-        return break_kind::none;  // LB26
+        return break_kind::none;                                                                        // LB26
     if ((in(L, k_hangul) && R == lb::po) || (L == lb::pr && in(R, k_hangul))) return break_kind::none;  // LB27
-    if (in(L, k_letters) && in(R, k_letters)) return break_kind::none;                                 // LB28
+    if (in(L, k_letters) && in(R, k_letters)) return break_kind::none;                                  // LB28
     // LB28a: Brahmic orthographic syllables.
     if (L == lb::ap && is_aksara(right)) return break_kind::none;
     if (is_aksara(l) && in(R, classes(lb::vf, lb::vi))) return break_kind::none;
@@ -153,8 +153,8 @@ break_kind pair_rules(const line_state &s, unit right, const char32_t *text, siz
     const uint64_t letters_digits = k_letters | bit(lb::nu);
     if ((in(L, letters_digits) && R == lb::op && !(right.detail & lb_east_asian)) ||
         (L == lb::cp && !(l.detail & lb_east_asian) && in(R, letters_digits)))
-        return break_kind::none;                                                                 // LB30
-    if (L == lb::ri && R == lb::ri && (l.context & odd_regional)) return break_kind::none;     // LB30a
+        return break_kind::none;                                                            // LB30
+    if (L == lb::ri && R == lb::ri && (l.context & odd_regional)) return break_kind::none;  // LB30a
     if (R == lb::em && (L == lb::eb || (L == lb::id && (l.detail & lb_unassigned_pictographic))))
         return break_kind::none;  // LB30b
     return break_kind::allowed;   // LB31
