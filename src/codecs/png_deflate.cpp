@@ -352,7 +352,7 @@ IMGTEXT_AVX512 inline uint32_t longest8_in_bucket(const uint8_t *data, const int
     const __m512i pos = _mm512_load_si512(bucket);
     const __mmask16 inside =
         static_cast<__mmask16>(_mm512_cmpge_epi32_mask(pos, _mm512_set1_epi32(oldest)) & ((1u << count) - 1));
-    const __m512i unlike = _mm512_set1_epi64(static_cast<long long>(~here));
+    const __m512i unlike = _mm512_set1_epi64(static_cast<long long>(here ^ ~uint64_t{0}));
     const __m512i want = _mm512_set1_epi64(static_cast<long long>(here)), one = _mm512_set1_epi64(1);
     const __m512i low =
         _mm512_mask_i32gather_epi64(unlike, static_cast<__mmask8>(inside), _mm512_castsi512_si256(pos), data, 1);

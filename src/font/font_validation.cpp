@@ -23,7 +23,8 @@ uint32_t get32(const u8 *p) {
            p[3];
 }
 bool is_tag(const u8 *p, const char *tag) {
-    return p[0] == tag[0] && p[1] == tag[1] && p[2] == tag[2] && p[3] == tag[3];
+    const auto *t = reinterpret_cast<const u8 *>(tag);
+    return p[0] == t[0] && p[1] == t[1] && p[2] == t[2] && p[3] == t[3];
 }
 
 // The versions stb_truetype takes for a font (rather than a collection).

@@ -117,8 +117,8 @@ struct memory_sink {
     ~memory_sink() { std::free(data); }
     static void write(void *context, const void *bytes, size_t n) {
         auto *sink = static_cast<memory_sink *>(context);
-        if (sink->failed) return;
-        if (n > sink->capacity - sink->size) {
+        if (sink->failed || n == 0) return;  // (data may still be NULL, which memcpy takes not even for nothing)
+        if (!sink->data || n > sink->capacity - sink->size) {
             size_t grown = sink->capacity ? sink->capacity : 64 * 1024;
             while (grown - sink->size < n) {
                 if (grown > SIZE_MAX / 2) {

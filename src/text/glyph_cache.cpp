@@ -37,7 +37,7 @@ bool glyph_cache::grow() {
     auto *slots = static_cast<entry *>(std::calloc(capacity, sizeof(entry)));
     if (!slots) return false;
     slots_ = slots, capacity_ = capacity, count_ = 0;
-    for (size_t i = 0; i < old_capacity; ++i)
+    for (size_t i = 0; old && i < old_capacity; ++i)
         if (old[i].font) place(old[i]);
     std::free(old);
     return true;
@@ -53,7 +53,7 @@ glyph_cache::entry &glyph_cache::entry_of(const glyph_ref &g) {
     }
     const entry found{g.font, g.glyph, glyph_bitmap_box(*g.font, g.glyph, g.scale), nullptr};
     // Without room the box is found again at the glyph's next occurrence.
-    if ((count_ + 1) * 2 > capacity_ && !grow()) return spare_ = found;
+    if ((!slots_ || (count_ + 1) * 2 > capacity_) && !grow()) return spare_ = found;
     return place(found);
 }
 

@@ -284,7 +284,7 @@ const char *format_extension(int format) {
 std::optional<imgtext_color> parse_colour(const std::string &text) {
     if (!text.empty() && text[0] == '#') {
         const std::string hex = text.substr(1);
-        int v[8];
+        int v[8] = {};
         for (size_t i = 0; i < hex.size() && i < 8; ++i)
             if ((v[i] = hex_digit(hex[i])) < 0) return std::nullopt;
         auto byte = [](int value) { return static_cast<uint8_t>(value); };
@@ -483,7 +483,9 @@ parse_result parse_arguments(const std::vector<std::string> &args) {
         }
         if (spec->name == std::string("--text-file")) text_file = value;
         if (!spec->apply(o, value)) {
-            return fail("invalid value for " + arg + ": '" + value + "' (" + spec->valid + ")");
+            std::string message = "invalid value for " + arg;
+            message += ": '" + value + "' (" + spec->valid + ")";
+            return fail(message);
         }
     }
 

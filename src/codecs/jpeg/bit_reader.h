@@ -81,7 +81,9 @@ struct bit_reader {
         uint64_t word;
         std::memcpy(&word, at, 8);
         const int bytes = (64 - avail) >> 3;
-        acc |= (__builtin_bswap64(word) & ~(~uint64_t{0} >> (8 * bytes))) >> (avail & 63);
+        // The callers leave at least 16 bits in acc, so bytes < 8 and the
+        // masked shift is the one meant.
+        acc |= (__builtin_bswap64(word) & ~(~uint64_t{0} >> ((8 * bytes) & 63))) >> (avail & 63);
         avail += 8 * bytes;
         return bytes;
     }

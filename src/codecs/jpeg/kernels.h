@@ -39,16 +39,16 @@ namespace {
 constexpr int f2f(float x) { return static_cast<int>(x * 4096 + 0.5); }
 
 // Pairs (a, b) for out = x * a + y * b, as the SSE2 IDCT multiplies.
-constexpr int k_rot0_0a = f2f(0.5411961f), k_rot0_0b = f2f(0.5411961f) + f2f(-1.847759065f);
-constexpr int k_rot0_1a = f2f(0.5411961f) + f2f(0.765366865f), k_rot0_1b = f2f(0.5411961f);
-constexpr int k_rot1_0a = f2f(1.175875602f) + f2f(-0.899976223f), k_rot1_0b = f2f(1.175875602f);
-constexpr int k_rot1_1a = f2f(1.175875602f), k_rot1_1b = f2f(1.175875602f) + f2f(-2.562915447f);
-constexpr int k_rot2_0a = f2f(-1.961570560f) + f2f(0.298631336f), k_rot2_0b = f2f(-1.961570560f);
-constexpr int k_rot2_1a = f2f(-1.961570560f), k_rot2_1b = f2f(-1.961570560f) + f2f(3.072711026f);
-constexpr int k_rot3_0a = f2f(-0.390180644f) + f2f(2.053119869f), k_rot3_0b = f2f(-0.390180644f);
-constexpr int k_rot3_1a = f2f(-0.390180644f), k_rot3_1b = f2f(-0.390180644f) + f2f(1.501321110f);
+inline constexpr int k_rot0_0a = f2f(0.5411961f), k_rot0_0b = f2f(0.5411961f) + f2f(-1.847759065f);
+inline constexpr int k_rot0_1a = f2f(0.5411961f) + f2f(0.765366865f), k_rot0_1b = f2f(0.5411961f);
+inline constexpr int k_rot1_0a = f2f(1.175875602f) + f2f(-0.899976223f), k_rot1_0b = f2f(1.175875602f);
+inline constexpr int k_rot1_1a = f2f(1.175875602f), k_rot1_1b = f2f(1.175875602f) + f2f(-2.562915447f);
+inline constexpr int k_rot2_0a = f2f(-1.961570560f) + f2f(0.298631336f), k_rot2_0b = f2f(-1.961570560f);
+inline constexpr int k_rot2_1a = f2f(-1.961570560f), k_rot2_1b = f2f(-1.961570560f) + f2f(3.072711026f);
+inline constexpr int k_rot3_0a = f2f(-0.390180644f) + f2f(2.053119869f), k_rot3_0b = f2f(-0.390180644f);
+inline constexpr int k_rot3_1a = f2f(-0.390180644f), k_rot3_1b = f2f(-0.390180644f) + f2f(1.501321110f);
 
-constexpr int32_t k_pass1_bias = 512, k_pass2_bias = 65536 + (128 << 17);
+inline constexpr int32_t k_pass1_bias = 512, k_pass2_bias = 65536 + (128 << 17);
 
 #if IMGTEXT_JPEG_X86
 

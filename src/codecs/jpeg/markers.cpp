@@ -98,7 +98,7 @@ void decoder::build_wide_ac(uint64_t *wide, const huffman_table &h) {
         if (length + s > k_wide_bits) continue;
         const int free_bits = k_wide_bits - length - s;
         for (int v = 0; v < (1 << s); ++v) {
-            uint64_t e = static_cast<uint64_t>(length + s);
+            uint64_t e = static_cast<uint64_t>(length) + static_cast<uint64_t>(s);
             if (s == 0) {
                 e |= rs == 0xF0 ? 16u << 6 : k_wide_end;
             } else {

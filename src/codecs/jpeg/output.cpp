@@ -86,9 +86,11 @@ void decoder::begin_strip(int strip) {
 void decoder::emit_rows(bool all) {
     idct_.flush();
     const bool rgb = is_rgb();
+    const int components = img_n_;  // 1 or 3, as the frame header was checked
+    if (components != 1 && components != 3) return;
     while (next_row_ < img_y_) {
-        const uint8_t *rows[4];
-        for (int i = 0; i < img_n_; ++i) {
+        const uint8_t *rows[4] = {};
+        for (int i = 0; i < components; ++i) {
             const component &k = comp_[i];
             const bool bottom = k.ystep >= (k.vs >> 1);
             const int near = bottom ? k.line1 : k.line0, far = bottom ? k.line0 : k.line1;
@@ -99,7 +101,7 @@ void decoder::emit_rows(bool all) {
             rows[i] = resample_row(k.linebuf, near_row, far_row, k.w_lores, k.hs, k.vs, idct_.level());
         }
         uint8_t *out = output_ + static_cast<size_t>(next_row_) * static_cast<size_t>(img_x_) * 4;
-        if (img_n_ == 3) {
+        if (components == 3) {
             if (rgb) {
                 for (int x = 0; x < img_x_; ++x) {
                     out[x * 4] = rows[0][x], out[x * 4 + 1] = rows[1][x], out[x * 4 + 2] = rows[2][x];

@@ -119,8 +119,9 @@ inline __attribute__((always_inline)) outcome decoder::decode_block(bit_reader &
                 // up once for four steps. Each takes 12 bits at most, and
                 // every refill of the reference's in them stays in data.
                 top_up();
-                if ((state = step()) != go_on || (state = step()) != go_on || (state = step()) != go_on ||
-                    (state = step()) != go_on) {
+                // Four steps, each with its effect: not one expression repeated.
+                if ((state = step()) != go_on || (state = step()) != go_on ||  // NOLINT(misc-redundant-expression)
+                    (state = step()) != go_on || (state = step()) != go_on) {
                     if (state == regroup && !r.at_end) continue;
                     break;
                 }
