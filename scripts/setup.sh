@@ -54,7 +54,8 @@ die() { printf 'setup: error: %s\n' "$*" >&2; exit 1; }
 # loading tests (Caladea covers TrueType; CFF is the riskier reader).
 # dpkg-dev: dpkg-source, which unpacks the HarfBuzz source with its patches.
 TOOL_PACKAGES=(cmake g++ clang make pkg-config binutils libgtest-dev libgmock-dev libbenchmark-dev valgrind
-               python3 python3-venv python3-numpy python3-pil fonts-linuxlibertine dpkg-dev xz-utils)
+               python3 python3-venv python3-numpy python3-pil fonts-linuxlibertine dpkg-dev xz-utils
+               clang-format clang-tidy)
 
 # The Windows DLL is cross-built with the -posix MinGW-w64 compilers and
 # tested under Wine.

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Sets everything up, then builds and runs the whole test suite in every
 # configuration that matters:
+#   lint     the house style (clang-format) and static analysis (clang-tidy),
+#            scripts/lint.sh
 #   debug    -O0
 #   native   -O3 -march=native (outputs must match -O0 byte for byte, which the
 #            recorded output digests check)
@@ -29,7 +31,7 @@ cd "$ROOT"
 scripts/setup.sh --tests
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(debug native asan tsan clang valgrind python windows fuzz)
+[ ${#stages[@]} -gt 0 ] || stages=(lint debug native asan tsan clang valgrind python windows fuzz)
 
 build_and_test() {
     cmake --preset "$1" >/dev/null && cmake --build --preset "$1" && ctest --preset "$1"
@@ -89,6 +91,7 @@ failed=()
 for stage in "${stages[@]}"; do
     echo "=== $stage ==="
     case $stage in
+        lint) scripts/lint.sh || failed+=("$stage") ;;
         valgrind) run_valgrind || failed+=("$stage") ;;
         fuzz) IMGTEXT_FUZZ_SEED=${IMGTEXT_FUZZ_SEED:-1} scripts/fuzz.sh "${IMGTEXT_FUZZ_SECONDS:-60}" || failed+=("$stage") ;;
         windows) scripts/windows.sh --test || failed+=("$stage") ;;
