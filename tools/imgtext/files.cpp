@@ -8,7 +8,10 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
+#include <string>
 #include <system_error>
+
+#include "quendal_imgtext.h"
 
 #if defined(_WIN32)
 #  include <fcntl.h>
@@ -77,9 +80,18 @@ std::optional<std::string> read_text_file(const std::string &path, std::string &
         why = errno ? std::strerror(errno) : "cannot open";
         return std::nullopt;
     }
+    // The library draws at most QUENDAL_IMGTEXT_MAX_TEXT_BYTES; reading
+    // stops just past that (and its line end), so that an endless standard
+    // input costs a few megabytes, not all the memory there is.
+    constexpr size_t k_most = QUENDAL_IMGTEXT_MAX_TEXT_BYTES + 2;
     std::string text;
     char chunk[16384];
-    for (size_t n; (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) text.append(chunk, n);
+    for (size_t n; text.size() <= k_most && (n = std::fread(chunk, 1, sizeof chunk, in)) > 0;) text.append(chunk, n);
+    if (text.size() > k_most) {
+        if (in != stdin) std::fclose(in);
+        why = "more than " + std::to_string(QUENDAL_IMGTEXT_MAX_TEXT_BYTES) + " bytes of text";
+        return std::nullopt;
+    }
     const bool failed = std::ferror(in) != 0;
     const int error = errno;
     if (in != stdin) std::fclose(in);
