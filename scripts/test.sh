@@ -33,8 +33,20 @@ scripts/setup.sh --tests
 stages=("$@")
 [ ${#stages[@]} -gt 0 ] || stages=(lint debug native asan tsan clang valgrind python windows fuzz)
 
+# Prints a stage's five slowest tests, from CTest's record of their times,
+# so that one drifting towards its timeout is seen before it fails.
+slowest_tests() {
+    local costs="build/$1/Testing/Temporary/CTestCostData.txt"
+    [ -f "$costs" ] || return 0
+    echo "--- slowest tests in $1 (seconds):"
+    awk '$1 == "---" { exit } NF == 3 { printf "%8.1f  %s\n", $3, $1 }' "$costs" | sort -rn | head -n 5
+}
+
 build_and_test() {
     cmake --preset "$1" >/dev/null && cmake --build --preset "$1" && ctest --preset "$1"
+    local status=$?
+    slowest_tests "$1"
+    return $status
 }
 
 run_valgrind() {
@@ -88,8 +100,10 @@ print('python package: installed with its licence and notices, drew, and went th
 }
 
 failed=()
+times=()
 for stage in "${stages[@]}"; do
     echo "=== $stage ==="
+    started=$SECONDS
     case $stage in
         lint) scripts/lint.sh || failed+=("$stage") ;;
         valgrind) run_valgrind || failed+=("$stage") ;;
@@ -98,7 +112,9 @@ for stage in "${stages[@]}"; do
         python) run_python_package || failed+=("$stage") ;;
         *) build_and_test "$stage" || failed+=("$stage") ;;
     esac
+    times+=("$stage $((SECONDS - started))s")
 done
+echo "stage times: ${times[*]}"
 
 if [ ${#failed[@]} -gt 0 ]; then
     echo "FAILED in: ${failed[*]}" >&2
