@@ -19,31 +19,31 @@ WORK=${IMGTEXT_MUTANTS_DIR:-$ROOT/build/mutants}
 
 # name | file | perl substitution applied to the whole file (-0777)
 MUTANTS=$(cat <<'EOF'
-close-result-ignored | src/file_output.cpp | s/if \(close_fd\(fd_\) != 0\) failed_ = true;/close_fd(fd_);/
-final-flush-unchecked | src/file_output.cpp | s/if \(fd_ >= 0 && !failed_ && !flush\(\)\) failed_ = true;/if (fd_ >= 0 && !failed_) flush();/
-write-error-taken-as-success | src/file_output.cpp | s/if \(n <= 0\) return false;/if (n <= 0) return true;/
-interrupted-write-not-retried | src/file_output.cpp | s/if \(n < 0 && errno == EINTR\) continue;//
-short-write-restarted | src/file_output.cpp | s/        p \+= n;\n//
-rename-failure-ignored | src/file_output.cpp | s/if \(move_into_place\(temp_path_, final_path_, encoding_, replaces_existing_\)\)/if (move_into_place(temp_path_, final_path_, encoding_, replaces_existing_) || true)/
-temporary-file-kept-on-failure | src/file_output.cpp | s/if \(temp_path_\) remove_file\(temp_path_, encoding_\);//
-mode-not-kept | src/file_output.cpp | s/fchmod\(fd, st.st_mode & 07777\);//
-box-taller-over-three-lines | src/text_layout.cpp | s/\* static_cast<int64_t>\(list.count\);/* static_cast<int64_t>(list.count) + (list.count > 3 ? 1 : 0);/
-line-width-truncated | src/text_layout.cpp | s/return ceil_to_int\(sum\);/return static_cast<int>(sum);/
-half-pixel-pen-dropped | src/text.h | s/centre \? spare \* 0.5f : spare/centre ? static_cast<float>((layout.box_width - line.width) \/ 2) : spare/
-kerning-not-drawn | src/text.h | s/walk_line\(layout.face, layout.encoding, line.text, line.len, pen,\s+\[&\]\(const glyph_ref &g, float at\) \{ visit\(g, at, baseline\); \}\);/for (const char *p = line.text, *e = p + line.len; p < e;) { const glyph_ref g = glyph_of(layout.face, next_codepoint(p, e, layout.encoding)); visit(g, pen, baseline); pen = pen + static_cast<float>(glyph_advance(*g.font, g.glyph)) * g.scale; }/
-text-colour-unclamped | src/drawing_operations.cpp | s/static_cast<float>\(clamp_channel\(green\)\)/static_cast<float>(green)/
-opacity-above-one-unclamped | src/drawing_operations.cpp | s/if \(opacity > 1.0f\) opacity = 1.0f;//
-nan-coverage-blended | src/image.cpp | s/if \(!\(out > 0.00001f\)\) return;/if (out <= 0.00001f) return;/
-blend-rounding-dropped | src/image.cpp | s/\/ out \+ 0.5f\)/\/ out)/
-right-edge-not-clipped | src/text_render.cpp | s/std::min<int64_t>\(gw, image.width - gx\)/std::min<int64_t>(gw, image.width + 1 - gx)/; s/if \(dx < 0 \|\| dx >= image.width\) continue;/if (dx < 0 || dx > image.width) continue;/
-glyph-without-memory-drawn | src/text_render.cpp | s/if \(!coverage\) return;//
-box-colour-unclamped | src/drawing_operations.cpp | s/static_cast<uint8_t>\(clamp_channel\(box_blue\)\)/static_cast<uint8_t>(box_blue)/
-centred-origin-floored | src/drawing_operations.cpp | s/return \(outer - inner\) \/ 2;/return (outer - inner) >> 1;/
-negative-padding-used | src/drawing_operations.cpp | s/const int64_t p = request.padding > 0 \? request.padding : 0;/const int64_t p = request.padding;/
-create-default-jpeg | src/drawing_operations.cpp | s/format_from_path\(output_path, FMT_PNG\)/format_from_path(output_path, FMT_JPG)/; s/save_legacy\(output_path, canvas.image, FMT_PNG\)/save_legacy(output_path, canvas.image, FMT_JPG)/
-jpeg-quality-90 | src/image.h | s/int jpeg_quality = 92;/int jpeg_quality = 90;/
-jpeg-side-limit-off-by-one | src/image_save.cpp | s/w <= 65535 && h <= 65535/w <= 65536 \&\& h <= 65536/
-png-sniffed-from-four-bytes | src/image_load.cpp | s/size >= 8 && data\[1\] == 'P'/size >= 4 \&\& data[1] == 'P'/
+close-result-ignored | src/files/file_output.cpp | s/fail\(close_fd\(fd_\) != 0\);/close_fd(fd_);/
+final-flush-unchecked | src/files/file_output.cpp | s/if \(fd_ >= 0 && !failed_\) fail\(!flush\(\)\);/if (fd_ >= 0 \&\& !failed_) flush();/
+write-error-taken-as-success | src/files/file_output.cpp | s/if \(n <= 0\) return false;/if (n <= 0) return true;/
+interrupted-write-not-retried | src/files/file_output.cpp | s/if \(n < 0 && errno == EINTR\) continue;//
+short-write-restarted | src/files/file_output.cpp | s/        p \+= n;\n//
+rename-failure-ignored | src/files/file_output.cpp | s/if \(move_into_place\(temp_path_, final_path_, encoding_, replaces_existing_\)\)/if (move_into_place(temp_path_, final_path_, encoding_, replaces_existing_) || true)/
+temporary-file-kept-on-failure | src/files/file_output.cpp | s/if \(temp_path_\) remove_file\(temp_path_, encoding_\);//
+mode-not-kept | src/files/file_output.cpp | s/fchmod\(fd, st.st_mode & 07777\);//
+box-taller-over-three-lines | src/text/layout.cpp | s/\* static_cast<int64_t>\(list.count\);/* static_cast<int64_t>(list.count) + (list.count > 3 ? 1 : 0);/
+line-width-truncated | src/text/layout.cpp | s/return ceil_to_int\(sum\);/return static_cast<int>(sum);/
+half-pixel-pen-dropped | src/text/layout.cpp | s/centre \? spare \* 0.5f : spare/centre ? static_cast<float>((layout.box_width - line.width) \/ 2) : spare/
+kerning-not-drawn | src/text/layout.h | s/walk_line\(layout.face, layout.encoding, line.text, line.len, pen,\s+\[&\]\(const glyph_ref &g, float at\) \{ visit\(g, at, baseline\); \}\);/for (const char *p = line.text, *e = p + line.len; p < e;) { const glyph_ref g = glyph_of(layout.face, next_codepoint(p, e, layout.encoding)); visit(g, pen, baseline); pen = pen + static_cast<float>(glyph_advance(*g.font, g.glyph)) * g.scale; }/
+text-colour-unclamped | src/api/seven_calls.cpp | s/static_cast<float>\(clamp_channel\(green\)\)/static_cast<float>(green)/
+opacity-above-one-unclamped | src/image/paint.h | s/if \(opacity > 1.0f\) opacity = 1.0f;//
+nan-coverage-blended | src/image/paint.cpp | s/if \(!\(out > 0.00001f\)\) return;/if (out <= 0.00001f) return;/
+blend-rounding-dropped | src/image/paint.cpp | s/\/ out \+ 0.5f\)/\/ out)/
+right-edge-not-clipped | src/text/render.cpp | s/std::min<int64_t>\(gw, image.width - gx\)/std::min<int64_t>(gw, image.width + 1 - gx)/; s/if \(dx < 0 \|\| dx >= image.width\) continue;/if (dx < 0 || dx > image.width) continue;/
+glyph-without-memory-drawn | src/text/render.cpp | s/if \(!coverage.bytes\) return;//
+box-colour-unclamped | src/api/seven_calls.cpp | s/static_cast<uint8_t>\(clamp_channel\(box_blue\)\)/static_cast<uint8_t>(box_blue)/
+centred-origin-floored | src/drawing/drawing.cpp | s/return \(outer - inner\) \/ 2;/return (outer - inner) >> 1;/
+negative-padding-used | src/drawing/drawing.cpp | s/const int64_t p = request.padding > 0 \? request.padding : 0;/const int64_t p = request.padding;/
+create-default-jpeg | src/api/seven_calls.cpp | s/format_from_path\(output_path, FMT_PNG\)/format_from_path(output_path, FMT_JPG)/; s/save_legacy\(output_path, canvas.image, FMT_PNG\)/save_legacy(output_path, canvas.image, FMT_JPG)/
+jpeg-quality-90 | src/image/image_io.h | s/int jpeg_quality = 92;/int jpeg_quality = 90;/
+jpeg-side-limit-off-by-one | src/image/image_save.cpp | s/w <= 65535 && h <= 65535/w <= 65536 \&\& h <= 65536/
+png-sniffed-from-four-bytes | src/image/image_load.cpp | s/size >= 8 && data\[1\] == 'P'/size >= 4 \&\& data[1] == 'P'/
 cli-x-ignored | tools/imgtext/drawing.cpp | s/const int64_t x = o_.x \+/const int64_t x = 0 +/
 cli-opacity-ignored | tools/imgtext/drawing.cpp | s/style_.opacity = o_.opacity;/style_.opacity = 1.0f;/
 cli-box-colour-channels-swapped | tools/imgtext/drawing.cpp | s/style_.box_color = o_.box_color;/style_.box_color = imgtext_color{o_.box_color.g, o_.box_color.r, o_.box_color.b, o_.box_color.a};/
