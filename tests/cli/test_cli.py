@@ -332,6 +332,31 @@ class CliTests(unittest.TestCase):
         self.assertIn("imgtext: warning: the font has no glyph for \u2603 (U+2603), \U0001F600 (U+1F600)\n",
                       done.stderr.decode())
 
+    def test_a_font_chain_draws_each_script_in_the_font_that_has_it(self):
+        noto = "/usr/share/fonts/truetype/noto/"  # fonts-noto-core, installed by the set-up
+        cjk = "/usr/share/fonts/opentype/noto/NotoSansCJK-Regular.ttc"
+        text = ["--text", "Hi \u0645\u0631\u062d\u0628\u0627 \u4f60", "--width", "200", "--height", "40"]
+        alone = self.ok("create", *text, "--font", noto + "NotoSans-Regular.ttf", "-o", str(self.dir / "a.png"))
+        self.assertIn("warning: the font has no glyph for \u0627 (U+0627), ", alone.stderr.decode())
+        self.assertIn(", \u4f60 (U+4F60)\n", alone.stderr.decode())
+        chain = self.ok("create", *text, "--font", noto + "NotoSans-Regular.ttf", "--fallback-font",
+                        noto + "NotoSansArabic-Regular.ttf", "--fallback-font", cjk, "--font-index", "2",
+                        "-o", str(self.dir / "b.png"))
+        self.assertNotIn("warning", chain.stderr.decode())
+        # Right-to-left paragraphs start at the right: a short line under a long one shows it.
+        hebrew = ["create", "--text", "\u05e9\u05dc\u05d5\u05dd\n\u05e9", "--width", "120", "--height", "60",
+                  "--font", noto + "NotoSansHebrew-Regular.ttf"]
+        right = self.written("right.png", *hebrew, "--align", "right")
+        self.assertTrue(self.written("start.png", *hebrew, "--align", "start") == right)
+        self.assertFalse(self.written("ltr.png", *hebrew, "--align", "start", "--direction", "ltr") == right)
+        for args, message in ((["--features", "bogus!"], "malformed OpenType feature 'bogus!'"),
+                              (["--font-index", "1"], "invalid value for --font-index"),
+                              (["--fallback-font", cjk, "--font", cjk], "invalid value for --font"),
+                              (["--direction", "up"], "invalid value for --direction")):
+            done = run("create", "--text", "x", "--width", "9", "--height", "9", *args, "-o", str(self.dir / "x.png"))
+            self.assertEqual(done.returncode, 2, args)
+            self.assertIn(message, done.stderr.decode(), args)
+
     def test_workers_write_what_one_writes_and_report_in_input_order(self):
         inputs = []
         for i in range(6):

@@ -289,7 +289,7 @@ int run_batch(const options &o, const batch_plan &plan) {
     text_drawing drawing(o);
     std::string message;
     if (!drawing.prepare(message)) {
-        std::fprintf(stderr, "imgtext: cannot use font %s: %s\n", o.font_file.c_str(), message.c_str());
+        std::fprintf(stderr, "imgtext: %s\n", message.c_str());
         return 2;
     }
     std::string missing;

@@ -89,12 +89,25 @@ const char *format_name(int format) {
 }  // namespace
 
 bool text_drawing::prepare(std::string &message) {
-    if (!o_.font_file.empty() && imgtext_font_load(o_.font_file.c_str(), 0, &font_) != IMGTEXT_OK) {
-        message = imgtext_error_message();
-        return false;
+    for (const options::font_choice &choice : o_.fonts) {
+        imgtext_font *font = nullptr;
+        if (imgtext_font_load(choice.path.c_str(), choice.index, &font) != IMGTEXT_OK) {
+            message = "cannot use font " + choice.path + ": " + imgtext_error_message();
+            return false;
+        }
+        fonts_.push_back(font);
     }
     imgtext_text_style_init(&style_);
-    style_.font = font_;
+    // The built-in font (NULL) heads the chain unless a --font was given.
+    const bool builtin_first = o_.builtin_first || fonts_.empty();
+    style_.font = builtin_first ? nullptr : fonts_[0];
+    fallbacks_.assign(fonts_.begin() + (builtin_first ? 0 : 1), fonts_.end());
+    style_.fallbacks = fallbacks_.empty() ? nullptr : fallbacks_.data();
+    style_.fallback_count = fallbacks_.size();
+    style_.layout = o_.layout;
+    style_.direction = o_.direction;
+    style_.features = o_.features.empty() ? nullptr : o_.features.c_str();
+    style_.language = o_.language.empty() ? nullptr : o_.language.c_str();
     style_.size = o_.size;
     style_.size_unit = o_.em_size ? IMGTEXT_SIZE_EM : IMGTEXT_SIZE_PIXEL_HEIGHT;
     style_.align = o_.align;
@@ -113,6 +126,14 @@ bool text_drawing::prepare(std::string &message) {
     style_.shadow_dx = o_.shadow_dx, style_.shadow_dy = o_.shadow_dy;
     style_.shadow_blur = o_.shadow_blur;
     style_.shadow_color = o_.shadow_color;
+    // A malformed feature or language, or too long a chain, is refused
+    // here, once, rather than by every picture.
+    imgtext_text_metrics metrics{};
+    metrics.struct_size = sizeof metrics;
+    if (imgtext_measure_text("", 0, &style_, &metrics, nullptr, 0) != IMGTEXT_OK) {
+        message = imgtext_error_message();
+        return false;
+    }
     return true;
 }
 

@@ -6,6 +6,7 @@
 #define IMGTEXT_TOOL_DRAWING_H
 
 #include <string>
+#include <vector>
 
 #include "options.h"
 #include "quendal_imgtext.h"
@@ -21,12 +22,15 @@ struct job_result {
 class text_drawing {
 public:
     explicit text_drawing(const options &o) : o_(o) {}
-    ~text_drawing() { imgtext_font_free(font_); }
+    ~text_drawing() {
+        for (imgtext_font *font : fonts_) imgtext_font_free(font);
+    }
     text_drawing(const text_drawing &) = delete;
     text_drawing &operator=(const text_drawing &) = delete;
 
-    // Loads the font and fills in the style; false with a message if the
-    // font cannot be used.
+    // Loads the fonts and fills in the style; false with a message (naming
+    // the font, or the style value the library refuses) if they cannot be
+    // used.
     bool prepare(std::string &message);
 
     // The characters the font has no glyph for, as "Ł (U+0141), ..." (empty
@@ -49,7 +53,8 @@ private:
     bool draw(imgtext_image *image) const;
 
     const options &o_;
-    imgtext_font *font_ = nullptr;
+    std::vector<imgtext_font *> fonts_;            // loaded, in the chain's order
+    std::vector<const imgtext_font *> fallbacks_;  // the chain after its first font
     imgtext_text_style style_{};
     int decode_threads_ = 1;
 };

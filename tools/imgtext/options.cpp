@@ -153,15 +153,49 @@ const option_spec option_table[] = {
      "a number more than 0 and at most 100000"},
     {"--color", "--colour", on_all, true, [](options &o, const std::string &v) { return colour_into(v, o.color); },
      "#RRGGBB, #RGB, #RRGGBBAA or R,G,B[,A]"},
-    {"--font", nullptr, on_all, true, [](options &o, const std::string &v) { return !(o.font_file = v).empty(); },
+    {"--font", nullptr, on_all, true,
+     [](options &o, const std::string &v) {
+         if (o.builtin_first) return false;  // a --fallback-font already put the built-in font first
+         o.fonts.push_back({v, 0});
+         return !v.empty();
+     },
+     "a font file, given before any --fallback-font"},
+    {"--fallback-font", nullptr, on_all, true,
+     [](options &o, const std::string &v) {
+         if (o.fonts.empty()) o.builtin_first = true;
+         o.fonts.push_back({v, 0});
+         return !v.empty();
+     },
      "a font file"},
+    {"--font-index", nullptr, on_all, true,
+     [](options &o, const std::string &v) { return !o.fonts.empty() && int_in(v, 0, 65535, o.fonts.back().index); },
+     "the face in the collection just given with --font or --fallback-font, from 0"},
+    {"--layout", nullptr, on_all, true,
+     [](options &o, const std::string &v) {
+         o.layout = v == "auto" ? IMGTEXT_LAYOUT_AUTO : v == "simple" ? IMGTEXT_LAYOUT_SIMPLE
+                  : v == "shaped" ? IMGTEXT_LAYOUT_SHAPED : -1;
+         return o.layout >= 0;
+     },
+     "auto, simple or shaped"},
+    {"--direction", nullptr, on_all, true,
+     [](options &o, const std::string &v) {
+         o.direction = v == "auto" ? IMGTEXT_DIRECTION_AUTO : v == "ltr" ? IMGTEXT_DIRECTION_LTR
+                     : v == "rtl" ? IMGTEXT_DIRECTION_RTL : -1;
+         return o.direction >= 0;
+     },
+     "auto, ltr or rtl"},
+    {"--features", nullptr, on_all, true, [](options &o, const std::string &v) { return o.features = v, true; },
+     "OpenType features such as -liga,smcp,ss01=1"},
+    {"--language", nullptr, on_all, true, [](options &o, const std::string &v) { return !(o.language = v).empty(); },
+     "a BCP 47 language tag such as sr or tr"},
     {"--align", nullptr, on_all, true,
      [](options &o, const std::string &v) {
          o.align = v == "left" ? IMGTEXT_ALIGN_LEFT : v == "center" || v == "centre" ? IMGTEXT_ALIGN_CENTER
-                 : v == "right" ? IMGTEXT_ALIGN_RIGHT : -1;
+                 : v == "right" ? IMGTEXT_ALIGN_RIGHT : v == "start" ? IMGTEXT_ALIGN_START
+                 : v == "end"   ? IMGTEXT_ALIGN_END : -1;
          return o.align >= 0;
      },
-     "left, center or right"},
+     "left, center, right, start or end"},
     {"--wrap", nullptr, on_all, true, [](options &o, const std::string &v) { return int_in(v, 1, max_int, o.wrap); },
      "a width in pixels, at least 1"},
     {"--opacity", nullptr, on_all, true,
@@ -347,12 +381,27 @@ Text (one is required), in UTF-8:
 Text style (all commands; defaults in brackets):
   --size N            pixel height, ascender to descender [24]
   --em-size N         the size as other tools give it (the em), instead of --size
-  --font FILE         a TrueType or OpenType font [built-in Caladea]
+  --font FILE         a TrueType or OpenType font [built-in Caladea]; repeat
+                      it for a chain: each character cluster is drawn in the
+                      first font that has all of it
+  --fallback-font FILE  a font for what the fonts before it lack (after the
+                      built-in font when no --font is given); repeatable
+  --font-index N      the face of the collection (.ttc) just given [0]
   --color C           text colour [#FFFFFF]
   --opacity F         0 to 1 [1]
-  --align A           left, center or right: each line within the text
+  --align A           left, center, right, or start or end (which follow each
+                      paragraph's direction): each line within the text
                       [left for add and boxed, center otherwise]
-  --wrap WIDTH        wrap lines wider than WIDTH pixels at spaces
+  --wrap WIDTH        wrap lines wider than WIDTH pixels where Unicode's line
+                      breaking allows (spaces, between CJK ideographs, after
+                      hyphens), never inside a character cluster
+  --layout L          auto, simple or shaped [auto: shaped (HarfBuzz, with
+                      bidi) for other fonts and scripts, the built-in font's
+                      own layout for its left-to-right text]
+  --direction D       auto, ltr or rtl: each paragraph's base direction
+                      [auto: from its first strong character]
+  --features F        OpenType features for shaped text, e.g. -liga,smcp,ss01=1
+  --language L        a BCP 47 tag for shaped text, e.g. sr or tr [none]
   --stroke-width W    an outline W pixels wide around the glyphs, under the
                       text; fractions allowed, 0 to 256 [0: none]
   --stroke-color C    the outline's colour [#000000]
@@ -474,7 +523,10 @@ parse_result parse_arguments(const std::vector<std::string> &args) {
         if (!spec) return fail("unknown option " + arg);
         if (!(spec->commands & (1u << static_cast<int>(o.cmd))))
             return fail(std::string(spec->name) + " does not apply to " + command_name(o.cmd));
-        if (!given.insert(spec->name).second) return fail(std::string(spec->name) + " given twice");
+        // A font chain is built by repeating these, in order.
+        const bool repeatable = spec->name == std::string("--font") || spec->name == std::string("--fallback-font") ||
+                                spec->name == std::string("--font-index");
+        if (!given.insert(spec->name).second && !repeatable) return fail(std::string(spec->name) + " given twice");
         if (spec->takes_value && !value_attached) {
             if (i + 1 >= args.size()) return fail(arg + " needs a value");
             value = args[++i];

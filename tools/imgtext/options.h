@@ -32,7 +32,19 @@ struct options {
     bool em_size = false;  // size is the em size rather than the pixel height
     int align = IMGTEXT_ALIGN_LEFT;
     int wrap = 0;
-    std::string font_file;  // empty: the built-in font
+    // The font chain: the first, then those tried in order for what it
+    // lacks. Empty: the built-in font alone; a chain given only with
+    // --fallback-font starts with the built-in font.
+    struct font_choice {
+        std::string path;
+        int index = 0;  // the face in a collection
+    };
+    std::vector<font_choice> fonts;
+    bool builtin_first = false;  // --fallback-font before any --font
+    // World text: the library's defaults unless given.
+    int layout = IMGTEXT_LAYOUT_AUTO;
+    int direction = IMGTEXT_DIRECTION_AUTO;
+    std::string features, language;
     float opacity = 1.0f;
     imgtext_color color{255, 255, 255, 255};
     imgtext_color box_color{0, 0, 0, 255};
