@@ -23,7 +23,9 @@ _POSITIONS = ("top-left", "top", "top-right", "left", "center", "right", "bottom
 # both "a" and "t" are its top and both "b" and "d" its bottom.
 _PIL_COLUMNS = {"l": 0, "m": 1, "r": 2}
 _PIL_ROWS = {"a": 0, "t": 0, "m": 1, "b": 2, "d": 2}
-_ALIGNS = {"left": 0, "center": 1, "centre": 1, "right": 2}
+_ALIGNS = {"left": 0, "center": 1, "centre": 1, "right": 2, "start": 3, "end": 4}
+_LAYOUTS = {"auto": 0, "simple": 1, "shaped": 2}
+_DIRECTIONS = {"ltr": 1, "rtl": 2}  # None: each paragraph's own (its first strong character)
 _FORMATS = {"png": _native.FORMAT_PNG, "jpeg": _native.FORMAT_JPEG, "jpg": _native.FORMAT_JPEG,
             "bmp": _native.FORMAT_BMP}
 _FORMAT_NAMES = {_native.FORMAT_PNG: "PNG", _native.FORMAT_JPEG: "JPEG", _native.FORMAT_BMP: "BMP"}
@@ -222,13 +224,24 @@ def _style(font: Optional[Font], fallback: Optional[Font], size: Optional[float]
            line_spacing: float, align: Optional[str], max_width: Optional[int], fill: Optional[Color] = None,
            opacity: float = 1.0, box: Optional[Color] = None, padding: int = 0, stroke_width: float = 0.0,
            stroke_fill: Optional[Color] = None, shadow: Optional[Shadow] = None, shadow_fill: Optional[Color] = None,
-           box_radius: float = 0.0) -> _native.TextStyle:
+           box_radius: float = 0.0, world: Optional[dict] = None) -> _native.TextStyle:
     style = _native.new_options(_native.TextStyle, lib.imgtext_text_style_init)
-    for name, value in (("font", font), ("fallback", fallback)):
+    chain = list(font) if isinstance(font, (list, tuple)) else [font]
+    if not chain:
+        raise ValueError("font must be a Font or a non-empty list of Fonts")
+    for name, value in [("font", f) for f in chain] + [("fallback", fallback)]:
         if value is not None and not isinstance(value, Font):
             raise TypeError(f"{name} must be a Font, not {type(value).__name__}")
-    style.font = font._handle if font is not None else None
+    if None in chain[1:]:
+        raise TypeError("font: only a single font may be None (the built-in font)")
+    style.font = chain[0]._handle if chain[0] is not None else None
     style.fallback = fallback._handle if fallback is not None else None
+    if len(chain) > 1:
+        fallbacks = (ctypes.c_void_p * (len(chain) - 1))(*[f._handle for f in chain[1:]])
+        style.fallbacks = ctypes.cast(fallbacks, ctypes.POINTER(ctypes.c_void_p))
+        style.fallback_count = len(chain) - 1
+        style._keep = (fallbacks, chain)  # the array and the fonts live as long as the style
+    _world_text(style, **(world or {}))
     if size is not None and font_size is not None:
         raise ValueError("give size (pixel height) or font_size (em size), not both")
     if font_size is not None:
@@ -238,7 +251,7 @@ def _style(font: Optional[Font], fallback: Optional[Font], size: Optional[float]
     style.line_spacing = _checks.c_float(line_spacing, "line_spacing")
     if align is not None:
         if align not in _ALIGNS:
-            raise ValueError(f"align must be 'left', 'center' or 'right', not {align!r}")
+            raise ValueError(f"align must be 'left', 'center', 'right', 'start' or 'end', not {align!r}")
         style.align = _ALIGNS[align]
     style.max_width = _checks.c_int(max_width or 0, "max_width")
     if fill is not None:
@@ -258,9 +271,38 @@ def _style(font: Optional[Font], fallback: Optional[Font], size: Optional[float]
     return style
 
 
+def _world_text(style: _native.TextStyle, features: Any = None, language: Optional[str] = None,
+                direction: Optional[str] = None, layout: Optional[str] = None) -> None:
+    """The shaping fields: features as Pillow takes them (["-liga", "ss01"])
+    or as one string, a BCP 47 language, direction "ltr"/"rtl", layout."""
+    if features is not None:
+        if isinstance(features, str):
+            features = [features]
+        try:
+            tags = [str(f) if isinstance(f, str) else None for f in features]
+        except TypeError:
+            raise TypeError(f"features must be a list of strings, not {type(features).__name__}") from None
+        if None in tags:
+            raise TypeError("features must be strings such as '-liga' or 'ss01=1'")
+        style.features = ",".join(tags).encode("utf-8") if tags else None
+    if language is not None:
+        if not isinstance(language, str):
+            raise TypeError(f"language must be a str, not {type(language).__name__}")
+        style.language = language.encode("utf-8")
+    if direction is not None:
+        if direction not in _DIRECTIONS:
+            raise ValueError(f"direction must be 'ltr', 'rtl' or None, not {direction!r}")
+        style.direction = _DIRECTIONS[direction]
+    if layout is not None:
+        if layout not in _LAYOUTS:
+            raise ValueError(f"layout must be 'auto', 'simple' or 'shaped', not {layout!r}")
+        style.layout = _LAYOUTS[layout]
+
+
 def measure(text: Text, font: Optional[Font] = None, *, size: Optional[float] = None,
             font_size: Optional[float] = None, line_spacing: float = 1.0, max_width: Optional[int] = None,
-            fallback: Optional[Font] = None) -> TextMetrics:
+            fallback: Optional[Font] = None, features: Any = None, language: Optional[str] = None,
+            direction: Optional[str] = None, layout: Optional[str] = None) -> TextMetrics:
     """Lay out text as draw_text would, without drawing.
 
     ``size`` is the pixel height from ascender to descender (default 24, as
@@ -269,7 +311,8 @@ def measure(text: Text, font: Optional[Font] = None, *, size: Optional[float] = 
     height; ``max_width`` wraps lines wider than that many pixels at spaces.
     """
     data = _checks.text(text)
-    style = _style(font, fallback, size, font_size, line_spacing, None, max_width)
+    style = _style(font, fallback, size, font_size, line_spacing, None, max_width,
+                   world=dict(features=features, language=language, direction=direction, layout=layout))
     metrics = _native.new_metrics()
     room = data.count(b"\n") + 1
     while True:
@@ -512,7 +555,8 @@ class Image:
                   box: Optional[Color] = None, padding: int = 0, gravity: Optional[str] = None, margin: int = 0,
                   fallback: Optional[Font] = None, stroke_width: float = 0.0, stroke_fill: Optional[Color] = None,
                   shadow: Optional[Shadow] = None, shadow_fill: Optional[Color] = None,
-                  box_radius: float = 0.0) -> TextMetrics:
+                  box_radius: float = 0.0, features: Any = None, language: Optional[str] = None,
+                  direction: Optional[str] = None, layout: Optional[str] = None) -> TextMetrics:
         """Draw UTF-8 text, placed at a point or by gravity; returns its box.
 
         ``image.draw_text((x, y), text, fill, font, anchor)`` puts the anchor
@@ -529,7 +573,17 @@ class Image:
         ``line_spacing`` is a factor on the line height.) opacity: 0..1.
         box: a colour to fill the text box with (translucent allowed), grown
         by padding pixels; box_radius rounds its corners (pixels, 0..1e6).
-        fallback: a font for characters ``font`` lacks.
+        fallback: a font for characters ``font`` lacks. font may also be a
+        list of Fonts, a chain: each character cluster is drawn in the first
+        that has all of it.
+
+        World text (see the header's imgtext_text_style): other fonts than the
+        built-in one are shaped with HarfBuzz, with bidi and Unicode line
+        breaking. features: OpenType features as Pillow takes them
+        (["-liga", "smcp", "ss01=1"]); language: a BCP 47 tag ("sr", "tr");
+        direction: "ltr" or "rtl" (default: each paragraph's first strong
+        character); layout: "auto" (default), "simple" or "shaped". align
+        also takes "start" and "end", which follow the paragraph's direction.
 
         stroke_width: an outline this many pixels beyond the glyphs (0..256,
         fractions allowed; 0, the default, draws none), one seamless outline
@@ -552,7 +606,8 @@ class Image:
             raise TypeError("draw_text needs text")
         data = _checks.text(text)
         style = _style(font, fallback, size, font_size, line_spacing, align, max_width, fill, opacity, box, padding,
-                       stroke_width, stroke_fill, shadow, shadow_fill, box_radius)
+                       stroke_width, stroke_fill, shadow, shadow_fill, box_radius,
+                       dict(features=features, language=language, direction=direction, layout=layout))
         metrics = _native.new_metrics()
         if gravity is not None:
             if xy is not None or anchor is not None:

@@ -84,7 +84,10 @@ class TextStyle(ctypes.Structure):
                 ("box", ctypes.c_int), ("box_color", Color), ("padding", ctypes.c_int),
                 ("stroke_width", ctypes.c_float), ("stroke_color", Color), ("shadow", ctypes.c_int),
                 ("shadow_dx", ctypes.c_int), ("shadow_dy", ctypes.c_int), ("shadow_blur", ctypes.c_float),
-                ("shadow_color", Color), ("box_radius", ctypes.c_float)]
+                ("shadow_color", Color), ("box_radius", ctypes.c_float),
+                ("fallbacks", ctypes.POINTER(ctypes.c_void_p)), ("fallback_count", ctypes.c_size_t),
+                ("layout", ctypes.c_int), ("direction", ctypes.c_int), ("features", ctypes.c_char_p),
+                ("language", ctypes.c_char_p)]
 
 
 class TextMetrics(ctypes.Structure):

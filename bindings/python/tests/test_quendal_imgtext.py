@@ -318,6 +318,47 @@ _COPIES = [copy.copy, copy.deepcopy] + [lambda o, p=protocol: pickle.loads(pickl
                                         for protocol in range(pickle.HIGHEST_PROTOCOL + 1)]
 
 
+_NOTO = pathlib.Path("/usr/share/fonts/truetype/noto")  # fonts-noto-core and -cjk, installed by the set-up
+_CJK = pathlib.Path("/usr/share/fonts/opentype/noto/NotoSansCJK-Regular.ttc")
+
+
+class WorldTextTests(unittest.TestCase):
+    """Font chains and the shaping options, as Pillow users would pass them."""
+
+    def setUp(self):
+        self.latin = Font(_NOTO / "NotoSans-Regular.ttf")
+
+    def test_a_chain_of_fonts_leaves_nothing_missing(self):
+        text = "Hi \u0645\u0631\u062d\u0628\u0627 \u4f60"
+        self.assertEqual(t.measure(text, self.latin, font_size=20).missing_glyphs, 6)
+        chain = [self.latin, Font(_NOTO / "NotoSansArabic-Regular.ttf"), Font(_CJK, index=2)]
+        self.assertEqual(t.measure(text, chain, font_size=20).missing_glyphs, 0)
+        with self.assertRaises(TypeError):
+            t.measure(text, [self.latin, None])
+        with self.assertRaises(ValueError):
+            t.measure(text, [])
+
+    def test_features_language_and_direction_reach_the_shaper(self):
+        kerned = t.measure("AVAVAV", self.latin, font_size=40).width
+        self.assertGreater(t.measure("AVAVAV", self.latin, font_size=40, features=["-kern"]).width, kerned)
+        self.assertEqual(t.measure("AVAVAV", self.latin, font_size=40, features="-kern,liga").width,
+                         t.measure("AVAVAV", self.latin, font_size=40, features=["-kern", "liga"]).width)
+        for bad in ({"features": ["bogus!"]}, {"language": ""}):
+            with self.assertRaisesRegex(t.ArgumentError, "malformed"):
+                t.measure("x", self.latin, **bad)
+        with self.assertRaises(ValueError):
+            t.measure("x", self.latin, direction="ttb")
+        # A right-to-left paragraph's start is its right.
+        hebrew, drawn = Font(_NOTO / "NotoSansHebrew-Regular.ttf"), []
+        for align, direction in (("start", None), ("right", None), ("start", "ltr")):
+            image = Image.new(120, 60)
+            image.draw_text((0, 0), "\u05e9\u05dc\u05d5\u05dd\n\u05e9", font=hebrew, align=align,
+                            direction=direction)
+            drawn.append(image.tobytes())
+        self.assertEqual(drawn[0], drawn[1])
+        self.assertNotEqual(drawn[2], drawn[1])
+
+
 class CopyTests(unittest.TestCase):
     """Copies and pickles, freed before or after their originals (a shared
     handle was freed twice; python_binding_tests_asan runs these under ASan)."""
