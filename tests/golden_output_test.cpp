@@ -107,4 +107,28 @@ TEST(GoldenOutput, OutlinesDrawTheRecordedPixels) {
     }
 }
 
+// Shaped text in the built-in font (HarfBuzz's ligatures and GPOS kerning,
+// fractional advances), and the same forced right to left (reordered runs,
+// mirrored brackets): the bytes every build and the DLL must agree on.
+TEST(GoldenOutput, ShapedTextDrawsTheRecordedPixels) {
+    const struct {
+        int direction;
+        uint64_t digest;
+    } cases[] = {{IMGTEXT_DIRECTION_LTR, 0x91ab185dbe245f4c}, {IMGTEXT_DIRECTION_RTL, 0xc3c06760c14e960c}};
+    const bool print = std::getenv("IMGTEXT_PRINT_DIGESTS") != nullptr;
+    for (const auto &c : cases) {
+        test_support::image_handle picture;
+        ASSERT_EQ(imgtext_image_create(260, 90, imgtext_color{250, 250, 245, 255}, &picture.p), IMGTEXT_OK);
+        imgtext_text_style style = test_support::style_of(27);
+        style.color = imgtext_color{20, 30, 60, 230};
+        style.layout = IMGTEXT_LAYOUT_SHAPED, style.direction = c.direction, style.align = IMGTEXT_ALIGN_START;
+        ASSERT_EQ(imgtext_draw_text(picture.p, "office AV To (fluffy) 123\nWa fi [1, 2]", IMGTEXT_NUL_TERMINATED, 5, 8,
+                                    IMGTEXT_TOP_LEFT, &style, nullptr),
+                  IMGTEXT_OK);
+        const uint64_t digest = test_support::fnv1a(test_support::pixels_of(picture.p).pixels);
+        if (print) std::printf("    direction %d 0x%016" PRIx64 "\n", c.direction, digest);
+        EXPECT_EQ(digest, c.digest) << c.direction;
+    }
+}
+
 }  // namespace
