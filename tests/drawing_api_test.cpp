@@ -317,18 +317,23 @@ TEST(DrawingApi, WrappedBuffersAreDrawnInPlaceAndKeepTheirPadding) {
 TEST(DrawingApi, EightThreadsGiveTheSameBytesAndTheirOwnErrors) {
     auto job = [](int id, std::vector<uint8_t> *png, std::string *error) {
         image_handle image;
-        imgtext_image_create(240, 120, {20, 30, 40, 255}, &image.p);
+        // Each status as expected, or what went wrong instead, in *error.
+        auto expect = [&](imgtext_status got, imgtext_status wanted, const char *what) {
+            if (got != wanted) *error = std::string(what) + ": " + imgtext_status_name(got);
+        };
+        expect(imgtext_image_create(240, 120, {20, 30, 40, 255}, &image.p), IMGTEXT_OK, "create");
         imgtext_text_style style = style_of(22);
         style.max_width = 200, style.align = IMGTEXT_ALIGN_RIGHT;
-        imgtext_draw_text_gravity(image.p,
-                                  "\xC2\xA9 2026 Caf\xC3\xA9 \xC5\x81\xC3\xB3"
-                                  "d\xC5\xBA, wrapped twice over",
-                                  IMGTEXT_NUL_TERMINATED, IMGTEXT_BOTTOM_RIGHT, 8, &style, nullptr);
+        expect(imgtext_draw_text_gravity(image.p,
+                                         "\xC2\xA9 2026 Caf\xC3\xA9 \xC5\x81\xC3\xB3"
+                                         "d\xC5\xBA, wrapped twice over",
+                                         IMGTEXT_NUL_TERMINATED, IMGTEXT_BOTTOM_RIGHT, 8, &style, nullptr),
+               IMGTEXT_OK, "draw");
         *png = encoded(image.p, save_options(IMGTEXT_FORMAT_PNG));
         image_handle missing;
         const std::string path = "/no/such/file-" + std::to_string(id) + ".png";
         for (int i = 0; i < 50; ++i) {
-            imgtext_image_load(path.c_str(), nullptr, &missing.p);
+            expect(imgtext_image_load(path.c_str(), nullptr, &missing.p), IMGTEXT_ERROR_READ, "load");
             if (imgtext_error_message() != "cannot read file: " + path) *error = imgtext_error_message();
         }
     };

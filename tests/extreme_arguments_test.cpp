@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "api_support.h"
 #include "quendal_imgtext.h"
 #include "test_support.h"
 
@@ -66,10 +67,25 @@ TEST_F(ExtremeArguments, BoxedAcceptsAnyPaddingAndCorner) {
         }
 }
 
+// Centred text larger than the picture is placed as any other: its box's
+// top-left at half the (negative) spare room, truncated toward zero, which
+// is what imgtext_add at that point draws.
 TEST_F(ExtremeArguments, CenteredHandlesTextFarLargerThanTheImage) {
-    for (int size : k_sizes)
-        ASSERT_EQ(imgtext_centered(input_.c_str(), output_.c_str(), "Wide text\nthat overflows", size, 1, 2, 3), 1)
-            << size;
+    const char *const text = "Wide text that overflows";  // one line: no alignment within the box
+    const std::string placed = dir_.path("placed.png");
+    for (int size : k_sizes) {
+        ASSERT_EQ(imgtext_centered(input_.c_str(), output_.c_str(), text, size, 1, 2, 3), 1) << size;
+        if (size <= 0) continue;  // the seven calls' own reading of such sizes
+        const imgtext_text_style style = test_support::style_of(static_cast<float>(size));
+        imgtext_text_metrics box;
+        imgtext_text_metrics_init(&box);
+        ASSERT_EQ(imgtext_measure_text(text, IMGTEXT_NUL_TERMINATED, &style, &box, nullptr, 0), IMGTEXT_OK);
+        const int x = (picture_.width - box.width) / 2, y = (picture_.height - box.height) / 2;
+        EXPECT_TRUE(size != 300 || x < 0);  // far larger indeed
+        ASSERT_EQ(imgtext_add(input_.c_str(), placed.c_str(), text, x, y, size, 1, 2, 3, 1.0f), 1);
+        EXPECT_TRUE(test_support::decode(output_).pixels == test_support::decode(placed).pixels) << size;
+        EXPECT_GT(test_support::ink(test_support::decode(output_), picture_).count, 0) << size;
+    }
 }
 
 // Refused arguments, each with its exact message and nothing written. Paths
