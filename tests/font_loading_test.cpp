@@ -339,7 +339,8 @@ TEST(FontLoading, InstalledFontsLoadAndDraw) {
         EXPECT_LT(width_of(font, "AV"), width_of(font, "A") + width_of(font, "V"));  // kerned
         imgtext_font_free(font);
     }
-    if (found == 0) GTEST_SKIP() << "neither fonts-dejavu-core nor fonts-linuxlibertine is installed";
+    if (found == 0)
+        IMGTEXT_SKIP_FOR_WANT_OF("system-fonts", "neither fonts-dejavu-core nor fonts-linuxlibertine is installed");
 }
 
 }  // namespace

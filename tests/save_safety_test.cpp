@@ -161,7 +161,7 @@ TEST(SaveSafety, FifoOutputIsWrittenDirectlyNotReplaced) {
 TEST(SaveSafety, FullDiskFailsAndKeepsThePreviousFile) {
     scratch_dir dir;
     small_disk disk(dir.path("disk"), "size=64k");
-    if (!disk.mounted()) GTEST_SKIP() << disk.why();
+    if (!disk.mounted()) IMGTEXT_SKIP_FOR_WANT_OF("tmpfs", disk.why());
     const std::string out = disk.path("picture.bmp");
     ASSERT_EQ(write_card(out), 1);
     const std::vector<uint8_t> before = test_support::read_bytes(out);
@@ -175,7 +175,7 @@ TEST(SaveSafety, FullDiskFailsAndKeepsThePreviousFile) {
 TEST(SaveSafety, InPlaceEditThatCannotBeWrittenLeavesTheInputIntact) {
     scratch_dir dir;
     small_disk disk(dir.path("disk"), "size=96k");
-    if (!disk.mounted()) GTEST_SKIP() << disk.why();
+    if (!disk.mounted()) IMGTEXT_SKIP_FOR_WANT_OF("tmpfs", disk.why());
     const std::string photo = disk.path("photo.png");
     test_support::write_png(photo, test_support::noise(150, 150));  // ~90 kB: a second copy cannot fit
     const std::vector<uint8_t> before = test_support::read_bytes(photo);
@@ -188,7 +188,7 @@ TEST(SaveSafety, InPlaceEditThatCannotBeWrittenLeavesTheInputIntact) {
 TEST(SaveSafety, ReadOnlyFolderFailsForANewFileAndCreatesNothing) {
     scratch_dir dir;
     small_disk disk(dir.path("disk"), "size=64k");
-    if (!disk.mounted()) GTEST_SKIP() << disk.why();
+    if (!disk.mounted()) IMGTEXT_SKIP_FOR_WANT_OF("tmpfs", disk.why());
     ASSERT_TRUE(disk.remount_read_only());
     const std::string out = disk.path("card.png");
     expect_failed_save(write_card(out), out);
@@ -211,7 +211,7 @@ int save_as_nobody(Save save) {
 }
 
 TEST(SaveSafety, WritableFileInAFolderThatForbidsNewFilesIsOverwrittenInPlaceOrNotAtAll) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to an unprivileged user";
+    if (geteuid() != 0) IMGTEXT_SKIP_FOR_WANT_OF("root", "needs root to switch to an unprivileged user");
     scratch_dir dir;
     const std::string folder = dir.path("locked"), out = folder + "/card.bmp";
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
@@ -239,7 +239,7 @@ TEST(SaveSafety, WritableFileInAFolderThatForbidsNewFilesIsOverwrittenInPlaceOrN
 // In a sticky folder such as /tmp, another user's file may be written but
 // not replaced by a rename.
 TEST(SaveSafety, AnotherUsersWritableFileInAStickyFolderIsUpdatedInPlace) {
-    if (geteuid() != 0) GTEST_SKIP() << "needs root to switch to an unprivileged user";
+    if (geteuid() != 0) IMGTEXT_SKIP_FOR_WANT_OF("root", "needs root to switch to an unprivileged user");
     scratch_dir dir;
     const std::string folder = dir.path("sticky"), out = folder + "/shared.png";
     ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);

@@ -69,6 +69,13 @@ size_t exhaustive_stride() {
     return stride > 1 ? static_cast<size_t>(stride) : 1;
 }
 
+bool skip_allowed(const char *what) {
+    const char *allowed = std::getenv("IMGTEXT_SKIPS_ALLOWED");
+    if (!allowed) return true;
+    const std::string list = std::string(",") + allowed + ",";
+    return list.find(std::string(",") + what + ",") != std::string::npos;
+}
+
 std::vector<uint8_t> read_bytes(const std::string &path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());

@@ -11,6 +11,14 @@
 #include <utility>
 #include <vector>
 
+// Skips the test for want of `key`, or fails it where such a skip is not
+// expected (see skip_allowed).
+#define IMGTEXT_SKIP_FOR_WANT_OF(key, why)                                              \
+    do {                                                                                \
+        if (!test_support::skip_allowed(key)) FAIL() << "may not skip (" key "): " << why; \
+        GTEST_SKIP() << why;                                                            \
+    } while (0)
+
 namespace test_support {
 
 // A fresh folder, removed with everything in it when the object goes.
@@ -37,6 +45,12 @@ std::vector<uint8_t> read_bytes(const std::string &path);
 // IMGTEXT_TEST_STRIDE says otherwise. The sanitizer runs set it, since they
 // run the same code 10-50 times slower and need only a sample of the shapes.
 size_t exhaustive_stride();
+
+// Whether a test may skip for want of `what` (a short key: "tmpfs",
+// "root", "system-fonts"). Anywhere by default; where IMGTEXT_SKIPS_ALLOWED
+// is set (scripts/test.sh sets it for each stage), only for the keys it
+// lists, so that a skip nobody expected fails the run instead of hiding.
+bool skip_allowed(const char *what);
 void write_bytes(const std::string &path, const std::vector<uint8_t> &bytes);
 
 using pixel = std::array<uint8_t, 4>;
