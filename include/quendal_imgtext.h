@@ -474,9 +474,11 @@ enum {
  *   ligatures, marks, kerning, reordering), then each line put in visual
  *   order. What Arabic, Hebrew, the Indic scripts and most fonts need.
  * - SIMPLE: one glyph per code point in logical order, from the first font
- *   that has it, with the pair kerning of the font's kern table and GPOS
- *   pair adjustments: the seven calls' layout, which their identity with the
- *   drawing API rests on. No bidi, joining or ligatures.
+ *   that has it, with the pair kerning of the font's kern table and of the
+ *   GPOS pair adjustments stb_truetype reads (not those behind Extension
+ *   lookups, which only SHAPED applies): the seven calls' layout, which
+ *   their identity with the drawing API rests on. No bidi, joining or
+ *   ligatures.
  * - AUTO (default): SIMPLE for a paragraph the built-in font (as the first
  *   font) draws on its own, left to right, so that ASCII in the built-in
  *   font draws exactly what the seven calls draw; SHAPED for every other
