@@ -10,9 +10,9 @@ from PIL import Image, ImageDraw, ImageFont, features
 
 NOTO = "/usr/share/fonts/truetype/noto/"
 PAGES = {
-    "latin_page_shaped": ("NotoSans-Regular.ttf", 'the quick brown fox jumps over lazy dogs while Café owners watch patiently, counting every leap To AV Wa'),
-    "arabic_page": ("NotoSansArabic-Regular.ttf", 'هذا نص عربي قصير لاختبار سرعة تشكيل النص في الصور'),
-    "devanagari_page": ("NotoSansDevanagari-Regular.ttf", 'यह हिंदी में एक छोटा वाक्य है जो शब्दों की गति जाँचता है'),
+    "latin_shaped": ("NotoSans-Regular.ttf", 'the quick brown fox jumps over lazy dogs while Café owners watch patiently, counting every leap To AV Wa'),
+    "arabic": ("NotoSansArabic-Regular.ttf", 'هذا نص عربي قصير لاختبار سرعة تشكيل النص في الصور'),
+    "devanagari": ("NotoSansDevanagari-Regular.ttf", 'यह हिंदी में एक छोटा वाक्य है जो शब्दों की गति जाँचता है'),
 }
 
 

@@ -66,28 +66,20 @@ const char *const k_devanagari =
     "\xE0\xA4\x95\xE0\xA5\x80 \xE0\xA4\x97\xE0\xA4\xA4\xE0\xA4\xBF \xE0\xA4\x9C\xE0\xA4\xBE\xE0\xA4\x81\xE0\xA4\x9A"
     "\xE0\xA4\xA4\xE0\xA4\xBE \xE0\xA4\xB9\xE0\xA5\x88";
 
-void BM_latin_page_simple(benchmark::State &state) {
-    static const page_setup page("NotoSans-Regular.ttf", k_latin);
-    draw_page(state, page, IMGTEXT_LAYOUT_SIMPLE);
-}
-void BM_latin_page_shaped(benchmark::State &state) {
-    static const page_setup page("NotoSans-Regular.ttf", k_latin);
-    draw_page(state, page, IMGTEXT_LAYOUT_SHAPED);
-}
-void BM_arabic_page(benchmark::State &state) {
-    static const page_setup page("NotoSansArabic-Regular.ttf", k_arabic);
-    draw_page(state, page, IMGTEXT_LAYOUT_AUTO);
-}
-void BM_devanagari_page(benchmark::State &state) {
-    static const page_setup page("NotoSansDevanagari-Regular.ttf", k_devanagari);
-    draw_page(state, page, IMGTEXT_LAYOUT_AUTO);
+void BM_page(benchmark::State &state, const char *font_file, const char *sentence, int layout) {
+    const page_setup page(font_file, sentence);
+    draw_page(state, page, layout);
 }
 
 }  // namespace
 
-BENCHMARK(BM_latin_page_simple)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_latin_page_shaped)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_arabic_page)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_devanagari_page)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_page, latin_simple, "NotoSans-Regular.ttf", k_latin, IMGTEXT_LAYOUT_SIMPLE)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_page, latin_shaped, "NotoSans-Regular.ttf", k_latin, IMGTEXT_LAYOUT_SHAPED)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_page, arabic, "NotoSansArabic-Regular.ttf", k_arabic, IMGTEXT_LAYOUT_AUTO)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_page, devanagari, "NotoSansDevanagari-Regular.ttf", k_devanagari, IMGTEXT_LAYOUT_AUTO)
+    ->Unit(benchmark::kMillisecond);
 
 BENCHMARK_MAIN();
