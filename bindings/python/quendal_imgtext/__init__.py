@@ -50,12 +50,12 @@ from ._checks import (ArgumentError, DecodeError, ImgTextError, LimitError, NotF
                       ReadError, WriteError)
 from ._drawing import Font, Image, TextMetrics, measure, textlength
 from ._legacy import add, add_boxed, centered, cleanup, create, init, last_error
-from . import _native
+from . import _native, batch
 from ._native import library_path
 
 __all__ = ["Image", "Font", "TextMetrics", "measure", "textlength",
            "ImgTextError", "ArgumentError", "ReadError", "NotFoundError", "DecodeError", "LimitError", "WriteError",
            "OutOfMemoryError",
-           "init", "cleanup", "last_error", "create", "add", "add_boxed", "centered", "library_path"]
+           "init", "cleanup", "last_error", "create", "add", "add_boxed", "centered", "library_path", "batch"]
 __version__ = _native.lib.imgtext_version().decode("ascii")
 """The loaded library's version, "MAJOR.MINOR.PATCH" (imgtext_version())."""

@@ -19,7 +19,7 @@ import threading
 import unittest
 
 import quendal_imgtext as t
-from quendal_imgtext import Font, Image
+from quendal_imgtext import Font, Image, batch
 
 try:
     import numpy
@@ -514,6 +514,34 @@ class PillowConventionTests(unittest.TestCase):
         header = (_ROOT / "include/quendal_imgtext.h").read_text()
         parts = dict(re.findall(r"#define QUENDAL_IMGTEXT_VERSION_(MAJOR|MINOR|PATCH) (\d+)", header))
         self.assertEqual(t.__version__, "{MAJOR}.{MINOR}.{PATCH}".format(**parts))
+
+
+class BatchTests(unittest.TestCase):
+    """batch.watermark: bytes in, bytes or a Failure out."""
+
+    photo = Image.new(64, 48, "teal").encode("jpeg")
+
+    def test_a_good_picture_is_what_the_image_calls_make(self):
+        image = Image.open(self.photo)
+        image.draw_text("(c) Q", gravity="bottom-right", margin=16, font=Font(_CALADEA), font_size=14, fill="gold")
+        self.assertEqual(batch.watermark(self.photo, "(c) Q", font=str(_CALADEA), font_size=14, fill="gold"),
+                         image.encode())
+        self.assertEqual(batch.watermark(self.photo, "Q", xy=(3, 4), format="png")[:4], b"\x89PNG")
+
+    def test_a_bad_picture_is_a_failure_result_unless_errors_are_raised(self):
+        for data, status, message in ((self.photo[:len(self.photo) // 2], "decode", "cannot decode image"),
+                                      (b"not a picture", "decode", "cannot decode image"),
+                                      (self.photo, "limit", "image too large")):
+            result = batch.watermark(data, "x", max_pixels=100 if status == "limit" else 10 ** 6)
+            self.assertIsInstance(result, batch.Failure)
+            self.assertEqual(result.status, status)
+            self.assertTrue(result.message.startswith(message), result.message)
+            self.assertEqual(pickle.loads(pickle.dumps(result)), result)
+        with self.assertRaises(t.DecodeError):
+            batch.watermark(b"not a picture", "x", raise_errors=True)
+        for options in ({"fill": "nosuch"}, {"size": 0}, {"font": "/nonexistent.ttf"}):  # wrong for every picture
+            with self.assertRaises((ValueError, OSError)):
+                batch.watermark(self.photo, "x", **options)
 
 
 @unittest.skipIf(numpy is None, "needs numpy")
