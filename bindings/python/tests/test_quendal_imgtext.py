@@ -260,6 +260,16 @@ class ImageTests(Folder):
             with self.assertRaisesRegex(error, f"^cannot read file: {self.dir / name}$"):
                 Font(self.dir / name)
 
+    def test_every_library_call_releases_the_gil(self):
+        # ctypes releases the GIL for the length of a CDLL function's call,
+        # never for a PyDLL's: loading, drawing and encoding in threads
+        # rests on every function being a CDLL's.
+        lib = t._native.lib
+        declared = [name for name in dir(lib) if name.startswith("imgtext_")]
+        self.assertGreater(len(declared), 30)
+        for name in declared:
+            self.assertFalse(getattr(lib, name)._flags_ & ctypes._FUNCFLAG_PYTHONAPI, name)
+
     def test_eight_threads_draw_what_one_draws(self):
         def job():
             image = Image.new(400, 200, (30, 30, 30, 255))
