@@ -10,13 +10,14 @@ encode). One thread does all the jobs, then two threads each do half of
 them; the script prints the median wall time of each and their ratio. Every
 call into the library goes through ctypes.CDLL, which releases the GIL for
 the call's length, so on an otherwise idle machine with two cores the two
-threads should take at most 0.6 times as long as one; Python's own share of
+threads should take at most 0.6 times as long as one. Python's own share of
 a job (checking arguments, building the style) holds the GIL and is what
-keeps the ratio above 0.5: the script measures that share too, wrapping
-each library function in a timer. Other load on the machine moves the ratio, so run
-it when the machine is quiet; the script also times two processes against
-one (no GIL shared at all), the best the machine allows at that moment, to
-read the threads' ratio against. A benchmark, not a test: nothing fails.
+keeps the ratio above 0.5; the script measures that share too, with each
+library function wrapped in a timer. Other load on the machine moves the
+ratio, so run it when the machine is quiet; the script also times two
+processes against one (no GIL shared at all), the best the machine allows
+at that moment, to read the threads' ratio against. A benchmark, not a
+test: nothing fails.
 """
 
 import argparse
