@@ -42,7 +42,7 @@ def make_photos(folder, count, width, height, library):
         rgb = numpy.stack([light * 200 + texture, light * 150 + 40, (1 - light) * 180 + texture], axis=-1)
         rgb += rng.normal(0, 8, rgb.shape)
         pixels = numpy.clip(rgb, 0, 255).astype(numpy.uint8)
-        distinct.append(Image.from_array(pixels).encode("jpeg", quality=90))
+        distinct.append(Image.from_array(pixels, copy=True).encode("jpeg", quality=90))
     paths = []
     for n in range(count):
         path = folder / f"photo{n:03d}.jpg"

@@ -50,11 +50,14 @@ die() { printf 'setup: error: %s\n' "$*" >&2; exit 1; }
 # python3: the Python bindings and the command-line tool's tests;
 # python3-numpy and python3-pil: the bindings work without them, but their
 # array and Pillow conversions are only tested where they are installed.
+# python3-dask and python3-distributed: examples/dask_watermark.py and its
+# test (python_dask_job), which fails without them.
 # fonts-linuxlibertine: a real CFF-flavoured OpenType font for the font
 # loading tests (Caladea covers TrueType; CFF is the riskier reader).
 # dpkg-dev: dpkg-source, which unpacks the HarfBuzz source with its patches.
 TOOL_PACKAGES=(cmake g++ clang make pkg-config binutils libgtest-dev libgmock-dev libbenchmark-dev valgrind
-               python3 python3-venv python3-numpy python3-pil fonts-linuxlibertine dpkg-dev xz-utils
+               python3 python3-venv python3-numpy python3-pil python3-dask python3-distributed
+               fonts-linuxlibertine dpkg-dev xz-utils
                clang-format clang-tidy)
 
 # The Windows DLL is cross-built with the -posix MinGW-w64 compilers and

@@ -1,5 +1,11 @@
 """Write text onto raster images: Python bindings for quendal-imgtext.
 
+Sizes: ``size`` is the text's pixel height from ascender to descender (the
+seven calls' size, default 24); ``font_size`` is the em size, what Pillow's
+ImageFont.truetype(size=) and most tools call the font size, so a line of
+font_size 40 is taller than 40 pixels (47 in the built-in font, 55 in Noto
+Sans). Give one of them.
+
 Pictures and fonts as objects (the library's drawing API)::
 
     from quendal_imgtext import Image, Font
@@ -28,8 +34,13 @@ Failures raise ImgTextError subclasses carrying the library's message:
 ArgumentError (also ValueError), ReadError and its NotFoundError (also
 FileNotFoundError), DecodeError, WriteError (also OSError), LimitError and
 OutOfMemoryError. Paths are ``str``, ``bytes`` or ``os.PathLike``; a NUL in a
-path raises ValueError, as open() does. Colours are "#RRGGBB", "#RGB",
-"#RRGGBBAA" or (r, g, b[, a]) tuples.
+path raises ValueError, as open() does. Colours are CSS names ("white",
+"red": the names Pillow's ImageColor knows), "#RRGGBB", "#RGB", "#RRGGBBAA"
+or (r, g, b[, a]) tuples.
+
+``quendal_imgtext.batch.watermark(data, text, **style)`` is a pure bytes-to-
+bytes function for pipelines (Dask, Spark, Ray) that reports a bad picture
+as a result rather than raising.
 
 The shared library is found through the QUENDAL_IMGTEXT_LIBRARY environment
 variable, then beside this package, then on the system's library path.
@@ -37,12 +48,14 @@ variable, then beside this package, then on the system's library path.
 
 from ._checks import (ArgumentError, DecodeError, ImgTextError, LimitError, NotFoundError, OutOfMemoryError,
                       ReadError, WriteError)
-from ._drawing import Font, Image, TextMetrics, measure
+from ._drawing import Font, Image, TextMetrics, measure, textlength
 from ._legacy import add, add_boxed, centered, cleanup, create, init, last_error
+from . import _native, batch
 from ._native import library_path
 
-__all__ = ["Image", "Font", "TextMetrics", "measure",
+__all__ = ["Image", "Font", "TextMetrics", "measure", "textlength",
            "ImgTextError", "ArgumentError", "ReadError", "NotFoundError", "DecodeError", "LimitError", "WriteError",
            "OutOfMemoryError",
-           "init", "cleanup", "last_error", "create", "add", "add_boxed", "centered", "library_path"]
-__version__ = "0.1.0"
+           "init", "cleanup", "last_error", "create", "add", "add_boxed", "centered", "library_path", "batch"]
+__version__ = _native.lib.imgtext_version().decode("ascii")
+"""The loaded library's version, "MAJOR.MINOR.PATCH" (imgtext_version())."""

@@ -14,12 +14,13 @@ import os
 import sys
 from typing import Optional, Sequence, Tuple, Union
 
-from . import _native
+from . import _colors, _native
 
 Path = Union[str, bytes, os.PathLike]
 Text = Union[str, bytes]
 Color = Union[str, Sequence[int]]
-"""A colour: "#RGB", "#RRGGBB", "#RRGGBBAA", or an (r, g, b) or (r, g, b, a) sequence of 0..255."""
+"""A colour: a CSS name ("white", "red", any case), "#RGB", "#RRGGBB", "#RRGGBBAA",
+or an (r, g, b) or (r, g, b, a) sequence of 0..255."""
 
 STATUS_ARGUMENT, STATUS_READ, STATUS_DECODE, STATUS_LIMIT, STATUS_WRITE, STATUS_MEMORY = 1, 2, 3, 4, 5, 6
 
@@ -189,7 +190,7 @@ def _channel(value: object, name: str) -> int:
 
 
 def color(value: Color, name: str) -> Tuple[int, int, int, int]:
-    """(r, g, b, a) from "#RGB", "#RRGGBB", "#RRGGBBAA" or a 3- or 4-sequence."""
+    """(r, g, b, a) from a colour name, "#RGB", "#RRGGBB", "#RRGGBBAA" or a 3- or 4-sequence."""
     if isinstance(value, str):
         digits = value[1:] if value.startswith("#") else None
         if digits is not None and len(digits) in (3, 6, 8):
@@ -200,7 +201,11 @@ def color(value: Color, name: str) -> Tuple[int, int, int, int]:
                 return tuple(channels + [255] * (4 - len(channels)))  # type: ignore[return-value]
             except ValueError:
                 pass
-        raise ValueError(f'{name} must be "#RGB", "#RRGGBB" or "#RRGGBBAA", not {value!r}')
+        found = _colors.named(value)
+        if found is not None:
+            return found
+        raise ValueError(f'{name}: unknown colour {value!r}: give a CSS colour name such as "white" or "red", '
+                         f'"#RGB", "#RRGGBB", "#RRGGBBAA" or an (r, g, b[, a]) tuple')
     try:
         channels = list(value)
     except TypeError:

@@ -8,7 +8,9 @@ library's images are; a Font may be shared by all.
 from __future__ import annotations
 
 import ctypes
+import math
 import os
+import struct
 from dataclasses import dataclass
 from typing import Any, BinaryIO, Dict, Optional, Tuple, Union
 
@@ -18,11 +20,12 @@ from ._native import lib
 
 _POSITIONS = ("top-left", "top", "top-right", "left", "center", "right", "bottom-left", "bottom", "bottom-right")
 # Pillow's anchors: a horizontal letter (left, middle, right) and a vertical
-# one (ascender, top, middle, baseline, bottom, descender). The box's top is
-# the first line's ascender and its bottom the last line's descender, so
-# both "a" and "t" are its top and both "b" and "d" its bottom.
+# one. The box's top is the first line's ascender and its bottom the last
+# line's descender, so "a" is its top and "d" its bottom, "m" its middle and
+# "s" the first baseline. "t" and "b" are, as in Pillow, the top and bottom
+# of the glyphs' ink, for single-line text only.
 _PIL_COLUMNS = {"l": 0, "m": 1, "r": 2}
-_PIL_ROWS = {"a": 0, "t": 0, "m": 1, "b": 2, "d": 2}
+_PIL_ROWS = {"a": 0, "m": 1, "d": 2}
 _ALIGNS = {"left": 0, "center": 1, "centre": 1, "right": 2, "start": 3, "end": 4}
 _LAYOUTS = {"auto": 0, "simple": 1, "shaped": 2}
 _DIRECTIONS = {"ltr": 1, "rtl": 2}  # None: each paragraph's own (its first strong character)
@@ -224,7 +227,8 @@ def _style(font: Optional[Font], fallback: Optional[Font], size: Optional[float]
            line_spacing: float, align: Optional[str], max_width: Optional[int], fill: Optional[Color] = None,
            opacity: float = 1.0, box: Optional[Color] = None, padding: int = 0, stroke_width: float = 0.0,
            stroke_fill: Optional[Color] = None, shadow: Optional[Shadow] = None, shadow_fill: Optional[Color] = None,
-           box_radius: float = 0.0, world: Optional[dict] = None) -> _native.TextStyle:
+           box_radius: float = 0.0, world: Optional[dict] = None,
+           spacing: Optional[float] = None) -> _native.TextStyle:
     style = _native.new_options(_native.TextStyle, lib.imgtext_text_style_init)
     chain = list(font) if isinstance(font, (list, tuple)) else [font]
     if not chain:
@@ -249,6 +253,10 @@ def _style(font: Optional[Font], fallback: Optional[Font], size: Optional[float]
     elif size is not None:
         style.size = _checks.c_float(size, "size")
     style.line_spacing = _checks.c_float(line_spacing, "line_spacing")
+    if spacing is not None:
+        if style.line_spacing != 1.0:
+            raise ValueError("give spacing (pixels between lines) or line_spacing (a factor), not both")
+        style.line_spacing = _spacing_factor(style, _coordinate(spacing, "spacing"))
     if align is not None:
         if align not in _ALIGNS:
             raise ValueError(f"align must be 'left', 'center', 'right', 'start' or 'end', not {align!r}")
@@ -269,6 +277,48 @@ def _style(font: Optional[Font], fallback: Optional[Font], size: Optional[float]
     if shadow_fill is not None:
         style.shadow_color = _checks.native_color(shadow_fill, "shadow_fill")
     return style
+
+
+def _float32(value: float) -> float:
+    return ctypes.c_float(value).value
+
+
+def _next_float32_down(value: float) -> float:
+    bits = struct.unpack("<I", struct.pack("<f", value))[0]
+    return struct.unpack("<f", struct.pack("<I", bits - 1))[0]
+
+
+def _spacing_factor(style: _native.TextStyle, spacing: int) -> float:
+    """The line_spacing factor that puts lines ``spacing`` pixels further apart
+    than the font's line height, as Pillow's ``spacing`` does. The library
+    makes the pitch ceil(line_height * factor) in single precision, so the
+    factor is stepped down until that product is exactly the pitch wanted."""
+    metrics = _native.new_metrics()
+    _checks.check(lib.imgtext_measure_text(b"A", 1, ctypes.byref(style), ctypes.byref(metrics), None, 0))
+    height, pitch = metrics.line_height, metrics.line_height + spacing
+    if pitch < 1:
+        raise ValueError(f"spacing {spacing} would put lines less than one pixel apart "
+                         f"(the line height is {height} pixels)")
+    if pitch == height:
+        return 1.0
+    factor = _float32(pitch / height)
+    while math.ceil(_float32(height * factor)) > pitch:
+        factor = _next_float32_down(factor)
+    while math.ceil(_float32(height * factor)) < pitch:  # the float nearest the ratio fell short
+        factor = _float32(factor * (1 + 2 ** -23))
+    return factor
+
+
+def _coordinate(value: object, name: str) -> int:
+    """A pixel coordinate: an int, or a float rounded to the nearest pixel with
+    a half going down (10.5 to 10, -0.5 to -1), where Pillow 9's text lands."""
+    if isinstance(value, float) or (not hasattr(value, "__index__") and hasattr(value, "__float__")
+                                    and not isinstance(value, (str, bytes))):
+        number = float(value)  # type: ignore[arg-type]
+        if not math.isfinite(number):
+            raise ValueError(f"{name} must be a finite number, not {number}")
+        return _checks.c_int(math.ceil(number - 0.5), name)
+    return _checks.c_int(value, name)
 
 
 def _world_text(style: _native.TextStyle, features: Any = None, language: Optional[str] = None,
@@ -302,17 +352,20 @@ def _world_text(style: _native.TextStyle, features: Any = None, language: Option
 def measure(text: Text, font: Optional[Font] = None, *, size: Optional[float] = None,
             font_size: Optional[float] = None, line_spacing: float = 1.0, max_width: Optional[int] = None,
             fallback: Optional[Font] = None, features: Any = None, language: Optional[str] = None,
-            direction: Optional[str] = None, layout: Optional[str] = None) -> TextMetrics:
+            direction: Optional[str] = None, layout: Optional[str] = None,
+            spacing: Optional[int] = None) -> TextMetrics:
     """Lay out text as draw_text would, without drawing.
 
     ``size`` is the pixel height from ascender to descender (default 24, as
     the module-level functions take it); ``font_size`` is the em size, as
     Pillow and most tools give it. ``line_spacing`` multiplies the line
-    height; ``max_width`` wraps lines wider than that many pixels at spaces.
+    height, or ``spacing`` adds that many pixels between lines (Pillow's
+    word); ``max_width`` wraps lines wider than that many pixels at spaces.
     """
     data = _checks.text(text)
     style = _style(font, fallback, size, font_size, line_spacing, None, max_width,
-                   world=dict(features=features, language=language, direction=direction, layout=layout))
+                   world=dict(features=features, language=language, direction=direction, layout=layout),
+                   spacing=spacing)
     metrics = _native.new_metrics()
     room = data.count(b"\n") + 1
     while True:
@@ -322,6 +375,144 @@ def measure(text: Text, font: Optional[Font] = None, *, size: Optional[float] = 
         if metrics.line_count <= room:
             return _metrics(metrics, tuple(widths[:metrics.line_count]))
         room = metrics.line_count  # wrapping made more lines than breaks
+
+
+def textlength(text: Text, font: Optional[Font] = None, **options: Any) -> float:
+    """The advance width of one line of text in pixels, a float as Pillow's
+    textlength returns (whole pixels here: the library lays glyphs out on the
+    pixel grid). options: measure()'s. Text with a line break is refused, as
+    Pillow refuses it; "" is 0.0."""
+    data = _checks.text(text)
+    if b"\n" in data:
+        raise ValueError("can't measure length of multiline text")
+    metrics = measure(data, font, **options)
+    return float(metrics.width) if data else 0.0
+
+
+def _style_options(font: Optional[Font], options: Dict[str, Any]) -> Dict[str, Any]:
+    """_style()'s arguments from draw_text's keywords, as textbbox takes them."""
+    options.pop("fill", None)
+    options.pop("opacity", None)
+    world = {name: options.pop(name) for name in ("features", "language", "direction", "layout") if name in options}
+    known = {"fallback", "size", "font_size", "line_spacing", "align", "max_width", "box", "padding", "stroke_width",
+             "stroke_fill", "shadow", "shadow_fill", "box_radius", "spacing"}
+    unknown = sorted(set(options) - known)
+    if unknown:
+        raise TypeError(f"unexpected keyword argument {unknown[0]!r}")
+    return dict(options, font=font, fallback=options.get("fallback"), size=options.get("size"),
+                font_size=options.get("font_size"), line_spacing=options.get("line_spacing", 1.0),
+                align=options.get("align"), max_width=options.get("max_width"), world=world)
+
+
+def _variant(style: _native.TextStyle, **fields: Any) -> _native.TextStyle:
+    """A copy of a style (all struct_size bytes the library reads) with some fields changed."""
+    size = max(style.struct_size, ctypes.sizeof(_native.TextStyle))
+    buffer = ctypes.create_string_buffer(ctypes.string_at(ctypes.addressof(style), size), size)
+    twin = _native.TextStyle.from_buffer(buffer)
+    twin._keep = getattr(style, "_keep", None)
+    for name, value in fields.items():
+        setattr(twin, name, value)
+    return twin
+
+
+def _ink(data: bytes, style: _native.TextStyle) -> Optional[Tuple[int, int, int, int]]:
+    """(left, top, right, bottom) of what the text paints in style, from the
+    layout box's top-left, right and bottom exclusive; None for no ink. The
+    text is drawn opaque on a transparent canvas with room around its box for
+    overhanging glyphs, the outline, the shadow and the box, and the canvas's
+    alpha is searched with bytes methods (the work runs in C, not row by row
+    in Python, but for the span of inked rows)."""
+    style = _variant(style, opacity=1.0, color=_native.Color(255, 255, 255, 255))
+    metrics = _native.new_metrics()
+    _checks.check(lib.imgtext_measure_text(data, len(data), ctypes.byref(style), ctypes.byref(metrics), None, 0))
+    room = metrics.line_height + math.ceil(style.stroke_width) + 2
+    if style.box:
+        room += max(style.padding, 0)
+    if style.shadow:
+        room += abs(style.shadow_dx) + abs(style.shadow_dy) + math.ceil(4 * style.shadow_blur)
+    width = metrics.width + 2 * room
+    canvas = Image.new(width, metrics.height + 2 * room)
+    _checks.check(lib.imgtext_draw_text(canvas._handle, data, len(data), room, room, 0, ctypes.byref(style), None))
+    alpha = canvas.tobytes()[3::4]
+    before = len(alpha) - len(alpha.lstrip(b"\0"))
+    if before == len(alpha):
+        return None
+    top, bottom = before // width, (len(alpha.rstrip(b"\0")) - 1) // width + 1
+    left, right = width, 0
+    for row in range(top, bottom):
+        line = alpha[row * width:(row + 1) * width]
+        stripped = line.rstrip(b"\0")
+        if stripped:
+            left, right = min(left, len(stripped) - len(stripped.lstrip(b"\0"))), max(right, len(stripped))
+    return (left - room, top - room, right - room, bottom - room)
+
+
+def _anchor(anchor: str, data: bytes, style: _native.TextStyle) -> Tuple[int, int]:
+    """(the library's position, pixels to raise y by) for a Pillow anchor or a
+    position's name. Baseline and ink anchors place the box's top row: s
+    lowers it by the ascent, t and b by where the ink's top or bottom is."""
+    if not isinstance(anchor, str):
+        raise TypeError(f"anchor must be a str, not {type(anchor).__name__}")
+    if len(anchor) == 2 and anchor[0] in _PIL_COLUMNS and anchor[1] in "amdstb":
+        column = _PIL_COLUMNS[anchor[0]]
+        if anchor[1] in _PIL_ROWS:
+            return _PIL_ROWS[anchor[1]] * 3 + column, 0
+        metrics = _native.new_metrics()
+        _checks.check(lib.imgtext_measure_text(data, len(data), ctypes.byref(style), ctypes.byref(metrics), None, 0))
+        if anchor[1] == "s":
+            return column, metrics.ascent
+        if metrics.line_count > 1:
+            raise ValueError(f"anchor {anchor!r} is for single-line text, as in Pillow (\"anchor not supported for "
+                             f"multiline text\"): use {anchor[0]}a or {anchor[0]}d for the box's top or bottom")
+        ink = _ink(data, _variant(style, stroke_width=0.0, shadow=0, box=0))
+        if ink is None:
+            return column, 0 if anchor[1] == "t" else metrics.height
+        return column, ink[1] if anchor[1] == "t" else ink[3]
+    return _position(anchor, "anchor"), 0
+
+
+def _c_half(value: int) -> int:
+    """value / 2 truncated toward zero, as the library's C halves."""
+    return value // 2 if value >= 0 else -((-value) // 2)
+
+
+@dataclass
+class _Placed:
+    """Text and style with where draw_text puts it: by gravity, or with the
+    box's position point at (x, y)."""
+
+    data: bytes
+    style: _native.TextStyle
+    by_gravity: bool
+    position: int
+    x: int
+    y: int
+    margin: int
+
+    def draw(self, handle: int) -> _native.TextMetrics:
+        metrics = _native.new_metrics()
+        if self.by_gravity:
+            _checks.check(lib.imgtext_draw_text_gravity(handle, self.data, len(self.data), self.position, self.margin,
+                                                        ctypes.byref(self.style), ctypes.byref(metrics)))
+        else:
+            _checks.check(lib.imgtext_draw_text(handle, self.data, len(self.data), self.x, self.y, self.position,
+                                                ctypes.byref(self.style), ctypes.byref(metrics)))
+        return metrics
+
+    def layout_box(self, image_width: int, image_height: int) -> Tuple[int, int, int, int]:
+        """(left, top, width, height) of the box, placed as the library places it."""
+        metrics = _native.new_metrics()
+        _checks.check(lib.imgtext_measure_text(self.data, len(self.data), ctypes.byref(self.style),
+                                               ctypes.byref(metrics), None, 0))
+        w, h = metrics.width, metrics.height
+
+        def along(index: int, anchor: int, outer: int, inner: int) -> int:
+            if self.by_gravity:
+                return (self.margin, _c_half(outer - inner), outer - self.margin - inner)[index]
+            return (anchor, anchor - inner // 2, anchor - inner)[index]
+
+        return (along(self.position % 3, self.x, image_width, w), along(self.position // 3, self.y, image_height, h),
+                w, h)
 
 
 class Image:
@@ -398,13 +589,16 @@ class Image:
 
     @classmethod
     def from_array(cls, array: Any, *, copy: bool = False) -> "Image":
-        """A picture over a numpy array of uint8: (height, width, 4) RGBA,
-        (height, width, 3) RGB or (height, width) grey.
+        """A picture drawn into a numpy array of uint8, in place: a writable
+        (height, width, 4) RGBA array whose pixels are packed (rows may be
+        further apart, as in a slice of a wider array). Drawing on the image
+        changes the array.
 
-        A writable RGBA array whose pixels are packed is used in place, not
-        copied: drawing on the image changes the array. Anything else, or
-        ``copy=True``, is first converted into a new RGBA array (this needs
-        numpy)."""
+        Any other array, (height, width, 3) RGB, (height, width) grey,
+        read-only or with its channels apart, cannot be drawn into, and is
+        refused with a message saying so, unless ``copy=True``: then it is
+        converted into a new RGBA array (this needs numpy) that the image
+        draws into, and the original is left as it was."""
         interface = getattr(array, "__array_interface__", None)
         if interface is None:
             raise TypeError(f"from_array needs a numpy array (or an object with __array_interface__), "
@@ -415,9 +609,8 @@ class Image:
             raise ValueError(f"from_array takes uint8 arrays of (height, width[, 3 or 4]), "
                              f"not {interface['typestr']} of shape {shape}")
         address, readonly = interface["data"]
-        wrappable = (len(shape) == 3 and shape[2] == 4 and not readonly and not copy
-                     and (strides is None or (strides[1] == 4 and strides[2] == 1 and strides[0] >= shape[1] * 4)))
-        if not wrappable:
+        packed = strides is None or (strides[1] == 4 and strides[2] == 1 and strides[0] >= shape[1] * 4)
+        if copy:
             import numpy  # only here: converting needs it, wrapping does not
 
             source = numpy.asarray(array)
@@ -426,6 +619,12 @@ class Image:
                 source.shape[:2] + (1,))[..., :1]
             rgba[..., 3] = source[..., 3] if source.ndim == 3 and source.shape[2] == 4 else 255
             return cls.from_array(rgba)
+        if len(shape) != 3 or shape[2] != 4 or readonly or not packed:
+            what = ("a read-only array" if readonly and shape[2:] == (4,) else "an RGBA array with its channels apart"
+                    if shape[2:] == (4,) else f"a {'grey' if len(shape) == 2 else 'RGB'} array of shape {shape}")
+            raise ValueError(f"from_array draws into the array itself, which needs a writable, packed (height, "
+                             f"width, 4) RGBA array, and this is {what}: pass an RGBA array, or copy=True to draw "
+                             f"on a converted copy")
         height, width = shape[0], shape[1]
         stride = strides[0] if strides else width * 4
         handle = ctypes.c_void_p()
@@ -548,29 +747,45 @@ class Image:
 
     # ---- drawing
 
-    def draw_text(self, xy: Optional[Tuple[int, int]] = None, text: Optional[Text] = None,
-                  fill: Optional[Color] = None, font: Optional[Font] = None, anchor: Optional[str] = None, *,
-                  align: Optional[str] = None, size: Optional[float] = None, font_size: Optional[float] = None,
-                  line_spacing: float = 1.0, max_width: Optional[int] = None, opacity: float = 1.0,
+    def draw_text(self, xy_or_text: Any = None, /, text: Optional[Text] = None, fill: Optional[Color] = None,
+                  font: Optional[Font] = None, anchor: Optional[str] = None, *,
+                  xy: Optional[Tuple[float, float]] = None, align: Optional[str] = None,
+                  size: Optional[float] = None, font_size: Optional[float] = None, line_spacing: float = 1.0,
+                  spacing: Optional[int] = None, max_width: Optional[int] = None, opacity: float = 1.0,
                   box: Optional[Color] = None, padding: int = 0, gravity: Optional[str] = None, margin: int = 0,
                   fallback: Optional[Font] = None, stroke_width: float = 0.0, stroke_fill: Optional[Color] = None,
-                  shadow: Optional[Shadow] = None, shadow_fill: Optional[Color] = None,
-                  box_radius: float = 0.0, features: Any = None, language: Optional[str] = None,
-                  direction: Optional[str] = None, layout: Optional[str] = None) -> TextMetrics:
+                  shadow: Optional[Shadow] = None, shadow_fill: Optional[Color] = None, box_radius: float = 0.0,
+                  features: Any = None, language: Optional[str] = None, direction: Optional[str] = None,
+                  layout: Optional[str] = None) -> TextMetrics:
         """Draw UTF-8 text, placed at a point or by gravity; returns its box.
 
-        ``image.draw_text((x, y), text, fill, font, anchor)`` puts the anchor
-        point of the text's box at (x, y). anchor is Pillow's two letters
-        (horizontal l/m/r, vertical a/t/m/s/b/d: default "la", the top-left)
-        or one of top-left, top, ..., bottom-right. ``image.draw_text(text,
-        gravity="bottom-right", margin=16)`` instead puts the box margin
-        pixels inside the named edges, centred on an axis the name leaves free.
+        The calling forms, each tested:
 
-        fill: colour as "#RRGGBB", "#RGB", "#RRGGBBAA" or an (r, g, b[, a])
-        tuple (default white). align: "left", "center" or "right", each line
+        - ``draw_text((x, y), text, fill, font, anchor)``: Pillow's order, any
+          of them by keyword (``draw_text(xy=(x, y), text="Hi")``);
+        - ``draw_text(text, xy=(x, y))``: the text first;
+        - ``draw_text(text, gravity="bottom-right", margin=16)`` (or
+          ``text=text``): the box margin pixels inside the named edges,
+          centred on an axis the name leaves free.
+
+        At a point, the anchor point of the text is put at (x, y). x and y may
+        be floats, rounded to the nearest pixel with a half going down, where
+        Pillow 9 puts text (Pillow renders the horizontal fraction; this
+        library draws on whole pixels). anchor is Pillow's two letters
+        (default "la"): horizontal l, m, r (the box's left, middle, right);
+        vertical a (the first line's ascender, the box's top), m (the box's
+        middle), s (the first line's baseline), d (the last line's
+        descender, the box's bottom), and, for single-line text only as in
+        Pillow, t and b: the top and bottom of the glyphs' ink (the outline
+        not counted). It may also be a name: top-left, top, ..., bottom-right.
+
+        fill: a CSS colour name ("white", "red": Pillow's ImageColor names),
+        "#RRGGBB", "#RGB", "#RRGGBBAA" or an (r, g, b[, a]) tuple (default
+        white). align: "left", "center" or "right", each line
         within the box. size / font_size / line_spacing / max_width: as for
-        measure(). (Pillow's ``spacing`` adds pixels between lines; here
-        ``line_spacing`` is a factor on the line height.) opacity: 0..1.
+        measure(); ``spacing`` adds pixels between lines, as Pillow's does
+        (default 0 here, not Pillow's 4), instead of the ``line_spacing``
+        factor. opacity: 0..1.
         box: a colour to fill the text box with (translucent allowed), grown
         by padding pixels; box_radius rounds its corners (pixels, 0..1e6).
         fallback: a font for characters ``font`` lacks. font may also be a
@@ -600,54 +815,80 @@ class Image:
         character no font has, it is drawn as the missing glyph (nothing
         visible in the built-in font) and counted in missing_glyphs.
         """
-        if text is None and isinstance(xy, (str, bytes)):
-            xy, text = None, xy
+        placed = self._placed(xy_or_text, text, xy, anchor, gravity, margin, dict(
+            font=font, fallback=fallback, size=size, font_size=font_size, line_spacing=line_spacing, align=align,
+            max_width=max_width, fill=fill, opacity=opacity, box=box, padding=padding, stroke_width=stroke_width,
+            stroke_fill=stroke_fill, shadow=shadow, shadow_fill=shadow_fill, box_radius=box_radius,
+            world=dict(features=features, language=language, direction=direction, layout=layout), spacing=spacing))
+        return _metrics(placed.draw(self._handle))
+
+    def textbbox(self, xy_or_text: Any = None, /, text: Optional[Text] = None, font: Optional[Font] = None,
+                 anchor: Optional[str] = None, **options: Any) -> Tuple[int, int, int, int]:
+        """(left, top, right, bottom) of the ink that draw_text with the same
+        arguments would put on this picture: every pixel it would paint,
+        the outline (stroke_width) included, as Pillow's textbbox includes
+        it, and the shadow and box when given. right and bottom are one past
+        the last inked pixel, as in Pillow. Text with no ink (spaces) gives
+        an empty box at the layout box's top-left. The picture is not
+        changed; options are draw_text's keywords (fill and opacity aside,
+        which change no pixel's place). See text_layout_box for the box
+        that anchors and gravity place."""
+        placed = self._placed(xy_or_text, text, options.pop("xy", None), anchor, options.pop("gravity", None),
+                              options.pop("margin", 0), _style_options(font, options))
+        left, top, width, height = placed.layout_box(self.width, self.height)
+        ink = _ink(placed.data, placed.style)
+        if ink is None:
+            return (left, top, left, top)
+        return (left + ink[0], top + ink[1], left + ink[2], top + ink[3])
+
+    multiline_textbbox = textbbox  # Pillow's name for text with line breaks: the same here
+
+    def text_layout_box(self, xy_or_text: Any = None, /, text: Optional[Text] = None, font: Optional[Font] = None,
+                        anchor: Optional[str] = None, **options: Any) -> Tuple[int, int, int, int]:
+        """(left, top, right, bottom) of the layout box draw_text would place:
+        the lines' advance widths by the line pitch, the box the metrics it
+        returns describe. Glyphs may ink past it (italics, accents, an
+        outline); textbbox gives the ink. Arguments as for textbbox."""
+        placed = self._placed(xy_or_text, text, options.pop("xy", None), anchor, options.pop("gravity", None),
+                              options.pop("margin", 0), _style_options(font, options))
+        left, top, width, height = placed.layout_box(self.width, self.height)
+        return (left, top, left + width, top + height)
+
+    def textlength(self, text: Text, font: Optional[Font] = None, **options: Any) -> float:
+        """Pillow's ImageDraw.textlength: the module function textlength()."""
+        return textlength(text, font, **options)
+
+    def _placed(self, first: Any, text: Optional[Text], xy: Any, anchor: Optional[str], gravity: Optional[str],
+                margin: int, style_options: Dict[str, Any]) -> "_Placed":
+        if isinstance(first, (str, bytes, bytearray)):
+            if text is not None:
+                raise TypeError("text given twice: as the first argument and as text=")
+            first, text = None, first
+        if first is not None and xy is not None:
+            raise TypeError("xy given twice: as the first argument and as xy=")
+        xy = first if first is not None else xy
         if text is None:
             raise TypeError("draw_text needs text")
         data = _checks.text(text)
-        style = _style(font, fallback, size, font_size, line_spacing, align, max_width, fill, opacity, box, padding,
-                       stroke_width, stroke_fill, shadow, shadow_fill, box_radius,
-                       dict(features=features, language=language, direction=direction, layout=layout))
-        metrics = _native.new_metrics()
+        style = _style(**style_options)
         if gravity is not None:
             if xy is not None or anchor is not None:
                 raise ValueError("give gravity, or xy with an anchor, not both")
-            _checks.check(lib.imgtext_draw_text_gravity(self._handle, data, len(data), _position(gravity, "gravity"),
-                                                        _checks.c_int(margin, "margin"), ctypes.byref(style),
-                                                        ctypes.byref(metrics)))
-            return _metrics(metrics)
+            return _Placed(data, style, True, _position(gravity, "gravity"), 0, 0, _checks.c_int(margin, "margin"))
         if xy is None:
             raise TypeError("draw_text needs xy, or gravity=")
         try:
             x, y = xy
         except (TypeError, ValueError):
             raise TypeError(f"xy must be an (x, y) pair, not {xy!r}") from None
-        x, y = _checks.c_int(x, "x"), _checks.c_int(y, "y")
-        position = self._anchor(anchor or "la", data, style)
-        if isinstance(position, tuple):  # a baseline anchor: the box's top is the ascent above it
-            position, ascent = position
-            y = _checks.c_int(y - ascent, "y")
-        _checks.check(lib.imgtext_draw_text(self._handle, data, len(data), x, y, position, ctypes.byref(style),
-                                            ctypes.byref(metrics)))
-        return _metrics(metrics)
-
-    @staticmethod
-    def _anchor(anchor: str, data: bytes, style: _native.TextStyle) -> Union[int, Tuple[int, int]]:
-        if not isinstance(anchor, str):
-            raise TypeError(f"anchor must be a str, not {type(anchor).__name__}")
-        if len(anchor) == 2 and anchor[0] in _PIL_COLUMNS and (anchor[1] in _PIL_ROWS or anchor[1] == "s"):
-            column = _PIL_COLUMNS[anchor[0]]
-            if anchor[1] != "s":
-                return _PIL_ROWS[anchor[1]] * 3 + column
-            metrics = _native.new_metrics()
-            _checks.check(lib.imgtext_measure_text(data, len(data), ctypes.byref(style), ctypes.byref(metrics),
-                                                   None, 0))
-            return column, metrics.ascent
-        return _position(anchor, "anchor")
+        x, y = _coordinate(x, "x"), _coordinate(y, "y")
+        position, above = _anchor(anchor or "la", data, style)
+        return _Placed(data, style, False, position, x, _checks.c_int(y - above, "y"), 0)
 
     # ---- writing
 
-    def _save_options(self, format_code: int, quality: Optional[int], keep_exif: bool) -> _native.SaveOptions:
+    def _save_options(self, format_code: int, quality: Optional[int], keep_exif: bool,
+                      drop_metadata: bool = False) -> _native.SaveOptions:
         options = _native.new_options(_native.SaveOptions, lib.imgtext_save_options_init)
         # Resolved here, not by the library: a copy knows its format, its handle does not.
         resolved = format_code or self._format_code() or _native.FORMAT_PNG
@@ -657,11 +898,14 @@ class Image:
                 raise ValueError(f"{name} is for JPEG, and this would be {_FORMAT_NAMES[resolved]}")
         if quality is not None:
             options.jpeg_quality = _checks.c_int(quality, "quality")
+        if keep_exif and drop_metadata:
+            raise ValueError("keep_exif=True keeps EXIF and drop_metadata=True drops it: give one")
         options.keep_exif = 1 if keep_exif else 0
+        options.drop_metadata = 1 if drop_metadata else 0
         return options
 
     def save(self, fp: Union[Path, BinaryIO], format: Optional[str] = None, quality: Optional[int] = None, *,
-             keep_exif: bool = False) -> None:
+             keep_exif: bool = False, drop_metadata: bool = False) -> None:
         """Write the picture to a path or a binary file object.
 
         format is 'png', 'jpeg' or 'bmp'; by default a path's extension
@@ -675,10 +919,13 @@ class Image:
         A picture read from a JPEG keeps its colour profile and resolution in
         JPEG and PNG output. Its EXIF block is written only with
         ``keep_exif=True`` (JPEG output only; its orientation is 1 if open()
-        turned the pixels), since EXIF may hold where the photo was taken."""
+        turned the pixels), since EXIF may hold where the photo was taken.
+        ``drop_metadata=True`` writes none of them: the file is as a new
+        canvas's would be."""
         code = _format_code(format)
         if hasattr(fp, "write"):
-            fp.write(self.encode(format, quality, keep_exif=keep_exif))  # type: ignore[union-attr]
+            fp.write(self.encode(format, quality, keep_exif=keep_exif,  # type: ignore[union-attr]
+                                 drop_metadata=drop_metadata))
             return
         where = _checks.path(fp, "fp")  # type: ignore[arg-type]
         if code == _native.FORMAT_AUTO:
@@ -687,13 +934,15 @@ class Image:
                 code = _format_code(extension) if extension.lower() in _FORMATS else -1
                 if code < 0:
                     raise ValueError(f"unknown file extension .{extension}: give format='png', 'jpeg' or 'bmp'")
-        options = self._save_options(code, quality, keep_exif)
+        options = self._save_options(code, quality, keep_exif, drop_metadata)
         _checks.check(lib.imgtext_image_save(self._handle, where, ctypes.byref(options)))
 
-    def encode(self, format: Optional[str] = None, quality: Optional[int] = None, *, keep_exif: bool = False) -> bytes:
+    def encode(self, format: Optional[str] = None, quality: Optional[int] = None, *, keep_exif: bool = False,
+               drop_metadata: bool = False) -> bytes:
         """The picture encoded as 'png', 'jpeg' or 'bmp' (default: the format it
-        was read from, else PNG); quality and keep_exif as for save()."""
-        options = self._save_options(_format_code(format), quality, keep_exif)
+        was read from, else PNG); quality, keep_exif and drop_metadata as for
+        save()."""
+        options = self._save_options(_format_code(format), quality, keep_exif, drop_metadata)
         data, size = ctypes.c_void_p(), ctypes.c_size_t()
         _checks.check(lib.imgtext_image_encode(self._handle, ctypes.byref(options), ctypes.byref(data),
                                                ctypes.byref(size)))

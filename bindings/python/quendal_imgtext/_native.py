@@ -142,6 +142,7 @@ _declare("imgtext_centered", _int, _str, _str, _str, *[_int] * 4)
 # The drawing API.
 _declare("imgtext_error_message", _str)
 _declare("imgtext_status_name", _str, _int)
+_declare("imgtext_version", _str)
 _declare("imgtext_load_options_init", None, _ptr)
 _declare("imgtext_save_options_init", None, _ptr)
 _declare("imgtext_text_style_init", None, _ptr)

@@ -12,13 +12,14 @@ import itertools
 import os
 import pathlib
 import pickle
+import re
 import struct
 import tempfile
 import threading
 import unittest
 
 import quendal_imgtext as t
-from quendal_imgtext import Font, Image
+from quendal_imgtext import Font, Image, batch
 
 try:
     import numpy
@@ -26,6 +27,9 @@ except ImportError:
     numpy = None
 try:
     import PIL.Image
+    import PIL.ImageColor
+    import PIL.ImageDraw
+    import PIL.ImageFont
 except ImportError:
     PIL = None
 
@@ -138,9 +142,11 @@ class ModuleFunctionTests(Folder):
             out = self.dir / f"c{len(outputs)}.png"
             t.add(self.card, out, "colour", color=color, opacity=opacity)
             outputs.append(out.read_bytes())
+        t.add(self.card, self.dir / "named.png", "colour", color="Red", opacity=0.2)
+        outputs.append((self.dir / "named.png").read_bytes())
         self.assertEqual(len(set(outputs)), 1)
-        with self.assertRaises(ValueError):
-            t.create(self.dir / "x.png", "x", 10, 10, color="red")
+        with self.assertRaisesRegex(ValueError, "^color: unknown colour 'reddish': give a CSS colour name"):
+            t.create(self.dir / "x.png", "x", 10, 10, color="reddish")
 
     def test_calls_from_several_threads_each_get_their_own_message(self):
         # The library keeps one error text for the whole process: without the
@@ -261,6 +267,16 @@ class ImageTests(Folder):
             with self.assertRaisesRegex(error, f"^cannot read file: {self.dir / name}$"):
                 Font(self.dir / name)
 
+    def test_every_library_call_releases_the_gil(self):
+        # ctypes releases the GIL for the length of a CDLL function's call,
+        # never for a PyDLL's: loading, drawing and encoding in threads
+        # rests on every function being a CDLL's.
+        lib = t._native.lib
+        declared = [name for name in dir(lib) if name.startswith("imgtext_")]
+        self.assertGreater(len(declared), 30)
+        for name in declared:
+            self.assertFalse(getattr(lib, name)._flags_ & ctypes._FUNCFLAG_PYTHONAPI, name)
+
     def test_eight_threads_draw_what_one_draws(self):
         def job():
             image = Image.new(400, 200, (30, 30, 30, 255))
@@ -325,6 +341,8 @@ _COPIES = [copy.copy, copy.deepcopy] + [lambda o, p=protocol: pickle.loads(pickl
                                         for protocol in range(pickle.HIGHEST_PROTOCOL + 1)]
 
 
+_ROOT = pathlib.Path(__file__).resolve().parents[3]
+_CALADEA = pathlib.Path(os.environ.get("IMGTEXT_FONT_FILE") or _ROOT / ".deps/font/Caladea-Regular.ttf")
 _NOTO = pathlib.Path("/usr/share/fonts/truetype/noto")  # fonts-noto-core and -cjk, installed by the set-up
 _CJK = pathlib.Path("/usr/share/fonts/opentype/noto/NotoSansCJK-Regular.ttc")
 
@@ -413,6 +431,136 @@ class CopyTests(unittest.TestCase):
         self.assertLess(len(pickle.dumps(Font.builtin())), 100)
 
 
+def inked(image):
+    """(left, top, right, bottom) of the pixels with any alpha, right and bottom exclusive."""
+    data, width = image.tobytes(), image.width
+    xs, ys = zip(*((i // 4 % width, i // 4 // width) for i in range(3, len(data), 4) if data[i]))
+    return min(xs), min(ys), max(xs) + 1, max(ys) + 1
+
+
+class PillowConventionTests(unittest.TestCase):
+    """Pillow's names and meanings, where this package takes them."""
+
+    def setUp(self):
+        self.font = Font(_CALADEA)
+
+    def drawn(self, *args, **kwargs):
+        image = Image.new(60, 40)
+        image.draw_text(*args, **kwargs)
+        return image.tobytes()
+
+    def test_every_calling_form_of_draw_text_draws_alike(self):
+        at = self.drawn((5, 5), "Hi")
+        for args, kwargs in ((("Hi",), {"xy": (5, 5)}), ((), {"xy": (5, 5), "text": "Hi"}), (((5, 5),), {"text": "Hi"}),
+                             (((5, 5), "Hi", "white", None, "la"), {}), (((5.5, 5.5), b"Hi"), {})):
+            self.assertEqual(self.drawn(*args, **kwargs), at, (args, kwargs))
+        self.assertEqual(self.drawn("Hi", gravity="center"), self.drawn(text="Hi", gravity="center"))
+        for args, kwargs in ((("Hi", "Ho"), {}), (((1, 1), "x"), {"xy": (1, 1)}), (((1, 1),), {})):
+            with self.assertRaises(TypeError):
+                Image.new(9, 9).draw_text(*args, **kwargs)
+
+    def test_float_coordinates_round_to_the_nearest_pixel_a_half_down(self):
+        for given, whole in (((5.49, 10.5), (5, 10)), ((5.51, 10.7), (6, 11)), ((-0.5, -0.7), (-1, -1))):
+            self.assertEqual(self.drawn(given, "Hi"), self.drawn(whole, "Hi"), given)
+        with self.assertRaises(ValueError):
+            self.drawn((float("nan"), 1), "Hi")
+
+    def test_colour_names_are_css_and_unknown_ones_are_refused(self):
+        self.assertEqual(self.drawn((2, 2), "Hi", "Gold"), self.drawn((2, 2), "Hi", "#ffd700"))
+        with self.assertRaisesRegex(ValueError, "^fill: unknown colour 'nosuch'"):
+            self.drawn((2, 2), "Hi", "nosuch")
+        if PIL is not None:
+            self.assertEqual({n: t._checks.color(n, "c") for n in PIL.ImageColor.colormap},
+                             {n: PIL.ImageColor.getrgb(n) + (255,) for n in PIL.ImageColor.colormap})
+
+    def test_textbbox_is_the_ink_drawn_outline_included_beside_the_layout_box(self):
+        for anchor, options in (("la", {}), ("mm", {"stroke_width": 3}), ("rs", {"shadow": (4, 2, 0)}),
+                                ("lt", {}), ("rb", {"spacing": 5}), (None, {"gravity": "bottom-right"})):
+            image = Image.new(120, 80)
+            xy = (60, 40) if anchor else None
+            style = dict(font=self.font, font_size=30, **options)
+            box = image.textbbox(xy, "Ily", anchor=anchor, **style)
+            layout = image.text_layout_box(xy, "Ily", anchor=anchor, **style)
+            self.assertEqual(image.tobytes(), bytes(120 * 80 * 4))  # measuring draws nothing
+            metrics = image.draw_text(xy, "Ily", anchor=anchor, **style) if xy else image.draw_text("Ily", **style)
+            self.assertEqual(box, inked(image), (anchor, options))
+            self.assertEqual(layout, (metrics.x, metrics.y, metrics.x + metrics.width, metrics.y + metrics.height))
+        plain = image.textbbox((60, 40), "Ily", font=self.font, font_size=30)
+        outlined = image.multiline_textbbox((60, 40), "Ily", font=self.font, font_size=30, stroke_width=3)
+        self.assertEqual(outlined, (plain[0] - 3, plain[1] - 3, plain[2] + 3, plain[3] + 3))
+        if PIL is not None:  # Pillow's own box for the same font and size, within a pixel
+            theirs = PIL.ImageDraw.Draw(PIL.Image.new("L", (1, 1)))
+            pillow_font = PIL.ImageFont.truetype(str(_CALADEA), 30)
+            for anchor in ("la", "ls", "lt", "lb", "mm", "rd"):
+                ours = image.textbbox((40, 40), "Ily", font=self.font, font_size=30, anchor=anchor)
+                pillows = theirs.textbbox((40, 40), "Ily", font=pillow_font, anchor=anchor)
+                self.assertLessEqual(max(abs(a - b) for a, b in zip(ours, pillows)), 1, anchor)
+                if anchor[1] in "tb":  # the ink's top or bottom edge on the point
+                    self.assertEqual(ours["-t-b".index(anchor[1])], 40)
+            self.assertLess(abs(t.textlength("Ily", self.font, font_size=30) -
+                                theirs.textlength("Ily", font=pillow_font)), 1)
+
+    def test_t_and_b_anchors_are_for_one_line_and_textlength_a_float_for_one_line(self):
+        for call in (lambda: self.drawn((1, 1), "a\nb", anchor="lt"), lambda: t.textlength("a\nb")):
+            with self.assertRaisesRegex(ValueError, "multiline"):
+                call()
+        self.assertEqual((t.textlength("Hi"), t.textlength("")), (float(t.measure("Hi").width), 0.0))
+        self.assertIsInstance(Image.new(1, 1).textlength("Hi"), float)
+
+    def test_spacing_adds_exactly_that_many_pixels_between_lines(self):
+        for size, spacing in itertools.product(range(5, 90, 7), (-3, 1, 4, 7, 13)):
+            plain = t.measure("a\nb", self.font, font_size=size).line_height
+            self.assertEqual(t.measure("a\nb", self.font, font_size=size, spacing=spacing).line_height,
+                             plain + spacing, (size, spacing))
+        with self.assertRaises(ValueError):
+            t.measure("a", spacing=2, line_spacing=1.5)
+
+    def test_drop_metadata_writes_no_colour_profile(self):
+        jpeg, profile = Image.new(16, 16, "red").encode("jpeg"), b"ICC_PROFILE\0\1\1" + bytes(64)
+        end = 4 + struct.unpack(">H", jpeg[4:6])[0]
+        image = Image.open(jpeg[:end] + b"\xff\xe2" + struct.pack(">H", 2 + len(profile)) + profile + jpeg[end:])
+        self.assertEqual([b"ICC_PROFILE" in image.encode("jpeg"), b"iCCP" in image.encode("png")], [True, True])
+        buffer = io.BytesIO()
+        image.save(buffer, "png", drop_metadata=True)
+        self.assertEqual(buffer.getvalue(), image.copy().encode("png"))  # as a canvas with its pixels
+        self.assertNotIn(b"ICC_PROFILE", image.encode("jpeg", drop_metadata=True))
+        with self.assertRaises(ValueError):
+            image.encode(keep_exif=True, drop_metadata=True)
+
+    def test_version_is_the_loaded_librarys(self):
+        header = (_ROOT / "include/quendal_imgtext.h").read_text()
+        parts = dict(re.findall(r"#define QUENDAL_IMGTEXT_VERSION_(MAJOR|MINOR|PATCH) (\d+)", header))
+        self.assertEqual(t.__version__, "{MAJOR}.{MINOR}.{PATCH}".format(**parts))
+
+
+class BatchTests(unittest.TestCase):
+    """batch.watermark: bytes in, bytes or a Failure out."""
+
+    photo = Image.new(64, 48, "teal").encode("jpeg")
+
+    def test_a_good_picture_is_what_the_image_calls_make(self):
+        image = Image.open(self.photo)
+        image.draw_text("(c) Q", gravity="bottom-right", margin=16, font=Font(_CALADEA), font_size=14, fill="gold")
+        self.assertEqual(batch.watermark(self.photo, "(c) Q", font=str(_CALADEA), font_size=14, fill="gold"),
+                         image.encode())
+        self.assertEqual(batch.watermark(self.photo, "Q", xy=(3, 4), format="png")[:4], b"\x89PNG")
+
+    def test_a_bad_picture_is_a_failure_result_unless_errors_are_raised(self):
+        for data, status, message in ((self.photo[:len(self.photo) // 2], "decode", "cannot decode image"),
+                                      (b"not a picture", "decode", "cannot decode image"),
+                                      (self.photo, "limit", "image too large")):
+            result = batch.watermark(data, "x", max_pixels=100 if status == "limit" else 10 ** 6)
+            self.assertIsInstance(result, batch.Failure)
+            self.assertEqual(result.status, status)
+            self.assertTrue(result.message.startswith(message), result.message)
+            self.assertEqual(pickle.loads(pickle.dumps(result)), result)
+        with self.assertRaises(t.DecodeError):
+            batch.watermark(b"not a picture", "x", raise_errors=True)
+        for options in ({"fill": "nosuch"}, {"size": 0}, {"font": "/nonexistent.ttf"}):  # wrong for every picture
+            with self.assertRaises((ValueError, OSError)):
+                batch.watermark(self.photo, "x", **options)
+
+
 @unittest.skipIf(numpy is None and _may_skip("numpy"), "needs numpy")
 class NumpyTests(unittest.TestCase):
     def test_arrays_are_shared_not_copied(self):
@@ -434,12 +582,19 @@ class NumpyTests(unittest.TestCase):
         self.assertEqual(len(image.pixels), 19 * 240 + 80)  # nothing past the view's last pixel
         self.assertEqual(image.tobytes(), wide[:, 10:30].tobytes())
 
-    def test_rgb_and_read_only_arrays_are_converted(self):
+    def test_arrays_it_cannot_draw_into_are_refused_unless_copied(self):
         rgb = numpy.full((10, 20, 3), 7, numpy.uint8)
-        image = Image.from_array(rgb)
-        self.assertEqual(numpy.asarray(image)[0, 0].tolist(), [7, 7, 7, 255])
+        read_only = numpy.zeros((10, 20, 4), numpy.uint8)
+        read_only.setflags(write=False)
+        for array in (rgb, rgb[..., 0], read_only):
+            with self.assertRaisesRegex(ValueError, "pass an RGBA array, or copy=True"):
+                Image.from_array(array)
+        image = Image.from_array(rgb, copy=True)
+        image.draw_text((0, 0), "X", size=30)
+        self.assertEqual(numpy.asarray(image)[9, 19].tolist(), [7, 7, 7, 255])
+        self.assertEqual(int(rgb.max()), 7)  # the original is left as it was
         rgb.setflags(write=False)
-        self.assertEqual(Image.from_array(rgb).tobytes(), image.tobytes())
+        self.assertEqual(Image.from_array(rgb, copy=True).tobytes(), Image.new(20, 10, (7, 7, 7)).tobytes())
 
 
 @unittest.skipIf(PIL is None and _may_skip("pillow"), "needs Pillow")
