@@ -99,7 +99,9 @@ void choose_fonts(paragraph &p, const text_face &face) {
 
 // Common and Inherited characters (spaces, punctuation, digits, combining
 // marks) take the script of the text before them, or at the start the
-// script after them, so that they shape with their neighbours.
+// script after them, so that they shape with their neighbours. Text of
+// such characters alone takes its first one's, so that an emoji's ZWJ
+// (Inherited) does not cut its sequence into runs the font cannot ligate.
 void resolve_scripts(paragraph &p) {
     const size_t n = p.size();
     p.script.resize(n);
@@ -108,7 +110,7 @@ void resolve_scripts(paragraph &p) {
     for (size_t i = 0; i < n; ++i) {
         const uint32_t s = script_of(p.cps[i]);
         if (is_common_script(s)) {
-            p.script[i] = last ? last : s;
+            p.script[i] = last ? last : i > 0 ? p.script[i - 1] : s;
         } else {
             p.script[i] = last = s;
             if (first_real == n) first_real = i;
