@@ -66,8 +66,10 @@ unicode::base_direction base_of(text_direction d) {
 }
 
 // Characters no font need have (joiners, variation selectors, bidi controls)
-// do not decide a cluster's font.
-bool covers(const font_face &font, char32_t c) {
+// do not decide a cluster's font. A font the face may not draw (colour
+// glyphs alone, with colour glyphs off) covers nothing.
+bool covers(const text_face &face, const font_face &font, char32_t c) {
+    if (!face_draws(face, font)) return false;
     return unicode::default_ignorable(c) || glyph_for_codepoint(font, static_cast<int>(c)) != 0;
 }
 
@@ -86,12 +88,12 @@ void choose_fonts(paragraph &p, const text_face &face) {
         int chosen = -1;
         for (int f = 0; f < face.font_count && chosen < 0; ++f) {
             bool all = true;
-            for (size_t i = a; i < b && all; ++i) all = covers(*face.fonts[f].font, p.cps[i]);
+            for (size_t i = a; i < b && all; ++i) all = covers(face, *face.fonts[f].font, p.cps[i]);
             if (all) chosen = f;
         }
         for (size_t i = a; i < b; ++i) {
             p.font[i] = static_cast<uint8_t>(chosen < 0 ? 0 : chosen);
-            p.uncovered[i] = chosen < 0 && !covers(*face.fonts[0].font, p.cps[i]);
+            p.uncovered[i] = chosen < 0 && !covers(face, *face.fonts[0].font, p.cps[i]);
         }
         a = b;
     }
