@@ -302,7 +302,8 @@ def _world_text(style: _native.TextStyle, features: Any = None, language: Option
 def measure(text: Text, font: Optional[Font] = None, *, size: Optional[float] = None,
             font_size: Optional[float] = None, line_spacing: float = 1.0, max_width: Optional[int] = None,
             fallback: Optional[Font] = None, features: Any = None, language: Optional[str] = None,
-            direction: Optional[str] = None, layout: Optional[str] = None) -> TextMetrics:
+            direction: Optional[str] = None, layout: Optional[str] = None,
+            embedded_color: bool = True) -> TextMetrics:
     """Lay out text as draw_text would, without drawing.
 
     ``size`` is the pixel height from ascender to descender (default 24, as
@@ -313,6 +314,7 @@ def measure(text: Text, font: Optional[Font] = None, *, size: Optional[float] = 
     data = _checks.text(text)
     style = _style(font, fallback, size, font_size, line_spacing, None, max_width,
                    world=dict(features=features, language=language, direction=direction, layout=layout))
+    style.color_glyphs = 1 if embedded_color else 0
     metrics = _native.new_metrics()
     room = data.count(b"\n") + 1
     while True:
@@ -556,7 +558,8 @@ class Image:
                   fallback: Optional[Font] = None, stroke_width: float = 0.0, stroke_fill: Optional[Color] = None,
                   shadow: Optional[Shadow] = None, shadow_fill: Optional[Color] = None,
                   box_radius: float = 0.0, features: Any = None, language: Optional[str] = None,
-                  direction: Optional[str] = None, layout: Optional[str] = None) -> TextMetrics:
+                  direction: Optional[str] = None, layout: Optional[str] = None,
+                  embedded_color: bool = True) -> TextMetrics:
         """Draw UTF-8 text, placed at a point or by gravity; returns its box.
 
         ``image.draw_text((x, y), text, fill, font, anchor)`` puts the anchor
@@ -596,6 +599,12 @@ class Image:
         box, which placement and the returned metrics describe: leave a
         margin for them.
 
+        embedded_color: Pillow's keyword, but on by default: True draws
+        colour glyphs (emoji in CBDT, sbix or COLRv0 fonts) in their own
+        colours, fill's alpha and opacity applying; False draws their
+        outlines in fill, or nothing (counted in missing_glyphs) from a font
+        of bitmaps alone.
+
         Text is drawn with its length, so a NUL is not an end: like any
         character no font has, it is drawn as the missing glyph (nothing
         visible in the built-in font) and counted in missing_glyphs.
@@ -608,6 +617,7 @@ class Image:
         style = _style(font, fallback, size, font_size, line_spacing, align, max_width, fill, opacity, box, padding,
                        stroke_width, stroke_fill, shadow, shadow_fill, box_radius,
                        dict(features=features, language=language, direction=direction, layout=layout))
+        style.color_glyphs = 1 if embedded_color else 0
         metrics = _native.new_metrics()
         if gravity is not None:
             if xy is not None or anchor is not None:
