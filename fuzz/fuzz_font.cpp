@@ -3,7 +3,9 @@
 // and draws text that reaches ASCII, Latin-1, a kerning pair, a composite
 // glyph, CJK, Arabic, Hebrew, Devanagari and an emoji sequence, plus a slice
 // of the input as text, at two sizes, shaped (the default for a loaded font)
-// both ways, through the public API only.
+// both ways, through the public API only. Fonts with colour tables (CBDT,
+// sbix, COLR) load without outlines and draw their colour glyphs, plain and
+// under an outline and shadow, and drawn again with colour glyphs off.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -56,6 +58,17 @@ void exercise(const imgtext_font *font, imgtext_image *image, const uint8_t *dat
             imgtext_draw_text(image, text.data(), text.size(), 3, 5, IMGTEXT_TOP_LEFT, &style, nullptr));
         require_ok_or_memory(
             imgtext_draw_text(image, text.data(), text.size(), 40, 40, IMGTEXT_BOTTOM_RIGHT, &style, nullptr));
+        // The second pass again with an outline and shadow, whose fill takes
+        // the colour glyphs' own colours, and then with colour glyphs off.
+        if (pass == 1) {
+            style.stroke_width = 1.5f;
+            style.shadow = 1;
+            require_ok_or_memory(
+                imgtext_draw_text(image, text.data(), text.size(), 3, 5, IMGTEXT_TOP_LEFT, &style, nullptr));
+            style.color_glyphs = 0;
+            require_ok_or_memory(
+                imgtext_draw_text(image, text.data(), text.size(), 3, 5, IMGTEXT_TOP_LEFT, &style, nullptr));
+        }
     }
 }
 

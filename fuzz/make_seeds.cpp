@@ -97,6 +97,11 @@ int main(int argc, char **argv) {
              .cff_charstrings = {{2, ts::charstring({0, 0, ts::cff_op(21), -106, ts::cff_op(29), -106, ts::cff_op(29),
                                                      300, 700, ts::cff_op(5), ts::cff_op(14)})}},
              .cff_global_subrs = ts::cff_call_chain(4, 9)}));
+    // Colour glyphs for U+4E00: a CBDT strike's PNG in a font without
+    // outlines, and COLRv0 layers over glyf outlines.
+    ts::write_bytes(fonts + "/tiny-cbdt.ttf",
+                    ts::tiny_font({.outlines = false, .cbdt_png = ts::reference_png(ts::pattern(20, 20))}));
+    ts::write_bytes(fonts + "/tiny-colr.ttf", ts::tiny_font({.colr = true}));
     ts::write_bytes(fonts + "/tiny-pair.ttc",
                     ts::collection_bytes({ts::tiny_font({}), ts::tiny_font({.cff = true, .kerning = 2})}));
     for (const auto &[name, bytes] : crafted::corpus()) ts::write_bytes(crafted_dir + "/" + name, bytes);

@@ -103,6 +103,16 @@
  * and a shadow, needs a twentieth of it. */
 #define QUENDAL_IMGTEXT_MAX_DRAW_STEPS (1u << 30)
 
+/* Colour glyph bitmaps are PNG files inside the font. One larger than
+ * QUENDAL_IMGTEXT_MAX_COLOR_BITMAP_BYTES bytes, or wider or taller than
+ * QUENDAL_IMGTEXT_MAX_COLOR_BITMAP_SIDE pixels by its header, is never
+ * decoded: its glyph is drawn from its outline (or not at all) as if it had
+ * no bitmap. Real fonts' bitmaps are a few kilobytes of about 136 x 128
+ * pixels. Decoding and scaling colour glyphs counts, a step per pixel
+ * visited, against QUENDAL_IMGTEXT_MAX_DRAW_STEPS. */
+#define QUENDAL_IMGTEXT_MAX_COLOR_BITMAP_BYTES (1 << 20)
+#define QUENDAL_IMGTEXT_MAX_COLOR_BITMAP_SIDE 1024
+
 /* Windows: exported from the DLL, imported by its users; define
  * QUENDAL_IMGTEXT_STATIC when linking the library's objects statically. */
 #if defined(_WIN32)
@@ -573,6 +583,21 @@ typedef struct imgtext_text_style {
                                     which fonts use to choose their localized
                                     forms; default NULL: none (never the
                                     process's locale). Shaped text only */
+    int color_glyphs;                     /* 1 (default): glyphs a font has in colour
+                                    (PNG bitmaps in 'CBDT'/'CBLC' or 'sbix',
+                                    COLRv0 layers in 'COLR' with 'CPAL'
+                                    palette 0) are drawn in their own colours,
+                                    layers in the palette's foreground entry
+                                    in the text color; color.a and opacity
+                                    still apply, and the outline and shadow
+                                    follow the glyphs' alpha. Bitmaps are
+                                    scaled to the size by area averaging. 0:
+                                    each glyph's outline is drawn in the text
+                                    color instead, and a font with no outlines
+                                    (colour glyphs alone) has no glyphs: its
+                                    characters go to the next font of the
+                                    chain, else count as missing. COLRv1
+                                    glyphs always draw their outlines */
 } imgtext_text_style;
 
 QUENDAL_IMGTEXT_API void imgtext_text_style_init(imgtext_text_style *style);

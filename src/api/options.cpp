@@ -207,6 +207,7 @@ imgtext_status request_from(const char *text, size_t length, const imgtext_text_
     const float style_opacity = clamp_opacity(style.opacity);
     float opacity = style_opacity;
     if (style.color.a != 255) opacity = opacity * (static_cast<float>(style.color.a) / 255.0f);
+    face.outlines_only = style.color_glyphs == 0;
     request->layout = layout_request{text, length, text_encoding::utf8, face, style.max_width, shaping};
     request->colour = paint{static_cast<float>(style.color.r), static_cast<float>(style.color.g),
                             static_cast<float>(style.color.b), opacity};

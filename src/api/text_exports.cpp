@@ -93,6 +93,7 @@ void imgtext_text_style_init(imgtext_text_style *style) {
         style->shadow_dx = 2, style->shadow_dy = 2;
         style->shadow_blur = 2.0f;
         style->shadow_color = imgtext_color{0, 0, 0, 160};
+        style->color_glyphs = 1;
     });
 }
 

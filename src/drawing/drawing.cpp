@@ -57,6 +57,7 @@ imgtext_status draw_text(const rgba_image &image, const text_request &request, c
         }
     }
     glyph_cache glyphs(request.max_steps);
+    glyphs.set_colour_glyphs(!request.layout.face.outlines_only, request.colour);
     if (request.effects.any()) {
         const imgtext_status drawn =
             draw_text_effects(image, layout, at.x, at.y, request.colour, request.align, request.effects, glyphs);

@@ -53,22 +53,34 @@ struct text_placement {
     int64_t x, y;
     line_align align;
     glyph_cache &glyphs;
+    const paint &fill;
+    bool colour = false;  // some glyph is drawn in its own colours
 };
 
-area ink_bounds(const text_placement &t) {
+area ink_bounds(text_placement &t) {
     area ink;
     for_each_placed_glyph(t.layout, t.x, t.y, t.align, [&](const glyph_ref &g, float pen, int64_t baseline) {
         if (t.glyphs.over_budget()) return;
-        const placed_glyph p = place(t.glyphs.entry_of(g).box, pen, baseline);
+        const glyph_cache::entry &e = t.glyphs.entry_of(g);
+        const placed_glyph p = place(e.box, pen, baseline);
         if (p.drawn) ink = bounding(ink, p.box);
+        if (p.drawn && e.colour != colour_kind::none) t.colour = true;
     });
     return ink;
 }
 
+// The fill's colour, premultiplied by its coverage, where colour glyphs
+// make it vary.
+struct premultiplied {
+    float red, green, blue;
+};
+
 // The text's coverage (0..1) over mask.at: glyphs joined as coverage is
 // composed (a + b - ab), so overlapping glyphs make one shape. Only the
-// part of each glyph inside the area is rasterised. False if memory ran out.
-bool build_mask(const text_placement &t, plane<float> &mask) {
+// part of each glyph inside the area is rasterised. With `colour` allocated
+// (over the same area), the fill's colour composed the same way: a colour
+// glyph's own pixels, the text colour elsewhere. False if memory ran out.
+bool build_mask(const text_placement &t, plane<float> &mask, plane<premultiplied> &colour) {
     bool ok = true;
     for_each_placed_glyph(t.layout, t.x, t.y, t.align, [&](const glyph_ref &g, float pen, int64_t baseline) {
         if (!ok || t.glyphs.over_budget()) return;
@@ -80,12 +92,42 @@ bool build_mask(const text_placement &t, plane<float> &mask) {
         const glyph_window window{static_cast<int>(part.x0 - p.box.x0), static_cast<int>(part.y0 - p.box.y0),
                                   static_cast<int>(part.x1 - p.box.x0), static_cast<int>(part.y1 - p.box.y0)};
         glyph_coverage coverage;
+        const size_t ww = static_cast<size_t>(part.width()), wh = static_cast<size_t>(part.height());
+        if (colour.v) {
+            const bool own = e.colour != colour_kind::none;
+            if (own) {
+                t.glyphs.colour_pixels(e, g, window, coverage);
+            } else {
+                t.glyphs.coverage(e, g, window, coverage);
+            }
+            if (!coverage.bytes) {
+                ok = false;
+                return;
+            }
+            const size_t step = own ? 4 : 1;
+            for (size_t r = 0; r < wh; ++r) {
+                float *m = mask.row(part.y0 + static_cast<int64_t>(r)) + (part.x0 - mask.at.x0);
+                premultiplied *p = colour.row(part.y0 + static_cast<int64_t>(r)) + (part.x0 - colour.at.x0);
+                const unsigned char *c = coverage.bytes + r * coverage.stride;
+                for (size_t i = 0; i < ww; ++i, c += step) {
+                    const float a = static_cast<float>(own ? c[3] : c[0]) / 255.0f;
+                    if (!(a > 0.0f)) continue;
+                    const float under = 1.0f - a;
+                    m[i] = m[i] + a - m[i] * a;
+                    const float red = own ? static_cast<float>(c[0]) : t.fill.red;
+                    const float green = own ? static_cast<float>(c[1]) : t.fill.green;
+                    const float blue = own ? static_cast<float>(c[2]) : t.fill.blue;
+                    p[i] = premultiplied{red * a + p[i].red * under, green * a + p[i].green * under,
+                                         blue * a + p[i].blue * under};
+                }
+            }
+            return;
+        }
         t.glyphs.coverage(e, g, window, coverage);
         if (!coverage.bytes) {
             ok = false;
             return;
         }
-        const size_t ww = static_cast<size_t>(part.width()), wh = static_cast<size_t>(part.height());
         for (size_t r = 0; r < wh; ++r) {
             float *m = mask.row(part.y0 + static_cast<int64_t>(r)) + (part.x0 - mask.at.x0);
             const unsigned char *c = coverage.bytes + r * coverage.stride;
@@ -103,6 +145,7 @@ bool build_mask(const text_placement &t, plane<float> &mask) {
 // when there is one.
 struct text_shape {
     plane<float> fill, outline;
+    plane<premultiplied> colour;  // with an outline and colour glyphs: the fill's colour
     bool has_outline = false;
     float silhouette(int64_t x, int64_t y) const { return has_outline ? outline.get(x, y) : fill.get(x, y); }
 };
@@ -111,7 +154,10 @@ bool make_shape(const text_placement &t, const area &ink, const area &where, flo
     const int reach = outline_reach(stroke);
     shape.has_outline = stroke > 0.0f;
     if (where.empty()) return true;  // nothing of it lands on the picture
-    if (!shape.fill.allocate(intersect(expand(where, reach), ink)) || !build_mask(t, shape.fill)) return false;
+    const area fill_area = intersect(expand(where, reach), ink);
+    if (!shape.fill.allocate(fill_area)) return false;
+    if (shape.has_outline && t.colour && !shape.colour.allocate(fill_area)) return false;
+    if (!build_mask(t, shape.fill, shape.colour)) return false;
     if (!shape.has_outline) return true;
     return shape.outline.allocate(where) && widen_coverage(shape.fill, stroke, shape.outline);
 }
@@ -219,6 +265,15 @@ void draw_outlined(const rgba_image &image, const text_shape &shape, const area 
             if (!(alpha > 0.0f)) continue;
             const int coverage = static_cast<int>(alpha * 255.0f + 0.5f);
             if (coverage == 0) continue;
+            if (shape.colour.v) {  // the fill's colour varies: it is premultiplied by the fill's coverage
+                const premultiplied p = shape.colour.get(x, y);
+                const float a = effects.text_alpha;
+                const paint mixed{(p.red * a + static_cast<float>(sc.r) * under) / alpha,
+                                  (p.green * a + static_cast<float>(sc.g) * under) / alpha,
+                                  (p.blue * a + static_cast<float>(sc.b) * under) / alpha, effects.opacity};
+                composite_pixel(d + static_cast<size_t>(x) * 4, static_cast<unsigned char>(coverage), mixed);
+                continue;
+            }
             const paint mixed{(fill.red * f + static_cast<float>(sc.r) * under) / alpha,
                               (fill.green * f + static_cast<float>(sc.g) * under) / alpha,
                               (fill.blue * f + static_cast<float>(sc.b) * under) / alpha, effects.opacity};
@@ -232,7 +287,7 @@ void draw_outlined(const rgba_image &image, const text_shape &shape, const area 
 imgtext_status draw_text_effects(const rgba_image &image, const text_layout &layout, int64_t x, int64_t y,
                                  const paint &colour, line_align align, const text_effects &effects,
                                  glyph_cache &glyphs) {
-    const text_placement t{layout, x, y, align, glyphs};
+    text_placement t{layout, x, y, align, glyphs, colour};
     const area ink = ink_bounds(t);
     if (glyphs.over_budget()) return glyphs.work_exceeded();
     if (ink.empty()) return IMGTEXT_OK;

@@ -45,6 +45,7 @@ static_assert(IMGTEXT_STB_MAX_COMPONENT_DEPTH == imgtext::max_component_depth);
 #define STB_TRUETYPE_IMPLEMENTATION
 #include <stb_truetype.h>
 
+#include <hb-ot.h>
 #include <hb.h>
 
 // A parsed font. Immutable once made but for the CFF verdicts; `data` is
@@ -58,6 +59,8 @@ struct imgtext_font {
     imgtext::vertical_metrics metrics;
     hb_font_t *shaper;                   // reads the same bytes
     std::atomic<uint8_t> *cff_verdicts;  // CFF fonts: one per glyph (see cff_verdict); else null
+    bool outlines;                       // false: colour glyphs alone, no outline is ever read
+    uint8_t colour;                      // imgtext::colour_table bits HarfBuzz found usable
 };
 
 namespace imgtext {
@@ -149,6 +152,51 @@ int cff_shape(const imgtext_font &font, int glyph, stbtt_vertex **vertices) {
     return output.num_vertices;
 }
 
+// stbtt_InitFont for a font of colour glyphs alone, which it refuses for
+// want of outlines: the same tables for everything but outlines (validation
+// checked them as for any font), no 'glyf', 'loca' or CFF, which the
+// library then never asks stb_truetype to read.
+bool init_without_outlines(stbtt_fontinfo &info, unsigned char *data, int fontstart) {
+    info = stbtt_fontinfo{};
+    info.data = data;
+    info.fontstart = fontstart;
+    info.cff = stbtt__new_buf(nullptr, 0);
+    const stbtt_uint32 cmap = stbtt__find_table(data, fontstart, "cmap");
+    info.head = static_cast<int>(stbtt__find_table(data, fontstart, "head"));
+    info.hhea = static_cast<int>(stbtt__find_table(data, fontstart, "hhea"));
+    info.hmtx = static_cast<int>(stbtt__find_table(data, fontstart, "hmtx"));
+    info.kern = static_cast<int>(stbtt__find_table(data, fontstart, "kern"));
+    info.gpos = static_cast<int>(stbtt__find_table(data, fontstart, "GPOS"));
+    const stbtt_uint32 maxp = stbtt__find_table(data, fontstart, "maxp");
+    if (!cmap || !info.head || !info.hhea || !info.hmtx || !maxp) return false;
+    info.numGlyphs = ttUSHORT(data + maxp + 4);
+    info.svg = -1;
+    // The last Unicode encoding record, as stbtt_InitFont keeps it.
+    const int records = ttUSHORT(data + cmap + 2);
+    for (int i = 0; i < records; ++i) {
+        const stbtt_uint32 record = cmap + 4 + 8 * static_cast<stbtt_uint32>(i);
+        const int platform = ttUSHORT(data + record), encoding = ttUSHORT(data + record + 2);
+        if (platform == STBTT_PLATFORM_ID_UNICODE ||
+            (platform == STBTT_PLATFORM_ID_MICROSOFT &&
+             (encoding == STBTT_MS_EID_UNICODE_BMP || encoding == STBTT_MS_EID_UNICODE_FULL))) {
+            info.index_map = static_cast<int>(cmap + ttULONG(data + record + 4));
+        }
+    }
+    if (info.index_map == 0) return false;
+    info.indexToLocFormat = ttUSHORT(data + info.head + 50);
+    return true;
+}
+
+// The colour tables HarfBuzz reads from the font (it sanitizes each on its
+// first use and treats a damaged one as absent).
+uint8_t colour_tables_of(hb_font_t *shaper) {
+    hb_face_t *face = hb_font_get_face(shaper);
+    uint8_t found = 0;
+    if (hb_ot_color_has_png(face)) found |= colour_bitmaps;
+    if (hb_ot_color_has_layers(face)) found |= colour_layers;
+    return found;
+}
+
 void finish_parsed(imgtext_font &font) {
     font.glyph_count = font.info.numGlyphs;  // from 'maxp', which validation requires
     font.has_kerning = font.info.kern || font.info.gpos;
@@ -163,6 +211,7 @@ const char *parse_builtin() {
     const int offset = stbtt_GetFontOffsetForIndex(s_font_data, 0);
     if (offset < 0) return "invalid embedded font offset";
     if (!stbtt_InitFont(&s_builtin.info, s_font_data, offset)) return "failed to initialize embedded font";
+    s_builtin.outlines = true;
     finish_parsed(s_builtin);
     s_builtin.shaper = make_shaper(s_font_data, k_font_data_size, 0);
     if (!s_builtin.shaper) return "out of memory preparing the embedded font";
@@ -206,7 +255,10 @@ imgtext_status load_font(const unsigned char *data, size_t size, int index, font
         if (checked == IMGTEXT_ERROR_MEMORY) return set_error(IMGTEXT_ERROR_MEMORY, "out of memory loading font");
         return set_error(IMGTEXT_ERROR_DECODE, "cannot decode font: %s", problem);
     }
-    if (!stbtt_InitFont(&parsed->info, copy, layout.fontstart)) {
+    parsed->outlines = layout.outlines;
+    const bool initialised = layout.outlines ? stbtt_InitFont(&parsed->info, copy, layout.fontstart) != 0
+                                             : init_without_outlines(parsed->info, copy, layout.fontstart);
+    if (!initialised) {
         free_font(parsed);
         return set_error(IMGTEXT_ERROR_DECODE,
                          "cannot decode font: not a TrueType or OpenType font stb_truetype reads");
@@ -216,6 +268,12 @@ imgtext_status load_font(const unsigned char *data, size_t size, int index, font
     if (!parsed->shaper) {
         free_font(parsed);
         return set_error(IMGTEXT_ERROR_MEMORY, "out of memory loading font");
+    }
+    parsed->colour = colour_tables_of(parsed->shaper);
+    if (!parsed->outlines && !parsed->colour) {
+        free_font(parsed);
+        return set_error(IMGTEXT_ERROR_DECODE,
+                         "cannot decode font: the font has no outlines, and its colour glyph tables are damaged");
     }
     if (parsed->info.cff.size > 0) {
         parsed->cff_verdicts = new (std::nothrow) std::atomic<uint8_t>[static_cast<size_t>(parsed->glyph_count)]();
@@ -237,6 +295,8 @@ void free_font(font_face *font) {
 }
 
 hb_font_t *harfbuzz_font(const font_face &font) { return font.shaper; }
+bool font_has_outlines(const font_face &font) { return font.outlines; }
+uint8_t font_colour_tables(const font_face &font) { return font.colour; }
 int font_glyph_count(const font_face &font) { return font.glyph_count; }
 
 float font_scale(const font_face &font, float size, bool em_size) {
@@ -269,6 +329,7 @@ int glyph_kerning(const font_face &font, int left_glyph, int right_glyph) {
 }
 
 glyph_box glyph_bitmap_box(const font_face &font, int glyph, float scale) {
+    if (!font.outlines) return {};
     if (is_cff(font)) return cff_bitmap_box(font, glyph, scale);
     glyph_box b{};
     stbtt_GetGlyphBitmapBoxSubpixel(&font.info, glyph, scale, scale, 0.0f, 0.0f, &b.x0, &b.y0, &b.x1, &b.y1);
@@ -279,6 +340,7 @@ glyph_box glyph_bitmap_box(const font_face &font, int glyph, float scale) {
 // record (the rasteriser stores only the window's bytes, see the stb fixes).
 void rasterise_glyph_window(const font_face &font, int glyph, float scale, const glyph_box &box,
                             const glyph_window &window, unsigned char *coverage) {
+    if (!font.outlines) return;
     stbtt_vertex *vertices = nullptr;
     const int vertex_count =
         is_cff(font) ? cff_shape(font, glyph, &vertices) : stbtt_GetGlyphShape(&font.info, glyph, &vertices);

@@ -32,6 +32,16 @@ bool is_builtin(const font_face *font);
 // positions come back in font units (its scale is the units per em).
 hb_font_t *harfbuzz_font(const font_face &font);
 
+// Whether the font has outlines ('glyf' or CFF). A font of colour glyphs
+// alone has none: every glyph's outline box is empty and draws nothing.
+bool font_has_outlines(const font_face &font);
+
+// The colour glyph tables HarfBuzz reads from the font (bits below; 0 for
+// the built-in font): PNG bitmaps ('CBDT'/'CBLC' or 'sbix') and COLRv0
+// layers ('COLR' with its 'CPAL' palettes).
+enum colour_table : uint8_t { colour_bitmaps = 1, colour_layers = 2 };
+uint8_t font_colour_tables(const font_face &font);
+
 // The number of glyphs: every glyph index below it is one the font has.
 int font_glyph_count(const font_face &font);
 

@@ -665,10 +665,11 @@ bool checker::check_cff(const table &cff) {
 
 bool checker::run(int index, font_layout *layout) {
     if (!locate(index)) return false;
-    table cmap, loca, head, glyf, hhea, hmtx, kern, gpos, maxp, cff;
+    table cmap, loca, head, glyf, hhea, hmtx, kern, gpos, maxp, cff, cbdt, cblc, sbix, colr;
     if (!find("cmap", &cmap) || !find("loca", &loca) || !find("head", &head) || !find("glyf", &glyf) ||
         !find("hhea", &hhea) || !find("hmtx", &hmtx) || !find("kern", &kern) || !find("GPOS", &gpos) ||
-        !find("maxp", &maxp) || !find("CFF ", &cff)) {
+        !find("maxp", &maxp) || !find("CFF ", &cff) || !find("CBDT", &cbdt) || !find("CBLC", &cblc) ||
+        !find("sbix", &sbix) || !find("COLR", &colr)) {
         return false;
     }
     const char *missing = !cmap.present()   ? "cmap"
@@ -679,13 +680,19 @@ bool checker::run(int index, font_layout *layout) {
                                             : nullptr;
     if (missing) return refuse("the font has no '%s' table", missing);
     if (!check_metrics(head, hhea, hmtx, maxp) || !check_cmap(cmap)) return false;
+    layout->outlines = true;
     if (glyf.present()) {  // TrueType outlines win when both kinds are present
         if (!loca.present()) return refuse("the font has a 'glyf' table but no 'loca' table");
         if (!check_glyphs(head, loca, glyf)) return false;
     } else if (cff.present()) {
         if (!check_cff(cff)) return false;
+    } else if ((cbdt.present() && cblc.present()) || sbix.present() || colr.present()) {
+        // Colour glyphs alone: HarfBuzz checks those tables itself when it
+        // first reads them, and stb_truetype is never asked for an outline.
+        layout->outlines = false;
     } else {
-        return refuse("the font has no outlines ('glyf' or 'CFF ' table)");
+        return refuse(
+            "the font has no outlines ('glyf' or 'CFF ' table) and no colour glyphs ('CBDT', 'sbix' or 'COLR' table)");
     }
     if (gpos.present()) {
         if (!check_gpos(gpos)) return false;

@@ -25,6 +25,10 @@ struct font_layout {
     // Glyph indexes 0..glyph_count-1 are safe to query: the count 'maxp'
     // gives, which stb_truetype reads too.
     int glyph_count;
+    // False for a font of colour glyphs alone (bitmaps in 'CBDT' or 'sbix',
+    // or 'COLR' layers), which has no 'glyf' or 'CFF ' outlines for
+    // stb_truetype: its colour glyphs are HarfBuzz's to read.
+    bool outlines;
 };
 
 // Checks font `index` of the file (0 for a single font, or one font of a

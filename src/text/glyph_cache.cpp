@@ -1,6 +1,7 @@
 // One drawing call's glyph boxes and coverage bitmaps, and its glyph work.
 #include "text/glyph_cache.h"
 
+#include <cstdint>
 #include <cstdlib>
 
 #include "frame/errors.h"
@@ -12,7 +13,7 @@ glyph_coverage::~glyph_coverage() { std::free(owned); }
 glyph_cache::glyph_cache(uint64_t step_budget) : steps_at_start_(charstring_steps_run()), step_budget_(step_budget) {}
 
 glyph_cache::~glyph_cache() {
-    for (size_t i = 0; i < capacity_; ++i) std::free(slots_[i].coverage);
+    for (size_t i = 0; i < capacity_; ++i) std::free(slots_[i].coverage), std::free(slots_[i].pixels);
     std::free(slots_);
 }
 
@@ -51,7 +52,11 @@ glyph_cache::entry &glyph_cache::entry_of(const glyph_ref &g) {
             if (e.font == g.font && e.glyph == g.glyph) return e;
         }
     }
-    const entry found{g.font, g.glyph, glyph_bitmap_box(*g.font, g.glyph, g.scale), nullptr};
+    const colour_kind colour = colour_on_ ? colour_kind_of(*g.font, g.glyph) : colour_kind::none;
+    const glyph_box box = colour == colour_kind::none ? glyph_bitmap_box(*g.font, g.glyph, g.scale)
+                                                      : colour_glyph_box(*g.font, g.glyph, colour, g.scale);
+    if (colour != colour_kind::none) ++colour_work_;
+    const entry found{g.font, g.glyph, box, nullptr, colour, nullptr};
     // Without room the box is found again at the glyph's next occurrence.
     if ((!slots_ || (count_ + 1) * 2 > capacity_) && !grow()) return spare_ = found;
     return place(found);
@@ -67,7 +72,18 @@ void glyph_cache::coverage(entry &e, const glyph_ref &g, const glyph_window &win
     const size_t ww = static_cast<size_t>(window.x1 - window.x0), wh = static_cast<size_t>(window.y1 - window.y0);
     auto *bytes = static_cast<unsigned char *>(std::calloc(ww * wh, 1));
     if (!bytes) return;
-    rasterise_glyph_window(*g.font, g.glyph, g.scale, e.box, window, bytes);
+    if (e.colour != colour_kind::none) {
+        glyph_coverage pixels;
+        colour_pixels(e, g, window, pixels);
+        if (!pixels.bytes) {
+            std::free(bytes);
+            return;
+        }
+        for (size_t r = 0; r < wh; ++r)
+            for (size_t c = 0; c < ww; ++c) bytes[r * ww + c] = pixels.bytes[r * pixels.stride + c * 4 + 3];
+    } else {
+        rasterise_glyph_window(*g.font, g.glyph, g.scale, e.box, window, bytes);
+    }
     out.bytes = bytes;
     out.stride = ww;
     // Only whole bitmaps serve later occurrences wherever they land.
@@ -80,12 +96,42 @@ void glyph_cache::coverage(entry &e, const glyph_ref &g, const glyph_window &win
     }
 }
 
-bool glyph_cache::over_budget() const { return charstring_steps_run() - steps_at_start_ > step_budget_; }
+void glyph_cache::colour_pixels(entry &e, const glyph_ref &g, const glyph_window &window, glyph_coverage &out) {
+    const size_t gw = static_cast<size_t>(e.box.x1 - e.box.x0), gh = static_cast<size_t>(e.box.y1 - e.box.y0);
+    if (e.pixels) {
+        out.bytes = e.pixels + (static_cast<size_t>(window.y0) * gw + static_cast<size_t>(window.x0)) * 4;
+        out.stride = gw * 4;
+        return;
+    }
+    const size_t ww = static_cast<size_t>(window.x1 - window.x0), wh = static_cast<size_t>(window.y1 - window.y0);
+    if (ww > SIZE_MAX / 4 / wh) return;
+    auto *bytes = static_cast<unsigned char *>(std::calloc(ww * wh, 4));
+    if (!bytes) return;
+    colour_work_ += draw_colour_window(*g.font, g.glyph, e.colour, g.scale, e.box, window, text_, bytes, ww * 4);
+    out.bytes = bytes;
+    out.stride = ww * 4;
+    const bool keep = ww == gw && wh == gh && &e != &spare_ && ww * wh * 4 <= k_coverage_budget - coverage_bytes_;
+    if (keep) {
+        e.pixels = bytes;
+        coverage_bytes_ += ww * wh * 4;
+    } else {
+        out.owned = bytes;
+    }
+}
+
+void glyph_cache::set_colour_glyphs(bool on, const paint &text) {
+    colour_on_ = on;
+    text_ = text;
+}
+
+bool glyph_cache::over_budget() const { return charstring_steps_run() - steps_at_start_ + colour_work_ > step_budget_; }
 
 imgtext_status glyph_cache::work_exceeded() const {
     return set_error(IMGTEXT_ERROR_LIMIT,
-                     "text too costly to draw: its glyphs' charstrings ran more than %.0f steps, the limit of one "
-                     "drawing call",
+                     colour_work_ ? "text too costly to draw: its glyphs' charstrings and colour glyphs ran more than "
+                                    "%.0f steps, the limit of one drawing call"
+                                  : "text too costly to draw: its glyphs' charstrings ran more than %.0f steps, the "
+                                    "limit of one drawing call",
                      static_cast<double>(step_budget_));
 }
 

@@ -11,15 +11,17 @@
 #include <cstdint>
 
 #include "font/font.h"
+#include "image/paint.h"
 #include "quendal_imgtext.h"
+#include "text/colour_glyphs.h"
 #include "text/layout.h"
 
 namespace imgtext {
 
-// A window of a glyph's coverage, rows `stride` bytes apart: a view into
-// the call's whole bitmap of the glyph when one is kept, else rasterised for
-// this occurrence alone and freed with the view. `bytes` is null if memory
-// ran out.
+// A window of a glyph's coverage (or of a colour glyph's RGBA pixels), rows
+// `stride` bytes apart: a view into the call's whole bitmap of the glyph
+// when one is kept, else rasterised for this occurrence alone and freed with
+// the view. `bytes` is null if memory ran out.
 struct glyph_coverage {
     const unsigned char *bytes = nullptr;
     size_t stride = 0;
@@ -37,6 +39,8 @@ public:
         int glyph;
         glyph_box box;
         unsigned char *coverage;  // the whole bitmap, once kept
+        colour_kind colour;       // drawn in its own colours (box and coverage are the colour glyph's)
+        unsigned char *pixels;    // a colour glyph's whole RGBA bitmap, once kept
     };
 
     explicit glyph_cache(uint64_t step_budget = QUENDAL_IMGTEXT_MAX_DRAW_STEPS);
@@ -50,12 +54,21 @@ public:
     entry &entry_of(const glyph_ref &g);
 
     // The window of the glyph's bitmap (e is its entry; the window lies
-    // inside its box).
+    // inside its box). A colour glyph's coverage is its pixels' alpha.
     void coverage(entry &e, const glyph_ref &g, const glyph_window &window, glyph_coverage &out);
 
-    // True once the call's glyphs have run more charstring steps than its
-    // budget: the call then draws no more glyphs and fails with
-    // work_exceeded().
+    // The window of a colour glyph's straight RGBA pixels (e.colour is not
+    // none), 4 bytes a pixel.
+    void colour_pixels(entry &e, const glyph_ref &g, const glyph_window &window, glyph_coverage &out);
+
+    // Whether glyphs the font has in colour are drawn so (true unless set
+    // off), and the text colour their 0xFFFF layers take. Set before the
+    // first entry_of.
+    void set_colour_glyphs(bool on, const paint &text);
+
+    // True once the call's glyphs have run more charstring steps, and
+    // colour glyph work (pixels visited), than its budget: the call then
+    // draws no more glyphs and fails with work_exceeded().
     bool over_budget() const;
     imgtext_status work_exceeded() const;
 
@@ -69,6 +82,9 @@ private:
     size_t capacity_ = 0, count_ = 0, coverage_bytes_ = 0;
     entry spare_{};  // the entry of a glyph the table had no room for
     uint64_t steps_at_start_, step_budget_;
+    uint64_t colour_work_ = 0;
+    bool colour_on_ = true;
+    paint text_{255, 255, 255, 1};
 };
 
 }  // namespace imgtext

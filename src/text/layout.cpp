@@ -178,6 +178,7 @@ void find_breaks(paragraph_breaks &p) {
 
 glyph_ref glyph_of(const text_face &face, int codepoint) {
     for (int i = 0; i < face.font_count; ++i) {
+        if (!face_draws(face, *face.fonts[i].font)) continue;
         const int glyph = glyph_for_codepoint(*face.fonts[i].font, codepoint);
         if (glyph != 0) return {face.fonts[i].font, glyph, face.fonts[i].scale, false};
     }

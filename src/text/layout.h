@@ -41,7 +41,16 @@ struct text_face {
     int line_height;  // baseline-to-baseline pitch
     int ascent;       // top of a line to its baseline
     int descent;      // baseline to the font's descender
+    // Colour glyphs off: each glyph is drawn from its outline, and a font
+    // without outlines (colour glyphs alone) has no glyph for anything.
+    bool outlines_only;
 };
+
+// Whether the face may draw glyphs of the font: any font, unless colour
+// glyphs are off and the font has no outlines.
+inline bool face_draws(const text_face &face, const font_face &font) {
+    return !face.outlines_only || font_has_outlines(font);
+}
 
 // How lines are laid out (see the banner): automatically shaped unless the
 // built-in font alone draws a left-to-right paragraph, or always one way.

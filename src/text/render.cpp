@@ -35,6 +35,26 @@ void composite_coverage(const rgba_image &image, const unsigned char *coverage, 
     }
 }
 
+// Blends a w x h part of a colour glyph's straight RGBA pixels (rows
+// `stride` bytes apart) whose top-left lands at (gx, gy): each pixel in its
+// own colour at its alpha times the text's opacity (which holds the text
+// colour's alpha).
+void composite_colour(const rgba_image &image, const unsigned char *pixels, int w, int h, size_t stride, int64_t gx,
+                      int64_t gy, float opacity) {
+    for (int r = 0; r < h; ++r) {
+        const int64_t dy = gy + r;
+        if (dy < 0 || dy >= image.height) continue;
+        unsigned char *row = image.row(dy);
+        const unsigned char *p = pixels + static_cast<size_t>(r) * stride;
+        for (int c = 0; c < w; ++c, p += 4) {
+            const int64_t dx = gx + c;
+            if (dx < 0 || dx >= image.width || p[3] == 0) continue;
+            const paint own{static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2]), opacity};
+            composite_pixel(row + static_cast<size_t>(dx) * 4, p[3], own);
+        }
+    }
+}
+
 // Draws one glyph with its pen at (pen, baseline). Glyphs with no outline
 // (space, glyph 0), glyphs wholly outside the image and glyphs whose bitmap
 // cannot be allocated or indexed draw nothing; the caller's pen moves on
@@ -60,6 +80,14 @@ void draw_glyph(const rgba_image &image, const glyph_ref &g, float pen, int64_t 
     const glyph_window window{static_cast<int>(left), static_cast<int>(top), static_cast<int>(right),
                               static_cast<int>(bottom)};
     glyph_coverage coverage;
+    if (e.colour != colour_kind::none) {
+        cache.colour_pixels(e, g, window, coverage);
+        if (coverage.bytes) {
+            composite_colour(image, coverage.bytes, window.x1 - window.x0, window.y1 - window.y0, coverage.stride,
+                             gx + left, gy + top, colour.opacity);
+        }
+        return;
+    }
     cache.coverage(e, g, window, coverage);
     if (!coverage.bytes) return;
     composite_coverage(image, coverage.bytes, window.x1 - window.x0, window.y1 - window.y0, coverage.stride, gx + left,

@@ -66,8 +66,10 @@ unicode::base_direction base_of(text_direction d) {
 }
 
 // Characters no font need have (joiners, variation selectors, bidi controls)
-// do not decide a cluster's font.
-bool covers(const font_face &font, char32_t c) {
+// do not decide a cluster's font. A font the face may not draw (colour
+// glyphs alone, with colour glyphs off) covers nothing.
+bool covers(const text_face &face, const font_face &font, char32_t c) {
+    if (!face_draws(face, font)) return false;
     return unicode::default_ignorable(c) || glyph_for_codepoint(font, static_cast<int>(c)) != 0;
 }
 
@@ -86,12 +88,12 @@ void choose_fonts(paragraph &p, const text_face &face) {
         int chosen = -1;
         for (int f = 0; f < face.font_count && chosen < 0; ++f) {
             bool all = true;
-            for (size_t i = a; i < b && all; ++i) all = covers(*face.fonts[f].font, p.cps[i]);
+            for (size_t i = a; i < b && all; ++i) all = covers(face, *face.fonts[f].font, p.cps[i]);
             if (all) chosen = f;
         }
         for (size_t i = a; i < b; ++i) {
             p.font[i] = static_cast<uint8_t>(chosen < 0 ? 0 : chosen);
-            p.uncovered[i] = chosen < 0 && !covers(*face.fonts[0].font, p.cps[i]);
+            p.uncovered[i] = chosen < 0 && !covers(face, *face.fonts[0].font, p.cps[i]);
         }
         a = b;
     }
@@ -99,7 +101,9 @@ void choose_fonts(paragraph &p, const text_face &face) {
 
 // Common and Inherited characters (spaces, punctuation, digits, combining
 // marks) take the script of the text before them, or at the start the
-// script after them, so that they shape with their neighbours.
+// script after them, so that they shape with their neighbours. Text of
+// such characters alone takes its first one's, so that an emoji's ZWJ
+// (Inherited) does not cut its sequence into runs the font cannot ligate.
 void resolve_scripts(paragraph &p) {
     const size_t n = p.size();
     p.script.resize(n);
@@ -108,7 +112,7 @@ void resolve_scripts(paragraph &p) {
     for (size_t i = 0; i < n; ++i) {
         const uint32_t s = script_of(p.cps[i]);
         if (is_common_script(s)) {
-            p.script[i] = last ? last : s;
+            p.script[i] = last ? last : i > 0 ? p.script[i - 1] : s;
         } else {
             p.script[i] = last = s;
             if (first_real == n) first_real = i;

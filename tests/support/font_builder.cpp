@@ -307,6 +307,43 @@ int64_t cff_call_chain_steps(int fanout, int levels, int level) {
     return 2 + body;
 }
 
+namespace {
+
+// ---- colour glyphs
+
+bytes colr_tables(bytes *cpal) {
+    writer colr;
+    colr.u16(0).u16(1).u32(14).u32(20).u16(2);  // one base glyph record, two layer records
+    colr.u16(3).u16(0).u16(2);                  // glyph 3: layers 0 and 1
+    colr.u16(3).u16(0).u16(5).u16(0xFFFF);      // itself in entry 0, the accent in the text colour
+    writer palette;
+    palette.u16(0).u16(1).u16(1).u16(1).u32(14).u16(0);
+    palette.u8(0).u8(0).u8(255).u8(255);  // BGRA: opaque red
+    *cpal = palette.out;
+    return colr.out;
+}
+
+// One strike of one glyph (3) in index format 1 and image format 17 (PNG
+// with small metrics).
+bytes cbdt_tables(const bytes &png, bytes *cblc) {
+    writer cbdt;
+    cbdt.u16(3).u16(0);
+    cbdt.u8(20).u8(20).u8(0).u8(16).u8(20);  // height, width, bearing x and y, advance
+    cbdt.u32(static_cast<uint32_t>(png.size())).add(png);
+    writer c;
+    c.u16(3).u16(0).u32(1);
+    c.u32(8 + 48).u32(8 + 16).u32(1).u32(0);  // index subtable array, its size, one subtable
+    for (int i = 0; i < 24; ++i) c.u8(i == 0 ? 16 : i == 1 ? static_cast<uint8_t>(-4) : 0);  // line metrics
+    c.u16(3).u16(3).u8(100).u8(100).u8(32).u8(1);  // glyphs 3..3, 100 ppem, 32 bits, horizontal
+    c.u16(3).u16(3).u32(8);                        // the subtable, 8 bytes after the array
+    c.u16(1).u16(17).u32(4);                       // format 1, PNG, data from CBDT offset 4
+    c.u32(0).u32(static_cast<uint32_t>(cbdt.out.size()) - 4);
+    *cblc = c.out;
+    return cbdt.out;
+}
+
+}  // namespace
+
 std::vector<uint8_t> tiny_font(const tiny_font_options &options) {
     std::map<std::string, bytes> tables;
     tables["cmap"] = cmap_table(options.cmap12);
@@ -332,9 +369,13 @@ std::vector<uint8_t> tiny_font(const tiny_font_options &options) {
         maxp.u32(0x00010000).u16(glyph_count);
         for (int i = 0; i < 13; ++i) maxp.u16(i == 4 ? 2 : i == 12 ? 1 : 0);  // maxZones 2, maxComponentDepth 1
         bytes loca;
-        tables["glyf"] = truetype_outlines(options.accent_glyph, &loca);
-        tables["loca"] = loca;
+        if (options.outlines) {
+            tables["glyf"] = truetype_outlines(options.accent_glyph, &loca);
+            tables["loca"] = loca;
+        }
     }
+    if (options.colr) tables["COLR"] = colr_tables(&tables["CPAL"]);
+    if (!options.cbdt_png.empty()) tables["CBDT"] = cbdt_tables(options.cbdt_png, &tables["CBLC"]);
     tables["maxp"] = maxp.out;
     if (options.kerning == 0) tables["kern"] = kerning_table(0);
     if (options.kerning > 0) tables["GPOS"] = kerning_table(options.kerning);

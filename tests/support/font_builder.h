@@ -20,6 +20,13 @@ struct tiny_font_options {
     // the global subroutines, if given.
     std::map<int, std::vector<uint8_t>> cff_charstrings = {};
     std::vector<std::vector<uint8_t>> cff_global_subrs = {};
+    bool outlines = true;  // false: neither glyf/loca nor CFF (a colour-only font, or no font at all)
+    // COLRv0: U+4E00 (glyph 3) as two layers, itself in palette entry 0
+    // (opaque red) and the accent (glyph 5) in the text colour (0xFFFF).
+    bool colr = false;
+    // CBDT/CBLC: U+4E00 as this PNG in a 100 ppem strike (one font unit per
+    // 1/100 px), 20 x 20 pixels with its top 16 pixels above the baseline.
+    std::vector<uint8_t> cbdt_png = {};
 };
 
 // A Type 2 charstring from operands and operators; operator n is written as

@@ -188,6 +188,8 @@ const option_spec option_table[] = {
      "OpenType features such as -liga,smcp,ss01=1"},
     {"--language", nullptr, on_all, true, [](options &o, const std::string &v) { return !(o.language = v).empty(); },
      "a BCP 47 language tag such as sr or tr"},
+    {"--no-color-glyphs", "--no-colour-glyphs", on_all, false,
+     [](options &o, const std::string &) { return o.color_glyphs = false, true; }, ""},
     {"--align", nullptr, on_all, true,
      [](options &o, const std::string &v) {
          o.align = v == "left" ? IMGTEXT_ALIGN_LEFT : v == "center" || v == "centre" ? IMGTEXT_ALIGN_CENTER
@@ -402,6 +404,9 @@ Text style (all commands; defaults in brackets):
                       [auto: from its first strong character]
   --features F        OpenType features for shaped text, e.g. -liga,smcp,ss01=1
   --language L        a BCP 47 tag for shaped text, e.g. sr or tr [none]
+  --no-color-glyphs   draw emoji and other colour glyphs from their outlines
+                      in the text colour (or not at all, from a font of
+                      colour bitmaps alone) [colour glyphs in their colours]
   --stroke-width W    an outline W pixels wide around the glyphs, under the
                       text; fractions allowed, 0 to 256 [0: none]
   --stroke-color C    the outline's colour [#000000]

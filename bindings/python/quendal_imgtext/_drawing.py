@@ -228,8 +228,9 @@ def _style(font: Optional[Font], fallback: Optional[Font], size: Optional[float]
            opacity: float = 1.0, box: Optional[Color] = None, padding: int = 0, stroke_width: float = 0.0,
            stroke_fill: Optional[Color] = None, shadow: Optional[Shadow] = None, shadow_fill: Optional[Color] = None,
            box_radius: float = 0.0, world: Optional[dict] = None,
-           spacing: Optional[float] = None) -> _native.TextStyle:
+           spacing: Optional[float] = None, embedded_color: bool = True) -> _native.TextStyle:
     style = _native.new_options(_native.TextStyle, lib.imgtext_text_style_init)
+    style.color_glyphs = 1 if embedded_color else 0
     chain = list(font) if isinstance(font, (list, tuple)) else [font]
     if not chain:
         raise ValueError("font must be a Font or a non-empty list of Fonts")
@@ -353,7 +354,7 @@ def measure(text: Text, font: Optional[Font] = None, *, size: Optional[float] = 
             font_size: Optional[float] = None, line_spacing: float = 1.0, max_width: Optional[int] = None,
             fallback: Optional[Font] = None, features: Any = None, language: Optional[str] = None,
             direction: Optional[str] = None, layout: Optional[str] = None,
-            spacing: Optional[int] = None) -> TextMetrics:
+            spacing: Optional[int] = None, embedded_color: bool = True) -> TextMetrics:
     """Lay out text as draw_text would, without drawing.
 
     ``size`` is the pixel height from ascender to descender (default 24, as
@@ -365,7 +366,7 @@ def measure(text: Text, font: Optional[Font] = None, *, size: Optional[float] = 
     data = _checks.text(text)
     style = _style(font, fallback, size, font_size, line_spacing, None, max_width,
                    world=dict(features=features, language=language, direction=direction, layout=layout),
-                   spacing=spacing)
+                   spacing=spacing, embedded_color=embedded_color)
     metrics = _native.new_metrics()
     room = data.count(b"\n") + 1
     while True:
@@ -395,7 +396,7 @@ def _style_options(font: Optional[Font], options: Dict[str, Any]) -> Dict[str, A
     options.pop("opacity", None)
     world = {name: options.pop(name) for name in ("features", "language", "direction", "layout") if name in options}
     known = {"fallback", "size", "font_size", "line_spacing", "align", "max_width", "box", "padding", "stroke_width",
-             "stroke_fill", "shadow", "shadow_fill", "box_radius", "spacing"}
+             "stroke_fill", "shadow", "shadow_fill", "box_radius", "spacing", "embedded_color"}
     unknown = sorted(set(options) - known)
     if unknown:
         raise TypeError(f"unexpected keyword argument {unknown[0]!r}")
@@ -756,7 +757,7 @@ class Image:
                   fallback: Optional[Font] = None, stroke_width: float = 0.0, stroke_fill: Optional[Color] = None,
                   shadow: Optional[Shadow] = None, shadow_fill: Optional[Color] = None, box_radius: float = 0.0,
                   features: Any = None, language: Optional[str] = None, direction: Optional[str] = None,
-                  layout: Optional[str] = None) -> TextMetrics:
+                  layout: Optional[str] = None, embedded_color: bool = True) -> TextMetrics:
         """Draw UTF-8 text, placed at a point or by gravity; returns its box.
 
         The calling forms, each tested:
@@ -811,6 +812,12 @@ class Image:
         box, which placement and the returned metrics describe: leave a
         margin for them.
 
+        embedded_color: Pillow's keyword, but on by default: True draws
+        colour glyphs (emoji in CBDT, sbix or COLRv0 fonts) in their own
+        colours, fill's alpha and opacity applying; False draws their
+        outlines in fill, or nothing (counted in missing_glyphs) from a font
+        of bitmaps alone.
+
         Text is drawn with its length, so a NUL is not an end: like any
         character no font has, it is drawn as the missing glyph (nothing
         visible in the built-in font) and counted in missing_glyphs.
@@ -819,7 +826,8 @@ class Image:
             font=font, fallback=fallback, size=size, font_size=font_size, line_spacing=line_spacing, align=align,
             max_width=max_width, fill=fill, opacity=opacity, box=box, padding=padding, stroke_width=stroke_width,
             stroke_fill=stroke_fill, shadow=shadow, shadow_fill=shadow_fill, box_radius=box_radius,
-            world=dict(features=features, language=language, direction=direction, layout=layout), spacing=spacing))
+            world=dict(features=features, language=language, direction=direction, layout=layout), spacing=spacing,
+            embedded_color=embedded_color))
         return _metrics(placed.draw(self._handle))
 
     def textbbox(self, xy_or_text: Any = None, /, text: Optional[Text] = None, font: Optional[Font] = None,
