@@ -571,6 +571,19 @@ typedef struct imgtext_text_style {
                                     which fonts use to choose their localized
                                     forms; default NULL: none (never the
                                     process's locale). Shaped text only */
+    /* Variable fonts: a point of the design space of every font of the chain
+     * that has variation axes (fvar) and TrueType outlines; other fonts are
+     * drawn as they are. Outlines, advances and shaped positions follow the
+     * axes; line metrics and the simple layout's kerning stay the default
+     * instance's. Without variations fonts are drawn exactly as before. */
+    const char *variations; /* axis values as HarfBuzz writes them,
+                                    "wght=700,wdth=85", separated by commas or
+                                    spaces (an axis the font lacks is
+                                    ignored), or the name of a named instance,
+                                    "Bold" (ASCII case ignored); default NULL:
+                                    the default instance. A malformed value,
+                                    or a name no font of the chain has, is an
+                                    IMGTEXT_ERROR_ARGUMENT that names it */
 } imgtext_text_style;
 
 QUENDAL_IMGTEXT_API void imgtext_text_style_init(imgtext_text_style *style);

@@ -3,6 +3,8 @@
 #include "api/options.h"
 
 #include <cstdint>
+#include <cstring>
+#include <memory>
 
 #include "font/font.h"
 #include "frame/errors.h"
@@ -83,7 +85,29 @@ imgtext_status font_chain(const imgtext_text_style &style, const font_face **fon
 
 // The fonts and numbers of a style's size; an argument error for sizes and
 // factors out of range.
-imgtext_status face_from(const imgtext_text_style &style, text_face *face) {
+// Each variable font of the chain at the style's variations, made for the
+// request and owned by it.
+imgtext_status vary_chain(const char *variations, const font_face **fonts, int count,
+                          std::shared_ptr<request_fonts> *owned) {
+    if (!variations || !*variations) return IMGTEXT_OK;
+    imgtext_status status = check_variations(variations);
+    if (status != IMGTEXT_OK) return status;
+    auto made = std::make_shared<request_fonts>();
+    bool any = false;
+    for (int i = 0; i < count; ++i) {
+        status = vary_font(*fonts[i], variations, &made->fonts[i]);
+        if (status != IMGTEXT_OK) return status;
+        if (made->fonts[i]) fonts[i] = made->fonts[i], any = true;
+    }
+    if (!any && !std::strchr(variations, '=')) {
+        return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: no font of the style has a named instance '%.64s'",
+                         variations);
+    }
+    if (any) *owned = std::move(made);
+    return IMGTEXT_OK;
+}
+
+imgtext_status face_from(const imgtext_text_style &style, text_face *face, std::shared_ptr<request_fonts> *owned) {
     const font_face *fonts[QUENDAL_IMGTEXT_MAX_FONTS];
     int font_count = 0;
     const imgtext_status chained = font_chain(style, fonts, &font_count);
@@ -98,6 +122,8 @@ imgtext_status face_from(const imgtext_text_style &style, text_face *face) {
         return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid line spacing: must be more than 0 and at most 100 (%g)",
                          static_cast<double>(style.line_spacing));
     }
+    const imgtext_status varied = vary_chain(style.variations, fonts, font_count, owned);
+    if (varied != IMGTEXT_OK) return varied;
     *face = make_text_face(fonts, font_count, style.size, em, style.line_spacing);
     return IMGTEXT_OK;
 }
@@ -193,7 +219,7 @@ imgtext_status request_from(const char *text, size_t length, const imgtext_text_
     if (style.align < IMGTEXT_ALIGN_LEFT || style.align > IMGTEXT_ALIGN_END) return bad_argument("unknown alignment");
     if (style.max_width < 0) return bad_argument("max_width is negative");
     text_face face{};
-    imgtext_status status = face_from(style, &face);
+    imgtext_status status = face_from(style, &face, &request->owned_fonts);
     if (status != IMGTEXT_OK) return status;
     if (!text) text = "";
     if (length == IMGTEXT_NUL_TERMINATED) length = std::strlen(text);

@@ -108,6 +108,7 @@ bool text_drawing::prepare(std::string &message) {
     style_.direction = o_.direction;
     style_.features = o_.features.empty() ? nullptr : o_.features.c_str();
     style_.language = o_.language.empty() ? nullptr : o_.language.c_str();
+    style_.variations = o_.variations.empty() ? nullptr : o_.variations.c_str();
     style_.size = o_.size;
     style_.size_unit = o_.em_size ? IMGTEXT_SIZE_EM : IMGTEXT_SIZE_PIXEL_HEIGHT;
     style_.align = o_.align;

@@ -188,6 +188,9 @@ const option_spec option_table[] = {
      "OpenType features such as -liga,smcp,ss01=1"},
     {"--language", nullptr, on_all, true, [](options &o, const std::string &v) { return !(o.language = v).empty(); },
      "a BCP 47 language tag such as sr or tr"},
+    {"--variation", nullptr, on_all, true,
+     [](options &o, const std::string &v) { return !(o.variations = v).empty(); },
+     "a variable font's axis values such as wght=700,wdth=85, or a named instance such as Bold"},
     {"--align", nullptr, on_all, true,
      [](options &o, const std::string &v) {
          o.align = v == "left" ? IMGTEXT_ALIGN_LEFT : v == "center" || v == "centre" ? IMGTEXT_ALIGN_CENTER
@@ -402,6 +405,8 @@ Text style (all commands; defaults in brackets):
                       [auto: from its first strong character]
   --features F        OpenType features for shaped text, e.g. -liga,smcp,ss01=1
   --language L        a BCP 47 tag for shaped text, e.g. sr or tr [none]
+  --variation V       a variable font's axis values, e.g. wght=700,wdth=85, or
+                      the name of one of its instances, e.g. Bold [default]
   --stroke-width W    an outline W pixels wide around the glyphs, under the
                       text; fractions allowed, 0 to 256 [0: none]
   --stroke-color C    the outline's colour [#000000]

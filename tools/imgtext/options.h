@@ -45,6 +45,7 @@ struct options {
     int layout = IMGTEXT_LAYOUT_AUTO;
     int direction = IMGTEXT_DIRECTION_AUTO;
     std::string features, language;
+    std::string variations;  // a variable font's axis values or named instance
     float opacity = 1.0f;
     imgtext_color color{255, 255, 255, 255};
     imgtext_color box_color{0, 0, 0, 255};

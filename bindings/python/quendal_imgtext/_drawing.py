@@ -272,9 +272,22 @@ def _style(font: Optional[Font], fallback: Optional[Font], size: Optional[float]
 
 
 def _world_text(style: _native.TextStyle, features: Any = None, language: Optional[str] = None,
-                direction: Optional[str] = None, layout: Optional[str] = None) -> None:
+                direction: Optional[str] = None, layout: Optional[str] = None, variations: Any = None) -> None:
     """The shaping fields: features as Pillow takes them (["-liga", "ss01"])
-    or as one string, a BCP 47 language, direction "ltr"/"rtl", layout."""
+    or as one string, a BCP 47 language, direction "ltr"/"rtl", layout, and
+    a variable font's axes ({"wght": 700}, "wght=700" or an instance's name)."""
+    if variations is not None:
+        if isinstance(variations, dict):
+            try:
+                items = [f"{str(tag)}={float(value)!r}" for tag, value in variations.items()]
+            except (TypeError, ValueError):
+                raise TypeError("variations must map axis tags to numbers, e.g. {'wght': 700}") from None
+            text = ",".join(items)
+        elif isinstance(variations, str):
+            text = variations
+        else:
+            raise TypeError(f"variations must be a dict or a str, not {type(variations).__name__}")
+        style.variations = text.encode("utf-8") if text else None
     if features is not None:
         if isinstance(features, str):
             features = [features]
@@ -302,7 +315,8 @@ def _world_text(style: _native.TextStyle, features: Any = None, language: Option
 def measure(text: Text, font: Optional[Font] = None, *, size: Optional[float] = None,
             font_size: Optional[float] = None, line_spacing: float = 1.0, max_width: Optional[int] = None,
             fallback: Optional[Font] = None, features: Any = None, language: Optional[str] = None,
-            direction: Optional[str] = None, layout: Optional[str] = None) -> TextMetrics:
+            direction: Optional[str] = None, layout: Optional[str] = None,
+            variations: Any = None) -> TextMetrics:
     """Lay out text as draw_text would, without drawing.
 
     ``size`` is the pixel height from ascender to descender (default 24, as
@@ -312,7 +326,8 @@ def measure(text: Text, font: Optional[Font] = None, *, size: Optional[float] = 
     """
     data = _checks.text(text)
     style = _style(font, fallback, size, font_size, line_spacing, None, max_width,
-                   world=dict(features=features, language=language, direction=direction, layout=layout))
+                   world=dict(features=features, language=language, direction=direction, layout=layout,
+                              variations=variations))
     metrics = _native.new_metrics()
     room = data.count(b"\n") + 1
     while True:
@@ -556,7 +571,8 @@ class Image:
                   fallback: Optional[Font] = None, stroke_width: float = 0.0, stroke_fill: Optional[Color] = None,
                   shadow: Optional[Shadow] = None, shadow_fill: Optional[Color] = None,
                   box_radius: float = 0.0, features: Any = None, language: Optional[str] = None,
-                  direction: Optional[str] = None, layout: Optional[str] = None) -> TextMetrics:
+                  direction: Optional[str] = None, layout: Optional[str] = None,
+                  variations: Any = None) -> TextMetrics:
         """Draw UTF-8 text, placed at a point or by gravity; returns its box.
 
         ``image.draw_text((x, y), text, fill, font, anchor)`` puts the anchor
@@ -584,6 +600,8 @@ class Image:
         direction: "ltr" or "rtl" (default: each paragraph's first strong
         character); layout: "auto" (default), "simple" or "shaped". align
         also takes "start" and "end", which follow the paragraph's direction.
+        variations: a variable font's axis values, {"wght": 700, "wdth": 85}
+        or "wght=700,wdth=85", or the name of a named instance ("Bold").
 
         stroke_width: an outline this many pixels beyond the glyphs (0..256,
         fractions allowed; 0, the default, draws none), one seamless outline
@@ -607,7 +625,8 @@ class Image:
         data = _checks.text(text)
         style = _style(font, fallback, size, font_size, line_spacing, align, max_width, fill, opacity, box, padding,
                        stroke_width, stroke_fill, shadow, shadow_fill, box_radius,
-                       dict(features=features, language=language, direction=direction, layout=layout))
+                       dict(features=features, language=language, direction=direction, layout=layout,
+                            variations=variations))
         metrics = _native.new_metrics()
         if gravity is not None:
             if xy is not None or anchor is not None:
