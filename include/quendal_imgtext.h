@@ -584,6 +584,20 @@ typedef struct imgtext_text_style {
                                     the default instance. A malformed value,
                                     or a name no font of the chain has, is an
                                     IMGTEXT_ERROR_ARGUMENT that names it */
+    /* Rotation: the glyphs' outlines are turned before they are rasterised,
+     * so turned text is as sharp as upright text; its box, outline and
+     * shadow turn with it (the shadow's offset stays in picture pixels).
+     * imgtext_draw_text turns the text box about its anchor point;
+     * imgtext_draw_text_gravity places the turned box's bounding box by
+     * gravity. The metrics then give that bounding box: x, y, width and
+     * height are the smallest pixel rectangle holding the turned text box
+     * (measuring gives its width and height); the rest are the upright
+     * layout's. The angle's sine and cosine come from the C library (exact
+     * for multiples of 90 degrees). */
+    float rotation; /* degrees counterclockwise, any finite value (NaN
+                                    and infinities are an
+                                    IMGTEXT_ERROR_ARGUMENT); default 0: upright,
+                                    drawn exactly as without this field */
 } imgtext_text_style;
 
 QUENDAL_IMGTEXT_API void imgtext_text_style_init(imgtext_text_style *style);

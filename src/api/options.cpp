@@ -2,6 +2,7 @@
 // settings and requests, and its results back out.
 #include "api/options.h"
 
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -246,7 +247,17 @@ imgtext_status request_from(const char *text, size_t length, const imgtext_text_
         return bad_argument("box_radius out of range");
     }
     request->box_radius = style.box_radius;
+    if (!std::isfinite(style.rotation)) return bad_argument("rotation is not a finite number of degrees");
+    float turned = std::fmod(style.rotation, 360.0f);  // exact
+    if (turned < 0.0f) turned = turned + 360.0f;
+    request->rotation = turned < 360.0f ? turned : 0.0f;  // -tiny + 360 rounds to 360
     return effects_from(style, style_opacity, &request->effects);
+}
+
+imgtext_text_metrics turned_metrics_of(const text_layout &layout, int64_t x, int64_t y, int64_t width, int64_t height) {
+    imgtext_text_metrics m = metrics_of(layout, x, y);
+    m.width = clamp_to_int(width), m.height = clamp_to_int(height);
+    return m;
 }
 
 imgtext_text_metrics metrics_of(const text_layout &layout, int64_t x, int64_t y) {

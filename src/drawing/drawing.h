@@ -50,6 +50,7 @@ struct text_request {
     float box_radius = 0;  // rounded corners; 0: the square box as always
     text_effects effects;
     uint64_t max_steps = QUENDAL_IMGTEXT_MAX_DRAW_STEPS;  // the glyphs' charstring budget (tests lower it)
+    float rotation = 0;  // degrees counterclockwise, 0 <= rotation < 360; 0: upright, drawn as always
 };
 
 class glyph_cache;
