@@ -251,6 +251,23 @@ imgtext_status request_from(const char *text, size_t length, const imgtext_text_
     float turned = std::fmod(style.rotation, 360.0f);  // exact
     if (turned < 0.0f) turned = turned + 360.0f;
     request->rotation = turned < 360.0f ? turned : 0.0f;  // -tiny + 360 rounds to 360
+    if (style.tile) {
+        auto step_ok = [](int step) {
+            return step == 0 || (step >= QUENDAL_IMGTEXT_MIN_TILE_STEP && step <= QUENDAL_IMGTEXT_MAX_TILE_STEP);
+        };
+        if (!step_ok(style.tile_step_x) || !step_ok(style.tile_step_y)) {
+            return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: a tile step must be 0 or %d..%d (%d, %d)",
+                             QUENDAL_IMGTEXT_MIN_TILE_STEP, QUENDAL_IMGTEXT_MAX_TILE_STEP, style.tile_step_x,
+                             style.tile_step_y);
+        }
+        if (style.tile_row_offset < -QUENDAL_IMGTEXT_MAX_TILE_STEP ||
+            style.tile_row_offset > QUENDAL_IMGTEXT_MAX_TILE_STEP) {
+            return bad_argument("tile_row_offset out of range");
+        }
+        request->tile.on = true;
+        request->tile.step_x = style.tile_step_x, request->tile.step_y = style.tile_step_y;
+        request->tile.row_offset = style.tile_row_offset;
+    }
     return effects_from(style, style_opacity, &request->effects);
 }
 

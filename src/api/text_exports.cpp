@@ -7,6 +7,7 @@
 #include "api/options.h"
 #include "drawing/drawing.h"
 #include "drawing/rotated.h"
+#include "drawing/tiled.h"
 #include "frame/errors.h"
 #include "quendal_imgtext.h"
 #include "text/layout.h"
@@ -50,9 +51,10 @@ imgtext_status draw(imgtext_image *image, const char *text, size_t length, int p
     imgtext_status status = request_from(text, length, style, &request);
     if (status != IMGTEXT_OK) return status;
     text_layout layout{};
-    if (request.rotation != 0.0f) {
+    if (request.rotation != 0.0f || request.tile.on) {
         turned_bounds bounds;
-        status = draw_rotated_text(image->view, request, where, &bounds, &layout);
+        status = request.tile.on ? draw_tiled_text(image->view, request, where, &bounds, &layout)
+                                 : draw_rotated_text(image->view, request, where, &bounds, &layout);
         if (status != IMGTEXT_OK) return status;
         write_result(turned_metrics_of(layout, bounds.x, bounds.y, bounds.width, bounds.height), metrics);
         free_text_layout(&layout);

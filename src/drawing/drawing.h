@@ -51,6 +51,11 @@ struct text_request {
     text_effects effects;
     uint64_t max_steps = QUENDAL_IMGTEXT_MAX_DRAW_STEPS;  // the glyphs' charstring budget (tests lower it)
     float rotation = 0;  // degrees counterclockwise, 0 <= rotation < 360; 0: upright, drawn as always
+    struct tiling {
+        bool on = false;
+        int64_t step_x = 0, step_y = 0;  // pixels along and across the lines; 0: twice the text box's side
+        int64_t row_offset = 0;          // each row shifted this far along the lines from the one before
+    } tile;
 };
 
 class glyph_cache;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "drawing/effects.h"
+#include "drawing/outline.h"
 #include "drawing/planes.h"
 #include "font/font.h"
 #include "frame/errors.h"
@@ -239,6 +240,25 @@ text_frame frame_for(const placement &where, int64_t image_width, int64_t image_
     f.ox = static_cast<double>(where.x) - (au * t.c + av * t.s);
     f.oy = static_cast<double>(where.y) - (av * t.c - au * t.s);
     return f;
+}
+
+area turned_drawn_area(const text_request &request, const text_layout &layout, const text_frame &frame) {
+    glyph_cache glyphs(request.max_steps);
+    turned_text text(layout, request.align, frame, glyphs);
+    area drawn = text.ink();
+    const text_effects &e = request.effects;
+    if (e.any() && !drawn.empty()) {
+        drawn = expand(drawn, outline_reach(e.stroke_width > 0.0f ? e.stroke_width : 0.0f));
+        if (e.shadow)
+            drawn = bounding(drawn, expand(shift(drawn, e.shadow_dx, e.shadow_dy), shadow_blur_reach(e.shadow_blur)));
+    }
+    if (request.box) {
+        const double p = static_cast<double>(request.padding > 0 ? request.padding : 0);
+        const extent b = turned_extent(frame, -p, -p, static_cast<double>(layout.box_width) + p,
+                                       static_cast<double>(layout.box_height) + p);
+        drawn = bounding(drawn, area{floor_pixel(b.x0), floor_pixel(b.y0), ceil_pixel(b.x1), ceil_pixel(b.y1)});
+    }
+    return drawn;
 }
 
 imgtext_status draw_turned(const rgba_image &image, const text_request &request, const text_layout &layout,

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "drawing/drawing.h"
+#include "drawing/planes.h"
 #include "image/image.h"
 #include "text/layout.h"
 
@@ -45,6 +46,10 @@ text_frame frame_for(const placement &where, int64_t image_width, int64_t image_
 // with the frame. Returns as draw_text does.
 imgtext_status draw_turned(const rgba_image &image, const text_request &request, const text_layout &layout,
                            const text_frame &frame);
+
+// The pixels drawing the text with the frame may touch: its glyphs' turned
+// boxes, its box, and as far as its outline and shadow reach beyond them.
+area turned_drawn_area(const text_request &request, const text_layout &layout, const text_frame &frame);
 
 // draw_text for a request with a rotation: lays out, places and draws the
 // text turned; *bounds receives the turned text box's bounding box.

@@ -220,6 +220,26 @@ def _shadow(style: _native.TextStyle, shadow: Any) -> None:
         style.shadow_blur = _checks.c_float(parts[2], "shadow blur")
 
 
+def _placement(style: _native.TextStyle, rotate: Any = None, tile: Any = None) -> None:
+    """Rotation in degrees counterclockwise, and tiling: (step_x, step_y) or
+    (step_x, step_y, row_offset) in pixels, 0 for a step's default."""
+    if rotate is not None:
+        style.rotation = _checks.c_float(rotate, "rotate")
+    if tile is not None:
+        try:
+            parts = tuple(tile)
+        except TypeError:
+            raise TypeError(f"tile must be a (step_x, step_y) or (step_x, step_y, row_offset) tuple, "
+                            f"not {type(tile).__name__}") from None
+        if len(parts) not in (2, 3):
+            raise ValueError(f"tile must be (step_x, step_y) or (step_x, step_y, row_offset), not {len(parts)} numbers")
+        style.tile = 1
+        style.tile_step_x, style.tile_step_y = _checks.c_int(parts[0], "tile step_x"), _checks.c_int(parts[1],
+                                                                                                  "tile step_y")
+        if len(parts) == 3:
+            style.tile_row_offset = _checks.c_int(parts[2], "tile row_offset")
+
+
 def _style(font: Optional[Font], fallback: Optional[Font], size: Optional[float], font_size: Optional[float],
            line_spacing: float, align: Optional[str], max_width: Optional[int], fill: Optional[Color] = None,
            opacity: float = 1.0, box: Optional[Color] = None, padding: int = 0, stroke_width: float = 0.0,
@@ -316,18 +336,21 @@ def measure(text: Text, font: Optional[Font] = None, *, size: Optional[float] = 
             font_size: Optional[float] = None, line_spacing: float = 1.0, max_width: Optional[int] = None,
             fallback: Optional[Font] = None, features: Any = None, language: Optional[str] = None,
             direction: Optional[str] = None, layout: Optional[str] = None,
-            variations: Any = None) -> TextMetrics:
+            variations: Any = None, rotate: Any = None) -> TextMetrics:
     """Lay out text as draw_text would, without drawing.
 
     ``size`` is the pixel height from ascender to descender (default 24, as
     the module-level functions take it); ``font_size`` is the em size, as
     Pillow and most tools give it. ``line_spacing`` multiplies the line
     height; ``max_width`` wraps lines wider than that many pixels at spaces.
+    ``variations`` and ``rotate`` are as for draw_text; turned text measures
+    as the bounding box of its turned text box.
     """
     data = _checks.text(text)
     style = _style(font, fallback, size, font_size, line_spacing, None, max_width,
                    world=dict(features=features, language=language, direction=direction, layout=layout,
                               variations=variations))
+    _placement(style, rotate)
     metrics = _native.new_metrics()
     room = data.count(b"\n") + 1
     while True:
@@ -572,7 +595,7 @@ class Image:
                   shadow: Optional[Shadow] = None, shadow_fill: Optional[Color] = None,
                   box_radius: float = 0.0, features: Any = None, language: Optional[str] = None,
                   direction: Optional[str] = None, layout: Optional[str] = None,
-                  variations: Any = None) -> TextMetrics:
+                  variations: Any = None, rotate: Any = None, tile: Any = None) -> TextMetrics:
         """Draw UTF-8 text, placed at a point or by gravity; returns its box.
 
         ``image.draw_text((x, y), text, fill, font, anchor)`` puts the anchor
@@ -603,6 +626,14 @@ class Image:
         variations: a variable font's axis values, {"wght": 700, "wdth": 85}
         or "wght=700,wdth=85", or the name of a named instance ("Bold").
 
+        rotate: degrees counterclockwise: the text, its box, outline and
+        shadow turn about the anchor (by gravity, the turned box's bounding
+        box is placed); the returned box is that bounding box. tile:
+        (step_x, step_y) or (step_x, step_y, row_offset) repeats the text
+        over the whole picture on a grid turned with it, steps in pixels
+        along and across the lines (8..1000000, 0 for twice the text's width
+        or height), each row shifted row_offset along the lines.
+
         stroke_width: an outline this many pixels beyond the glyphs (0..256,
         fractions allowed; 0, the default, draws none), one seamless outline
         around the whole text, under the fill; stroke_fill is its colour
@@ -627,6 +658,7 @@ class Image:
                        stroke_width, stroke_fill, shadow, shadow_fill, box_radius,
                        dict(features=features, language=language, direction=direction, layout=layout,
                             variations=variations))
+        _placement(style, rotate, tile)
         metrics = _native.new_metrics()
         if gravity is not None:
             if xy is not None or anchor is not None:
