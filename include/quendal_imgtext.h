@@ -88,6 +88,15 @@
 #define QUENDAL_IMGTEXT_MAX_SHADOW_BLUR 256
 #define QUENDAL_IMGTEXT_MAX_BOX_RADIUS 1000000
 
+/* Tiled text (imgtext_text_style.tile): the steps between tiles in pixels,
+ * how many times one grid cell's area a tile may cover (each pixel of the
+ * picture is composited at most about that many times), and the largest
+ * tile. */
+#define QUENDAL_IMGTEXT_MIN_TILE_STEP 8
+#define QUENDAL_IMGTEXT_MAX_TILE_STEP 1000000
+#define QUENDAL_IMGTEXT_MAX_TILE_OVERLAP 64
+#define QUENDAL_IMGTEXT_MAX_TILE_PIXELS (1u << 26)
+
 /* Each scan of a progressive JPEG is a pass over the whole picture, yet may
  * be a few bytes long; files with more scans are refused before decoding.
  * Encoders write about ten; this is TurboJPEG's recommended limit. */
@@ -598,6 +607,53 @@ typedef struct imgtext_text_style {
                                     characters go to the next font of the
                                     chain, else count as missing. COLRv1
                                     glyphs always draw their outlines */
+    /* Variable fonts: a point of the design space of every font of the chain
+     * that has variation axes (fvar) and TrueType outlines; other fonts are
+     * drawn as they are. Outlines, advances and shaped positions follow the
+     * axes; line metrics and the simple layout's kerning stay the default
+     * instance's. Without variations fonts are drawn exactly as before. */
+    const char *variations; /* axis values as HarfBuzz writes them,
+                                    "wght=700,wdth=85", separated by commas or
+                                    spaces (an axis the font lacks is
+                                    ignored), or the name of a named instance,
+                                    "Bold" (ASCII case ignored); default NULL:
+                                    the default instance. A malformed value,
+                                    or a name no font of the chain has, is an
+                                    IMGTEXT_ERROR_ARGUMENT that names it */
+    /* Rotation: the glyphs' outlines are turned before they are rasterised,
+     * so turned text is as sharp as upright text; its box, outline and
+     * shadow turn with it (the shadow's offset stays in picture pixels).
+     * imgtext_draw_text turns the text box about its anchor point;
+     * imgtext_draw_text_gravity places the turned box's bounding box by
+     * gravity. The metrics then give that bounding box: x, y, width and
+     * height are the smallest pixel rectangle holding the turned text box
+     * (measuring gives its width and height); the rest are the upright
+     * layout's. The angle's sine and cosine come from the C library (exact
+     * for multiples of 90 degrees). */
+    float rotation; /* degrees counterclockwise, any finite value (NaN
+                                    and infinities are an
+                                    IMGTEXT_ERROR_ARGUMENT); default 0: upright,
+                                    drawn exactly as without this field */
+    /* Tiling: the text repeated over the whole picture on a grid turned
+     * with it (the all-over watermark). The tile placed as the text alone
+     * would be is one point of the grid; the others lie step_x apart along
+     * the lines and step_y apart across them, each row shifted
+     * tile_row_offset along the lines from the one before. The text, its
+     * box, outline and shadow are drawn once, into a tile, and the tile is
+     * composited at each point, so the cost follows the picture's area: the
+     * tile may be at most QUENDAL_IMGTEXT_MAX_TILE_OVERLAP times the area of
+     * one grid cell and QUENDAL_IMGTEXT_MAX_TILE_PIXELS pixels, else
+     * IMGTEXT_ERROR_LIMIT. Tiles are drawn as turned text is, at 0 degrees
+     * too. The metrics are the placed tile's. */
+    int tile;            /* 1: tile the picture; default 0 */
+    int tile_step_x;     /* pixels between tiles along the lines,
+                                    QUENDAL_IMGTEXT_MIN_TILE_STEP..
+                                    QUENDAL_IMGTEXT_MAX_TILE_STEP; default 0:
+                                    twice the text box's width */
+    int tile_step_y;     /* the same across the lines; default 0: twice the
+                                    text box's height */
+    int tile_row_offset; /* -QUENDAL_IMGTEXT_MAX_TILE_STEP..
+                                    QUENDAL_IMGTEXT_MAX_TILE_STEP; default 0 */
 } imgtext_text_style;
 
 QUENDAL_IMGTEXT_API void imgtext_text_style_init(imgtext_text_style *style);

@@ -2,7 +2,10 @@
 // settings and requests, and its results back out.
 #include "api/options.h"
 
+#include <cmath>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 
 #include "font/font.h"
 #include "frame/errors.h"
@@ -83,7 +86,29 @@ imgtext_status font_chain(const imgtext_text_style &style, const font_face **fon
 
 // The fonts and numbers of a style's size; an argument error for sizes and
 // factors out of range.
-imgtext_status face_from(const imgtext_text_style &style, text_face *face) {
+// Each variable font of the chain at the style's variations, made for the
+// request and owned by it.
+imgtext_status vary_chain(const char *variations, const font_face **fonts, int count,
+                          std::shared_ptr<request_fonts> *owned) {
+    if (!variations || !*variations) return IMGTEXT_OK;
+    imgtext_status status = check_variations(variations);
+    if (status != IMGTEXT_OK) return status;
+    auto made = std::make_shared<request_fonts>();
+    bool any = false;
+    for (int i = 0; i < count; ++i) {
+        status = vary_font(*fonts[i], variations, &made->fonts[i]);
+        if (status != IMGTEXT_OK) return status;
+        if (made->fonts[i]) fonts[i] = made->fonts[i], any = true;
+    }
+    if (!any && !std::strchr(variations, '=')) {
+        return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: no font of the style has a named instance '%.64s'",
+                         variations);
+    }
+    if (any) *owned = std::move(made);
+    return IMGTEXT_OK;
+}
+
+imgtext_status face_from(const imgtext_text_style &style, text_face *face, std::shared_ptr<request_fonts> *owned) {
     const font_face *fonts[QUENDAL_IMGTEXT_MAX_FONTS];
     int font_count = 0;
     const imgtext_status chained = font_chain(style, fonts, &font_count);
@@ -98,6 +123,8 @@ imgtext_status face_from(const imgtext_text_style &style, text_face *face) {
         return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid line spacing: must be more than 0 and at most 100 (%g)",
                          static_cast<double>(style.line_spacing));
     }
+    const imgtext_status varied = vary_chain(style.variations, fonts, font_count, owned);
+    if (varied != IMGTEXT_OK) return varied;
     *face = make_text_face(fonts, font_count, style.size, em, style.line_spacing);
     return IMGTEXT_OK;
 }
@@ -193,7 +220,7 @@ imgtext_status request_from(const char *text, size_t length, const imgtext_text_
     if (style.align < IMGTEXT_ALIGN_LEFT || style.align > IMGTEXT_ALIGN_END) return bad_argument("unknown alignment");
     if (style.max_width < 0) return bad_argument("max_width is negative");
     text_face face{};
-    imgtext_status status = face_from(style, &face);
+    imgtext_status status = face_from(style, &face, &request->owned_fonts);
     if (status != IMGTEXT_OK) return status;
     if (!text) text = "";
     if (length == IMGTEXT_NUL_TERMINATED) length = std::strlen(text);
@@ -221,7 +248,34 @@ imgtext_status request_from(const char *text, size_t length, const imgtext_text_
         return bad_argument("box_radius out of range");
     }
     request->box_radius = style.box_radius;
+    if (!std::isfinite(style.rotation)) return bad_argument("rotation is not a finite number of degrees");
+    float turned = std::fmod(style.rotation, 360.0f);  // exact
+    if (turned < 0.0f) turned = turned + 360.0f;
+    request->rotation = turned < 360.0f ? turned : 0.0f;  // -tiny + 360 rounds to 360
+    if (style.tile) {
+        auto step_ok = [](int step) {
+            return step == 0 || (step >= QUENDAL_IMGTEXT_MIN_TILE_STEP && step <= QUENDAL_IMGTEXT_MAX_TILE_STEP);
+        };
+        if (!step_ok(style.tile_step_x) || !step_ok(style.tile_step_y)) {
+            return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: a tile step must be 0 or %d..%d (%d, %d)",
+                             QUENDAL_IMGTEXT_MIN_TILE_STEP, QUENDAL_IMGTEXT_MAX_TILE_STEP, style.tile_step_x,
+                             style.tile_step_y);
+        }
+        if (style.tile_row_offset < -QUENDAL_IMGTEXT_MAX_TILE_STEP ||
+            style.tile_row_offset > QUENDAL_IMGTEXT_MAX_TILE_STEP) {
+            return bad_argument("tile_row_offset out of range");
+        }
+        request->tile.on = true;
+        request->tile.step_x = style.tile_step_x, request->tile.step_y = style.tile_step_y;
+        request->tile.row_offset = style.tile_row_offset;
+    }
     return effects_from(style, style_opacity, &request->effects);
+}
+
+imgtext_text_metrics turned_metrics_of(const text_layout &layout, int64_t x, int64_t y, int64_t width, int64_t height) {
+    imgtext_text_metrics m = metrics_of(layout, x, y);
+    m.width = clamp_to_int(width), m.height = clamp_to_int(height);
+    return m;
 }
 
 imgtext_text_metrics metrics_of(const text_layout &layout, int64_t x, int64_t y) {

@@ -6,6 +6,8 @@
 #include "api/export_guard.h"
 #include "api/options.h"
 #include "drawing/drawing.h"
+#include "drawing/rotated.h"
+#include "drawing/tiled.h"
 #include "frame/errors.h"
 #include "quendal_imgtext.h"
 #include "text/layout.h"
@@ -49,6 +51,15 @@ imgtext_status draw(imgtext_image *image, const char *text, size_t length, int p
     imgtext_status status = request_from(text, length, style, &request);
     if (status != IMGTEXT_OK) return status;
     text_layout layout{};
+    if (request.rotation != 0.0f || request.tile.on) {
+        turned_bounds bounds;
+        status = request.tile.on ? draw_tiled_text(image->view, request, where, &bounds, &layout)
+                                 : draw_rotated_text(image->view, request, where, &bounds, &layout);
+        if (status != IMGTEXT_OK) return status;
+        write_result(turned_metrics_of(layout, bounds.x, bounds.y, bounds.width, bounds.height), metrics);
+        free_text_layout(&layout);
+        return IMGTEXT_OK;
+    }
     box_origin at{};
     status = draw_text(image->view, request, where, &at, &layout);
     if (status != IMGTEXT_OK) return status;
@@ -67,7 +78,14 @@ imgtext_status measure(const char *text, size_t length, const imgtext_text_style
     text_layout layout{};
     status = layout_text(request.layout, &layout);
     if (status != IMGTEXT_OK) return status;
-    write_result(metrics_of(layout, 0, 0), metrics);
+    if (request.rotation != 0.0f) {
+        text_frame frame;
+        frame.t = turn_of(request.rotation);
+        const turned_bounds b = bounds_of(frame, layout.box_width, layout.box_height);
+        write_result(turned_metrics_of(layout, 0, 0, b.width, b.height), metrics);
+    } else {
+        write_result(metrics_of(layout, 0, 0), metrics);
+    }
     if (line_widths) {
         for (size_t i = 0; i < layout.line_count && i < max_lines; ++i) line_widths[i] = layout.lines[i].width;
     }

@@ -5,7 +5,9 @@
 #define IMGTEXT_DRAWING_H
 
 #include <cstdint>
+#include <memory>
 
+#include "font/font.h"
 #include "image/image.h"
 #include "image/paint.h"
 #include "text/layout.h"
@@ -25,8 +27,21 @@ struct text_effects {
     bool any() const { return stroke_width > 0 || shadow; }
 };
 
+// Fonts made for one request (variable fonts at the style's axis values),
+// freed with the last copy of the request.
+struct request_fonts {
+    font_face *fonts[QUENDAL_IMGTEXT_MAX_FONTS] = {};
+    request_fonts() = default;
+    request_fonts(const request_fonts &) = delete;
+    request_fonts &operator=(const request_fonts &) = delete;
+    ~request_fonts() {
+        for (font_face *f : fonts) free_font(f);
+    }
+};
+
 struct text_request {
     layout_request layout;
+    std::shared_ptr<request_fonts> owned_fonts;  // what layout.face points to beyond the caller's fonts
     paint colour;
     line_align align = line_align::left;
     bool box = false;
@@ -35,6 +50,12 @@ struct text_request {
     float box_radius = 0;  // rounded corners; 0: the square box as always
     text_effects effects;
     uint64_t max_steps = QUENDAL_IMGTEXT_MAX_DRAW_STEPS;  // the glyphs' charstring budget (tests lower it)
+    float rotation = 0;  // degrees counterclockwise, 0 <= rotation < 360; 0: upright, drawn as always
+    struct tiling {
+        bool on = false;
+        int64_t step_x = 0, step_y = 0;  // pixels along and across the lines; 0: twice the text box's side
+        int64_t row_offset = 0;          // each row shifted this far along the lines from the one before
+    } tile;
 };
 
 class glyph_cache;

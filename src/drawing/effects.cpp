@@ -16,6 +16,7 @@
 #include <cstring>
 
 #include "drawing/drawing.h"
+#include "drawing/effects.h"
 #include "drawing/outline.h"
 #include "drawing/planes.h"
 #include "font/font.h"
@@ -68,12 +69,6 @@ area ink_bounds(text_placement &t) {
     });
     return ink;
 }
-
-// The fill's colour, premultiplied by its coverage, where colour glyphs
-// make it vary.
-struct premultiplied {
-    float red, green, blue;
-};
 
 // The text's coverage (0..1) over mask.at: glyphs joined as coverage is
 // composed (a + b - ab), so overlapping glyphs make one shape. Only the
@@ -150,14 +145,14 @@ struct text_shape {
     float silhouette(int64_t x, int64_t y) const { return has_outline ? outline.get(x, y) : fill.get(x, y); }
 };
 
-bool make_shape(const text_placement &t, const area &ink, const area &where, float stroke, text_shape &shape) {
+bool make_shape(text_coverage &t, const area &ink, const area &where, float stroke, text_shape &shape) {
     const int reach = outline_reach(stroke);
     shape.has_outline = stroke > 0.0f;
     if (where.empty()) return true;  // nothing of it lands on the picture
     const area fill_area = intersect(expand(where, reach), ink);
     if (!shape.fill.allocate(fill_area)) return false;
-    if (shape.has_outline && t.colour && !shape.colour.allocate(fill_area)) return false;
-    if (!build_mask(t, shape.fill, shape.colour)) return false;
+    if (shape.has_outline && t.has_colour() && !shape.colour.allocate(fill_area)) return false;
+    if (!t.build(shape.fill, shape.colour)) return false;
     if (!shape.has_outline) return true;
     return shape.outline.allocate(where) && widen_coverage(shape.fill, stroke, shape.outline);
 }
@@ -282,13 +277,37 @@ void draw_outlined(const rgba_image &image, const text_shape &shape, const area 
     }
 }
 
+// Laid-out text as it always was drawn.
+class placed_text final : public text_coverage {
+public:
+    explicit placed_text(text_placement &t) : t_(t) {}
+    area ink() override { return ink_bounds(t_); }
+    bool has_colour() const override { return t_.colour; }
+    bool build(plane<float> &mask, plane<premultiplied> &colour) override { return build_mask(t_, mask, colour); }
+    bool fill(const rgba_image &image, const paint &colour) override {
+        render_layout(image, t_.layout, t_.x, t_.y, colour, t_.align, t_.glyphs);
+        return true;
+    }
+
+private:
+    text_placement &t_;
+};
+
 }  // namespace
+
+int shadow_blur_reach(float sigma) { return boxes_for(sigma).reach(); }
 
 imgtext_status draw_text_effects(const rgba_image &image, const text_layout &layout, int64_t x, int64_t y,
                                  const paint &colour, line_align align, const text_effects &effects,
                                  glyph_cache &glyphs) {
     text_placement t{layout, x, y, align, glyphs, colour};
-    const area ink = ink_bounds(t);
+    placed_text text(t);
+    return draw_coverage_effects(image, text, colour, effects, glyphs);
+}
+
+imgtext_status draw_coverage_effects(const rgba_image &image, text_coverage &t, const paint &colour,
+                                     const text_effects &effects, glyph_cache &glyphs) {
+    const area ink = t.ink();
     if (glyphs.over_budget()) return glyphs.work_exceeded();
     if (ink.empty()) return IMGTEXT_OK;
     const area picture{0, 0, image.width, image.height};
@@ -332,7 +351,7 @@ imgtext_status draw_text_effects(const rgba_image &image, const text_layout &lay
         }
         if (ok) draw_outlined(image, *shape, layer, colour, effects);
     } else if (ok) {
-        render_layout(image, layout, x, y, colour, align, glyphs);
+        ok = t.fill(image, colour);
     }
     if (glyphs.over_budget()) return glyphs.work_exceeded();
     if (!ok) return set_error(IMGTEXT_ERROR_MEMORY, "out of memory drawing the outline or shadow");

@@ -2,11 +2,13 @@
 // with static linkage so none of its symbols leave the library.
 #include "font/font.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
+#include <vector>
 
 #include "font/font_data.h"
 #include "font/font_validation.h"
@@ -61,6 +63,8 @@ struct imgtext_font {
     std::atomic<uint8_t> *cff_verdicts;  // CFF fonts: one per glyph (see cff_verdict); else null
     bool outlines;                       // false: colour glyphs alone, no outline is ever read
     uint8_t colour;                      // imgtext::colour_table bits HarfBuzz found usable
+    bool varied;                         // a copy at some axis values: shaper is its own sub-font, the
+                                         // bytes are the parent's (see vary_font)
 };
 
 namespace imgtext {
@@ -218,6 +222,204 @@ const char *parse_builtin() {
     return nullptr;
 }
 
+// ---- Outlines as polygons: stb_truetype's vertices flattened as
+// stbtt_Rasterize flattens them, or, for a varied font, HarfBuzz's drawing of
+// the varied glyph flattened by the same curve subdivision.
+
+// The flatness stbtt_Rasterize asks for, in pixels.
+constexpr float k_flatness_in_pixels = 0.35f;
+
+// Collects HarfBuzz's drawing of a glyph. HarfBuzz is C: nothing may throw
+// through it, so a failed allocation is only remembered.
+struct polygon_builder {
+    std::vector<stbtt__point> points;
+    std::vector<int> lengths;
+    float flatness_squared = 0;  // in font units, as stbtt_FlattenCurves takes it
+    float x = 0, y = 0;          // the pen
+    size_t start = 0;            // the open contour's first point
+    bool open = false, failed = false;
+
+    void end_contour() {
+        if (open && points.size() > start) lengths.push_back(static_cast<int>(points.size() - start));
+        open = false;
+    }
+    void begin(float px, float py) {
+        end_contour();
+        start = points.size();
+        open = true;
+        add(px, py);
+    }
+    void add(float px, float py) {
+        points.push_back(stbtt__point{px, py});
+        x = px, y = py;
+    }
+    template <typename Flatten>
+    void curve(float px, float py, Flatten flatten) {
+        if (!open) begin(x, y);
+        int count = 0;
+        flatten(nullptr, &count);
+        const size_t base = points.size();
+        points.resize(base + static_cast<size_t>(count));
+        int at = static_cast<int>(base);
+        flatten(points.data(), &at);
+        x = px, y = py;
+    }
+    template <typename Step>
+    static void guarded(void *data, Step step) {
+        auto &b = *static_cast<polygon_builder *>(data);
+        if (b.failed) return;
+        try {
+            step(b);
+        } catch (...) {
+            b.failed = true;
+        }
+    }
+};
+
+hb_draw_funcs_t *make_draw_funcs() {
+    hb_draw_funcs_t *f = hb_draw_funcs_create();
+    hb_draw_funcs_set_move_to_func(
+        f,
+        [](hb_draw_funcs_t *, void *data, hb_draw_state_t *, float x, float y, void *) {
+            polygon_builder::guarded(data, [&](polygon_builder &b) { b.begin(x, y); });
+        },
+        nullptr, nullptr);
+    hb_draw_funcs_set_line_to_func(
+        f,
+        [](hb_draw_funcs_t *, void *data, hb_draw_state_t *, float x, float y, void *) {
+            polygon_builder::guarded(data, [&](polygon_builder &b) {
+                if (!b.open) b.begin(b.x, b.y);
+                b.add(x, y);
+            });
+        },
+        nullptr, nullptr);
+    hb_draw_funcs_set_quadratic_to_func(
+        f,
+        [](hb_draw_funcs_t *, void *data, hb_draw_state_t *, float cx, float cy, float x, float y, void *) {
+            polygon_builder::guarded(data, [&](polygon_builder &b) {
+                const float x0 = b.x, y0 = b.y;
+                b.curve(x, y, [&](stbtt__point *points, int *count) {
+                    stbtt__tesselate_curve(points, count, x0, y0, cx, cy, x, y, b.flatness_squared, 0);
+                });
+            });
+        },
+        nullptr, nullptr);
+    hb_draw_funcs_set_cubic_to_func(
+        f,
+        [](hb_draw_funcs_t *, void *data, hb_draw_state_t *, float c1x, float c1y, float c2x, float c2y, float x,
+           float y, void *) {
+            polygon_builder::guarded(data, [&](polygon_builder &b) {
+                const float x0 = b.x, y0 = b.y;
+                b.curve(x, y, [&](stbtt__point *points, int *count) {
+                    stbtt__tesselate_cubic(points, count, x0, y0, c1x, c1y, c2x, c2y, x, y, b.flatness_squared, 0);
+                });
+            });
+        },
+        nullptr, nullptr);
+    hb_draw_funcs_set_close_path_func(
+        f,
+        [](hb_draw_funcs_t *, void *data, hb_draw_state_t *, void *) {
+            polygon_builder::guarded(data, [&](polygon_builder &b) { b.end_contour(); });
+        },
+        nullptr, nullptr);
+    hb_draw_funcs_make_immutable(f);
+    return f;
+}
+
+// The varied glyph's polygons at the flatness drawing at scale needs.
+// False if memory ran out (then nothing is drawn).
+bool varied_polygons(const imgtext_font &font, int glyph, float scale, polygon_builder &b) {
+    static hb_draw_funcs_t *const funcs = make_draw_funcs();
+    const float flatness = k_flatness_in_pixels / scale;
+    b.flatness_squared = flatness * flatness;
+    hb_font_draw_glyph(font.shaper, static_cast<hb_codepoint_t>(glyph), funcs, &b);
+    polygon_builder::guarded(&b, [](polygon_builder &p) { p.end_contour(); });
+    return !b.failed;
+}
+
+// stbtt_GetGlyphBitmapBoxSubpixel's rounding of the varied glyph's box,
+// which is that of its polygons: exactly what the rasteriser covers.
+imgtext::glyph_box varied_bitmap_box(const imgtext_font &font, int glyph, float scale) {
+    polygon_builder b;
+    if (!varied_polygons(font, glyph, scale, b) || b.points.empty()) return {};
+    float x0 = b.points[0].x, y0 = b.points[0].y, x1 = x0, y1 = y0;
+    for (const stbtt__point &p : b.points) {
+        x0 = std::min(x0, p.x), x1 = std::max(x1, p.x);
+        y0 = std::min(y0, p.y), y1 = std::max(y1, p.y);
+    }
+    return {STBTT_ifloor(x0 * scale), STBTT_ifloor(-y1 * scale), STBTT_iceil(x1 * scale), STBTT_iceil(-y0 * scale)};
+}
+
+stbtt__bitmap window_bitmap(const imgtext::glyph_box &box, const imgtext::glyph_window &window,
+                            unsigned char *coverage) {
+    stbtt__bitmap bitmap{};
+    bitmap.w = box.x1 - box.x0;
+    bitmap.h = box.y1 - box.y0;
+    bitmap.stride = window.x1 - window.x0;
+    bitmap.pixels = coverage;
+    bitmap.x0 = window.x0;
+    bitmap.y0 = window.y0;
+    bitmap.x1 = window.x1;
+    bitmap.y1 = window.y1;
+    return bitmap;
+}
+
+// As rasterise_glyph_window does for stb_truetype's outlines.
+void rasterise_varied_window(const imgtext_font &font, int glyph, float scale, const imgtext::glyph_box &box,
+                             const imgtext::glyph_window &window, unsigned char *coverage) {
+    polygon_builder b;
+    if (!varied_polygons(font, glyph, scale, b) || b.lengths.empty()) return;
+    stbtt__bitmap bitmap = window_bitmap(box, window, coverage);
+    if (bitmap.w <= 0 || bitmap.h <= 0) return;
+    stbtt__rasterize(&bitmap, b.points.data(), b.lengths.data(), static_cast<int>(b.lengths.size()), scale, scale, 0.0f,
+                     0.0f, box.x0, box.y0, 1, font.info.userdata);
+}
+
+// ---- Variations as the style writes them.
+
+bool is_list_separator(char c) { return c == ',' || c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
+
+// Calls visit(start, length) for each item of a separated list while it
+// returns true; false if one returned false.
+template <typename Visit>
+bool each_item(const char *list, Visit visit) {
+    for (const char *p = list; *p;) {
+        while (*p && is_list_separator(*p)) ++p;
+        const char *start = p;
+        while (*p && !is_list_separator(*p)) ++p;
+        if (p > start && !visit(start, static_cast<int>(p - start))) return false;
+    }
+    return true;
+}
+
+bool parse_variation(const char *item, int length, hb_variation_t *out) {
+    return std::memchr(item, '=', static_cast<size_t>(length)) && hb_variation_from_string(item, length, out) &&
+           std::isfinite(out->value);
+}
+
+bool same_name(const char *a, const char *b) {
+    for (; *a && *b; ++a, ++b) {
+        const char ca = (*a >= 'A' && *a <= 'Z') ? static_cast<char>(*a - 'A' + 'a') : *a;
+        const char cb = (*b >= 'A' && *b <= 'Z') ? static_cast<char>(*b - 'A' + 'a') : *b;
+        if (ca != cb) return false;
+    }
+    return *a == *b;
+}
+
+// The named instance of the font whose subfamily name is `name` (ASCII
+// case ignored), or -1.
+int named_instance(hb_face_t *face, const char *name) {
+    const unsigned count = hb_ot_var_get_named_instance_count(face);
+    for (unsigned i = 0; i < count; ++i) {
+        char text[128];
+        unsigned size = sizeof text;
+        hb_ot_name_get_utf8(face, hb_ot_var_named_instance_get_subfamily_name_id(face, i), HB_LANGUAGE_INVALID, &size,
+                            text);
+        if (same_name(text, name)) return static_cast<int>(i);
+    }
+    return -1;
+}
+
 }  // namespace
 
 const font_face *builtin_font() {
@@ -289,6 +491,10 @@ imgtext_status load_font(const unsigned char *data, size_t size, int index, font
 void free_font(font_face *font) {
     if (!font || is_builtin(font)) return;
     if (font->shaper) hb_font_destroy(font->shaper);
+    if (font->varied) {  // the parent owns the bytes
+        std::free(font);
+        return;
+    }
     delete[] font->cff_verdicts;
     std::free(font->owned_data);
     std::free(font);
@@ -318,6 +524,7 @@ int glyph_for_codepoint(const font_face &font, int codepoint) {
 // Only the advance: the library never uses side bearings, so a font whose
 // metrics table lacks some is no reason to read past it.
 int glyph_advance(const font_face &font, int glyph) {
+    if (font.varied) return hb_font_get_glyph_h_advance(font.shaper, static_cast<hb_codepoint_t>(glyph));
     int advance = 0;
     stbtt_GetGlyphHMetrics(&font.info, glyph, &advance, nullptr);
     return advance;
@@ -330,6 +537,7 @@ int glyph_kerning(const font_face &font, int left_glyph, int right_glyph) {
 
 glyph_box glyph_bitmap_box(const font_face &font, int glyph, float scale) {
     if (!font.outlines) return {};
+    if (font.varied) return varied_bitmap_box(font, glyph, scale);
     if (is_cff(font)) return cff_bitmap_box(font, glyph, scale);
     glyph_box b{};
     stbtt_GetGlyphBitmapBoxSubpixel(&font.info, glyph, scale, scale, 0.0f, 0.0f, &b.x0, &b.y0, &b.x1, &b.y1);
@@ -341,23 +549,119 @@ glyph_box glyph_bitmap_box(const font_face &font, int glyph, float scale) {
 void rasterise_glyph_window(const font_face &font, int glyph, float scale, const glyph_box &box,
                             const glyph_window &window, unsigned char *coverage) {
     if (!font.outlines) return;
+    if (font.varied) {
+        rasterise_varied_window(font, glyph, scale, box, window, coverage);
+        return;
+    }
     stbtt_vertex *vertices = nullptr;
     const int vertex_count =
         is_cff(font) ? cff_shape(font, glyph, &vertices) : stbtt_GetGlyphShape(&font.info, glyph, &vertices);
-    stbtt__bitmap bitmap{};
-    bitmap.w = box.x1 - box.x0;
-    bitmap.h = box.y1 - box.y0;
-    bitmap.stride = window.x1 - window.x0;
-    bitmap.pixels = coverage;
-    bitmap.x0 = window.x0;
-    bitmap.y0 = window.y0;
-    bitmap.x1 = window.x1;
-    bitmap.y1 = window.y1;
+    stbtt__bitmap bitmap = window_bitmap(box, window, coverage);
     if (bitmap.w > 0 && bitmap.h > 0) {
         stbtt_Rasterize(&bitmap, 0.35f, vertices, vertex_count, scale, scale, 0.0f, 0.0f, box.x0, box.y0, 1,
                         font.info.userdata);
     }
     STBTT_free(vertices, font.info.userdata);
+}
+
+bool font_has_variations(const font_face &font) {
+    return font.outlines && !is_cff(font) && font.shaper && hb_ot_var_has_data(hb_font_get_face(font.shaper));
+}
+
+imgtext_status check_variations(const char *variations) {
+    if (!variations || !std::strchr(variations, '=')) return IMGTEXT_OK;  // none, or a named instance
+    const char *bad = nullptr;
+    int bad_length = 0;
+    each_item(variations, [&](const char *item, int length) {
+        hb_variation_t v;
+        if (parse_variation(item, length, &v)) return true;
+        bad = item, bad_length = length;
+        return false;
+    });
+    if (!bad) return IMGTEXT_OK;
+    return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: malformed font variation '%.*s'",
+                     bad_length > 64 ? 64 : bad_length, bad);
+}
+
+imgtext_status vary_font(const font_face &font, const char *variations, font_face **varied) {
+    *varied = nullptr;
+    if (!variations || !*variations || !font_has_variations(font)) return IMGTEXT_OK;
+    // A sub-font would forward its queries to the parent, at the parent's
+    // (default) coordinates: a font of its own reads its own.
+    hb_font_t *sub = hb_font_create(hb_font_get_face(font.shaper));
+    if (sub == hb_font_get_empty()) return set_error(IMGTEXT_ERROR_MEMORY, "out of memory varying a font");
+    if (std::strchr(variations, '=')) {
+        std::vector<hb_variation_t> axes;
+        each_item(variations, [&](const char *item, int length) {
+            hb_variation_t v;
+            if (parse_variation(item, length, &v)) axes.push_back(v);
+            return true;
+        });
+        hb_font_set_variations(sub, axes.data(), static_cast<unsigned>(axes.size()));
+    } else {
+        const int instance = named_instance(hb_font_get_face(sub), variations);
+        if (instance < 0) {
+            hb_font_destroy(sub);
+            return IMGTEXT_OK;
+        }
+        hb_font_set_var_named_instance(sub, static_cast<unsigned>(instance));
+    }
+    hb_font_make_immutable(sub);
+    void *memory = std::malloc(sizeof(imgtext_font));
+    if (!memory) {
+        hb_font_destroy(sub);
+        return set_error(IMGTEXT_ERROR_MEMORY, "out of memory varying a font");
+    }
+    auto *copy = new (memory) imgtext_font(font);
+    copy->shaper = sub;
+    copy->owned_data = nullptr;
+    copy->cff_verdicts = nullptr;
+    copy->varied = true;
+    *varied = copy;
+    return IMGTEXT_OK;
+}
+
+void glyph_flat_outline(const font_face &font, int glyph, float scale, flat_outline &out) {
+    out.xy.clear();
+    out.lengths.clear();
+    if (!font.outlines) return;  // colour glyphs alone: nothing to turn
+    if (font.varied) {
+        polygon_builder b;
+        if (!varied_polygons(font, glyph, scale, b)) return;
+        for (const stbtt__point &p : b.points) out.xy.push_back(p.x), out.xy.push_back(p.y);
+        out.lengths = std::move(b.lengths);
+        return;
+    }
+    stbtt_vertex *vertices = nullptr;
+    const int vertex_count =
+        is_cff(font) ? cff_shape(font, glyph, &vertices) : stbtt_GetGlyphShape(&font.info, glyph, &vertices);
+    int contour_count = 0;
+    int *lengths = nullptr;
+    stbtt__point *points = vertex_count > 0 ? stbtt_FlattenCurves(vertices, vertex_count, k_flatness_in_pixels / scale,
+                                                                  &lengths, &contour_count, font.info.userdata)
+                                            : nullptr;
+    STBTT_free(vertices, font.info.userdata);
+    if (!points) return;
+    int total = 0;
+    for (int i = 0; i < contour_count; ++i) total += lengths[i];
+    out.lengths.assign(lengths, lengths + contour_count);
+    out.xy.reserve(2 * static_cast<size_t>(total));
+    for (int i = 0; i < total; ++i) out.xy.push_back(points[i].x), out.xy.push_back(points[i].y);
+    STBTT_free(lengths, font.info.userdata);
+    STBTT_free(points, font.info.userdata);
+}
+
+void rasterise_polygons(const flat_outline &pixels, int x0, int y0, int w, int h, unsigned char *coverage) {
+    if (pixels.lengths.empty() || w <= 0 || h <= 0) return;
+    std::vector<stbtt__point> points(pixels.xy.size() / 2);
+    for (size_t i = 0; i < points.size(); ++i) points[i] = stbtt__point{pixels.xy[2 * i], pixels.xy[2 * i + 1]};
+    std::vector<int> lengths(pixels.lengths);
+    stbtt__bitmap bitmap{};
+    bitmap.w = w, bitmap.h = h, bitmap.stride = w;
+    bitmap.pixels = coverage;
+    bitmap.x1 = w, bitmap.y1 = h;
+    stbtt__rasterize(&bitmap, points.data(), lengths.data(), static_cast<int>(lengths.size()), 1.0f, 1.0f, 0.0f, 0.0f,
+                     x0, y0, 0, nullptr);
 }
 
 uint64_t charstring_steps_run() { return t_charstring_steps; }

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "quendal_imgtext.h"
 
@@ -86,6 +87,43 @@ struct glyph_window {
 // small picture costs what the picture shows.
 void rasterise_glyph_window(const font_face &font, int glyph, float scale, const glyph_box &box,
                             const glyph_window &window, unsigned char *coverage);
+
+// ---- Variable fonts. stb_truetype reads no glyph variations (gvar, HVAR),
+// so a font at a point of its design space is a copy for one call that
+// takes its outlines and advances from a HarfBuzz sub-font at those axis
+// values, while its character map, kerning and vertical metrics stay the
+// default instance's. Shaping uses the same sub-font, so shaped text gets
+// varied positions and kerning too.
+
+// True if the font has variation axes (an fvar table) and glyf outlines.
+bool font_has_variations(const font_face &font);
+
+// Checks a style's variations: axis values as HarfBuzz reads them
+// ("wght=700,wdth=85", separated by commas or spaces), or, without any '=',
+// the name of a named instance. IMGTEXT_ERROR_ARGUMENT names what is
+// malformed.
+imgtext_status check_variations(const char *variations);
+
+// The font at the variations (checked above), for one call: *varied is a
+// new font to free with free_font, or null when the font has no variations
+// or no named instance of that name. Fails only for memory.
+imgtext_status vary_font(const font_face &font, const char *variations, font_face **varied);
+
+// ---- Outlines for transformed drawing (rotated text).
+
+// A glyph's outline as closed polygons, curves flattened as finely as
+// drawing at `scale` needs: points (x, y) in font units, y up, and the
+// number of points of each contour.
+struct flat_outline {
+    std::vector<float> xy;
+    std::vector<int> lengths;
+};
+void glyph_flat_outline(const font_face &font, int glyph, float scale, flat_outline &out);
+
+// Rasterises polygons given in pixels (y down) with the glyphs' rasteriser
+// (non-zero winding, exact area coverage) into a w x h buffer (stride w,
+// zeroed) whose top-left pixel is (x0, y0).
+void rasterise_polygons(const flat_outline &pixels, int x0, int y0, int w, int h, unsigned char *coverage);
 
 // Charstring steps run on the calling thread so far, by the two calls above
 // (TrueType glyphs run none: validation bounds their work at load). A

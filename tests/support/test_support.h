@@ -13,11 +13,11 @@
 
 // Skips the test for want of `key`, or fails it where such a skip is not
 // expected (see skip_allowed).
-#define IMGTEXT_SKIP_FOR_WANT_OF(key, why)                                              \
-    do {                                                                                \
-        if (!test_support::skip_allowed(key)) FAIL() << "may not skip (" key "): " << why; \
-        GTEST_SKIP() << why;                                                            \
-    } while (0)
+#define IMGTEXT_SKIP_FOR_WANT_OF(key, why)                                             \
+  do {                                                                                 \
+    if (!test_support::skip_allowed(key)) FAIL() << "may not skip (" key "): " << why; \
+    GTEST_SKIP() << why;                                                               \
+  } while (0)
 
 namespace test_support {
 

@@ -109,6 +109,11 @@ bool text_drawing::prepare(std::string &message) {
     style_.features = o_.features.empty() ? nullptr : o_.features.c_str();
     style_.language = o_.language.empty() ? nullptr : o_.language.c_str();
     style_.color_glyphs = o_.color_glyphs ? 1 : 0;
+    style_.variations = o_.variations.empty() ? nullptr : o_.variations.c_str();
+    style_.rotation = o_.rotate;
+    style_.tile = o_.tile ? 1 : 0;
+    style_.tile_step_x = o_.tile_step_x, style_.tile_step_y = o_.tile_step_y;
+    style_.tile_row_offset = o_.tile_row_offset;
     style_.size = o_.size;
     style_.size_unit = o_.em_size ? IMGTEXT_SIZE_EM : IMGTEXT_SIZE_PIXEL_HEIGHT;
     style_.align = o_.align;

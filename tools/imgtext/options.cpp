@@ -127,6 +127,23 @@ bool shadow_into(const std::string &value, options &o) {
     return true;
 }
 
+// STEPX,STEPY[,OFFSET]: the tile grid's steps and row offset in pixels (the
+// library checks their range).
+bool tile_into(const std::string &value, options &o) {
+    const size_t first = value.find(','), second = first == std::string::npos ? first : value.find(',', first + 1);
+    if (first == std::string::npos) return false;
+    const auto sx = parse_int(value.substr(0, first));
+    const auto sy = parse_int(value.substr(first + 1, second == std::string::npos ? second : second - first - 1));
+    if (!sx || !sy) return false;
+    if (second != std::string::npos) {
+        const auto offset = parse_int(value.substr(second + 1));
+        if (!offset) return false;
+        o.tile_row_offset = *offset;
+    }
+    o.tile = true, o.tile_step_x = *sx, o.tile_step_y = *sy;
+    return true;
+}
+
 struct option_spec {
     const char *name;
     const char *alias;  // or nullptr
@@ -190,6 +207,13 @@ const option_spec option_table[] = {
      "a BCP 47 language tag such as sr or tr"},
     {"--no-color-glyphs", "--no-colour-glyphs", on_all, false,
      [](options &o, const std::string &) { return o.color_glyphs = false, true; }, ""},
+    {"--rotate", nullptr, on_all, true, [](options &o, const std::string &v) { return float_in(v, -1e9f, 1e9f, o.rotate); },
+     "degrees counterclockwise, a number"},
+    {"--tile", nullptr, on_all, true, [](options &o, const std::string &v) { return tile_into(v, o); },
+     "STEPX,STEPY[,OFFSET]: whole pixels between tiles along and across the lines, and each row's shift"},
+    {"--variation", nullptr, on_all, true,
+     [](options &o, const std::string &v) { return !(o.variations = v).empty(); },
+     "a variable font's axis values such as wght=700,wdth=85, or a named instance such as Bold"},
     {"--align", nullptr, on_all, true,
      [](options &o, const std::string &v) {
          o.align = v == "left" ? IMGTEXT_ALIGN_LEFT : v == "center" || v == "centre" ? IMGTEXT_ALIGN_CENTER
@@ -407,6 +431,14 @@ Text style (all commands; defaults in brackets):
   --no-color-glyphs   draw emoji and other colour glyphs from their outlines
                       in the text colour (or not at all, from a font of
                       colour bitmaps alone) [colour glyphs in their colours]
+  --rotate DEG        turn the text (its box, outline and shadow) DEG degrees
+                      counterclockwise about its anchor [0]
+  --tile SX,SY[,OFF]  repeat the text over the whole picture on a grid turned
+                      with it, SX pixels apart along the lines and SY across
+                      them, each row shifted OFF along the lines; each step 8
+                      to 1000000, or 0 for twice the text's width or height
+  --variation V       a variable font's axis values, e.g. wght=700,wdth=85, or
+                      the name of one of its instances, e.g. Bold [default]
   --stroke-width W    an outline W pixels wide around the glyphs, under the
                       text; fractions allowed, 0 to 256 [0: none]
   --stroke-color C    the outline's colour [#000000]

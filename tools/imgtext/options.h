@@ -46,6 +46,10 @@ struct options {
     int direction = IMGTEXT_DIRECTION_AUTO;
     std::string features, language;
     bool color_glyphs = true;  // --no-color-glyphs: outlines only
+    std::string variations;    // a variable font's axis values or named instance
+    float rotate = 0.0f;       // degrees counterclockwise
+    bool tile = false;         // repeat the text over the picture
+    int tile_step_x = 0, tile_step_y = 0, tile_row_offset = 0;
     float opacity = 1.0f;
     imgtext_color color{255, 255, 255, 255};
     imgtext_color box_color{0, 0, 0, 255};

@@ -223,6 +223,26 @@ def _shadow(style: _native.TextStyle, shadow: Any) -> None:
         style.shadow_blur = _checks.c_float(parts[2], "shadow blur")
 
 
+def _placement(style: _native.TextStyle, rotate: Any = None, tile: Any = None) -> None:
+    """Rotation in degrees counterclockwise, and tiling: (step_x, step_y) or
+    (step_x, step_y, row_offset) in pixels, 0 for a step's default."""
+    if rotate is not None:
+        style.rotation = _checks.c_float(rotate, "rotate")
+    if tile is not None:
+        try:
+            parts = tuple(tile)
+        except TypeError:
+            raise TypeError(f"tile must be a (step_x, step_y) or (step_x, step_y, row_offset) tuple, "
+                            f"not {type(tile).__name__}") from None
+        if len(parts) not in (2, 3):
+            raise ValueError(f"tile must be (step_x, step_y) or (step_x, step_y, row_offset), not {len(parts)} numbers")
+        style.tile = 1
+        style.tile_step_x, style.tile_step_y = _checks.c_int(parts[0], "tile step_x"), _checks.c_int(parts[1],
+                                                                                                  "tile step_y")
+        if len(parts) == 3:
+            style.tile_row_offset = _checks.c_int(parts[2], "tile row_offset")
+
+
 def _style(font: Optional[Font], fallback: Optional[Font], size: Optional[float], font_size: Optional[float],
            line_spacing: float, align: Optional[str], max_width: Optional[int], fill: Optional[Color] = None,
            opacity: float = 1.0, box: Optional[Color] = None, padding: int = 0, stroke_width: float = 0.0,
@@ -323,9 +343,22 @@ def _coordinate(value: object, name: str) -> int:
 
 
 def _world_text(style: _native.TextStyle, features: Any = None, language: Optional[str] = None,
-                direction: Optional[str] = None, layout: Optional[str] = None) -> None:
+                direction: Optional[str] = None, layout: Optional[str] = None, variations: Any = None) -> None:
     """The shaping fields: features as Pillow takes them (["-liga", "ss01"])
-    or as one string, a BCP 47 language, direction "ltr"/"rtl", layout."""
+    or as one string, a BCP 47 language, direction "ltr"/"rtl", layout, and
+    a variable font's axes ({"wght": 700}, "wght=700" or an instance's name)."""
+    if variations is not None:
+        if isinstance(variations, dict):
+            try:
+                items = [f"{str(tag)}={float(value)!r}" for tag, value in variations.items()]
+            except (TypeError, ValueError):
+                raise TypeError("variations must map axis tags to numbers, e.g. {'wght': 700}") from None
+            text = ",".join(items)
+        elif isinstance(variations, str):
+            text = variations
+        else:
+            raise TypeError(f"variations must be a dict or a str, not {type(variations).__name__}")
+        style.variations = text.encode("utf-8") if text else None
     if features is not None:
         if isinstance(features, str):
             features = [features]
@@ -354,7 +387,8 @@ def measure(text: Text, font: Optional[Font] = None, *, size: Optional[float] = 
             font_size: Optional[float] = None, line_spacing: float = 1.0, max_width: Optional[int] = None,
             fallback: Optional[Font] = None, features: Any = None, language: Optional[str] = None,
             direction: Optional[str] = None, layout: Optional[str] = None,
-            spacing: Optional[int] = None, embedded_color: bool = True) -> TextMetrics:
+            spacing: Optional[int] = None, embedded_color: bool = True, variations: Any = None,
+            rotate: Any = None) -> TextMetrics:
     """Lay out text as draw_text would, without drawing.
 
     ``size`` is the pixel height from ascender to descender (default 24, as
@@ -362,11 +396,15 @@ def measure(text: Text, font: Optional[Font] = None, *, size: Optional[float] = 
     Pillow and most tools give it. ``line_spacing`` multiplies the line
     height, or ``spacing`` adds that many pixels between lines (Pillow's
     word); ``max_width`` wraps lines wider than that many pixels at spaces.
+    ``variations`` and ``rotate`` are as for draw_text; turned text measures
+    as the bounding box of its turned text box.
     """
     data = _checks.text(text)
     style = _style(font, fallback, size, font_size, line_spacing, None, max_width,
-                   world=dict(features=features, language=language, direction=direction, layout=layout),
+                   world=dict(features=features, language=language, direction=direction, layout=layout,
+                              variations=variations),
                    spacing=spacing, embedded_color=embedded_color)
+    _placement(style, rotate)
     metrics = _native.new_metrics()
     room = data.count(b"\n") + 1
     while True:
@@ -394,9 +432,10 @@ def _style_options(font: Optional[Font], options: Dict[str, Any]) -> Dict[str, A
     """_style()'s arguments from draw_text's keywords, as textbbox takes them."""
     options.pop("fill", None)
     options.pop("opacity", None)
-    world = {name: options.pop(name) for name in ("features", "language", "direction", "layout") if name in options}
+    world = {name: options.pop(name) for name in ("features", "language", "direction", "layout", "variations")
+             if name in options}
     known = {"fallback", "size", "font_size", "line_spacing", "align", "max_width", "box", "padding", "stroke_width",
-             "stroke_fill", "shadow", "shadow_fill", "box_radius", "spacing", "embedded_color"}
+             "stroke_fill", "shadow", "shadow_fill", "box_radius", "spacing", "embedded_color", "rotate", "tile"}
     unknown = sorted(set(options) - known)
     if unknown:
         raise TypeError(f"unexpected keyword argument {unknown[0]!r}")
@@ -757,7 +796,8 @@ class Image:
                   fallback: Optional[Font] = None, stroke_width: float = 0.0, stroke_fill: Optional[Color] = None,
                   shadow: Optional[Shadow] = None, shadow_fill: Optional[Color] = None, box_radius: float = 0.0,
                   features: Any = None, language: Optional[str] = None, direction: Optional[str] = None,
-                  layout: Optional[str] = None, embedded_color: bool = True) -> TextMetrics:
+                  layout: Optional[str] = None, embedded_color: bool = True, variations: Any = None,
+                  rotate: Any = None, tile: Any = None) -> TextMetrics:
         """Draw UTF-8 text, placed at a point or by gravity; returns its box.
 
         The calling forms, each tested:
@@ -800,6 +840,16 @@ class Image:
         direction: "ltr" or "rtl" (default: each paragraph's first strong
         character); layout: "auto" (default), "simple" or "shaped". align
         also takes "start" and "end", which follow the paragraph's direction.
+        variations: a variable font's axis values, {"wght": 700, "wdth": 85}
+        or "wght=700,wdth=85", or the name of a named instance ("Bold").
+
+        rotate: degrees counterclockwise: the text, its box, outline and
+        shadow turn about the anchor (by gravity, the turned box's bounding
+        box is placed); the returned box is that bounding box. tile:
+        (step_x, step_y) or (step_x, step_y, row_offset) repeats the text
+        over the whole picture on a grid turned with it, steps in pixels
+        along and across the lines (8..1000000, 0 for twice the text's width
+        or height), each row shifted row_offset along the lines.
 
         stroke_width: an outline this many pixels beyond the glyphs (0..256,
         fractions allowed; 0, the default, draws none), one seamless outline
@@ -826,8 +876,9 @@ class Image:
             font=font, fallback=fallback, size=size, font_size=font_size, line_spacing=line_spacing, align=align,
             max_width=max_width, fill=fill, opacity=opacity, box=box, padding=padding, stroke_width=stroke_width,
             stroke_fill=stroke_fill, shadow=shadow, shadow_fill=shadow_fill, box_radius=box_radius,
-            world=dict(features=features, language=language, direction=direction, layout=layout), spacing=spacing,
-            embedded_color=embedded_color))
+            world=dict(features=features, language=language, direction=direction, layout=layout,
+                       variations=variations),
+            spacing=spacing, embedded_color=embedded_color, rotate=rotate, tile=tile))
         return _metrics(placed.draw(self._handle))
 
     def textbbox(self, xy_or_text: Any = None, /, text: Optional[Text] = None, font: Optional[Font] = None,
@@ -878,7 +929,9 @@ class Image:
         if text is None:
             raise TypeError("draw_text needs text")
         data = _checks.text(text)
+        placement = {name: style_options.pop(name) for name in ("rotate", "tile") if name in style_options}
         style = _style(**style_options)
+        _placement(style, **placement)
         if gravity is not None:
             if xy is not None or anchor is not None:
                 raise ValueError("give gravity, or xy with an anchor, not both")

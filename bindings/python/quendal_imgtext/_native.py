@@ -87,7 +87,10 @@ class TextStyle(ctypes.Structure):
                 ("shadow_color", Color), ("box_radius", ctypes.c_float),
                 ("fallbacks", ctypes.POINTER(ctypes.c_void_p)), ("fallback_count", ctypes.c_size_t),
                 ("layout", ctypes.c_int), ("direction", ctypes.c_int), ("features", ctypes.c_char_p),
-                ("language", ctypes.c_char_p), ("color_glyphs", ctypes.c_int)]
+                ("language", ctypes.c_char_p), ("color_glyphs", ctypes.c_int),
+                ("variations", ctypes.c_char_p),
+                ("rotation", ctypes.c_float), ("tile", ctypes.c_int), ("tile_step_x", ctypes.c_int),
+                ("tile_step_y", ctypes.c_int), ("tile_row_offset", ctypes.c_int)]
 
 
 class TextMetrics(ctypes.Structure):

@@ -1,0 +1,296 @@
+// Rotated text. Each glyph's outline, flattened as the rasteriser flattens
+// it, is turned and moved to its pen's place on the picture in double
+// precision, then rasterised there by the same rasteriser upright text uses,
+// over only the part of the picture its turned box can touch. Upright text
+// never comes here: it keeps its own path and bytes.
+#include "drawing/rotated.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <utility>
+#include <vector>
+
+#include "drawing/effects.h"
+#include "drawing/outline.h"
+#include "drawing/planes.h"
+#include "font/font.h"
+#include "frame/errors.h"
+#include "image/paint.h"
+#include "text/glyph_cache.h"
+#include "text/layout.h"
+
+namespace imgtext {
+
+namespace {
+
+// Pixel coordinates far beyond any picture saturate rather than overflow.
+int64_t to_pixel(double v) {
+    constexpr double limit = 4611686018427387904.0;  // 2^62
+    if (!(v > -limit)) return -(int64_t{1} << 62);
+    if (!(v < limit)) return int64_t{1} << 62;
+    return static_cast<int64_t>(v);
+}
+int64_t floor_pixel(double v) { return to_pixel(std::floor(v)); }
+int64_t ceil_pixel(double v) { return to_pixel(std::ceil(v)); }
+
+struct extent {
+    double x0, y0, x1, y1;
+    void add(double x, double y) {
+        x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x), y1 = std::max(y1, y);
+    }
+};
+
+// The frame's picture of the local rectangle [u0, u1] x [v0, v1].
+extent turned_extent(const text_frame &f, double u0, double v0, double u1, double v1) {
+    extent e{f.x(u0, v0), f.y(u0, v0), f.x(u0, v0), f.y(u0, v0)};
+    e.add(f.x(u1, v0), f.y(u1, v0));
+    e.add(f.x(u0, v1), f.y(u0, v1));
+    e.add(f.x(u1, v1), f.y(u1, v1));
+    return e;
+}
+
+// Rasterises polygons given in picture pixels (xy) over an area, in bands
+// of rows so that a large area needs little memory, calling
+// use(row, first column, coverage, width) for each row.
+template <typename Use>
+void rasterise_over(const std::vector<double> &xy, const std::vector<int> &lengths, const area &where, Use use) {
+    constexpr int64_t band = 256;
+    const int w = static_cast<int>(where.width());
+    flat_outline local;
+    local.lengths = lengths;
+    local.xy.resize(xy.size());
+    std::vector<unsigned char> coverage;
+    for (int64_t top = where.y0; top < where.y1; top += band) {
+        const int h = static_cast<int>(std::min(band, where.y1 - top));
+        for (size_t i = 0; i < xy.size(); i += 2) {
+            local.xy[i] = static_cast<float>(xy[i] - static_cast<double>(where.x0));
+            local.xy[i + 1] = static_cast<float>(xy[i + 1] - static_cast<double>(top));
+        }
+        coverage.assign(static_cast<size_t>(w) * static_cast<size_t>(h), 0);
+        rasterise_polygons(local, 0, 0, w, h, coverage.data());
+        for (int r = 0; r < h; ++r) use(top + r, where.x0, coverage.data() + static_cast<size_t>(r) * w, w);
+    }
+}
+
+// The laid-out text drawn with a frame.
+class turned_text final : public text_coverage {
+public:
+    turned_text(const text_layout &layout, line_align align, const text_frame &frame, glyph_cache &glyphs)
+        : layout_(layout), align_(align), frame_(frame), glyphs_(glyphs) {}
+
+    area ink() override {
+        area ink;
+        for_each_placed_glyph(layout_, 0, 0, align_, [&](const glyph_ref &g, float pen, int64_t baseline) {
+            if (!glyphs_.over_budget()) ink = bounding(ink, glyph_area(glyphs_.entry_of(g).box, pen, baseline));
+        });
+        return ink;
+    }
+
+    // Turned glyphs are drawn from their outlines, colour glyphs too: no
+    // colour plane is ever asked for here.
+    bool build(plane<float> &mask, plane<premultiplied> &) override {
+        return each_part(mask.at, [&](int64_t y, int64_t x0, const unsigned char *c, int w) {
+            float *m = mask.row(y) + (x0 - mask.at.x0);
+            for (int i = 0; i < w; ++i) {
+                const float a = static_cast<float>(c[i]) / 255.0f;
+                m[i] = m[i] + a - m[i] * a;
+            }
+        });
+    }
+
+    // Glyph by glyph, as upright text is composited.
+    bool fill(const rgba_image &image, const paint &colour) override {
+        return each_part(area{0, 0, image.width, image.height},
+                         [&](int64_t y, int64_t x0, const unsigned char *c, int w) {
+                             unsigned char *d = image.row(y) + static_cast<size_t>(x0) * 4;
+                             for (int i = 0; i < w; ++i)
+                                 if (c[i]) composite_pixel(d + static_cast<size_t>(i) * 4, c[i], colour);
+                         });
+    }
+
+private:
+    // Where the glyph's bitmap box, turned about its pen, can touch: drawn
+    // by the same rules as upright glyphs (none for an empty box or one too
+    // large for the rasteriser).
+    area glyph_area(const glyph_box &b, float pen, int64_t baseline) const {
+        const int gw = b.x1 - b.x0, gh = b.y1 - b.y0;
+        if (gw <= 0 || gh <= 0 || static_cast<uint64_t>(gw) * static_cast<uint64_t>(gh) > INT32_MAX) return {};
+        const double u = pen, v = static_cast<double>(baseline);
+        const extent e = turned_extent(frame_, u + b.x0, v + b.y0, u + b.x1, v + b.y1);
+        return {floor_pixel(e.x0) - 1, floor_pixel(e.y0) - 1, ceil_pixel(e.x1) + 1, ceil_pixel(e.y1) + 1};
+    }
+
+    const flat_outline &outline_of(const glyph_ref &g) {
+        const auto key = std::make_pair(g.font, g.glyph);
+        auto found = outlines_.find(key);
+        if (found != outlines_.end()) return found->second;
+        flat_outline &o = outlines_[key];
+        glyph_flat_outline(*g.font, g.glyph, g.scale, o);
+        return o;
+    }
+
+    // Rasterises each glyph's part inside `within` and passes its rows on.
+    template <typename Use>
+    bool each_part(const area &within, Use use) {
+        std::vector<double> xy;
+        for_each_placed_glyph(layout_, 0, 0, align_, [&](const glyph_ref &g, float pen, int64_t baseline) {
+            if (glyphs_.over_budget()) return;
+            const area part = intersect(glyph_area(glyphs_.entry_of(g).box, pen, baseline), within);
+            if (part.empty()) return;
+            const flat_outline &o = outline_of(g);
+            if (o.lengths.empty()) return;
+            xy.resize(o.xy.size());
+            const double gu = pen, gv = static_cast<double>(baseline);
+            const double scale = g.scale;
+            for (size_t i = 0; i < o.xy.size(); i += 2) {
+                const double u = gu + o.xy[i] * scale, v = gv - o.xy[i + 1] * scale;
+                xy[i] = frame_.x(u, v), xy[i + 1] = frame_.y(u, v);
+            }
+            rasterise_over(xy, o.lengths, part, use);
+        });
+        return true;
+    }
+
+    const text_layout &layout_;
+    line_align align_;
+    text_frame frame_;
+    glyph_cache &glyphs_;
+    std::map<std::pair<const font_face *, int>, flat_outline> outlines_;
+};
+
+// The box (padding beyond the text box, corners rounded to the radius)
+// turned with the text, antialiased at its edges.
+void draw_turned_box(const rgba_image &image, const text_request &request, const text_layout &layout,
+                     const text_frame &frame) {
+    const double p = static_cast<double>(request.padding > 0 ? request.padding : 0);
+    const double u0 = -p, v0 = -p, u1 = static_cast<double>(layout.box_width) + p,
+                 v1 = static_cast<double>(layout.box_height) + p;
+    const double radius = std::min(static_cast<double>(request.box_radius), std::min(u1 - u0, v1 - v0) * 0.5);
+    std::vector<double> xy;
+    auto add = [&](double u, double v) { xy.push_back(frame.x(u, v)), xy.push_back(frame.y(u, v)); };
+    if (radius > 0.0) {
+        // Segments short enough that an arc strays under a third of a pixel.
+        const double step = 2.0 * std::sqrt(2.0 * 0.35 / radius);
+        const int n = static_cast<int>(std::min(256.0, std::max(2.0, std::ceil(1.5707963267948966 / step))));
+        const double centres[4][2] = {{u0 + radius, v0 + radius},
+                                      {u1 - radius, v0 + radius},
+                                      {u1 - radius, v1 - radius},
+                                      {u0 + radius, v1 - radius}};
+        for (int k = 0; k < 4; ++k) {
+            for (int i = 0; i <= n; ++i) {
+                const double a = 3.141592653589793 * (1.0 + 0.5 * k + 0.5 * i / n);
+                add(centres[k][0] + radius * std::cos(a), centres[k][1] + radius * std::sin(a));
+            }
+        }
+    } else {
+        add(u0, v0), add(u1, v0), add(u1, v1), add(u0, v1);
+    }
+    const extent e = turned_extent(frame, u0, v0, u1, v1);
+    const area where = intersect(area{floor_pixel(e.x0), floor_pixel(e.y0), ceil_pixel(e.x1), ceil_pixel(e.y1)},
+                                 area{0, 0, image.width, image.height});
+    if (where.empty() || request.box_colour.a == 0) return;
+    const imgtext_color c = request.box_colour;
+    const paint colour{static_cast<float>(c.r), static_cast<float>(c.g), static_cast<float>(c.b),
+                       static_cast<float>(c.a) / 255.0f};
+    rasterise_over(xy, {static_cast<int>(xy.size() / 2)}, where,
+                   [&](int64_t y, int64_t x0, const unsigned char *cov, int w) {
+                       unsigned char *d = image.row(y) + static_cast<size_t>(x0) * 4;
+                       for (int i = 0; i < w; ++i)
+                           if (cov[i]) composite_pixel(d + static_cast<size_t>(i) * 4, cov[i], colour);
+                   });
+}
+
+struct owned_layout {
+    text_layout layout{};
+    ~owned_layout() { free_text_layout(&layout); }
+};
+
+}  // namespace
+
+turn turn_of(float degrees) {
+    double d = std::fmod(static_cast<double>(degrees), 360.0);
+    if (d < 0.0) d += 360.0;
+    if (d == 0.0) return {1.0f, 0.0f};
+    if (d == 90.0) return {0.0f, 1.0f};
+    if (d == 180.0) return {-1.0f, 0.0f};
+    if (d == 270.0) return {0.0f, -1.0f};
+    const double r = d * (3.141592653589793 / 180.0);
+    return {static_cast<float>(std::cos(r)), static_cast<float>(std::sin(r))};
+}
+
+turned_bounds bounds_of(const text_frame &frame, int64_t w, int64_t h) {
+    const extent e = turned_extent(frame, 0.0, 0.0, static_cast<double>(w), static_cast<double>(h));
+    const int64_t x0 = floor_pixel(e.x0), y0 = floor_pixel(e.y0);
+    return {x0, y0, ceil_pixel(e.x1) - x0, ceil_pixel(e.y1) - y0};
+}
+
+text_frame frame_for(const placement &where, int64_t image_width, int64_t image_height, int64_t w, int64_t h, turn t) {
+    text_frame f;
+    f.t = t;
+    if (where.by_gravity) {
+        const turned_bounds b = bounds_of(f, w, h);
+        const box_origin at = place_box(where, image_width, image_height, b.width, b.height);
+        f.ox = static_cast<double>(at.x - b.x), f.oy = static_cast<double>(at.y - b.y);
+        return f;
+    }
+    // The anchor point in the box, as place_box finds it for upright text.
+    const int column = static_cast<int>(where.position) % 3, row = static_cast<int>(where.position) / 3;
+    const double au = static_cast<double>(column == 0 ? 0 : column == 1 ? w / 2 : w);
+    const double av = static_cast<double>(row == 0 ? 0 : row == 1 ? h / 2 : h);
+    f.ox = static_cast<double>(where.x) - (au * t.c + av * t.s);
+    f.oy = static_cast<double>(where.y) - (av * t.c - au * t.s);
+    return f;
+}
+
+area turned_drawn_area(const text_request &request, const text_layout &layout, const text_frame &frame) {
+    glyph_cache glyphs(request.max_steps);
+    turned_text text(layout, request.align, frame, glyphs);
+    area drawn = text.ink();
+    const text_effects &e = request.effects;
+    if (e.any() && !drawn.empty()) {
+        drawn = expand(drawn, outline_reach(e.stroke_width > 0.0f ? e.stroke_width : 0.0f));
+        if (e.shadow)
+            drawn = bounding(drawn, expand(shift(drawn, e.shadow_dx, e.shadow_dy), shadow_blur_reach(e.shadow_blur)));
+    }
+    if (request.box) {
+        const double p = static_cast<double>(request.padding > 0 ? request.padding : 0);
+        const extent b = turned_extent(frame, -p, -p, static_cast<double>(layout.box_width) + p,
+                                       static_cast<double>(layout.box_height) + p);
+        drawn = bounding(drawn, area{floor_pixel(b.x0), floor_pixel(b.y0), ceil_pixel(b.x1), ceil_pixel(b.y1)});
+    }
+    return drawn;
+}
+
+imgtext_status draw_turned(const rgba_image &image, const text_request &request, const text_layout &layout,
+                           const text_frame &frame) {
+    if (request.box) draw_turned_box(image, request, layout, frame);
+    glyph_cache glyphs(request.max_steps);
+    turned_text text(layout, request.align, frame, glyphs);
+    if (request.effects.any()) return draw_coverage_effects(image, text, request.colour, request.effects, glyphs);
+    const bool ok = text.fill(image, request.colour);
+    if (glyphs.over_budget()) return glyphs.work_exceeded();
+    if (!ok) return set_error(IMGTEXT_ERROR_MEMORY, "out of memory drawing rotated text");
+    return IMGTEXT_OK;
+}
+
+imgtext_status draw_rotated_text(const rgba_image &image, const text_request &request, const placement &where,
+                                 turned_bounds *bounds, text_layout *result) {
+    owned_layout laid_out;
+    imgtext_status status = layout_text(request.layout, &laid_out.layout);
+    if (status != IMGTEXT_OK) return status;
+    const text_layout &layout = laid_out.layout;
+    const text_frame frame =
+        frame_for(where, image.width, image.height, layout.box_width, layout.box_height, turn_of(request.rotation));
+    status = draw_turned(image, request, layout, frame);
+    if (status != IMGTEXT_OK) return status;
+    if (bounds) *bounds = bounds_of(frame, layout.box_width, layout.box_height);
+    if (result) {
+        *result = layout;
+        laid_out.layout = text_layout{};
+    }
+    return IMGTEXT_OK;
+}
+
+}  // namespace imgtext
