@@ -25,6 +25,11 @@
 #            scripts/fuzz.sh's job, from random seeds.
 #   windows  the DLL cross-built with MinGW-w64, its tests run under Wine;
 #            output files must match the Linux build's recorded digests
+#   package  scripts/package.sh's .deb, .tar.gz and .zip, checked as their
+#            users get them by tests/check_packages.sh: the .deb unpacked
+#            into an empty root draws, a C program links against the .zip's
+#            import libraries and runs under Wine; the wheel made with the
+#            DLL is win_amd64 (reuses the release and windows builds)
 # Usage: scripts/test.sh [stage...]   (default: all of the above)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -37,7 +42,7 @@ scripts/setup.sh --tests
 export IMGTEXT_SKIPS_ALLOWED=${IMGTEXT_SKIPS_ALLOWED-tmpfs}
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(lint debug native asan tsan clang valgrind python windows fuzz)
+[ ${#stages[@]} -gt 0 ] || stages=(lint debug native asan tsan clang valgrind python windows package fuzz)
 
 # Prints a stage's five slowest tests, from CTest's record of their times,
 # so that one drifting towards its timeout is seen before it fails.
@@ -130,6 +135,7 @@ for stage in "${stages[@]}"; do
         fuzz) IMGTEXT_FUZZ_SEED=${IMGTEXT_FUZZ_SEED:-1} scripts/fuzz.sh "${IMGTEXT_FUZZ_SECONDS:-60}" || failed+=("$stage") ;;
         windows) scripts/windows.sh --test || failed+=("$stage") ;;
         python) run_python_package || failed+=("$stage") ;;
+        package) scripts/package.sh && tests/check_packages.sh || failed+=("$stage") ;;
         *) build_and_test "$stage" || failed+=("$stage") ;;
     esac
     times+=("$stage $((SECONDS - started))s")
