@@ -6,7 +6,8 @@
 #   .tar.gz  the same files; its tool finds its library by itself
 #   .zip     the DLL and the tool stripped; a C program linked with MinGW
 #            against each import library (.dll.a, and the .lib made for
-#            MSVC) runs under Wine, as does imgtext.exe
+#            MSVC) runs under Wine, as do imgtext.exe and a program linked
+#            against the .lib by lld-link, as MSVC's link.exe links
 #   wheel    one built with the DLL is tagged win_amd64, carries it as
 #            quendal-imgtext.dll, and pip takes it for that platform
 # Usage: tests/check_packages.sh [linux] [windows]   (default: both)
@@ -91,6 +92,17 @@ check_windows() {
     done
     (cd "$top/bin" && wine imgtext.exe create --text Packaged --width 90 --height 30 -o from-tool.png)
     is_png "$top/bin/from-tool.png"
+    # MSVC's side: an object in its ABI, linked by lld-link (which takes
+    # what link.exe takes) against the .lib alone; no C runtime, so its
+    # entry point's value is the exit status.
+    printf '%s\n' '#include <quendal_imgtext.h>' \
+        'int entry(void) { return imgtext_create("from-msvc.png", "MSVC", 90, 30, 0, 255, 255, 255, 0, 0, 0) ? 0 : 3; }' \
+        >"$work/msvc.c"
+    clang --target=x86_64-pc-windows-msvc -ffreestanding -O1 -I"$top/include" -c "$work/msvc.c" -o "$work/msvc.obj"
+    lld-link /nologo /entry:entry /subsystem:console /nodefaultlib "$work/msvc.obj" "$top/lib/quendal-imgtext.lib" \
+        /out:"$top/bin/msvc.exe"
+    (cd "$top/bin" && wine msvc.exe)
+    is_png "$top/bin/from-msvc.png"
 
     mkdir "$work/wheel"
     local wheel
