@@ -61,8 +61,9 @@ TOOL_PACKAGES=(cmake g++ clang make pkg-config binutils libgtest-dev libgmock-de
                clang-format clang-tidy)
 
 # The Windows DLL is cross-built with the -posix MinGW-w64 compilers and
-# tested under Wine.
-WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine)
+# tested under Wine; llvm's llvm-dlltool makes its MSVC import library,
+# which the tests link with lld's lld-link, a stand-in for MSVC's linker.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine llvm lld)
 # The tests draw every script with Debian's fonts (never committed) and
 # compare the shaped glyphs with HarfBuzz's own hb-shape, an independent
 # build of another release.

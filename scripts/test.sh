@@ -13,8 +13,10 @@
 #   valgrind the -O0 test programs under memcheck: no errors, no leaks; and
 #            the crafted corpus of every decoder's headers, each file decoded
 #            twice in one process, which must give the same pixels
-#   python   `pip install ./bindings/python` into a fresh virtual environment
-#            (no network), then the bindings' tests through the installed package
+#   python   a wheel built from ./bindings/python (no network), tagged for
+#            this platform with the library in it, installed into a fresh
+#            virtual environment, then the bindings' tests through the
+#            installed package
 #   fuzz     each libFuzzer target for IMGTEXT_FUZZ_SECONDS (default 60), the
 #            decoder under MemorySanitizer among them, which first replays
 #            the crafted corpus. The seed is fixed (IMGTEXT_FUZZ_SEED, default
@@ -23,6 +25,11 @@
 #            scripts/fuzz.sh's job, from random seeds.
 #   windows  the DLL cross-built with MinGW-w64, its tests run under Wine;
 #            output files must match the Linux build's recorded digests
+#   package  scripts/package.sh's .deb, .tar.gz and .zip, checked as their
+#            users get them by tests/check_packages.sh: the .deb unpacked
+#            into an empty root draws, a C program links against the .zip's
+#            import libraries and runs under Wine; the wheel made with the
+#            DLL is win_amd64 (reuses the release and windows builds)
 # Usage: scripts/test.sh [stage...]   (default: all of the above)
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -35,7 +42,7 @@ scripts/setup.sh --tests
 export IMGTEXT_SKIPS_ALLOWED=${IMGTEXT_SKIPS_ALLOWED-tmpfs}
 
 stages=("$@")
-[ ${#stages[@]} -gt 0 ] || stages=(lint debug native asan tsan clang valgrind python windows fuzz)
+[ ${#stages[@]} -gt 0 ] || stages=(lint debug native asan tsan clang valgrind python windows package fuzz)
 
 # Prints a stage's five slowest tests, from CTest's record of their times,
 # so that one drifting towards its timeout is seen before it fails.
@@ -81,8 +88,21 @@ run_python_package() {
     # scripts/setup.sh, so the array and Pillow tests run here too.
     local venv=build/python-venv python=/usr/bin/python3
     [ -x "$python" ] || python=python3
-    rm -rf "$venv"
-    "$python" -m venv --system-site-packages "$venv" && "$venv/bin/pip" install -q ./bindings/python || return 1
+    rm -rf "$venv" build/wheels
+    "$python" -m venv --system-site-packages "$venv" &&
+        "$venv/bin/pip" wheel -q --no-deps -w build/wheels ./bindings/python || return 1
+    # The wheel carries the release build's library, under this platform's
+    # name and tag.
+    local wheel
+    wheel=$(ls build/wheels/*.whl)
+    case $wheel in
+        *-py3-none-linux_$(uname -m).whl) ;;
+        *) echo "the wheel is not tagged linux_$(uname -m): $wheel" >&2; return 1 ;;
+    esac
+    "$python" -c "import sys, zipfile; sys.exit('quendal_imgtext/libquendal-imgtext.so' not in
+        zipfile.ZipFile(sys.argv[1]).namelist())" "$wheel" ||
+        { echo "$wheel does not carry libquendal-imgtext.so" >&2; return 1; }
+    "$venv/bin/pip" install -q --no-index "$wheel" || return 1
     # The installed package, with the library bundled in it: no PYTHONPATH,
     # no QUENDAL_IMGTEXT_LIBRARY.
     (cd build && env -u QUENDAL_IMGTEXT_LIBRARY -u PYTHONPATH IMGTEXT_FONT_FILE="$ROOT/.deps/font/Caladea-Regular.ttf" \
@@ -115,6 +135,7 @@ for stage in "${stages[@]}"; do
         fuzz) IMGTEXT_FUZZ_SEED=${IMGTEXT_FUZZ_SEED:-1} scripts/fuzz.sh "${IMGTEXT_FUZZ_SECONDS:-60}" || failed+=("$stage") ;;
         windows) scripts/windows.sh --test || failed+=("$stage") ;;
         python) run_python_package || failed+=("$stage") ;;
+        package) scripts/package.sh && tests/check_packages.sh || failed+=("$stage") ;;
         *) build_and_test "$stage" || failed+=("$stage") ;;
     esac
     times+=("$stage $((SECONDS - started))s")

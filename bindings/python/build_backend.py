@@ -2,8 +2,10 @@
 
 It needs nothing from a package index. When the shared library can be found
 at build time (QUENDAL_IMGTEXT_LIBRARY, or the project's own release build),
-it is bundled beside the package and the wheel is tagged for this platform;
-otherwise the wheel is pure Python and finds the library at run time.
+it is bundled beside the package under the name its platform loads, and the
+wheel is tagged for the platform the library is built for, read from the
+file itself: a Windows DLL cross-built on Linux makes a win_amd64 wheel.
+Otherwise the wheel is pure Python and finds the library at run time.
 """
 
 import base64
@@ -11,8 +13,8 @@ import hashlib
 import io
 import os
 import re
+import struct
 import tarfile
-import sysconfig
 import zipfile
 
 NAME = "quendal_imgtext"
@@ -64,6 +66,28 @@ def _built_library():
     return None
 
 
+# ELF e_machine and PE Machine values, with the wheel platform of each.
+_ELF_PLATFORMS = {0x3E: "linux_x86_64", 0xB7: "linux_aarch64", 0x03: "linux_i686"}
+_PE_PLATFORMS = {0x8664: "win_amd64", 0xAA64: "win_arm64", 0x14C: "win32"}
+
+
+def _library_platform(data):
+    """The wheel platform tag and the file name a library loads under, from
+    the library's own headers: the build machine says nothing about a
+    cross-built library."""
+    if data[:4] == b"\x7fELF" and len(data) >= 20:
+        machine = struct.unpack_from("<H" if data[5] == 1 else ">H", data, 18)[0]
+        if machine in _ELF_PLATFORMS:
+            return _ELF_PLATFORMS[machine], "libquendal-imgtext.so"
+    elif data[:2] == b"MZ" and len(data) >= 64:
+        pe = struct.unpack_from("<I", data, 60)[0]
+        if data[pe:pe + 4] == b"PE\0\0" and len(data) >= pe + 6:
+            machine = struct.unpack_from("<H", data, pe + 4)[0]
+            if machine in _PE_PLATFORMS:
+                return _PE_PLATFORMS[machine], "quendal-imgtext.dll"
+    raise ValueError("the library to bundle is neither an ELF shared object nor a PE DLL of a known machine")
+
+
 def _record_line(path, data):
     digest = base64.urlsafe_b64encode(hashlib.sha256(data).digest()).rstrip(b"=").decode()
     return f"{path},sha256={digest},{len(data)}"
@@ -88,8 +112,10 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
     tag = "py3-none-any"
     if library:
         with open(library, "rb") as f:
-            files[f"{NAME}/libquendal-imgtext.so"] = f.read()
-        tag = "py3-none-" + sysconfig.get_platform().replace("-", "_").replace(".", "_")
+            data = f.read()
+        platform, name = _library_platform(data)
+        files[f"{NAME}/{name}"] = data
+        tag = "py3-none-" + platform
     dist_info = f"{NAME}-{VERSION}.dist-info"
     files[f"{dist_info}/METADATA"] = METADATA.encode()
     for notice in NOTICES:
@@ -103,7 +129,7 @@ def build_wheel(wheel_directory, config_settings=None, metadata_directory=None):
     with zipfile.ZipFile(os.path.join(wheel_directory, wheel_name), "w", zipfile.ZIP_DEFLATED) as wheel:
         for path, data in files.items():
             info = zipfile.ZipInfo(path, date_time=(2026, 1, 1, 0, 0, 0))
-            info.external_attr = (0o755 if path.endswith(".so") else 0o644) << 16
+            info.external_attr = (0o755 if path.endswith((".so", ".dll")) else 0o644) << 16
             wheel.writestr(info, data)
     return wheel_name
 

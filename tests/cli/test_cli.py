@@ -3,6 +3,7 @@
 IMGTEXT_CLI names the program under test; the Python bindings (on
 PYTHONPATH) give reference results from the library's own calls."""
 
+import json
 import os
 import pathlib
 import pty
@@ -169,15 +170,66 @@ class CliTests(unittest.TestCase):
         bad.write_bytes(b"not a picture")
         folder = self.dir / "out"
         folder.mkdir()
-        done = run("add", "--text", "x", "--format", "bmp", "-o", str(folder), str(self.card), str(bad),
-                   str(self.card.with_name("missing.png")))
+        missing = [str(self.dir / f"missing{i}.png") for i in range(11)]  # more than a line of names would hold
+        report = self.dir / "report.jsonl"
+        done = run("add", "--text", "x", "--format", "bmp", "--report", str(report), "-o", str(folder), str(self.card),
+                   str(bad), *missing)
         self.assertEqual(done.returncode, 1)
         stderr = done.stderr.decode()
-        self.assertIn(f"{bad}: cannot decode image (unknown image type)\n", stderr)
-        self.assertIn(f"{self.card.with_name('missing.png')}: cannot read file: No such file or directory\n", stderr)
-        self.assertIn("1 written, 2 failed", stderr)
+        failures = [(str(bad), "cannot decode image (unknown image type)")] + \
+                   [(path, "cannot read file: No such file or directory") for path in missing]
+        for path, reason in failures:
+            self.assertIn(f"{path}: {reason}\n", stderr)
+        # The summary gives every failure again, and ends with the counts.
+        self.assertTrue(stderr.endswith("".join(f"imgtext: failed: {path}: {reason}\n" for path, reason in failures) +
+                                        f"imgtext: 1 written, 12 failed, into {folder}\n"), stderr)
         self.assertNotIn("\r", stderr)  # no progress bar when stderr is not a terminal
         self.assertEqual(sorted(p.name for p in folder.iterdir()), ["card.bmp"])
+        lines = [json.loads(line) for line in report.read_text(encoding="utf-8").splitlines()]
+        self.assertEqual(lines[0], {"input": str(self.card), "output": str(folder / "card.bmp"), "status": "written"})
+        self.assertEqual([(line["input"], line["status"], line["reason"]) for line in lines[1:-1]],
+                         [(path, "failed", reason) for path, reason in failures])
+        self.assertEqual(lines[-1], {"written": 1, "damaged": 0, "failed": 12, "not done": 0})
+
+    def test_a_folder_gives_its_pictures_keeping_their_layout(self):
+        photos = self.dir / "photos"
+        for name in ("a.bmp", "sub/b.bmp", "sub/deeper/c.bmp", ".hidden.bmp", ".hid/d.bmp", "notes.txt"):
+            (photos / name).parent.mkdir(parents=True, exist_ok=True)
+            (photos / name).write_bytes(self.card.read_bytes())
+        expected = self.written("expected.bmp", "add", "--text", "x", str(self.card))
+
+        def results(folder):
+            return sorted(str(p.relative_to(folder)) for p in folder.rglob("*") if p.is_file())
+        self.ok("add", "--text", "x", "-o", str(self.dir / "flat"), str(photos))
+        self.assertEqual(results(self.dir / "flat"), ["a.bmp"])
+        # The output folder inside the input is not walked into, on a second run either.
+        for _ in range(2):
+            done = self.ok("add", "--text", "x", "--recursive", "-o", str(photos / "out"), str(photos))
+            self.assertTrue(done.stderr.endswith(f"3 written, 0 failed, into {photos / 'out'}\n".encode()))
+        self.assertEqual(results(photos / "out"), ["a.bmp", "sub/b.bmp", "sub/deeper/c.bmp"])
+        self.assertEqual((photos / "out/sub/deeper/c.bmp").read_bytes(), expected)
+        empty = self.dir / "empty"
+        empty.mkdir()
+        done = run("add", "--text", "x", "-o", str(self.dir / "none"), str(empty), str(self.card))
+        self.assertEqual(done.returncode, 1)
+        self.assertIn(f"{empty}: no pictures in this folder\n".encode(), done.stderr)
+        self.assertEqual(run("add", "--text", "x", "-o", "-", str(photos)).returncode, 2)
+
+    def test_a_size_in_percent_is_that_share_of_each_pictures_height(self):
+        tall = self.written("tall.bmp", "create", "--text", "", "--width", "64", "--height", "96")
+        (self.dir / "in").mkdir()
+        for name, data in (("short.bmp", self.card.read_bytes()), ("tall.bmp", tall)):
+            (self.dir / "in" / name).write_bytes(data)
+        for flag in ("--size", "--em-size"):
+            self.ok("centered", "--text", "Hg", flag, "25%", "-o", str(self.dir / flag), str(self.dir / "in"))
+            for name, pixels in (("short.bmp", "12"), ("tall.bmp", "24")):
+                self.assertEqual((self.dir / flag / name).read_bytes(),
+                                 self.written("ref.bmp", "centered", "--text", "Hg", flag, pixels,
+                                              str(self.dir / "in" / name)), (flag, name))
+        self.assertEqual(self.written("c1.png", "create", "--text", "Hg", "--width", "40", "--height", "80", "--size", "10%"),
+                         self.written("c2.png", "create", "--text", "Hg", "--width", "40", "--height", "80", "--size", "8"))
+        for bad in ("0%", "101%", "%", "x%"):
+            self.assertEqual(run("add", "--text", "x", "--size", bad, "-o", "o.png", str(self.card)).returncode, 2, bad)
 
     def test_inputs_sharing_an_output_name_are_refused_and_the_rest_written(self):
         inputs = [self.dir / "a" / "same.png", self.dir / "b" / "same.png", self.dir / "x.png", self.dir / "x.jpg"]
@@ -416,8 +468,8 @@ class CliTests(unittest.TestCase):
         for path in cut:
             self.assertIn(f"{path}: cannot decode image (truncated: the data ends before the picture does)\n",
                           done.stderr.decode())
-        self.assertIn(f"1 written, 2 failed, into {self.dir / 'refused'}\nimgtext: failed: {cut[0]}, {cut[1]}\n",
-                      done.stderr.decode())
+        self.assertIn(f"imgtext: failed: {cut[1]}: cannot decode image (truncated: the data ends before the picture "
+                      f"does)\nimgtext: 1 written, 2 failed, into {self.dir / 'refused'}\n", done.stderr.decode())
         allowed = self.ok("add", "--text", "x", "--allow-damaged", "-o", str(self.dir / "allowed"), *inputs)
         for path in cut:
             self.assertIn(f"{path}: warning: damaged: the data ends before the picture does", allowed.stderr.decode())

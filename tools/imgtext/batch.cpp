@@ -24,6 +24,7 @@
 #include "drawing.h"
 #include "files.h"
 #include "interrupt.h"
+#include "report.h"
 
 namespace {
 
@@ -49,14 +50,15 @@ std::string same_file_key(std::string name) {
 
 // Results in a folder are named after their inputs, so a/x.png and b/x.png
 // (or x.png and x.jpg with --format png) claim one file and the later would
-// silently replace the earlier; every such job is refused.
+// silently replace the earlier; every such job is refused. Results below a
+// folder input keep their subfolders, so only the whole path is a claim.
 void refuse_collisions(std::vector<job> &jobs) {
     constexpr size_t none = static_cast<size_t>(-1);
     std::vector<size_t> collides_with(jobs.size(), none);
     std::map<std::string, size_t> first_claim;
     for (size_t i = 0; i < jobs.size(); ++i) {
         if (!jobs[i].refused.empty()) continue;
-        const auto claim = first_claim.emplace(same_file_key(base_name(jobs[i].output)), i);
+        const auto claim = first_claim.emplace(same_file_key(jobs[i].output), i);
         if (claim.second) continue;
         const size_t first = claim.first->second;
         collides_with[i] = first;
@@ -151,31 +153,47 @@ public:
 
     bool failed() const { return failed_ > 0; }
 
-    // The closing line of a run of several files, or of one that was
-    // stopped: what was written, what failed and which, what was not done.
+    // The close of a run of several files, or of one that was stopped:
+    // every file that failed, with why, then what was written, what failed
+    // and what was not done.
     void summarise(const std::optional<std::string> &folder, int stopped_by) {
         bar_.clear();
         if (o_.level == verbosity::quiet || (jobs_.size() < 2 && !stopped_by)) return;
-        const size_t not_done = jobs_.size() - written_ - failed_;
+        // Each failure has had its own line; these gather them for the
+        // reader who only sees the end.
+        for (size_t i = 0; i < next_; ++i)
+            if (outcomes_[i].result.what == job_result::failed)
+                std::fprintf(stderr, "imgtext: failed: %s: %s\n", name_of(jobs_[i]).c_str(),
+                             outcomes_[i].result.message.c_str());
         std::string line = "imgtext: ";
         if (stopped_by) line += stopped_by == SIGTERM ? "stopped by SIGTERM: " : "stopped by SIGINT: ";
         line += std::to_string(written_) + " written";
         if (damaged_) line += " (" + std::to_string(damaged_) + " damaged)";
         line += ", " + std::to_string(failed_) + " failed";
-        if (stopped_by) line += ", " + std::to_string(not_done) + " not done";
+        if (stopped_by) line += ", " + std::to_string(not_done()) + " not done";
         if (folder) line += ", into " + *folder;
         std::fprintf(stderr, "%s\n", line.c_str());
-        if (failed_names_.empty()) return;
-        // Each failure has had its own line; this one gathers them for the
-        // reader who only sees the end.
-        constexpr size_t named = 10;
-        std::string names;
-        for (size_t i = 0; i < failed_names_.size() && i < named; ++i) names += (i ? ", " : "") + failed_names_[i];
-        if (failed_names_.size() > named) names += ", and " + std::to_string(failed_names_.size() - named) + " more";
-        std::fprintf(stderr, "imgtext: failed: %s\n", names.c_str());
+    }
+
+    // --report: a JSON line per file in the inputs' order, then the counts.
+    void write_report(std::FILE *file) const {
+        for (size_t i = 0; i < jobs_.size(); ++i) {
+            const bool reported = i < next_ && outcomes_[i].result.what != job_result::abandoned;
+            const job_result &r = outcomes_[i].result;
+            const char *status = !reported ? "not done" : r.what == job_result::written ? "written" : "failed";
+            std::string line = "{\"input\": " + json_string(jobs_[i].input) +
+                               ", \"output\": " + json_string(jobs_[i].output) + ", \"status\": \"" + status + "\"";
+            if (reported && r.what == job_result::failed) line += ", \"reason\": " + json_string(r.message);
+            if (reported && r.damaged) line += ", \"damaged\": true";
+            std::fprintf(file, "%s}\n", line.c_str());
+        }
+        std::fprintf(file, "{\"written\": %zu, \"damaged\": %zu, \"failed\": %zu, \"not done\": %zu}\n", written_,
+                     damaged_, failed_, not_done());
     }
 
 private:
+    size_t not_done() const { return jobs_.size() - written_ - failed_; }
+
     static std::string name_of(const job &j) {
         return j.input.empty() ? j.output : j.input == "-" ? "standard input" : j.input;
     }
@@ -186,7 +204,6 @@ private:
         if (r.what == job_result::abandoned) return;  // counted as not done
         if (r.what == job_result::failed) {
             ++failed_;
-            failed_names_.push_back(name);
             bar_.clear();
             std::fprintf(stderr, "%s: %s\n", name.c_str(), r.message.c_str());
             return;
@@ -210,7 +227,6 @@ private:
     progress bar_;
     std::mutex mutex_;
     size_t next_ = 0, finished_ = 0, written_ = 0, failed_ = 0, damaged_ = 0;
-    std::vector<std::string> failed_names_;
 };
 
 job_result run_job(const text_drawing &drawing, const job &j, const std::string *input) {
@@ -220,11 +236,47 @@ job_result run_job(const text_drawing &drawing, const job &j, const std::string 
         return result;
     }
     try {
+        if (!j.folder.empty()) {
+            // One worker at a time: two creating the same parents could
+            // each see the other's folder appear as an error.
+            static std::mutex creating;
+            const std::lock_guard<std::mutex> lock(creating);
+            std::string why;
+            if (!make_folders(j.folder, why)) {
+                result.message = "cannot create folder " + j.folder + ": " + why;
+                return result;
+            }
+        }
         return drawing.run(j.input, j.output, j.format, input);
     } catch (const std::bad_alloc &) {
         result.message = "out of memory";
     }
     return result;
+}
+
+// An input as the batch takes it: a picture, and the name its result has
+// in the output folder (a folder input's pictures keep their paths below it).
+struct input_picture {
+    std::string path, name, refused;
+};
+
+std::vector<input_picture> input_pictures(const options &o) {
+    std::vector<input_picture> pictures;
+    const auto output_folder = file_identity(o.output);  // not walked into
+    for (const std::string &input : o.inputs) {
+        if (input == "-" || !is_directory(input)) {
+            pictures.push_back({input, base_name(input), ""});
+            continue;
+        }
+        std::string why;
+        const auto names = list_pictures(input, o.recursive, output_folder, why);
+        if (!names || names->empty()) {
+            pictures.push_back({input, "", names ? "no pictures in this folder" : "cannot read the folder: " + why});
+            continue;
+        }
+        for (const std::string &name : *names) pictures.push_back({in_folder(input, name), name, ""});
+    }
+    return pictures;
 }
 
 }  // namespace
@@ -239,26 +291,37 @@ bool plan_batch(const options &o, batch_plan &plan, std::string &message) {
     bool formats_per_input = false;
     if (o.cmd == command::create) {
         if (named_folder) return message = "create writes one file, not a folder: " + o.output, false;
-        job canvas{"", o.output, o.format.value_or(IMGTEXT_FORMAT_AUTO), ""};
+        job canvas{"", o.output, o.format.value_or(IMGTEXT_FORMAT_AUTO), "", ""};
         if (!to_stdout && !named_format(o, o.output, canvas.format, message)) return false;
         plan.jobs.push_back(canvas);
     } else {
         if (std::count(o.inputs.begin(), o.inputs.end(), "-") > 1) return message = "- is given twice", false;
         if (to_stdout && o.inputs.size() > 1) return message = "-o - takes one input, not several", false;
-        const bool into_folder = !to_stdout && (o.inputs.size() > 1 || named_folder || is_directory(o.output));
+        const bool folder_input = std::any_of(o.inputs.begin(), o.inputs.end(),
+                                              [](const std::string &in) { return in != "-" && is_directory(in); });
+        if (to_stdout && folder_input) return message = "-o - takes one picture, not a folder", false;
+        const bool into_folder =
+            !to_stdout && (o.inputs.size() > 1 || folder_input || named_folder || is_directory(o.output));
         if (into_folder && !is_directory(o.output) && path_exists(o.output))
             return message = o.output + " is not a folder (needed for several inputs)", false;
         formats_per_input = into_folder && !o.format;
-        for (const std::string &input : o.inputs) {
-            job j{input, o.output, o.format.value_or(IMGTEXT_FORMAT_AUTO), ""};
+        for (const input_picture &picture : input_pictures(o)) {
+            const std::string &input = picture.path;
+            job j{input, o.output, o.format.value_or(IMGTEXT_FORMAT_AUTO), picture.refused, ""};
+            if (!j.refused.empty()) {
+                plan.jobs.push_back(j);
+                continue;
+            }
             if (into_folder) {
                 if (input == "-") return message = "standard input (-) has no name to keep in a folder", false;
-                std::string name = base_name(input);
+                std::string name = picture.name;  // "x.jpg", or "2024/x.jpg" below a folder input
+                const size_t base = name.size() - base_name(name).size();
                 if (o.format) {
                     const size_t dot = name.rfind('.');
-                    name = (dot == std::string::npos || dot == 0 ? name : name.substr(0, dot)) + "." +
+                    name = (dot == std::string::npos || dot <= base ? name : name.substr(0, dot)) + "." +
                            format_extension(*o.format);
                 }
+                if (base > 0) j.folder = in_folder(o.output, name.substr(0, base - 1));
                 j.output = in_folder(o.output, name);
                 // x.gif or x.HEIC among the inputs: that one result cannot
                 // be written under its name, and the rest still can.
@@ -314,6 +377,18 @@ int run_batch(const options &o, const batch_plan &plan) {
         std::fprintf(stderr, "imgtext: cannot create folder %s: %s\n", plan.folder->c_str(), message.c_str());
         return 1;
     }
+    // Opened before any picture is drawn, so that a report that cannot be
+    // written costs no work.
+    std::FILE *report_file = nullptr;
+    if (!o.report.empty()) {
+        errno = 0;
+        if (!(report_file = open_file(o.report, "wb"))) {
+            const int error = errno;
+            std::fprintf(stderr, "imgtext: cannot write report %s: %s\n", o.report.c_str(),
+                         error ? std::strerror(error) : "cannot open");
+            return 1;
+        }
+    }
 
     // From here on files are written: a signal stops the run between files
     // rather than in the middle of one.
@@ -336,6 +411,16 @@ int run_batch(const options &o, const batch_plan &plan) {
 
     const int stopped_by = stop_signal();
     report.summarise(plan.folder, stopped_by);
+    bool report_written = true;
+    if (report_file) {
+        report.write_report(report_file);
+        errno = 0;
+        const bool failed_write = std::ferror(report_file) != 0;
+        report_written = std::fclose(report_file) == 0 && !failed_write;
+        if (!report_written)
+            std::fprintf(stderr, "imgtext: cannot write report %s%s%s\n", o.report.c_str(), errno ? ": " : "",
+                         errno ? std::strerror(errno) : "");
+    }
     if (stopped_by) return 128 + stopped_by;
-    return report.failed() ? 1 : 0;
+    return report.failed() || !report_written ? 1 : 0;
 }

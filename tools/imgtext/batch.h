@@ -14,6 +14,7 @@ struct job {
     std::string output;   // "-" for standard output
     int format;           // IMGTEXT_FORMAT_*; AUTO: the input's own
     std::string refused;  // why it fails unrun (a name its result cannot have, a clash), or ""
+    std::string folder;   // the output's folder to create first, below the batch's folder, or ""
 };
 
 struct batch_plan {

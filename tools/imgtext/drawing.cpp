@@ -1,6 +1,7 @@
 // One picture's work for the imgtext tool, through the library's drawing API.
 #include "drawing.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdint>
@@ -168,21 +169,20 @@ bool text_drawing::missing_characters(std::string &names, std::string &message) 
     return true;
 }
 
-bool text_drawing::draw(imgtext_image *image) const {
+bool text_drawing::draw(imgtext_image *image, const imgtext_text_style &style) const {
     const char *text = o_.text.data();
     const size_t length = o_.text.size();
     // A boxed text's placement is that of its padded box.
     const int64_t pad = o_.cmd == command::boxed ? o_.padding : 0;
     if (o_.cmd == command::centered || o_.cmd == command::create || o_.gravity) {
         const imgtext_position gravity = o_.gravity.value_or(IMGTEXT_CENTER);
-        return imgtext_draw_text_gravity(image, text, length, gravity, clamp_int(o_.margin + pad), &style_, nullptr) ==
+        return imgtext_draw_text_gravity(image, text, length, gravity, clamp_int(o_.margin + pad), &style, nullptr) ==
                IMGTEXT_OK;
     }
     const int column = static_cast<int>(o_.anchor) % 3, row = static_cast<int>(o_.anchor) / 3;
     const int64_t x = o_.x + (column == 0 ? pad : column == 2 ? -pad : 0);
     const int64_t y = o_.y + (row == 0 ? pad : row == 2 ? -pad : 0);
-    return imgtext_draw_text(image, text, length, clamp_int(x), clamp_int(y), o_.anchor, &style_, nullptr) ==
-           IMGTEXT_OK;
+    return imgtext_draw_text(image, text, length, clamp_int(x), clamp_int(y), o_.anchor, &style, nullptr) == IMGTEXT_OK;
 }
 
 job_result text_drawing::run(const std::string &input, const std::string &output, int format,
@@ -221,7 +221,13 @@ job_result text_drawing::run(const std::string &input, const std::string &output
         return fail(message);
     }
     result.damaged = imgtext_image_damage(image.get()) != IMGTEXT_DAMAGE_NONE;
-    if (!draw(image.get())) return fail(imgtext_error_message());
+    imgtext_text_style style = style_;
+    if (o_.size_percent > 0.0f) {
+        // A share of this picture's height, as it stands upright.
+        const float size = static_cast<float>(imgtext_image_height(image.get())) * o_.size_percent / 100.0f;
+        style.size = std::min(size, static_cast<float>(QUENDAL_IMGTEXT_MAX_SIZE));
+    }
+    if (!draw(image.get(), style)) return fail(imgtext_error_message());
 
     imgtext_save_options save;
     imgtext_save_options_init(&save);

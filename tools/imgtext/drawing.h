@@ -50,7 +50,7 @@ public:
     void set_decode_threads(int threads) { decode_threads_ = threads; }
 
 private:
-    bool draw(imgtext_image *image) const;
+    bool draw(imgtext_image *image, const imgtext_text_style &style) const;
 
     const options &o_;
     std::vector<imgtext_font *> fonts_;            // loaded, in the chain's order

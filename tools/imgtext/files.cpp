@@ -29,6 +29,23 @@ std::filesystem::path fs_path(const std::string &path) {
 #endif
 }
 
+std::string utf8_of(const std::filesystem::path &path) {
+    const auto text = path.generic_u8string();
+    return std::string(text.begin(), text.end());
+}
+
+// The extensions of what the library decodes.
+bool is_picture_name(const std::string &name) {
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0) return false;
+    std::string ext = name.substr(dot + 1);
+    for (char &c : ext)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    static const char *const known[] = {"png", "jpg", "jpeg", "jpe", "bmp", "gif", "tga",
+                                        "psd", "pic", "pnm",  "ppm", "pgm", "hdr"};
+    return std::any_of(std::begin(known), std::end(known), [&](const char *k) { return ext == k; });
+}
+
 }  // namespace
 
 std::FILE *open_file(const std::string &path, const char *mode) {
@@ -147,6 +164,41 @@ std::optional<std::pair<uint64_t, uint64_t>> file_identity(const std::string &pa
     if (stat(path.c_str(), &st) != 0) return std::nullopt;
     return std::make_pair(static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino));
 #endif
+}
+
+std::optional<std::vector<std::string>> list_pictures(const std::string &folder, bool recursive,
+                                                      std::optional<std::pair<uint64_t, uint64_t>> skip,
+                                                      std::string &why) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    const fs::path top = fs_path(folder);
+    const size_t top_length = utf8_of(top).size();
+    // Symbolic links to folders are not followed, so a link to a parent
+    // cannot make the walk endless.
+    fs::recursive_directory_iterator it(top, fs::directory_options::none, error), end;
+    std::vector<std::string> names;
+    for (; !error && it != end; it.increment(error)) {
+        const std::string name = utf8_of(it->path().filename());
+        const bool hidden = !name.empty() && name[0] == '.';
+        std::error_code kind_error;
+        if (it->is_directory(kind_error)) {
+            if (!recursive || hidden || (skip && file_identity(utf8_of(it->path())) == skip))
+                it.disable_recursion_pending();
+            continue;
+        }
+        if (!hidden && is_picture_name(name) && it->is_regular_file(kind_error)) {
+            // The walk's paths are the folder's own spelling with names added.
+            std::string relative = utf8_of(it->path()).substr(top_length);
+            while (!relative.empty() && relative[0] == '/') relative.erase(0, 1);
+            names.push_back(relative);
+        }
+    }
+    if (error) {
+        why = error.message();
+        return std::nullopt;
+    }
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 void binary_standard_output() {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <utility>
+#include <vector>
 
 std::FILE *open_file(const std::string &path, const char *mode);
 bool is_directory(const std::string &path);
@@ -33,6 +34,15 @@ std::optional<std::string> read_standard_input(size_t limit);
 // Which file a path opens, following symbolic links: device and inode (the
 // volume and file index on Windows). nullopt if it names no file.
 std::optional<std::pair<uint64_t, uint64_t>> file_identity(const std::string &path);
+
+// The pictures in a folder, known by their extensions (hidden files left
+// out), as paths relative to it with / between folders, in byte order; with
+// recursive, those in its subfolders too, except in the folder whose
+// identity is skip (the output folder, when it lies inside). nullopt, with
+// why, if the folder cannot be read.
+std::optional<std::vector<std::string>> list_pictures(const std::string &folder, bool recursive,
+                                                      std::optional<std::pair<uint64_t, uint64_t>> skip,
+                                                      std::string &why);
 
 // Standard output in binary mode, for encoded pictures.
 void binary_standard_output();

@@ -9,8 +9,9 @@
 #include <vector>
 
 #if defined(_WIN32)
-#  include <shellapi.h>
 #  include <windows.h>
+// shellapi.h needs windows.h's types: kept apart, so that sorting leaves the order.
+#  include <shellapi.h>
 #endif
 
 #include "batch.h"

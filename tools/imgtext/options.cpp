@@ -94,10 +94,13 @@ bool colour_into(const std::string &value, imgtext_color &target) {
     return c.has_value();
 }
 
-bool size_into(const std::string &value, float &target) {
-    const auto v = parse_float(value);
-    if (!v || !(*v > 0.0f) || *v > static_cast<float>(QUENDAL_IMGTEXT_MAX_SIZE)) return false;
-    target = *v;
+// A size in pixels, or "4%": that share of each picture's height.
+bool size_into(const std::string &value, options &o) {
+    const bool percent = !value.empty() && value.back() == '%';
+    const auto v = parse_float(percent ? value.substr(0, value.size() - 1) : value);
+    const float most = percent ? 100.0f : static_cast<float>(QUENDAL_IMGTEXT_MAX_SIZE);
+    if (!v || !(*v > 0.0f) || *v > most) return false;
+    (percent ? o.size_percent : o.size) = *v;
     return true;
 }
 
@@ -163,11 +166,11 @@ const option_spec option_table[] = {
     {"--escapes", nullptr, on_all, false, [](options &, const std::string &) { return true; }, ""},
     {"--output", "-o", on_all, true, [](options &o, const std::string &v) { return !(o.output = v).empty(); },
      "a path, or - for standard output"},
-    {"--size", nullptr, on_all, true, [](options &o, const std::string &v) { return size_into(v, o.size); },
-     "a number more than 0 and at most 100000"},
+    {"--size", nullptr, on_all, true, [](options &o, const std::string &v) { return size_into(v, o); },
+     "a number more than 0 and at most 100000, or a percentage of the picture's height such as 4%"},
     {"--em-size", nullptr, on_all, true,
-     [](options &o, const std::string &v) { return o.em_size = true, size_into(v, o.size); },
-     "a number more than 0 and at most 100000"},
+     [](options &o, const std::string &v) { return o.em_size = true, size_into(v, o); },
+     "a number more than 0 and at most 100000, or a percentage of the picture's height such as 4%"},
     {"--color", "--colour", on_all, true, [](options &o, const std::string &v) { return colour_into(v, o.color); },
      "#RRGGBB, #RGB, #RRGGBBAA or R,G,B[,A]"},
     {"--font", nullptr, on_all, true,
@@ -295,6 +298,10 @@ const option_spec option_table[] = {
      "an integer from 1 to 2147483647"},
     {"--overwrite", nullptr, on_inputs, false, [](options &o, const std::string &) { return o.overwrite = true, true; },
      ""},
+    {"--recursive", "-r", on_inputs, false,
+     [](options &o, const std::string &) { return o.recursive = true, true; }, ""},
+    {"--report", nullptr, on_inputs, true, [](options &o, const std::string &v) { return !(o.report = v).empty(); },
+     "a file to write"},
     {"--jobs", "-j", on_inputs, true,
      [](options &o, const std::string &v) {
          int n = 0;
@@ -392,12 +399,15 @@ const char *usage_text() {
   imgtext add      --text TEXT [options] -o OUT IN...
   imgtext boxed    --text TEXT [options] -o OUT IN...
   imgtext centered --text TEXT [options] -o OUT IN...
-  With several inputs, or when OUT ends in / or is a folder, -o names a
-  folder (created if missing) and each result keeps its input's name; inputs
-  whose results would share a name (a/x.png and b/x.png), or whose results
-  would replace an input (-o photos/ photos/*.jpg), fail, and nothing is
-  written for them. An input that fails does not stop the others. - as IN
-  reads standard input, and -o - writes standard output.
+  With several inputs, a folder among them, or when OUT ends in / or is a
+  folder, -o names a folder (created if missing) and each result keeps its
+  input's name; inputs whose results would share a name (a/x.png and
+  b/x.png), or whose results would replace an input (-o photos/ photos/*.jpg),
+  fail, and nothing is written for them. An input that fails does not stop
+  the others. - as IN reads standard input, and -o - writes standard output.
+  A folder as IN gives its pictures (by extension; hidden files left out),
+  each written at the same path under OUT:
+  -r, --recursive     take the pictures in its subfolders too
 
 Text (one is required), in UTF-8:
   --text TEXT         the text; a real newline starts a new line
@@ -405,8 +415,11 @@ Text (one is required), in UTF-8:
   --escapes           turn \n, \t and \\ in --text into newline, tab, backslash
 
 Text style (all commands; defaults in brackets):
-  --size N            pixel height, ascender to descender [24]
-  --em-size N         the size as other tools give it (the em), instead of --size
+  --size N            pixel height, ascender to descender [24]; N% is that
+                      share of each picture's height (--size 4%), so that one
+                      command suits pictures of any resolution
+  --em-size N         the size as other tools give it (the em), instead of
+                      --size; N% as for --size
   --font FILE         a TrueType or OpenType font [built-in Caladea]; repeat
                       it for a chain: each character cluster is drawn in the
                       first font that has all of it
@@ -489,6 +502,9 @@ Output:
                       fewer files, a JPEG is decoded on two threads]
   -q, --quiet         no progress, warnings or summary; -v, --verbose: a line
                       per file written
+  --report FILE       write FILE as JSON lines: one per input file (input,
+                      output, status written, failed or not done, and why it
+                      failed), then one with the counts
   -h, --help          this help;  --version  the version
 
 Colours are #RRGGBB, #RGB, #RRGGBBAA or R,G,B[,A]. The output format follows
@@ -506,7 +522,8 @@ Examples:
   imgtext centered --text-file caption.txt --size 40 --format png -o captioned/ *.jpg
 
 Exit status: 0 all written, 1 some file failed (each reported as
-"path: message", and named again in the summary) or imgtext's own output
+"path: message", and again in the summary, which ends with the counts) or
+imgtext's own output
 (this help, messages, the summary) could not be written, 2 usage error (a
 bad option or value, options that conflict, an output name that cannot be
 honoured), 130 or 143 stopped by SIGINT (Ctrl-C) or SIGTERM: no new file is

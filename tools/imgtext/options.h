@@ -83,6 +83,16 @@ struct options {
 
     unsigned jobs = 0;  // 0: one worker per core
     verbosity level = verbosity::normal;
+
+    // Folders among the inputs give their pictures, each result at its
+    // path relative to the folder under -o's folder; --recursive takes
+    // their subfolders' pictures too.
+    bool recursive = false;
+    // --size or --em-size as a percentage of each picture's height (the
+    // upright height, after EXIF orientation), so that one command suits
+    // pictures of any resolution; 0: size is in pixels.
+    float size_percent = 0.0f;
+    std::string report;  // --report FILE: a JSON line per file, then the counts
 };
 
 // What parsing asked for: run, print help or the version, or a usage error
