@@ -45,7 +45,8 @@ imgtext_status encode_settings_from(const imgtext_image *image, const imgtext_sa
 // The text and style of a measuring or drawing call as the engine's request.
 imgtext_status request_from(const char *text, size_t length, const imgtext_text_style *style, text_request *request);
 
-imgtext_text_metrics metrics_of(const text_layout &layout, int64_t x, int64_t y);
+// size: the size the text was laid out at (the style's, or auto-size's).
+imgtext_text_metrics metrics_of(const text_layout &layout, int64_t x, int64_t y, float size);
 
 }  // namespace imgtext
 

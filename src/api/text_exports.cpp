@@ -50,9 +50,10 @@ imgtext_status draw(imgtext_image *image, const char *text, size_t length, int p
     if (status != IMGTEXT_OK) return status;
     text_layout layout{};
     box_origin at{};
-    status = draw_text(image->view, request, where, &at, &layout);
+    float size = 0.0f;
+    status = draw_text(image->view, request, where, &at, &layout, &size);
     if (status != IMGTEXT_OK) return status;
-    write_result(metrics_of(layout, at.x, at.y), metrics);
+    write_result(metrics_of(layout, at.x, at.y, size), metrics);
     free_text_layout(&layout);
     return IMGTEXT_OK;
 }
@@ -65,9 +66,10 @@ imgtext_status measure(const char *text, size_t length, const imgtext_text_style
     status = request_from(text, length, style, &request);
     if (status != IMGTEXT_OK) return status;
     text_layout layout{};
-    status = layout_text(request.layout, &layout);
+    float size = 0.0f;
+    status = lay_out_request(request, &layout, &size);
     if (status != IMGTEXT_OK) return status;
-    write_result(metrics_of(layout, 0, 0), metrics);
+    write_result(metrics_of(layout, 0, 0, size), metrics);
     if (line_widths) {
         for (size_t i = 0; i < layout.line_count && i < max_lines; ++i) line_widths[i] = layout.lines[i].width;
     }

@@ -97,6 +97,25 @@ bool is_common_script(uint32_t script) {
     return s == HB_SCRIPT_COMMON || s == HB_SCRIPT_INHERITED || s == HB_SCRIPT_UNKNOWN;
 }
 
+bool is_joining_script(uint32_t script) {
+    switch (static_cast<hb_script_t>(script)) {
+        case HB_SCRIPT_ARABIC:
+        case HB_SCRIPT_SYRIAC:
+        case HB_SCRIPT_NKO:
+        case HB_SCRIPT_MONGOLIAN:
+        case HB_SCRIPT_PHAGS_PA:
+        case HB_SCRIPT_MANDAIC:
+        case HB_SCRIPT_MANICHAEAN:
+        case HB_SCRIPT_PSALTER_PAHLAVI:
+        case HB_SCRIPT_ADLAM:
+        case HB_SCRIPT_HANIFI_ROHINGYA:
+        case HB_SCRIPT_SOGDIAN:
+        case HB_SCRIPT_CHORASMIAN:
+        case HB_SCRIPT_OLD_UYGHUR: return true;
+        default: return false;
+    }
+}
+
 void shape_run(const text_face &face, const shaping_setup &setup, const char *paragraph, size_t paragraph_length,
                const shaping_run &run, std::vector<line_glyph> &glyphs, std::vector<uint32_t> &clusters) {
     const face_font &f = face.fonts[run.font];

@@ -54,6 +54,9 @@ struct shaping_run {
 // resolve from their neighbours.
 uint32_t script_of(char32_t c);
 bool is_common_script(uint32_t script);  // Common, Inherited or Unknown
+// Scripts whose letters join cursively (Arabic, Syriac, N'Ko, Mongolian,
+// Mandaic, Adlam ...): letter spacing never goes inside a run of one.
+bool is_joining_script(uint32_t script);
 
 // Shapes the run, with the whole paragraph as context (so that letters
 // join across a change of font), and appends its glyphs to `glyphs` in
