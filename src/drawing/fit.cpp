@@ -1,6 +1,7 @@
 // Auto-size by binary search over measured sizes (see fit.h).
 #include "drawing/fit.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <utility>
@@ -32,6 +33,34 @@ struct owned_layout {
     ~owned_layout() { free_text_layout(&layout); }
 };
 
+// Where the search starts, in steps: the size at which the text, laid out
+// once unwrapped at the style's size and scaled, would cover the box (its
+// area when both sides are given, else the one side), assuming widths and
+// pitch grow with the size.
+int64_t first_guess(const text_request &request) {
+    const fit_settings &fit = request.fit;
+    layout_request r = request.layout;
+    r.max_width = 0, r.max_lines = 0, r.justify = false;
+    owned_layout once;
+    if (layout_text(r, &once.layout) != IMGTEXT_OK) return 1;
+    const text_layout &l = once.layout;
+    double total = 0, widest = 0;
+    for (size_t i = 0; i < l.line_count; ++i) {
+        total += l.lines[i].width;
+        widest = std::max(widest, static_cast<double>(l.lines[i].width));
+    }
+    const double pitch = l.line_height, lines = static_cast<double>(l.line_count);
+    if (!(total > 0) || !(pitch > 0)) return INT64_MAX / 2;  // nothing to see: the largest size fits
+    double scale = INFINITY;
+    if (fit.width > 0) scale = fit.width / widest;  // every line fits unwrapped
+    if (fit.width > 0 && fit.height > 0 && r.wrap != wrap_mode::none) {
+        scale = std::sqrt(fit.width * (fit.height / (total * pitch)));  // wrapped lines cover the box
+    }
+    if (fit.height > 0) scale = std::min(scale, fit.height / (lines * pitch));
+    const double steps = scale * request.sizing.size / k_fit_step;
+    return steps >= 1e15 ? INT64_MAX / 2 : steps < 1 ? 1 : static_cast<int64_t>(steps);
+}
+
 }  // namespace
 
 imgtext_status lay_out_request(const text_request &request, text_layout *layout, float *size) {
@@ -52,38 +81,58 @@ imgtext_status lay_out_request(const text_request &request, text_layout *layout,
         return !l.truncated && (fit.width <= 0 || l.box_width <= fit.width) &&
                (fit.height <= 0 || l.box_height <= fit.height);
     };
-    int64_t lo = static_cast<int64_t>(std::ceil(fit.min_size / k_fit_step));
-    int64_t hi = static_cast<int64_t>(std::floor(fit.max_size / k_fit_step));
-    if (lo < 1) lo = 1;
-    if (hi < lo) hi = lo;
+    int64_t min_k = static_cast<int64_t>(std::ceil(fit.min_size / k_fit_step));
+    const int64_t max_k = std::max(min_k, static_cast<int64_t>(std::floor(fit.max_size / k_fit_step)));
+    if (min_k < 1) min_k = 1;
+    // Bracket the answer from a guess, widening by a quarter at a time:
+    // `good` fits (best holds its layout), `bad` does not.
     owned_layout best;
-    if (!fits_at(hi, best)) {
-        if (failure != IMGTEXT_OK) return failure;
-        owned_layout smallest;
-        const bool smallest_fits = fits_at(lo, smallest);
-        if (failure != IMGTEXT_OK) return failure;
-        if (!smallest_fits && !fit.min_given) {
+    int64_t good = -1, bad = -1;
+    auto probe = [&](int64_t k) {
+        owned_layout out;
+        const bool fits = fits_at(k, out);
+        if (fits)
+            good = k, std::swap(best.layout, out.layout);
+        else
+            bad = k;
+        return fits;
+    };
+    const int64_t guess = std::min(max_k, std::max(min_k, first_guess(request)));
+    // Steps of a quarter (a fifth down) of the guess, doubling each time, so
+    // that a guess far off costs a few probes more, not many.
+    if (probe(guess)) {
+        for (int64_t step = std::max<int64_t>(1, guess / 4); good < max_k && bad < 0 && failure == IMGTEXT_OK;
+             step *= 2) {
+            probe(std::min(max_k, good + step));
+        }
+    } else {
+        for (int64_t step = std::max<int64_t>(1, guess / 5); bad > min_k && good < 0 && failure == IMGTEXT_OK;
+             step *= 2) {
+            probe(std::max(min_k, bad - step));
+        }
+    }
+    if (failure != IMGTEXT_OK) return failure;
+    if (good < 0) {
+        if (!fit.min_given) {
             return set_error(IMGTEXT_ERROR_ARGUMENT,
                              "invalid argument: the text does not fit the %d x %d box at any size from %g to %g "
                              "(give min_size to draw it cut at that size)",
-                             fit.width, fit.height, static_cast<double>(lo) * k_fit_step,
-                             static_cast<double>(hi) * k_fit_step);
+                             fit.width, fit.height, static_cast<double>(min_k) * k_fit_step,
+                             static_cast<double>(max_k) * k_fit_step);
         }
+        // Nothing fits: the minimum, cut by max_lines or running past the box.
+        owned_layout smallest;
+        fits_at(min_k, smallest);
+        if (failure != IMGTEXT_OK) return failure;
         std::swap(best.layout, smallest.layout);
-        // lo fits and hi does not: halve between. (Nothing fits: the minimum.)
-        while (smallest_fits && hi - lo > 1) {
-            const int64_t mid = lo + (hi - lo) / 2;
-            owned_layout probe;
-            if (fits_at(mid, probe)) {
-                lo = mid;
-                std::swap(best.layout, probe.layout);
-            } else {
-                if (failure != IMGTEXT_OK) return failure;
-                hi = mid;
-            }
-        }
-        hi = lo;
+        good = min_k;
     }
+    // good fits and bad (when there is one) does not: halve between.
+    while (bad > good + 1) {
+        probe(good + (bad - good) / 2);
+        if (failure != IMGTEXT_OK) return failure;
+    }
+    const int64_t hi = good;
     *size = static_cast<float>(hi) * k_fit_step;
     *layout = best.layout;
     best.layout = text_layout{};
