@@ -23,7 +23,8 @@ _POSITIONS = ("top-left", "top", "top-right", "left", "center", "right", "bottom
 # both "a" and "t" are its top and both "b" and "d" its bottom.
 _PIL_COLUMNS = {"l": 0, "m": 1, "r": 2}
 _PIL_ROWS = {"a": 0, "t": 0, "m": 1, "b": 2, "d": 2}
-_ALIGNS = {"left": 0, "center": 1, "centre": 1, "right": 2, "start": 3, "end": 4}
+_ALIGNS = {"left": 0, "center": 1, "centre": 1, "right": 2, "start": 3, "end": 4, "justify": 5}
+_WRAPS = {"word": 0, "character": 1, "none": 2}
 _LAYOUTS = {"auto": 0, "simple": 1, "shaped": 2}
 _DIRECTIONS = {"ltr": 1, "rtl": 2}  # None: each paragraph's own (its first strong character)
 _FORMATS = {"png": _native.FORMAT_PNG, "jpeg": _native.FORMAT_JPEG, "jpg": _native.FORMAT_JPEG,
@@ -196,6 +197,11 @@ class TextMetrics:
     descent: int
     missing_glyphs: int
     line_widths: Tuple[int, ...] = ()
+    text_size: float = 0.0
+    """The size the text was laid out at, in the unit given (size or
+    font_size): the one asked for, or the one ``fit`` chose."""
+    truncated: bool = False
+    """True when ``max_lines`` cut text off (its last line ends in an ellipsis)."""
 
     @property
     def size(self) -> Tuple[int, int]:
@@ -204,7 +210,7 @@ class TextMetrics:
 
 def _metrics(m: _native.TextMetrics, line_widths: Tuple[int, ...] = ()) -> TextMetrics:
     return TextMetrics(m.x, m.y, m.width, m.height, m.line_count, m.line_height, m.ascent, m.descent,
-                       m.missing_glyphs, line_widths)
+                       m.missing_glyphs, line_widths, m.size, bool(m.truncated))
 
 
 def _shadow(style: _native.TextStyle, shadow: Any) -> None:
@@ -224,7 +230,8 @@ def _style(font: Optional[Font], fallback: Optional[Font], size: Optional[float]
            line_spacing: float, align: Optional[str], max_width: Optional[int], fill: Optional[Color] = None,
            opacity: float = 1.0, box: Optional[Color] = None, padding: int = 0, stroke_width: float = 0.0,
            stroke_fill: Optional[Color] = None, shadow: Optional[Shadow] = None, shadow_fill: Optional[Color] = None,
-           box_radius: float = 0.0, world: Optional[dict] = None) -> _native.TextStyle:
+           box_radius: float = 0.0, world: Optional[dict] = None,
+           fitting: Optional[dict] = None) -> _native.TextStyle:
     style = _native.new_options(_native.TextStyle, lib.imgtext_text_style_init)
     chain = list(font) if isinstance(font, (list, tuple)) else [font]
     if not chain:
@@ -242,6 +249,7 @@ def _style(font: Optional[Font], fallback: Optional[Font], size: Optional[float]
         style.fallback_count = len(chain) - 1
         style._keep = (fallbacks, chain)  # the array and the fonts live as long as the style
     _world_text(style, **(world or {}))
+    _box_fit(style, **(fitting or {}))
     if size is not None and font_size is not None:
         raise ValueError("give size (pixel height) or font_size (em size), not both")
     if font_size is not None:
@@ -251,7 +259,7 @@ def _style(font: Optional[Font], fallback: Optional[Font], size: Optional[float]
     style.line_spacing = _checks.c_float(line_spacing, "line_spacing")
     if align is not None:
         if align not in _ALIGNS:
-            raise ValueError(f"align must be 'left', 'center', 'right', 'start' or 'end', not {align!r}")
+            raise ValueError(f"align must be 'left', 'center', 'right', 'start', 'end' or 'justify', not {align!r}")
         style.align = _ALIGNS[align]
     style.max_width = _checks.c_int(max_width or 0, "max_width")
     if fill is not None:
@@ -299,20 +307,57 @@ def _world_text(style: _native.TextStyle, features: Any = None, language: Option
         style.layout = _LAYOUTS[layout]
 
 
+def _box_fit(style: _native.TextStyle, fit: Optional[Tuple[int, int]] = None, min_size: Optional[float] = None,
+             max_size: Optional[float] = None, letter_spacing: float = 0.0, spacing: float = 0.0,
+             wrap: Optional[str] = None, max_lines: Optional[int] = None) -> None:
+    """The box fields: fit=(width, height) for auto-size between min_size
+    and max_size, letter_spacing in pixels, Pillow's spacing (pixels between
+    lines, added to the line height), wrap "word"/"character"/"none" and
+    max_lines."""
+    if fit is not None:
+        try:
+            width, height = fit
+        except (TypeError, ValueError):
+            raise TypeError(f"fit must be a (width, height) pair, not {fit!r}") from None
+        style.auto_size = 1
+        style.fit_width, style.fit_height = _checks.c_int(width, "fit width"), _checks.c_int(height, "fit height")
+    elif min_size is not None or max_size is not None:
+        raise ValueError("min_size and max_size are for fit=(width, height)")
+    if min_size is not None:
+        style.min_size = _checks.c_float(min_size, "min_size")
+    if max_size is not None:
+        style.max_size = _checks.c_float(max_size, "max_size")
+    style.letter_spacing = _checks.c_float(letter_spacing, "letter_spacing")
+    style.leading = _checks.c_float(spacing, "spacing")
+    if wrap is not None:
+        if wrap not in _WRAPS:
+            raise ValueError(f"wrap must be 'word', 'character' or 'none', not {wrap!r}")
+        style.wrap = _WRAPS[wrap]
+    if max_lines is not None:
+        style.max_lines = _checks.c_int(max_lines, "max_lines")
+
+
 def measure(text: Text, font: Optional[Font] = None, *, size: Optional[float] = None,
             font_size: Optional[float] = None, line_spacing: float = 1.0, max_width: Optional[int] = None,
             fallback: Optional[Font] = None, features: Any = None, language: Optional[str] = None,
-            direction: Optional[str] = None, layout: Optional[str] = None) -> TextMetrics:
+            direction: Optional[str] = None, layout: Optional[str] = None, align: Optional[str] = None,
+            fit: Optional[Tuple[int, int]] = None, min_size: Optional[float] = None,
+            max_size: Optional[float] = None, letter_spacing: float = 0.0, spacing: float = 0.0,
+            wrap: Optional[str] = None, max_lines: Optional[int] = None) -> TextMetrics:
     """Lay out text as draw_text would, without drawing.
 
     ``size`` is the pixel height from ascender to descender (default 24, as
     the module-level functions take it); ``font_size`` is the em size, as
     Pillow and most tools give it. ``line_spacing`` multiplies the line
     height; ``max_width`` wraps lines wider than that many pixels at spaces.
+    A text box: see draw_text (align matters to measuring only as
+    "justify", whose lines are measured at the box's width).
     """
     data = _checks.text(text)
-    style = _style(font, fallback, size, font_size, line_spacing, None, max_width,
-                   world=dict(features=features, language=language, direction=direction, layout=layout))
+    style = _style(font, fallback, size, font_size, line_spacing, align, max_width,
+                   world=dict(features=features, language=language, direction=direction, layout=layout),
+                   fitting=dict(fit=fit, min_size=min_size, max_size=max_size, letter_spacing=letter_spacing,
+                                spacing=spacing, wrap=wrap, max_lines=max_lines))
     metrics = _native.new_metrics()
     room = data.count(b"\n") + 1
     while True:
@@ -556,7 +601,10 @@ class Image:
                   fallback: Optional[Font] = None, stroke_width: float = 0.0, stroke_fill: Optional[Color] = None,
                   shadow: Optional[Shadow] = None, shadow_fill: Optional[Color] = None,
                   box_radius: float = 0.0, features: Any = None, language: Optional[str] = None,
-                  direction: Optional[str] = None, layout: Optional[str] = None) -> TextMetrics:
+                  direction: Optional[str] = None, layout: Optional[str] = None,
+                  fit: Optional[Tuple[int, int]] = None, min_size: Optional[float] = None,
+                  max_size: Optional[float] = None, letter_spacing: float = 0.0, spacing: float = 0.0,
+                  wrap: Optional[str] = None, max_lines: Optional[int] = None) -> TextMetrics:
         """Draw UTF-8 text, placed at a point or by gravity; returns its box.
 
         ``image.draw_text((x, y), text, fill, font, anchor)`` puts the anchor
@@ -569,8 +617,9 @@ class Image:
         fill: colour as "#RRGGBB", "#RGB", "#RRGGBBAA" or an (r, g, b[, a])
         tuple (default white). align: "left", "center" or "right", each line
         within the box. size / font_size / line_spacing / max_width: as for
-        measure(). (Pillow's ``spacing`` adds pixels between lines; here
-        ``line_spacing`` is a factor on the line height.) opacity: 0..1.
+        measure(). (``line_spacing`` is a factor on the line height;
+        ``spacing``, below, adds pixels between lines as Pillow's does.)
+        opacity: 0..1.
         box: a colour to fill the text box with (translucent allowed), grown
         by padding pixels; box_radius rounds its corners (pixels, 0..1e6).
         fallback: a font for characters ``font`` lacks. font may also be a
@@ -596,6 +645,21 @@ class Image:
         box, which placement and the returned metrics describe: leave a
         margin for them.
 
+        A text box (see the header's imgtext_text_style): fit=(width, height)
+        draws at the largest size (a multiple of 1/64) at which all the text
+        fits that box, wrapping at its width (0 leaves a side free), between
+        min_size and max_size (default 1 and 100000); the metrics' text_size
+        says which. Nothing fitting raises, unless min_size is given: then
+        the text is drawn at it, cut by max_lines. letter_spacing: pixels
+        added between characters after kerning (negative allowed), never
+        inside a cluster or a joined Arabic word. spacing: pixels between
+        lines, as Pillow's (added to the line height; negative allowed;
+        default 0 here, 4 in Pillow). wrap: "word" (default), "character"
+        (at any cluster) or "none". max_lines: lines past it are cut, the
+        last ending in an ellipsis that fits the width (metrics' truncated).
+        align="justify" widens every line but a paragraph's last to the box
+        at its word spaces (no kashida).
+
         Text is drawn with its length, so a NUL is not an end: like any
         character no font has, it is drawn as the missing glyph (nothing
         visible in the built-in font) and counted in missing_glyphs.
@@ -607,7 +671,9 @@ class Image:
         data = _checks.text(text)
         style = _style(font, fallback, size, font_size, line_spacing, align, max_width, fill, opacity, box, padding,
                        stroke_width, stroke_fill, shadow, shadow_fill, box_radius,
-                       dict(features=features, language=language, direction=direction, layout=layout))
+                       dict(features=features, language=language, direction=direction, layout=layout),
+                       dict(fit=fit, min_size=min_size, max_size=max_size, letter_spacing=letter_spacing,
+                            spacing=spacing, wrap=wrap, max_lines=max_lines))
         metrics = _native.new_metrics()
         if gravity is not None:
             if xy is not None or anchor is not None:
