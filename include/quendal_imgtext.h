@@ -636,14 +636,18 @@ typedef struct imgtext_text_style {
                                     alone when nothing more fits). The n-th
                                     line is cut so also when it alone is
                                     wider than that width. Metrics report
-                                    truncated. Any int; negative refused;
-                                    the cost follows the text, not n */
+                                    truncated. Negative is refused; any
+                                    other int, INT_MAX (2^31 - 1) included,
+                                    costs what the text costs, not n */
     int auto_size;             /* 1: the largest size from min_size to
                                     max_size, a multiple of 1/64 (in size_unit),
                                     at which all the text fits fit_width x
                                     fit_height (no cut by max_lines, box within
-                                    both), found by binary search on measured
-                                    sizes; size is then ignored and metrics
+                                    both), found by measuring, never drawing:
+                                    a guess scaled from one layout, sizes
+                                    bracketing it, then halving down to 1/64
+                                    (one step larger does not fit); size is
+                                    then ignored and metrics
                                     report the size chosen. Lines wrap at
                                     fit_width (unless wrap is NONE), not
                                     max_width. When not even min_size fits: an
@@ -651,7 +655,8 @@ typedef struct imgtext_text_style {
                                     ...") if min_size is 0, else the text at
                                     min_size, cut by max_lines when set, else
                                     running past the box's bottom. Bounded:
-                                    at most 25 layouts of the text. Default 0 */
+                                    at most 50 layouts of the text (a caption
+                                    takes about a dozen). Default 0 */
     int fit_width, fit_height; /* the box for auto_size in pixels; 0 leaves
                                     that side free, but not both (an empty box
                                     is refused), and negative is refused */
