@@ -105,7 +105,9 @@ TEST(TextBox, LetterSpacingWidensByClustersLessOne) {
     for (int w : measure(k_caption, style).widths) EXPECT_LE(w, 250);
 }
 
-TEST(TextBox, LetterSpacingLeavesJoinedArabicWhole) {
+// Shaped text: spacing between clusters turns off the optional ligatures
+// (office keeps its six letters), and leaves a joined Arabic word whole.
+TEST(TextBox, LetterSpacingInShapedText) {
     imgtext_font *font = nullptr;
     ASSERT_EQ(imgtext_font_load("/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", 0, &font), IMGTEXT_OK)
         << imgtext_error_message();
@@ -113,9 +115,13 @@ TEST(TextBox, LetterSpacingLeavesJoinedArabicWhole) {
     style.font = font;
     const std::string arabic = "\xD8\xB3\xD9\x84\xD8\xA7\xD9\x85";  // salam: one joined run
     const int joined = width_of(arabic, style), latin = width_of("salam", style);
+    imgtext_text_style unligated = style;
+    unligated.features = "-liga";
+    const int office = width_of("office", unligated);
     style.letter_spacing = 6;
     EXPECT_EQ(width_of(arabic, style), joined);
     EXPECT_EQ(width_of("salam", style), latin + 4 * 6);
+    EXPECT_EQ(width_of("office", style), office + 5 * 6);
     imgtext_font_free(font);
 }
 

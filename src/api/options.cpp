@@ -276,6 +276,7 @@ imgtext_status request_from(const char *text, size_t length, const imgtext_text_
     request->layout.max_width = request->layout.wrap == wrap_mode::none ? 0 : width;
     request->layout.ellipsis_width = width;
     request->layout.letter_spacing = letter_spacing_at(request->sizing, style.size);
+    request->layout.shaping.spaced = style.letter_spacing != 0.0f;
     request->layout.justify = style.align == IMGTEXT_ALIGN_JUSTIFY;
     request->layout.max_lines = static_cast<size_t>(style.max_lines);
     request->colour = paint{static_cast<float>(style.color.r), static_cast<float>(style.color.g),

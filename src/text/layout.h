@@ -56,6 +56,7 @@ struct shaping_options {
     text_direction direction = text_direction::automatic;
     const char *language = nullptr;  // a BCP 47 tag, or null: none
     const char *features = nullptr;  // "-liga,smcp,ss01=1", or null: the defaults
+    bool spaced = false;             // letter spacing: optional ligatures off (see shaping.h)
 };
 
 // Where lines may be cut when they are wrapped: at Unicode's break

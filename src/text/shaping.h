@@ -33,10 +33,15 @@ public:
     shaping_setup &operator=(const shaping_setup &) = delete;
 
     const std::vector<hb_feature_t> &features() const { return features_; }
+    // With letter spacing, as CSS has it: the optional ligatures (liga,
+    // clig, dlig, hlig) off before the style's own features, which may turn
+    // them back on, for runs of scripts that do not join (a joining
+    // script's ligatures are part of its joining and stay).
+    const std::vector<hb_feature_t> &spaced_features() const { return spaced_features_; }
     const hb_language_impl_t *language() const { return language_; }  // null for none
 
 private:
-    std::vector<hb_feature_t> features_;
+    std::vector<hb_feature_t> features_, spaced_features_;
     const hb_language_impl_t *language_ = nullptr;
 };
 
