@@ -610,7 +610,11 @@ typedef struct imgtext_text_style {
                                     Mongolian, Mandaic, Adlam ...), whose
                                     letters would come apart: such a run keeps
                                     its own widths, and spacing goes only at
-                                    its ends. Negative allowed; at most
+                                    its ends. While it is not 0, shaped runs of
+                                    other scripts leave out the optional
+                                    ligatures (liga, clig, dlig, hlig), whose
+                                    letters it could not part (features may
+                                    turn them back on). Negative allowed; at most
                                     QUENDAL_IMGTEXT_MAX_LETTER_SPACING pixels
                                     or QUENDAL_IMGTEXT_MAX_LETTER_SPACING_EM_1000
                                     thousandths either way; default 0 */
