@@ -112,8 +112,34 @@ void BM_outline(benchmark::State &state) {
     }
 }
 
+// Auto-size: the first 200 words of the page fitted into a 1000 x 600 box
+// (a binary search over sizes, each a layout), measured alone and drawn.
+void BM_fit_caption_200_words(benchmark::State &state) {
+    std::string caption;
+    for (size_t i = 0, words = 0; i < page_text().size() && words < 200; ++i) {
+        if (page_text()[i] == ' ') ++words;
+        if (words < 200) caption += page_text()[i];
+    }
+    image_handle canvas;
+    imgtext_image_create(1000, 600, {255, 255, 255, 255}, &canvas.p);
+    imgtext_text_style style;
+    imgtext_text_style_init(&style);
+    style.color = {20, 20, 20, 255}, style.auto_size = 1, style.fit_width = 1000, style.fit_height = 600;
+    imgtext_text_metrics metrics;
+    imgtext_text_metrics_init(&metrics);
+    for (auto _ : state) {
+        if (state.range(0)) {
+            imgtext_draw_text(canvas.p, caption.data(), caption.size(), 0, 0, IMGTEXT_TOP_LEFT, &style, &metrics);
+        } else {
+            imgtext_measure_text(caption.data(), caption.size(), &style, &metrics, nullptr, 0);
+        }
+    }
+    state.counters["size"] = metrics.size;
+}
+
 }  // namespace
 
+BENCHMARK(BM_fit_caption_200_words)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_card_seven_calls)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_card_drawing_api)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_page_2000_words)->Arg(16)->Arg(24)->Unit(benchmark::kMillisecond);

@@ -96,6 +96,12 @@
 #define QUENDAL_IMGTEXT_MAX_TILE_STEP 1000000
 #define QUENDAL_IMGTEXT_MAX_TILE_OVERLAP 64
 #define QUENDAL_IMGTEXT_MAX_TILE_PIXELS (1u << 26)
+/* The largest letter spacing (either sign) a text style may ask for: in
+ * pixels, and in thousandths of an em (100 em); and the largest line
+ * height and leading (either sign), in pixels. */
+#define QUENDAL_IMGTEXT_MAX_LETTER_SPACING 100000
+#define QUENDAL_IMGTEXT_MAX_LETTER_SPACING_EM_1000 100000
+#define QUENDAL_IMGTEXT_MAX_LINE_HEIGHT 1000000
 
 /* Each scan of a progressive JPEG is a pass over the whole picture, yet may
  * be a few bytes long; files with more scans are refused before decoding.
@@ -474,14 +480,33 @@ QUENDAL_IMGTEXT_API void imgtext_font_free(imgtext_font *font);
 
 enum { IMGTEXT_SIZE_PIXEL_HEIGHT = 0, IMGTEXT_SIZE_EM = 1 };
 /* START and END follow each paragraph's direction: START is LEFT for
- * left-to-right text and RIGHT for right-to-left text. */
+ * left-to-right text and RIGHT for right-to-left text.
+ * JUSTIFY: every line but a paragraph's last (and but the last of all)
+ * fills the box's width, which is its widest line's (at most the wrap
+ * width), by widening each space between its words (the fonts' space
+ * glyphs) by the same amount; those lines are measured at the box's width.
+ * The other lines, and lines without a space, go to the START. No kashida
+ * or other stretching of joined letters: Arabic text widens at its spaces
+ * only. */
 enum {
     IMGTEXT_ALIGN_LEFT = 0,
     IMGTEXT_ALIGN_CENTER = 1,
     IMGTEXT_ALIGN_RIGHT = 2,
     IMGTEXT_ALIGN_START = 3,
-    IMGTEXT_ALIGN_END = 4
+    IMGTEXT_ALIGN_END = 4,
+    IMGTEXT_ALIGN_JUSTIFY = 5
 };
+
+/* Where a line wider than the wrap width is cut (imgtext_text_style.wrap):
+ * - WORD (default): at Unicode's break opportunities, as max_width says;
+ * - CHARACTER: at any grapheme cluster boundary (never inside a cluster),
+ *   as many clusters on each line as fit;
+ * - NONE: never; lines end only at line breaks, and max_width and
+ *   fit_width only measure (the ellipsis of max_lines, auto-size). */
+enum { IMGTEXT_WRAP_WORD = 0, IMGTEXT_WRAP_CHARACTER = 1, IMGTEXT_WRAP_NONE = 2 };
+
+/* The unit of imgtext_text_style.letter_spacing. */
+enum { IMGTEXT_LETTER_SPACING_PIXELS = 0, IMGTEXT_LETTER_SPACING_EM_1000 = 1 };
 
 /* How text is laid out (imgtext_text_style.layout).
  * - SHAPED: each paragraph's direction and embedding levels by Unicode's
@@ -628,8 +653,9 @@ typedef struct imgtext_text_style {
      * gravity. The metrics then give that bounding box: x, y, width and
      * height are the smallest pixel rectangle holding the turned text box
      * (measuring gives its width and height); the rest are the upright
-     * layout's. The angle's sine and cosine come from the C library (exact
-     * for multiples of 90 degrees). */
+     * layout's. The angle's sine and cosine are the library's own (+ - * /
+     * in a fixed order, exact for multiples of 90 degrees), so turned text
+     * is the same on every platform. */
     float rotation; /* degrees counterclockwise, any finite value (NaN
                                     and infinities are an
                                     IMGTEXT_ERROR_ARGUMENT); default 0: upright,
@@ -654,6 +680,76 @@ typedef struct imgtext_text_style {
                                     text box's height */
     int tile_row_offset; /* -QUENDAL_IMGTEXT_MAX_TILE_STEP..
                                     QUENDAL_IMGTEXT_MAX_TILE_STEP; default 0 */
+    /* Boxes: wrapping, spacing, cutting and auto-size. Their defaults (0)
+     * lay text out exactly as it was before they existed. A value out of
+     * range is an IMGTEXT_ERROR_ARGUMENT naming the field; NaN always is. */
+    int wrap;                  /* IMGTEXT_WRAP_*; default WORD */
+    float letter_spacing;      /* added after kerning between every two grapheme
+                                    clusters of a line (none after its last, so
+                                    a line of n clusters widens by (n - 1) x
+                                    this, as measured, wrapped and drawn alike);
+                                    never inside a cluster, nor inside a run of
+                                    a joining script (Arabic, Syriac, N'Ko,
+                                    Mongolian, Mandaic, Adlam ...), whose
+                                    letters would come apart: such a run keeps
+                                    its own widths, and spacing goes only at
+                                    its ends. While it is not 0, shaped runs of
+                                    other scripts leave out the optional
+                                    ligatures (liga, clig, dlig, hlig), whose
+                                    letters it could not part (features may
+                                    turn them back on). Negative allowed; at most
+                                    QUENDAL_IMGTEXT_MAX_LETTER_SPACING pixels
+                                    or QUENDAL_IMGTEXT_MAX_LETTER_SPACING_EM_1000
+                                    thousandths either way; default 0 */
+    int letter_spacing_unit;   /* IMGTEXT_LETTER_SPACING_PIXELS (default) or
+                                    _EM_1000: thousandths of the first font's
+                                    em at the size drawn (so auto-size scales it) */
+    float line_height;         /* the pitch from one baseline to the next in
+                                    pixels (rounded up), in place of the
+                                    font's pitch times line_spacing; 0 (default):
+                                    that. 0..QUENDAL_IMGTEXT_MAX_LINE_HEIGHT */
+    float leading;             /* pixels added to the pitch (negative: lines
+                                    closer than the font's own, down to a pitch
+                                    of 1, so lines overlap); default 0;
+                                    -QUENDAL_IMGTEXT_MAX_LINE_HEIGHT..
+                                    QUENDAL_IMGTEXT_MAX_LINE_HEIGHT */
+    int max_lines;             /* 0 (default): no limit. n: text beyond the
+                                    n-th line is cut and that line ends in an
+                                    ellipsis (U+2026, or "..." when no font of
+                                    the chain has it) after as many whole
+                                    grapheme clusters as fit the width with it
+                                    (fit_width with auto_size, else max_width;
+                                    any length without either; the ellipsis
+                                    alone when nothing more fits). The n-th
+                                    line is cut so also when it alone is
+                                    wider than that width. Metrics report
+                                    truncated. Negative is refused; any
+                                    other int, INT_MAX (2^31 - 1) included,
+                                    costs what the text costs, not n */
+    int auto_size;             /* 1: the largest size from min_size to
+                                    max_size, a multiple of 1/64 (in size_unit),
+                                    at which all the text fits fit_width x
+                                    fit_height (no cut by max_lines, box within
+                                    both), found by measuring, never drawing:
+                                    a guess scaled from one layout, sizes
+                                    bracketing it, then halving down to 1/64
+                                    (one step larger does not fit); size is
+                                    then ignored and metrics
+                                    report the size chosen. Lines wrap at
+                                    fit_width (unless wrap is NONE), not
+                                    max_width. When not even min_size fits: an
+                                    IMGTEXT_ERROR_ARGUMENT ("... does not fit
+                                    ...") if min_size is 0, else the text at
+                                    min_size, cut by max_lines when set, else
+                                    running past the box's bottom. Bounded:
+                                    at most 50 layouts of the text (a caption
+                                    takes about a dozen). Default 0 */
+    int fit_width, fit_height; /* the box for auto_size in pixels; 0 leaves
+                                    that side free, but not both (an empty box
+                                    is refused), and negative is refused */
+    float min_size, max_size;  /* auto_size's range; 0 (default): 1 and
+                                    QUENDAL_IMGTEXT_MAX_SIZE. 0..MAX_SIZE, min
+                                    at most max */
 } imgtext_text_style;
 
 QUENDAL_IMGTEXT_API void imgtext_text_style_init(imgtext_text_style *style);
@@ -669,6 +765,8 @@ typedef struct imgtext_text_metrics {
     int ascent;         /* top of the box to the first baseline */
     int descent;        /* below a baseline to the font's descender */
     int missing_glyphs; /* code points no font had a glyph for */
+    float size;         /* the size laid out at: the style's, or auto_size's */
+    int truncated;      /* 1 when max_lines cut text off */
 } imgtext_text_metrics;
 
 /* Zeroes the metrics and sets struct_size, as a call that fills them needs. */

@@ -108,8 +108,9 @@ imgtext_status vary_chain(const char *variations, const font_face **fonts, int c
     return IMGTEXT_OK;
 }
 
-imgtext_status face_from(const imgtext_text_style &style, text_face *face, std::shared_ptr<request_fonts> *owned) {
-    const font_face *fonts[QUENDAL_IMGTEXT_MAX_FONTS];
+imgtext_status face_from(const imgtext_text_style &style, size_settings *sizing, text_face *face,
+                         std::shared_ptr<request_fonts> *owned) {
+    const font_face **fonts = sizing->fonts;
     int font_count = 0;
     const imgtext_status chained = font_chain(style, fonts, &font_count);
     if (chained != IMGTEXT_OK) return chained;
@@ -125,7 +126,64 @@ imgtext_status face_from(const imgtext_text_style &style, text_face *face, std::
     }
     const imgtext_status varied = vary_chain(style.variations, fonts, font_count, owned);
     if (varied != IMGTEXT_OK) return varied;
-    *face = make_text_face(fonts, font_count, style.size, em, style.line_spacing);
+    sizing->font_count = font_count;
+    sizing->size = style.size;
+    sizing->em = em;
+    sizing->line_spacing = style.line_spacing;
+    *face = face_at(*sizing, style.size);
+    return IMGTEXT_OK;
+}
+
+// A float field that must lie in [low, high] (NaN never does).
+imgtext_status check_range(float value, double low, double high, const char *field) {
+    if (value >= low && value <= high) return IMGTEXT_OK;
+    return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: %s must be %g..%g (%g)", field, low, high,
+                     static_cast<double>(value));
+}
+
+// The box fields: wrapping, spacing, line pitch, cutting and auto-size.
+imgtext_status box_from(const imgtext_text_style &style, size_settings *sizing, fit_settings *fit) {
+    if (style.wrap < IMGTEXT_WRAP_WORD || style.wrap > IMGTEXT_WRAP_NONE) return bad_argument("unknown wrap");
+    if (style.letter_spacing_unit != IMGTEXT_LETTER_SPACING_PIXELS &&
+        style.letter_spacing_unit != IMGTEXT_LETTER_SPACING_EM_1000) {
+        return bad_argument("unknown letter_spacing_unit");
+    }
+    const bool em = style.letter_spacing_unit == IMGTEXT_LETTER_SPACING_EM_1000;
+    const double most = em ? QUENDAL_IMGTEXT_MAX_LETTER_SPACING_EM_1000 : QUENDAL_IMGTEXT_MAX_LETTER_SPACING;
+    imgtext_status status = check_range(style.letter_spacing, -most, most, "letter_spacing");
+    if (status == IMGTEXT_OK)
+        status = check_range(style.line_height, 0, QUENDAL_IMGTEXT_MAX_LINE_HEIGHT, "line_height");
+    if (status == IMGTEXT_OK) {
+        status =
+            check_range(style.leading, -QUENDAL_IMGTEXT_MAX_LINE_HEIGHT, QUENDAL_IMGTEXT_MAX_LINE_HEIGHT, "leading");
+    }
+    if (status != IMGTEXT_OK) return status;
+    if (style.max_lines < 0) {
+        return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: max_lines must be 0 or more (%d)", style.max_lines);
+    }
+    sizing->letter_spacing = style.letter_spacing;
+    sizing->letter_spacing_em = em;
+    sizing->line_height = style.line_height;
+    sizing->leading = style.leading;
+    if (!style.auto_size) return IMGTEXT_OK;
+    if (style.fit_width < 0 || style.fit_height < 0 || (style.fit_width == 0 && style.fit_height == 0)) {
+        return set_error(IMGTEXT_ERROR_ARGUMENT,
+                         "invalid argument: auto_size needs a box: fit_width and fit_height 0 or more, not both 0 "
+                         "(%d x %d)",
+                         style.fit_width, style.fit_height);
+    }
+    status = check_range(style.min_size, 0, QUENDAL_IMGTEXT_MAX_SIZE, "min_size");
+    if (status == IMGTEXT_OK) status = check_range(style.max_size, 0, QUENDAL_IMGTEXT_MAX_SIZE, "max_size");
+    if (status != IMGTEXT_OK) return status;
+    fit->on = true;
+    fit->width = style.fit_width, fit->height = style.fit_height;
+    fit->min_given = style.min_size > 0.0f;
+    if (fit->min_given) fit->min_size = style.min_size;
+    if (style.max_size > 0.0f) fit->max_size = style.max_size;
+    if (fit->min_size > fit->max_size) {
+        return set_error(IMGTEXT_ERROR_ARGUMENT, "invalid argument: min_size is more than max_size (%g > %g)",
+                         static_cast<double>(fit->min_size), static_cast<double>(fit->max_size));
+    }
     return IMGTEXT_OK;
 }
 
@@ -217,11 +275,14 @@ imgtext_status request_from(const char *text, size_t length, const imgtext_text_
     if (!text && length != 0) return bad_argument("text is NULL");
     imgtext_text_style style;
     if (!read_options(given, imgtext_text_style_init, &style)) return bad_argument("text style size");
-    if (style.align < IMGTEXT_ALIGN_LEFT || style.align > IMGTEXT_ALIGN_END) return bad_argument("unknown alignment");
+    if (style.align < IMGTEXT_ALIGN_LEFT || style.align > IMGTEXT_ALIGN_JUSTIFY)
+        return bad_argument("unknown alignment");
     if (style.max_width < 0) return bad_argument("max_width is negative");
     text_face face{};
-    imgtext_status status = face_from(style, &face, &request->owned_fonts);
+    imgtext_status status = face_from(style, &request->sizing, &face, &request->owned_fonts);
+    if (status == IMGTEXT_OK) status = box_from(style, &request->sizing, &request->fit);
     if (status != IMGTEXT_OK) return status;
+    if (style.line_height != 0.0f || style.leading != 0.0f) face = face_at(request->sizing, style.size);
     if (!text) text = "";
     if (length == IMGTEXT_NUL_TERMINATED) length = std::strlen(text);
     if (length > QUENDAL_IMGTEXT_MAX_TEXT_BYTES) {
@@ -234,12 +295,25 @@ imgtext_status request_from(const char *text, size_t length, const imgtext_text_
     const float style_opacity = clamp_opacity(style.opacity);
     float opacity = style_opacity;
     if (style.color.a != 255) opacity = opacity * (static_cast<float>(style.color.a) / 255.0f);
-    face.outlines_only = style.color_glyphs == 0;
+    // Colour glyphs off: every face the request makes (auto-size's too) draws outlines.
+    request->sizing.outlines_only = style.color_glyphs == 0;
+    face.outlines_only = request->sizing.outlines_only;
+    // Auto-size wraps at the box's width, and measures the ellipsis by it.
+    const int width = request->fit.on && request->fit.width > 0 ? request->fit.width : style.max_width;
     request->layout = layout_request{text, length, text_encoding::utf8, face, style.max_width, shaping};
+    request->layout.wrap = style.wrap == IMGTEXT_WRAP_CHARACTER ? wrap_mode::character
+                           : style.wrap == IMGTEXT_WRAP_NONE    ? wrap_mode::none
+                                                                : wrap_mode::word;
+    request->layout.max_width = request->layout.wrap == wrap_mode::none ? 0 : width;
+    request->layout.ellipsis_width = width;
+    request->layout.letter_spacing = letter_spacing_at(request->sizing, style.size);
+    request->layout.shaping.spaced = style.letter_spacing != 0.0f;
+    request->layout.justify = style.align == IMGTEXT_ALIGN_JUSTIFY;
+    request->layout.max_lines = static_cast<size_t>(style.max_lines);
     request->colour = paint{static_cast<float>(style.color.r), static_cast<float>(style.color.g),
                             static_cast<float>(style.color.b), opacity};
-    static const line_align aligns[] = {line_align::left, line_align::centre, line_align::right, line_align::start,
-                                        line_align::end};
+    static const line_align aligns[] = {line_align::left,  line_align::centre, line_align::right,
+                                        line_align::start, line_align::end,    line_align::justify};
     request->align = aligns[style.align];
     request->box = style.box != 0;
     request->box_colour = style.box_color;
@@ -272,13 +346,14 @@ imgtext_status request_from(const char *text, size_t length, const imgtext_text_
     return effects_from(style, style_opacity, &request->effects);
 }
 
-imgtext_text_metrics turned_metrics_of(const text_layout &layout, int64_t x, int64_t y, int64_t width, int64_t height) {
-    imgtext_text_metrics m = metrics_of(layout, x, y);
+imgtext_text_metrics turned_metrics_of(const text_layout &layout, int64_t x, int64_t y, float size, int64_t width,
+                                       int64_t height) {
+    imgtext_text_metrics m = metrics_of(layout, x, y, size);
     m.width = clamp_to_int(width), m.height = clamp_to_int(height);
     return m;
 }
 
-imgtext_text_metrics metrics_of(const text_layout &layout, int64_t x, int64_t y) {
+imgtext_text_metrics metrics_of(const text_layout &layout, int64_t x, int64_t y, float size) {
     imgtext_text_metrics m{};
     m.struct_size = sizeof m;
     m.x = clamp_to_int(x), m.y = clamp_to_int(y);
@@ -289,6 +364,8 @@ imgtext_text_metrics metrics_of(const text_layout &layout, int64_t x, int64_t y)
     m.ascent = layout.ascent;
     m.descent = layout.descent;
     m.missing_glyphs = layout.missing_glyphs;
+    m.size = size;
+    m.truncated = layout.truncated ? 1 : 0;
     return m;
 }
 

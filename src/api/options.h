@@ -45,9 +45,11 @@ imgtext_status encode_settings_from(const imgtext_image *image, const imgtext_sa
 // The text and style of a measuring or drawing call as the engine's request.
 imgtext_status request_from(const char *text, size_t length, const imgtext_text_style *style, text_request *request);
 
-imgtext_text_metrics metrics_of(const text_layout &layout, int64_t x, int64_t y);
+// size: the size the text was laid out at (the style's, or auto-size's).
+imgtext_text_metrics metrics_of(const text_layout &layout, int64_t x, int64_t y, float size);
 // The metrics of turned text: its bounding box in place of the text box.
-imgtext_text_metrics turned_metrics_of(const text_layout &layout, int64_t x, int64_t y, int64_t width, int64_t height);
+imgtext_text_metrics turned_metrics_of(const text_layout &layout, int64_t x, int64_t y, float size, int64_t width,
+                                       int64_t height);
 
 }  // namespace imgtext
 

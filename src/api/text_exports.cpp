@@ -52,18 +52,22 @@ imgtext_status draw(imgtext_image *image, const char *text, size_t length, int p
     if (status != IMGTEXT_OK) return status;
     text_layout layout{};
     if (request.rotation != 0.0f || request.tile.on) {
+        // Turned and tiled text is laid out at the style's size.
+        if (request.fit.on) return bad_argument("auto_size does not combine with rotation or tile yet");
         turned_bounds bounds;
         status = request.tile.on ? draw_tiled_text(image->view, request, where, &bounds, &layout)
                                  : draw_rotated_text(image->view, request, where, &bounds, &layout);
         if (status != IMGTEXT_OK) return status;
-        write_result(turned_metrics_of(layout, bounds.x, bounds.y, bounds.width, bounds.height), metrics);
+        write_result(turned_metrics_of(layout, bounds.x, bounds.y, request.sizing.size, bounds.width, bounds.height),
+                     metrics);
         free_text_layout(&layout);
         return IMGTEXT_OK;
     }
     box_origin at{};
-    status = draw_text(image->view, request, where, &at, &layout);
+    float size = 0.0f;
+    status = draw_text(image->view, request, where, &at, &layout, &size);
     if (status != IMGTEXT_OK) return status;
-    write_result(metrics_of(layout, at.x, at.y), metrics);
+    write_result(metrics_of(layout, at.x, at.y, size), metrics);
     free_text_layout(&layout);
     return IMGTEXT_OK;
 }
@@ -75,16 +79,19 @@ imgtext_status measure(const char *text, size_t length, const imgtext_text_style
     text_request request;
     status = request_from(text, length, style, &request);
     if (status != IMGTEXT_OK) return status;
+    if (request.fit.on && (request.rotation != 0.0f || request.tile.on))
+        return bad_argument("auto_size does not combine with rotation or tile yet");
     text_layout layout{};
-    status = layout_text(request.layout, &layout);
+    float size = 0.0f;
+    status = lay_out_request(request, &layout, &size);
     if (status != IMGTEXT_OK) return status;
     if (request.rotation != 0.0f) {
         text_frame frame;
         frame.t = turn_of(request.rotation);
         const turned_bounds b = bounds_of(frame, layout.box_width, layout.box_height);
-        write_result(turned_metrics_of(layout, 0, 0, b.width, b.height), metrics);
+        write_result(turned_metrics_of(layout, 0, 0, size, b.width, b.height), metrics);
     } else {
-        write_result(metrics_of(layout, 0, 0), metrics);
+        write_result(metrics_of(layout, 0, 0, size), metrics);
     }
     if (line_widths) {
         for (size_t i = 0; i < layout.line_count && i < max_lines; ++i) line_widths[i] = layout.lines[i].width;

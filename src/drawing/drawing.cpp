@@ -39,9 +39,10 @@ box_origin place_box(const placement &where, int64_t image_width, int64_t image_
 }
 
 imgtext_status draw_text(const rgba_image &image, const text_request &request, const placement &where,
-                         box_origin *origin, text_layout *result) {
+                         box_origin *origin, text_layout *result, float *size) {
     owned_layout laid_out;
-    const imgtext_status status = layout_text(request.layout, &laid_out.layout);
+    float size_used = 0.0f;
+    const imgtext_status status = lay_out_request(request, &laid_out.layout, &size_used);
     if (status != IMGTEXT_OK) return status;
     const text_layout &layout = laid_out.layout;
     const box_origin at = place_box(where, image.width, image.height, layout.box_width, layout.box_height);
@@ -67,6 +68,7 @@ imgtext_status draw_text(const rgba_image &image, const text_request &request, c
         if (glyphs.over_budget()) return glyphs.work_exceeded();
     }
     if (origin) *origin = at;
+    if (size) *size = size_used;
     if (result) {
         *result = layout;
         laid_out.layout = text_layout{};

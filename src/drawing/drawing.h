@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "drawing/fit.h"
 #include "font/font.h"
 #include "image/image.h"
 #include "image/paint.h"
@@ -49,6 +50,8 @@ struct text_request {
     int64_t padding = 0;   // clamped at 0
     float box_radius = 0;  // rounded corners; 0: the square box as always
     text_effects effects;
+    size_settings sizing;                                 // what the face was made from (auto-size remakes it)
+    fit_settings fit;                                     // auto-size; off by default
     uint64_t max_steps = QUENDAL_IMGTEXT_MAX_DRAW_STEPS;  // the glyphs' charstring budget (tests lower it)
     float rotation = 0;  // degrees counterclockwise, 0 <= rotation < 360; 0: upright, drawn as always
     struct tiling {
@@ -86,8 +89,10 @@ box_origin place_box(const placement &where, int64_t image_width, int64_t image_
 // freed here). Returns IMGTEXT_OK, MEMORY with a message, or LIMIT when
 // its glyphs need more charstring steps than request.max_steps (the text
 // may then be partly drawn).
+// With request.fit on, the text is laid out at the size that fits
+// (lay_out_request), which *size receives when not null.
 imgtext_status draw_text(const rgba_image &image, const text_request &request, const placement &where,
-                         box_origin *origin, text_layout *layout);
+                         box_origin *origin, text_layout *layout, float *size = nullptr);
 
 }  // namespace imgtext
 

@@ -25,6 +25,36 @@ namespace imgtext {
 
 namespace {
 
+// Sine and cosine of an angle in degrees from + - * / alone, in a fixed
+// order, so that turned text is the same on every platform: the C
+// library's sin and cos differ between Linux and Windows in the last bits.
+// Exact reduction by symmetry to [0, 45] degrees, then Taylor series to
+// well below double precision there.
+void sin_cos_degrees(double degrees, double &sine, double &cosine) {
+    double d = std::fmod(degrees, 360.0);  // exact
+    if (d < 0.0) d += 360.0;
+    const int octant = static_cast<int>(d / 45.0);
+    double r = d - 45.0 * octant;  // exact: both are multiples of 2^-k well within 53 bits
+    const bool mirrored = (octant & 1) != 0;
+    if (mirrored) r = 45.0 - r;
+    const double x = r * (3.141592653589793 / 180.0), x2 = x * x;
+    double s = 0.0, c = 0.0, term_s = x, term_c = 1.0;
+    for (int k = 1; k <= 10; ++k) {
+        s = s + term_s;
+        c = c + term_c;
+        term_s = -term_s * x2 / static_cast<double>((2 * k) * (2 * k + 1));
+        term_c = -term_c * x2 / static_cast<double>((2 * k - 1) * (2 * k));
+    }
+    // In [0, 45]: (s, c). Mirrored octants swap them; then the quadrant's signs.
+    double sx = mirrored ? c : s, cx = mirrored ? s : c;
+    switch (octant / 2) {
+        case 0: sine = sx, cosine = cx; break;
+        case 1: sine = cx, cosine = -sx; break;
+        case 2: sine = -sx, cosine = -cx; break;
+        default: sine = -cx, cosine = sx; break;
+    }
+}
+
 // Pixel coordinates far beyond any picture saturate rather than overflow.
 int64_t to_pixel(double v) {
     constexpr double limit = 4611686018427387904.0;  // 2^62
@@ -180,8 +210,9 @@ void draw_turned_box(const rgba_image &image, const text_request &request, const
                                       {u0 + radius, v1 - radius}};
         for (int k = 0; k < 4; ++k) {
             for (int i = 0; i <= n; ++i) {
-                const double a = 3.141592653589793 * (1.0 + 0.5 * k + 0.5 * i / n);
-                add(centres[k][0] + radius * std::cos(a), centres[k][1] + radius * std::sin(a));
+                double sine = 0.0, cosine = 0.0;
+                sin_cos_degrees(180.0 * (1.0 + 0.5 * k + 0.5 * i / n), sine, cosine);
+                add(centres[k][0] + radius * cosine, centres[k][1] + radius * sine);
             }
         }
     } else {
@@ -216,8 +247,9 @@ turn turn_of(float degrees) {
     if (d == 90.0) return {0.0f, 1.0f};
     if (d == 180.0) return {-1.0f, 0.0f};
     if (d == 270.0) return {0.0f, -1.0f};
-    const double r = d * (3.141592653589793 / 180.0);
-    return {static_cast<float>(std::cos(r)), static_cast<float>(std::sin(r))};
+    double sine = 0.0, cosine = 0.0;
+    sin_cos_degrees(d, sine, cosine);
+    return {static_cast<float>(cosine), static_cast<float>(sine)};
 }
 
 turned_bounds bounds_of(const text_frame &frame, int64_t w, int64_t h) {

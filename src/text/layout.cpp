@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "frame/errors.h"
+#include "text/box_layout.h"
 #include "text/line_breaking.h"
 #include "text/shaped_layout.h"
 #include "text/unicode/grapheme.h"
@@ -120,14 +121,18 @@ void wrap_simple(const layout_request &request, const char *start, const char *e
     }
     offsets.push_back(static_cast<size_t>(end - start));
     find_breaks(p);
+    if (request.wrap == wrap_mode::character) break_at_clusters(p);
     // The simple walk's steps: kerning from the glyph before (same font),
-    // then the advance.
+    // with the letter spacing before a cluster, then the advance.
+    const float spacing = request.letter_spacing;
     const std::vector<line_cut> cuts = cut_lines(p, request.max_width, [&](size_t i, bool first, float x) {
         const glyph_ref &g = glyphs[i];
         if (!first) {
             const glyph_ref &before = glyphs[i - 1];
             const int kerning = before.font == g.font ? glyph_kerning(*g.font, before.glyph, g.glyph) : 0;
-            x = x + static_cast<float>(kerning) * before.scale;
+            float step = static_cast<float>(kerning) * before.scale;
+            if (spacing != 0.0f && p.cluster[i]) step = step + spacing;
+            x = x + step;
         }
         return x + static_cast<float>(glyph_advance(*g.font, g.glyph)) * g.scale;
     });
@@ -186,7 +191,8 @@ glyph_ref glyph_of(const text_face &face, int codepoint) {
 }
 
 float line_start(const text_layout &layout, const text_line &line, int64_t x, line_align align) {
-    if (align == line_align::start) align = line.rtl ? line_align::right : line_align::left;
+    if (align == line_align::start || align == line_align::justify)
+        align = line.rtl ? line_align::right : line_align::left;
     if (align == line_align::end) align = line.rtl ? line_align::left : line_align::right;
     if (align == line_align::left || line.width >= layout.box_width) return static_cast<float>(x);
     const float spare = static_cast<float>(layout.box_width - line.width);
@@ -197,15 +203,21 @@ imgtext_status layout_text(const layout_request &request, text_layout *layout) {
     const char *text = request.text, *end = request.text + request.size;
     line_list list;
     std::unique_ptr<stored_glyphs> stored;
-    std::vector<size_t> first_glyph;  // each line's first stored glyph, once any line is shaped
+    std::vector<size_t> first_glyph;      // each line's first stored glyph, once any line is shaped
+    std::vector<uint8_t> paragraph_last;  // justified text: 1 for each paragraph's last line
     int missing = 0;
     if (request.max_width <= 0 && request.encoding == text_encoding::bytes) {
         list.failed = !unwrapped_byte_lines(request, list);
     } else {
         shaped_paragraphs shaped(request);
         std::vector<shaped_line> shaped_lines;
-        auto add = [&](const text_line &line) {
+        // Spacing and justification move glyphs one by one: every line's
+        // are stored.
+        const bool store_all = request.store_all || request.letter_spacing != 0.0f || request.justify;
+        if (store_all) stored = std::make_unique<stored_glyphs>();
+        auto add = [&](text_line line) {
             if (stored) first_glyph.push_back(stored->glyphs.size());
+            if (store_all) store_simple_line(request, line, stored->glyphs, &missing);
             list.add(line);
         };
         for (const char *p = text;;) {
@@ -225,6 +237,10 @@ imgtext_status layout_text(const layout_request &request, text_layout *layout) {
                 wrap_simple(request, p, b.line_end, add);
             } else {
                 add(text_line{p, static_cast<size_t>(b.line_end - p), 0, 0, 0});
+            }
+            if (request.justify) {
+                paragraph_last.resize(list.count, 0);
+                if (list.count) paragraph_last[list.count - 1] = 1;
             }
             if (b.next == end && b.line_end == end) break;
             p = b.next;
@@ -254,6 +270,7 @@ imgtext_status layout_text(const layout_request &request, text_layout *layout) {
     layout->face = request.face;
     layout->encoding = request.encoding;
     layout->stored = stored.release();
+    if (request.max_lines > 0 || request.justify) return finish_box_lines(request, paragraph_last, layout);
     return IMGTEXT_OK;
 }
 
@@ -265,7 +282,8 @@ void free_text_layout(text_layout *layout) {
     layout->line_count = 0;
 }
 
-text_face make_text_face(const font_face *const *fonts, int font_count, float size, bool em_size, float line_spacing) {
+text_face make_text_face(const font_face *const *fonts, int font_count, float size, bool em_size, float line_spacing,
+                         float line_height_px, float leading) {
     text_face face{};
     face.font_count = font_count;
     for (int i = 0; i < font_count; ++i) face.fonts[i] = face_font{fonts[i], font_scale(*fonts[i], size, em_size)};
@@ -275,6 +293,8 @@ text_face make_text_face(const font_face *const *fonts, int font_count, float si
     if (line_height <= 0) line_height = ceil_to_int(size);
     face.line_height =
         line_spacing == 1.0f ? line_height : std::max(1, ceil_to_int(static_cast<float>(line_height) * line_spacing));
+    if (line_height_px > 0.0f) face.line_height = std::max(1, ceil_to_int(line_height_px));
+    if (leading != 0.0f) face.line_height = std::max(1, ceil_to_int(static_cast<float>(face.line_height) + leading));
     face.ascent = ceil_to_int(static_cast<float>(m.ascent) * scale);
     face.descent = ceil_to_int(static_cast<float>(-m.descent) * scale);
     return face;

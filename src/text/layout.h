@@ -17,6 +17,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "font/font.h"
@@ -64,7 +65,12 @@ struct shaping_options {
     text_direction direction = text_direction::automatic;
     const char *language = nullptr;  // a BCP 47 tag, or null: none
     const char *features = nullptr;  // "-liga,smcp,ss01=1", or null: the defaults
+    bool spaced = false;             // letter spacing: optional ligatures off (see shaping.h)
 };
+
+// Where lines may be cut when they are wrapped: at Unicode's break
+// opportunities (words), at any grapheme cluster, or nowhere.
+enum class wrap_mode { word, character, none };
 
 struct layout_request {
     const char *text;
@@ -73,6 +79,13 @@ struct layout_request {
     text_face face;
     int max_width;  // wrap lines wider than this; 0: never
     shaping_options shaping = {};
+    // Boxes (the drawing API's; the defaults lay text out as always).
+    wrap_mode wrap = wrap_mode::word;  // how max_width cuts lines
+    float letter_spacing = 0.0f;       // pixels between grapheme clusters (see box_layout.h)
+    bool justify = false;              // lines but a paragraph's last widened to the box
+    size_t max_lines = 0;              // 0: no limit; else lines past it are cut, the last ending in an ellipsis
+    int ellipsis_width = 0;            // the width the ellipsis line must fit; 0: none
+    bool store_all = false;            // store every line's glyphs (set by the box steps themselves)
 };
 
 // One laid-out line: a view into the caller's text (not NUL-terminated).
@@ -100,6 +113,7 @@ struct line_glyph {
 struct stored_glyphs {
     std::vector<line_glyph> glyphs;
     std::vector<size_t> first;
+    std::string owned_text;  // an ellipsis line's text, when there is one
 };
 
 // The result of laying out text. `lines` is malloc'd and owned by the caller
@@ -115,7 +129,8 @@ struct text_layout {
     int missing_glyphs;  // code points no font has a glyph for
     text_face face;
     text_encoding encoding;
-    stored_glyphs *stored;  // null when every line is simple
+    stored_glyphs *stored;   // null when every line is simple
+    bool truncated = false;  // max_lines cut text off
 };
 
 // Lays out the text. Returns IMGTEXT_OK, or MEMORY with "out of memory
@@ -127,9 +142,15 @@ void free_text_layout(text_layout *layout);
 // descender (the seven calls' size) or, with em_size, the em. line_spacing
 // multiplies the first font's line pitch (1: the font's own, as the seven
 // calls use it). The caller has checked the numbers' ranges and the count.
-text_face make_text_face(const font_face *const *fonts, int font_count, float size, bool em_size, float line_spacing);
+// line_height, when more than 0, is the pitch in pixels instead, and
+// leading (pixels, negative allowed) is added to either; the pitch is never
+// below 1.
+text_face make_text_face(const font_face *const *fonts, int font_count, float size, bool em_size, float line_spacing,
+                         float line_height = 0.0f, float leading = 0.0f);
 
-enum class line_align { left, centre, right, start, end };
+// justify: a justified line fills the box (box_layout.h); a line left as it
+// is (a paragraph's last) goes to its start.
+enum class line_align { left, centre, right, start, end, justify };
 
 // A glyph of a text face: which font drew it, at which scale.
 struct glyph_ref {

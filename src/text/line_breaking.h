@@ -26,6 +26,9 @@ struct paragraph_breaks {
 // Finds the opportunities and cluster boundaries of the paragraph's text.
 void find_breaks(paragraph_breaks &p);
 
+// Character wrapping: a line may end at any grapheme cluster boundary.
+inline void break_at_clusters(paragraph_breaks &p) { p.opportunity = p.cluster; }
+
 // Greedy lines: each as long as fits max_width, ending at the last break
 // opportunity before the text grows wider, or inside a word (at a cluster
 // boundary) only when that word alone is wider. pen(i, first, x) returns

@@ -32,6 +32,7 @@ struct paragraph {
     std::vector<uint8_t> font;       // the chain's font for each code point (its cluster's)
     std::vector<uint8_t> uncovered;  // 1 where no font of the chain has the character
     std::vector<uint32_t> script;    // Unicode Script, Common and Inherited resolved
+    std::vector<uint32_t> cluster;   // the first code point of each code point's grapheme cluster
     size_t size() const { return cps.size(); }
 };
 
@@ -82,9 +83,11 @@ void choose_fonts(paragraph &p, const text_face &face) {
     unicode::grapheme_boundaries(p.cps.data(), n, boundary.get());
     p.font.assign(n, 0);
     p.uncovered.assign(n, 0);
+    p.cluster.assign(n, 0);
     for (size_t a = 0; a < n;) {
         size_t b = a + 1;
         while (b < n && !boundary[b]) ++b;
+        for (size_t i = a; i < b; ++i) p.cluster[i] = static_cast<uint32_t>(a);
         int chosen = -1;
         for (int f = 0; f < face.font_count && chosen < 0; ++f) {
             bool all = true;
@@ -222,17 +225,44 @@ int shaped_paragraphs::lay_out(const char *text, const char *end, std::vector<li
         produce(p, face, setup_, items[k], items[k].start, items[k].end, items[k].level, items[k].glyphs, clusters[k]);
     }
 
+    // Letter spacing before each cluster but the first, except inside a
+    // run of a joining script (see box_layout.h).
+    const float spacing = request_.letter_spacing;
+    std::vector<uint8_t> spaced;
+    if (spacing != 0.0f) {
+        spaced.assign(p.size(), 0);
+        for (const item &it : items) {
+            for (size_t i = it.start; i < it.end; ++i) {
+                spaced[i] = i > 0 && p.cluster[i] == i && !(i > it.start && is_joining_script(it.script));
+            }
+        }
+    }
     std::vector<line_cut> cuts{{0, p.size(), p.size()}};
     if (request_.max_width > 0 && p.size() > 0) {
         const unit_widths u = widths_of(p, items, clusters);
         paragraph_breaks breaks;
         breaks.text = p.cps;
         find_breaks(breaks);
+        if (request_.wrap == wrap_mode::character) break_at_clusters(breaks);
         cuts = cut_lines(breaks, request_.max_width, [&](size_t i, bool first, float x) {
-            if (!first && u.kerning_before[i] != 0.0f) x = x + u.kerning_before[i];
+            if (!first) {
+                float step = u.kerning_before[i];
+                if (spacing != 0.0f && spaced[i]) step = step + spacing;
+                if (step != 0.0f) x = x + step;
+            }
             return x + u.width[i];
         });
     }
+    // With spacing, each stored glyph's cluster (its first code point) and item.
+    std::vector<uint32_t> glyph_cluster, glyph_item;
+    auto note = [&](const item &piece, const uint32_t *byte_clusters, size_t count) {
+        if (spacing == 0.0f) return;
+        for (size_t j = 0; j < count; ++j) {
+            const uint32_t at = byte_clusters[j] <= p.length ? p.index_at[byte_clusters[j]] : k_no_code_point;
+            glyph_cluster.push_back(at < p.size() ? p.cluster[at] : k_no_code_point);
+            glyph_item.push_back(static_cast<uint32_t>(&piece - items.data()));
+        }
+    };
 
     int missing = 0;
     std::vector<uint32_t> scratch;
@@ -251,13 +281,27 @@ int shaped_paragraphs::lay_out(const char *text, const char *end, std::vector<li
                     const size_t a = std::max(piece->start, run.start), b = std::min(piece->end, run.end);
                     if (a == piece->start && b == piece->end && run.level == piece->level) {
                         glyphs.insert(glyphs.end(), piece->glyphs.begin(), piece->glyphs.end());
+                        note(*piece, clusters[static_cast<size_t>(piece - items.data())].data(), piece->glyphs.size());
                     } else {
                         scratch.clear();
                         produce(p, face, setup_, *piece, a, b, run.level, glyphs, scratch);
+                        note(*piece, scratch.data(), scratch.size());
                     }
                 }
             }
             for (size_t i = cut.start; i < cut.end; ++i) missing += p.uncovered[i];
+        }
+        if (spacing != 0.0f) {
+            // Between neighbours in visual order of different clusters, but
+            // not of one run of a joining script.
+            for (size_t j = first; j + 1 < glyphs.size(); ++j) {
+                const size_t a = j - first;
+                if (glyph_cluster[a] == glyph_cluster[a + 1]) continue;
+                if (glyph_item[a] == glyph_item[a + 1] && is_joining_script(items[glyph_item[a]].script)) continue;
+                glyphs[j].kerning = glyphs[j].kerning + spacing;
+            }
+            glyph_cluster.clear();
+            glyph_item.clear();
         }
         const float width = walk_stored_line(face, glyphs.data() + first, glyphs.size() - first, 0.0f,
                                              [](const glyph_ref &, float, float) {});

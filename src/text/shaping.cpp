@@ -84,6 +84,13 @@ shaping_setup::shaping_setup(const shaping_options &options) {
         });
     }
     if (options.language) language_ = hb_language_from_string(options.language, -1);
+    if (options.spaced) {
+        for (const char *tag : {"liga", "clig", "dlig", "hlig"}) {
+            spaced_features_.push_back(
+                hb_feature_t{hb_tag_from_string(tag, 4), 0, HB_FEATURE_GLOBAL_START, HB_FEATURE_GLOBAL_END});
+        }
+        spaced_features_.insert(spaced_features_.end(), features_.begin(), features_.end());
+    }
 }
 
 shaping_setup::~shaping_setup() = default;
@@ -95,6 +102,25 @@ uint32_t script_of(char32_t c) {
 bool is_common_script(uint32_t script) {
     const auto s = static_cast<hb_script_t>(script);
     return s == HB_SCRIPT_COMMON || s == HB_SCRIPT_INHERITED || s == HB_SCRIPT_UNKNOWN;
+}
+
+bool is_joining_script(uint32_t script) {
+    switch (static_cast<hb_script_t>(script)) {
+        case HB_SCRIPT_ARABIC:
+        case HB_SCRIPT_SYRIAC:
+        case HB_SCRIPT_NKO:
+        case HB_SCRIPT_MONGOLIAN:
+        case HB_SCRIPT_PHAGS_PA:
+        case HB_SCRIPT_MANDAIC:
+        case HB_SCRIPT_MANICHAEAN:
+        case HB_SCRIPT_PSALTER_PAHLAVI:
+        case HB_SCRIPT_ADLAM:
+        case HB_SCRIPT_HANIFI_ROHINGYA:
+        case HB_SCRIPT_SOGDIAN:
+        case HB_SCRIPT_CHORASMIAN:
+        case HB_SCRIPT_OLD_UYGHUR: return true;
+        default: return false;
+    }
 }
 
 void shape_run(const text_face &face, const shaping_setup &setup, const char *paragraph, size_t paragraph_length,
@@ -110,7 +136,9 @@ void shape_run(const text_face &face, const shaping_setup &setup, const char *pa
     // Never the process's locale: a language changes glyphs, and output must
     // not depend on the machine.
     if (setup.language()) hb_buffer_set_language(buffer, setup.language());
-    hb_shape(harfbuzz_font(*f.font), buffer, setup.features().data(), static_cast<unsigned>(setup.features().size()));
+    const std::vector<hb_feature_t> &features =
+        setup.spaced_features().empty() || is_joining_script(run.script) ? setup.features() : setup.spaced_features();
+    hb_shape(harfbuzz_font(*f.font), buffer, features.data(), static_cast<unsigned>(features.size()));
 
     // HarfBuzz reports a failed allocation only here; the export's guard
     // turns this into IMGTEXT_ERROR_MEMORY.

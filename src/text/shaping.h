@@ -33,10 +33,15 @@ public:
     shaping_setup &operator=(const shaping_setup &) = delete;
 
     const std::vector<hb_feature_t> &features() const { return features_; }
+    // With letter spacing, as CSS has it: the optional ligatures (liga,
+    // clig, dlig, hlig) off before the style's own features, which may turn
+    // them back on, for runs of scripts that do not join (a joining
+    // script's ligatures are part of its joining and stay).
+    const std::vector<hb_feature_t> &spaced_features() const { return spaced_features_; }
     const hb_language_impl_t *language() const { return language_; }  // null for none
 
 private:
-    std::vector<hb_feature_t> features_;
+    std::vector<hb_feature_t> features_, spaced_features_;
     const hb_language_impl_t *language_ = nullptr;
 };
 
@@ -54,6 +59,9 @@ struct shaping_run {
 // resolve from their neighbours.
 uint32_t script_of(char32_t c);
 bool is_common_script(uint32_t script);  // Common, Inherited or Unknown
+// Scripts whose letters join cursively (Arabic, Syriac, N'Ko, Mongolian,
+// Mandaic, Adlam ...): letter spacing never goes inside a run of one.
+bool is_joining_script(uint32_t script);
 
 // Shapes the run, with the whole paragraph as context (so that letters
 // join across a change of font), and appends its glyphs to `glyphs` in

@@ -133,6 +133,17 @@ bool text_drawing::prepare(std::string &message) {
     style_.shadow_dx = o_.shadow_dx, style_.shadow_dy = o_.shadow_dy;
     style_.shadow_blur = o_.shadow_blur;
     style_.shadow_color = o_.shadow_color;
+    style_.wrap = o_.wrap_mode;
+    style_.letter_spacing = o_.letter_spacing;
+    style_.letter_spacing_unit = o_.letter_spacing_em ? IMGTEXT_LETTER_SPACING_EM_1000 : IMGTEXT_LETTER_SPACING_PIXELS;
+    style_.line_height = o_.line_height;
+    style_.line_spacing = o_.line_spacing;
+    style_.max_lines = o_.max_lines;
+    if (o_.fit) {
+        style_.auto_size = 1;
+        style_.fit_width = o_.fit_width, style_.fit_height = o_.fit_height;
+        style_.min_size = o_.min_size, style_.max_size = o_.max_size;
+    }
     // A malformed feature or language, or too long a chain, is refused
     // here, once, rather than by every picture.
     imgtext_text_metrics metrics{};

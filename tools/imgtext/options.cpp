@@ -147,6 +147,37 @@ bool tile_into(const std::string &value, options &o) {
     return true;
 }
 
+// WxH: the box auto-size fits the text into; 0 leaves that side free, but
+// not both.
+bool fit_into(const std::string &value, options &o) {
+    const size_t x = value.find_first_of("xX");
+    if (x == std::string::npos) return false;
+    int w = 0, h = 0;
+    if (!int_in(value.substr(0, x), 0, INT_MAX, w) || !int_in(value.substr(x + 1), 0, INT_MAX, h)) return false;
+    if (w == 0 && h == 0) return false;
+    o.fit = true, o.fit_width = w, o.fit_height = h;
+    return true;
+}
+
+// N pixels, or Nem: that many ems (kept in thousandths, as the library reads them).
+bool letter_spacing_into(const std::string &value, options &o) {
+    const bool em = value.size() > 2 && value.compare(value.size() - 2, 2, "em") == 0;
+    const auto v = parse_float(em ? value.substr(0, value.size() - 2) : value);
+    if (!v) return false;
+    const float spacing = em ? *v * 1000.0f : *v;
+    const float most = em ? QUENDAL_IMGTEXT_MAX_LETTER_SPACING_EM_1000 : QUENDAL_IMGTEXT_MAX_LETTER_SPACING;
+    if (!(spacing >= -most && spacing <= most)) return false;
+    o.letter_spacing = spacing, o.letter_spacing_em = em;
+    return true;
+}
+
+// N pixels from baseline to baseline, or Nx: a factor on the font's own.
+bool line_height_into(const std::string &value, options &o) {
+    if (value.size() > 1 && (value.back() == 'x' || value.back() == 'X'))
+        return float_in(value.substr(0, value.size() - 1), 0.01f, 100.0f, o.line_spacing);
+    return float_in(value, 1.0f, static_cast<float>(QUENDAL_IMGTEXT_MAX_LINE_HEIGHT), o.line_height);
+}
+
 struct option_spec {
     const char *name;
     const char *alias;  // or nullptr
@@ -221,12 +252,38 @@ const option_spec option_table[] = {
      [](options &o, const std::string &v) {
          o.align = v == "left" ? IMGTEXT_ALIGN_LEFT : v == "center" || v == "centre" ? IMGTEXT_ALIGN_CENTER
                  : v == "right" ? IMGTEXT_ALIGN_RIGHT : v == "start" ? IMGTEXT_ALIGN_START
-                 : v == "end"   ? IMGTEXT_ALIGN_END : -1;
+                 : v == "end"   ? IMGTEXT_ALIGN_END : v == "justify" ? IMGTEXT_ALIGN_JUSTIFY : -1;
          return o.align >= 0;
      },
-     "left, center, right, start or end"},
+     "left, center, right, start, end or justify"},
     {"--wrap", nullptr, on_all, true, [](options &o, const std::string &v) { return int_in(v, 1, max_int, o.wrap); },
      "a width in pixels, at least 1"},
+    {"--wrap-mode", nullptr, on_all, true,
+     [](options &o, const std::string &v) {
+         o.wrap_mode = v == "word" ? IMGTEXT_WRAP_WORD : v == "character" || v == "char" ? IMGTEXT_WRAP_CHARACTER
+                     : v == "none" ? IMGTEXT_WRAP_NONE : -1;
+         return o.wrap_mode >= 0;
+     },
+     "word, character or none"},
+    {"--fit", nullptr, on_all, true, [](options &o, const std::string &v) { return fit_into(v, o); },
+     "WxH in pixels, e.g. 600x200; 0 leaves a side free, but not both"},
+    {"--min-size", nullptr, on_all, true,
+     [](options &o, const std::string &v) {
+         return float_in(v, 1e-6f, static_cast<float>(QUENDAL_IMGTEXT_MAX_SIZE), o.min_size);
+     },
+     "a number more than 0 and at most 100000"},
+    {"--max-size", nullptr, on_all, true,
+     [](options &o, const std::string &v) {
+         return float_in(v, 1e-6f, static_cast<float>(QUENDAL_IMGTEXT_MAX_SIZE), o.max_size);
+     },
+     "a number more than 0 and at most 100000"},
+    {"--letter-spacing", nullptr, on_all, true,
+     [](options &o, const std::string &v) { return letter_spacing_into(v, o); },
+     "pixels (negative allowed) from -100000 to 100000, or ems such as 0.05em, from -100em to 100em"},
+    {"--line-height", nullptr, on_all, true, [](options &o, const std::string &v) { return line_height_into(v, o); },
+     "pixels from 1 to 1000000, or a factor such as 1.5x, from 0.01x to 100x"},
+    {"--max-lines", nullptr, on_all, true, [](options &o, const std::string &v) { return int_in(v, 1, max_int, o.max_lines); },
+     "an integer, at least 1"},
     {"--opacity", nullptr, on_all, true,
      [](options &o, const std::string &v) {
          const auto f = parse_float(v);
@@ -434,6 +491,22 @@ Text style (all commands; defaults in brackets):
   --wrap WIDTH        wrap lines wider than WIDTH pixels where Unicode's line
                       breaking allows (spaces, between CJK ideographs, after
                       hyphens), never inside a character cluster
+  --wrap-mode M       word [word], character (at any character cluster) or
+                      none (lines end only at newlines)
+  --align justify     every line but a paragraph's last fills the width,
+                      its word spaces widened (no stretching of Arabic letters)
+  --fit WxH           the largest size (to 1/64 px) at which all the text fits
+                      a W x H box, wrapping at W (0 leaves a side free); the
+                      size given is ignored. An error when nothing fits,
+                      unless --min-size is given: then the text is drawn at it
+  --min-size N, --max-size N  the sizes --fit chooses from [1, 100000]
+  --letter-spacing S  pixels added between characters, after kerning (negative
+                      allowed), or ems such as 0.05em; never inside a cluster
+                      or a joined Arabic word [0]
+  --line-height H     baseline to baseline in pixels, or a factor on the
+                      font's own such as 1.5x [1x]
+  --max-lines N       keep N lines; the last of them ends in an ellipsis that
+                      fits the width (--wrap or --fit) when text is cut
   --layout L          auto, simple or shaped [auto: shaped (HarfBuzz, with
                       bidi) for other fonts and scripts, the built-in font's
                       own layout for its left-to-right text]
@@ -605,6 +678,9 @@ parse_result parse_arguments(const std::vector<std::string> &args) {
     if (given.count("--stroke-color") && !given.count("--stroke-width"))
         return fail("--stroke-color needs --stroke-width");
     if (given.count("--shadow-color") && !given.count("--shadow")) return fail("--shadow-color needs --shadow");
+    for (const char *range : {"--min-size", "--max-size"})
+        if (given.count(range) && !given.count("--fit")) return fail(std::string(range) + " needs --fit");
+    if (o.max_size > 0.0f && o.min_size > o.max_size) return fail("--min-size is more than --max-size");
     if (text_file) {
         for (const std::string &input : o.inputs)
             if (*text_file == "-" && input == "-") return fail("standard input cannot be both the text and an image");

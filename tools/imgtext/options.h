@@ -93,6 +93,18 @@ struct options {
     // pictures of any resolution; 0: size is in pixels.
     float size_percent = 0.0f;
     std::string report;  // --report FILE: a JSON line per file, then the counts
+    // A text box that fits: auto-size into fit_width x fit_height between
+    // min_size and max_size (0: the library's), letter spacing (pixels, or
+    // thousandths of an em), line height (pixels, or a factor), how lines
+    // wrap, and how many are kept. The library's defaults unless given.
+    bool fit = false;
+    int fit_width = 0, fit_height = 0;
+    float min_size = 0.0f, max_size = 0.0f;
+    float letter_spacing = 0.0f;
+    bool letter_spacing_em = false;
+    float line_height = 0.0f, line_spacing = 1.0f;
+    int wrap_mode = IMGTEXT_WRAP_WORD;
+    int max_lines = 0;
 };
 
 // What parsing asked for: run, print help or the version, or a usage error

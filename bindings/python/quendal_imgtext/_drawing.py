@@ -26,7 +26,8 @@ _POSITIONS = ("top-left", "top", "top-right", "left", "center", "right", "bottom
 # of the glyphs' ink, for single-line text only.
 _PIL_COLUMNS = {"l": 0, "m": 1, "r": 2}
 _PIL_ROWS = {"a": 0, "m": 1, "d": 2}
-_ALIGNS = {"left": 0, "center": 1, "centre": 1, "right": 2, "start": 3, "end": 4}
+_ALIGNS = {"left": 0, "center": 1, "centre": 1, "right": 2, "start": 3, "end": 4, "justify": 5}
+_WRAPS = {"word": 0, "character": 1, "none": 2}
 _LAYOUTS = {"auto": 0, "simple": 1, "shaped": 2}
 _DIRECTIONS = {"ltr": 1, "rtl": 2}  # None: each paragraph's own (its first strong character)
 _FORMATS = {"png": _native.FORMAT_PNG, "jpeg": _native.FORMAT_JPEG, "jpg": _native.FORMAT_JPEG,
@@ -199,6 +200,11 @@ class TextMetrics:
     descent: int
     missing_glyphs: int
     line_widths: Tuple[int, ...] = ()
+    text_size: float = 0.0
+    """The size the text was laid out at, in the unit given (size or
+    font_size): the one asked for, or the one ``fit`` chose."""
+    truncated: bool = False
+    """True when ``max_lines`` cut text off (its last line ends in an ellipsis)."""
 
     @property
     def size(self) -> Tuple[int, int]:
@@ -207,7 +213,7 @@ class TextMetrics:
 
 def _metrics(m: _native.TextMetrics, line_widths: Tuple[int, ...] = ()) -> TextMetrics:
     return TextMetrics(m.x, m.y, m.width, m.height, m.line_count, m.line_height, m.ascent, m.descent,
-                       m.missing_glyphs, line_widths)
+                       m.missing_glyphs, line_widths, m.size, bool(m.truncated))
 
 
 def _shadow(style: _native.TextStyle, shadow: Any) -> None:
@@ -248,7 +254,8 @@ def _style(font: Optional[Font], fallback: Optional[Font], size: Optional[float]
            opacity: float = 1.0, box: Optional[Color] = None, padding: int = 0, stroke_width: float = 0.0,
            stroke_fill: Optional[Color] = None, shadow: Optional[Shadow] = None, shadow_fill: Optional[Color] = None,
            box_radius: float = 0.0, world: Optional[dict] = None,
-           spacing: Optional[float] = None, embedded_color: bool = True) -> _native.TextStyle:
+           spacing: Optional[float] = None, embedded_color: bool = True,
+           fitting: Optional[dict] = None) -> _native.TextStyle:
     style = _native.new_options(_native.TextStyle, lib.imgtext_text_style_init)
     style.color_glyphs = 1 if embedded_color else 0
     chain = list(font) if isinstance(font, (list, tuple)) else [font]
@@ -267,6 +274,7 @@ def _style(font: Optional[Font], fallback: Optional[Font], size: Optional[float]
         style.fallback_count = len(chain) - 1
         style._keep = (fallbacks, chain)  # the array and the fonts live as long as the style
     _world_text(style, **(world or {}))
+    _box_fit(style, **(fitting or {}))
     if size is not None and font_size is not None:
         raise ValueError("give size (pixel height) or font_size (em size), not both")
     if font_size is not None:
@@ -277,10 +285,10 @@ def _style(font: Optional[Font], fallback: Optional[Font], size: Optional[float]
     if spacing is not None:
         if style.line_spacing != 1.0:
             raise ValueError("give spacing (pixels between lines) or line_spacing (a factor), not both")
-        style.line_spacing = _spacing_factor(style, _coordinate(spacing, "spacing"))
+        style.leading = _checks.c_float(spacing, "spacing")
     if align is not None:
         if align not in _ALIGNS:
-            raise ValueError(f"align must be 'left', 'center', 'right', 'start' or 'end', not {align!r}")
+            raise ValueError(f"align must be 'left', 'center', 'right', 'start', 'end' or 'justify', not {align!r}")
         style.align = _ALIGNS[align]
     style.max_width = _checks.c_int(max_width or 0, "max_width")
     if fill is not None:
@@ -307,27 +315,6 @@ def _float32(value: float) -> float:
 def _next_float32_down(value: float) -> float:
     bits = struct.unpack("<I", struct.pack("<f", value))[0]
     return struct.unpack("<f", struct.pack("<I", bits - 1))[0]
-
-
-def _spacing_factor(style: _native.TextStyle, spacing: int) -> float:
-    """The line_spacing factor that puts lines ``spacing`` pixels further apart
-    than the font's line height, as Pillow's ``spacing`` does. The library
-    makes the pitch ceil(line_height * factor) in single precision, so the
-    factor is stepped down until that product is exactly the pitch wanted."""
-    metrics = _native.new_metrics()
-    _checks.check(lib.imgtext_measure_text(b"A", 1, ctypes.byref(style), ctypes.byref(metrics), None, 0))
-    height, pitch = metrics.line_height, metrics.line_height + spacing
-    if pitch < 1:
-        raise ValueError(f"spacing {spacing} would put lines less than one pixel apart "
-                         f"(the line height is {height} pixels)")
-    if pitch == height:
-        return 1.0
-    factor = _float32(pitch / height)
-    while math.ceil(_float32(height * factor)) > pitch:
-        factor = _next_float32_down(factor)
-    while math.ceil(_float32(height * factor)) < pitch:  # the float nearest the ratio fell short
-        factor = _float32(factor * (1 + 2 ** -23))
-    return factor
 
 
 def _coordinate(value: object, name: str) -> int:
@@ -383,12 +370,42 @@ def _world_text(style: _native.TextStyle, features: Any = None, language: Option
         style.layout = _LAYOUTS[layout]
 
 
+def _box_fit(style: _native.TextStyle, fit: Optional[Tuple[int, int]] = None, min_size: Optional[float] = None,
+             max_size: Optional[float] = None, letter_spacing: float = 0.0,
+             wrap: Optional[str] = None, max_lines: Optional[int] = None) -> None:
+    """The box fields: fit=(width, height) for auto-size between min_size
+    and max_size, letter_spacing in pixels, wrap "word"/"character"/"none"
+    and max_lines (Pillow's spacing, pixels between lines, is _style's)."""
+    if fit is not None:
+        try:
+            width, height = fit
+        except (TypeError, ValueError):
+            raise TypeError(f"fit must be a (width, height) pair, not {fit!r}") from None
+        style.auto_size = 1
+        style.fit_width, style.fit_height = _checks.c_int(width, "fit width"), _checks.c_int(height, "fit height")
+    elif min_size is not None or max_size is not None:
+        raise ValueError("min_size and max_size are for fit=(width, height)")
+    if min_size is not None:
+        style.min_size = _checks.c_float(min_size, "min_size")
+    if max_size is not None:
+        style.max_size = _checks.c_float(max_size, "max_size")
+    style.letter_spacing = _checks.c_float(letter_spacing, "letter_spacing")
+    if wrap is not None:
+        if wrap not in _WRAPS:
+            raise ValueError(f"wrap must be 'word', 'character' or 'none', not {wrap!r}")
+        style.wrap = _WRAPS[wrap]
+    if max_lines is not None:
+        style.max_lines = _checks.c_int(max_lines, "max_lines")
+
+
 def measure(text: Text, font: Optional[Font] = None, *, size: Optional[float] = None,
             font_size: Optional[float] = None, line_spacing: float = 1.0, max_width: Optional[int] = None,
             fallback: Optional[Font] = None, features: Any = None, language: Optional[str] = None,
-            direction: Optional[str] = None, layout: Optional[str] = None,
+            direction: Optional[str] = None, layout: Optional[str] = None, align: Optional[str] = None,
             spacing: Optional[int] = None, embedded_color: bool = True, variations: Any = None,
-            rotate: Any = None) -> TextMetrics:
+            rotate: Any = None, fit: Optional[Tuple[int, int]] = None, min_size: Optional[float] = None,
+            max_size: Optional[float] = None, letter_spacing: float = 0.0, wrap: Optional[str] = None,
+            max_lines: Optional[int] = None) -> TextMetrics:
     """Lay out text as draw_text would, without drawing.
 
     ``size`` is the pixel height from ascender to descender (default 24, as
@@ -397,13 +414,17 @@ def measure(text: Text, font: Optional[Font] = None, *, size: Optional[float] = 
     height, or ``spacing`` adds that many pixels between lines (Pillow's
     word); ``max_width`` wraps lines wider than that many pixels at spaces.
     ``variations`` and ``rotate`` are as for draw_text; turned text measures
-    as the bounding box of its turned text box.
+    as the bounding box of its turned text box. A text box: see draw_text
+    (align matters to measuring only as "justify", whose lines are measured
+    at the box's width).
     """
     data = _checks.text(text)
-    style = _style(font, fallback, size, font_size, line_spacing, None, max_width,
+    style = _style(font, fallback, size, font_size, line_spacing, align, max_width,
                    world=dict(features=features, language=language, direction=direction, layout=layout,
                               variations=variations),
-                   spacing=spacing, embedded_color=embedded_color)
+                   spacing=spacing, embedded_color=embedded_color,
+                   fitting=dict(fit=fit, min_size=min_size, max_size=max_size, letter_spacing=letter_spacing,
+                                wrap=wrap, max_lines=max_lines))
     _placement(style, rotate)
     metrics = _native.new_metrics()
     room = data.count(b"\n") + 1
@@ -434,6 +455,8 @@ def _style_options(font: Optional[Font], options: Dict[str, Any]) -> Dict[str, A
     options.pop("opacity", None)
     world = {name: options.pop(name) for name in ("features", "language", "direction", "layout", "variations")
              if name in options}
+    fitting = {name: options.pop(name) for name in ("fit", "min_size", "max_size", "letter_spacing", "wrap",
+                                                    "max_lines") if name in options}
     known = {"fallback", "size", "font_size", "line_spacing", "align", "max_width", "box", "padding", "stroke_width",
              "stroke_fill", "shadow", "shadow_fill", "box_radius", "spacing", "embedded_color", "rotate", "tile"}
     unknown = sorted(set(options) - known)
@@ -441,7 +464,7 @@ def _style_options(font: Optional[Font], options: Dict[str, Any]) -> Dict[str, A
         raise TypeError(f"unexpected keyword argument {unknown[0]!r}")
     return dict(options, font=font, fallback=options.get("fallback"), size=options.get("size"),
                 font_size=options.get("font_size"), line_spacing=options.get("line_spacing", 1.0),
-                align=options.get("align"), max_width=options.get("max_width"), world=world)
+                align=options.get("align"), max_width=options.get("max_width"), world=world, fitting=fitting)
 
 
 def _variant(style: _native.TextStyle, **fields: Any) -> _native.TextStyle:
@@ -797,7 +820,9 @@ class Image:
                   shadow: Optional[Shadow] = None, shadow_fill: Optional[Color] = None, box_radius: float = 0.0,
                   features: Any = None, language: Optional[str] = None, direction: Optional[str] = None,
                   layout: Optional[str] = None, embedded_color: bool = True, variations: Any = None,
-                  rotate: Any = None, tile: Any = None) -> TextMetrics:
+                  rotate: Any = None, tile: Any = None, fit: Optional[Tuple[int, int]] = None,
+                  min_size: Optional[float] = None, max_size: Optional[float] = None, letter_spacing: float = 0.0,
+                  wrap: Optional[str] = None, max_lines: Optional[int] = None) -> TextMetrics:
         """Draw UTF-8 text, placed at a point or by gravity; returns its box.
 
         The calling forms, each tested:
@@ -867,6 +892,18 @@ class Image:
         colours, fill's alpha and opacity applying; False draws their
         outlines in fill, or nothing (counted in missing_glyphs) from a font
         of bitmaps alone.
+        A text box (see the header's imgtext_text_style): fit=(width, height)
+        draws at the largest size (a multiple of 1/64) at which all the text
+        fits that box, wrapping at its width (0 leaves a side free), between
+        min_size and max_size (default 1 and 100000); the metrics' text_size
+        says which. Nothing fitting raises, unless min_size is given: then
+        the text is drawn at it, cut by max_lines. letter_spacing: pixels
+        added between characters after kerning (negative allowed), never
+        inside a cluster or a joined Arabic word. wrap: "word" (default), "character"
+        (at any cluster) or "none". max_lines: lines past it are cut, the
+        last ending in an ellipsis that fits the width (metrics' truncated).
+        align="justify" widens every line but a paragraph's last to the box
+        at its word spaces (no kashida).
 
         Text is drawn with its length, so a NUL is not an end: like any
         character no font has, it is drawn as the missing glyph (nothing
@@ -878,7 +915,9 @@ class Image:
             stroke_fill=stroke_fill, shadow=shadow, shadow_fill=shadow_fill, box_radius=box_radius,
             world=dict(features=features, language=language, direction=direction, layout=layout,
                        variations=variations),
-            spacing=spacing, embedded_color=embedded_color, rotate=rotate, tile=tile))
+            spacing=spacing, embedded_color=embedded_color, rotate=rotate, tile=tile,
+            fitting=dict(fit=fit, min_size=min_size, max_size=max_size, letter_spacing=letter_spacing, wrap=wrap,
+                         max_lines=max_lines)))
         return _metrics(placed.draw(self._handle))
 
     def textbbox(self, xy_or_text: Any = None, /, text: Optional[Text] = None, font: Optional[Font] = None,

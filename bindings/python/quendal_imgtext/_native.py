@@ -90,13 +90,18 @@ class TextStyle(ctypes.Structure):
                 ("language", ctypes.c_char_p), ("color_glyphs", ctypes.c_int),
                 ("variations", ctypes.c_char_p),
                 ("rotation", ctypes.c_float), ("tile", ctypes.c_int), ("tile_step_x", ctypes.c_int),
-                ("tile_step_y", ctypes.c_int), ("tile_row_offset", ctypes.c_int)]
+                ("tile_step_y", ctypes.c_int), ("tile_row_offset", ctypes.c_int),
+                ("wrap", ctypes.c_int), ("letter_spacing", ctypes.c_float), ("letter_spacing_unit", ctypes.c_int),
+                ("line_height", ctypes.c_float), ("leading", ctypes.c_float), ("max_lines", ctypes.c_int),
+                ("auto_size", ctypes.c_int), ("fit_width", ctypes.c_int), ("fit_height", ctypes.c_int),
+                ("min_size", ctypes.c_float), ("max_size", ctypes.c_float)]
 
 
 class TextMetrics(ctypes.Structure):
     _fields_ = [("struct_size", ctypes.c_size_t)] + [
         (name, ctypes.c_int) for name in ("x", "y", "width", "height", "line_count", "line_height", "ascent",
-                                          "descent", "missing_glyphs")]
+                                          "descent", "missing_glyphs")] + [
+        ("size", ctypes.c_float), ("truncated", ctypes.c_int)]
 
 
 # Option structs begin with their size and a newer library may know more
