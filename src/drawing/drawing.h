@@ -43,7 +43,7 @@ struct request_fonts {
 struct text_request {
     layout_request layout;
     std::shared_ptr<request_fonts> owned_fonts;  // what layout.face points to beyond the caller's fonts
-    paint colour;
+    paint colour{};  // set by each caller; value-initialised so that copies read nothing undefined
     line_align align = line_align::left;
     bool box = false;
     imgtext_color box_colour{0, 0, 0, 255};
