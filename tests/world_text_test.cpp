@@ -36,10 +36,18 @@ const font_file k_latin{NOTO "-Regular.ttf", 0}, k_arabic{NOTO "Arabic-Regular.t
     k_freesans{"/usr/share/fonts/truetype/freefont/FreeSans.ttf", 0};
 #undef NOTO
 
-// Each font loaded once for the whole program (never freed).
+// Each font loaded once for the whole program, freed at its end (so that
+// the leak checker sees them go).
+struct loaded_fonts {
+    std::map<std::string, imgtext_font *> by_name;
+    ~loaded_fonts() {
+        for (auto &entry : by_name) imgtext_font_free(entry.second);
+    }
+};
+
 const imgtext_font *load(const font_file &f) {
-    static std::map<std::string, imgtext_font *> loaded;
-    imgtext_font *&font = loaded[std::string(f.path) + '#' + std::to_string(f.index)];
+    static loaded_fonts loaded;
+    imgtext_font *&font = loaded.by_name[std::string(f.path) + '#' + std::to_string(f.index)];
     if (!font && imgtext_font_load(f.path, f.index, &font) != IMGTEXT_OK) {
         ADD_FAILURE() << f.path << ": " << imgtext_error_message();
     }
