@@ -132,7 +132,9 @@ imgtext_status create_canvas(const char *output_path, const char *text, int widt
     pixel_buffer canvas;
     const uint64_t bytes = uint64_t{static_cast<unsigned>(width)} * static_cast<unsigned>(height) * 4;
     canvas.image = rgba_image{width, height, nullptr};
-    if (bytes <= SIZE_MAX)
+    // No allocator hands out more than PTRDIFF_MAX bytes: beyond it the
+    // request fails as a failed allocation would, without being made.
+    if (bytes <= static_cast<uint64_t>(PTRDIFF_MAX))
         canvas.image.pixels = static_cast<unsigned char *>(std::calloc(static_cast<size_t>(bytes), 1));
     if (!canvas.image.pixels) {
         return set_error(IMGTEXT_ERROR_MEMORY, "failed to allocate image buffer (%dx%d)", width, height);
