@@ -26,11 +26,6 @@ int64_t along_axis(int index, bool by_gravity, int64_t anchor, int64_t margin, i
     return index == 0 ? anchor : index == 1 ? anchor - inner / 2 : anchor - inner;
 }
 
-struct owned_layout {
-    text_layout layout{};
-    ~owned_layout() { free_text_layout(&layout); }
-};
-
 }  // namespace
 
 box_origin place_box(const placement &where, int64_t image_width, int64_t image_height, int64_t w, int64_t h) {

@@ -30,11 +30,6 @@ float letter_spacing_at(const size_settings &sizing, float size) {
 
 namespace {
 
-struct owned_layout {
-    text_layout layout{};
-    ~owned_layout() { free_text_layout(&layout); }
-};
-
 // Where the search starts, in steps: the size at which the text, laid out
 // once unwrapped at the style's size and scaled, would cover the box (its
 // area when both sides are given, else the one side), assuming widths and

@@ -233,11 +233,6 @@ void draw_turned_box(const rgba_image &image, const text_request &request, const
                    });
 }
 
-struct owned_layout {
-    text_layout layout{};
-    ~owned_layout() { free_text_layout(&layout); }
-};
-
 }  // namespace
 
 turn turn_of(float degrees) {

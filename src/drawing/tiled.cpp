@@ -18,11 +18,6 @@ namespace imgtext {
 
 namespace {
 
-struct owned_layout {
-    text_layout layout{};
-    ~owned_layout() { free_text_layout(&layout); }
-};
-
 struct owned_pixels {
     unsigned char *p = nullptr;
     ~owned_pixels() { std::free(p); }

@@ -138,6 +138,15 @@ struct text_layout {
 imgtext_status layout_text(const layout_request &request, text_layout *layout);
 void free_text_layout(text_layout *layout);
 
+// A layout freed when it goes out of scope.
+struct owned_layout {
+    text_layout layout{};
+    owned_layout() = default;
+    owned_layout(const owned_layout &) = delete;
+    owned_layout &operator=(const owned_layout &) = delete;
+    ~owned_layout() { free_text_layout(&layout); }
+};
+
 // The chain's fonts and metrics at a size: the pixel height from ascender to
 // descender (the seven calls' size) or, with em_size, the em. line_spacing
 // multiplies the first font's line pitch (1: the font's own, as the seven

@@ -10,7 +10,6 @@ from __future__ import annotations
 import ctypes
 import math
 import os
-import struct
 from dataclasses import dataclass
 from typing import Any, BinaryIO, Dict, Optional, Tuple, Union
 
@@ -306,15 +305,6 @@ def _style(font: Optional[Font], fallback: Optional[Font], size: Optional[float]
     if shadow_fill is not None:
         style.shadow_color = _checks.native_color(shadow_fill, "shadow_fill")
     return style
-
-
-def _float32(value: float) -> float:
-    return ctypes.c_float(value).value
-
-
-def _next_float32_down(value: float) -> float:
-    bits = struct.unpack("<I", struct.pack("<f", value))[0]
-    return struct.unpack("<f", struct.pack("<I", bits - 1))[0]
 
 
 def _coordinate(value: object, name: str) -> int:
