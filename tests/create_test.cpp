@@ -66,14 +66,6 @@ TEST(LastError, IsClearedBySuccessAndKeptByReading) {
     EXPECT_EQ(imgtext_last_error(), first);
 }
 
-TEST(LastError, LongMessagesAreCutTo511Bytes) {
-    const std::string path = "/nonexistent/" + std::string(1000, 'p') + ".png";
-    EXPECT_EQ(imgtext_add(path.c_str(), "out.png", "x", 0, 0, 24, 0, 0, 0, 1.0f), 0);
-    const std::string message = imgtext_last_error();
-    EXPECT_EQ(message.size(), 511u);
-    EXPECT_EQ(message, ("cannot read file: " + path).substr(0, 511));
-}
-
 TEST(Lifecycle, InitIsIdempotentAndClearsAnEarlierMessage) {
     EXPECT_EQ(imgtext_create(nullptr, nullptr, 1, 1, 0, 0, 0, 0, 0, 0, 0), 0);
     EXPECT_EQ(imgtext_init(), 1);

@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "api_support.h"
 #include "quendal_imgtext.h"
 #include "test_support.h"
 
@@ -67,36 +66,17 @@ TEST_F(ExtremeArguments, BoxedAcceptsAnyPaddingAndCorner) {
         }
 }
 
-// Centred text larger than the picture is placed as any other: its box's
-// top-left at half the (negative) spare room, truncated toward zero, which
-// is what imgtext_add at that point draws.
-TEST_F(ExtremeArguments, CenteredHandlesTextFarLargerThanTheImage) {
-    const char *const text = "Wide text that overflows";  // one line: no alignment within the box
-    const std::string placed = dir_.path("placed.png");
-    for (int size : k_sizes) {
-        ASSERT_EQ(imgtext_centered(input_.c_str(), output_.c_str(), text, size, 1, 2, 3), 1) << size;
-        if (size <= 0) continue;  // the seven calls' own reading of such sizes
-        const imgtext_text_style style = test_support::style_of(static_cast<float>(size));
-        imgtext_text_metrics box;
-        imgtext_text_metrics_init(&box);
-        ASSERT_EQ(imgtext_measure_text(text, IMGTEXT_NUL_TERMINATED, &style, &box, nullptr, 0), IMGTEXT_OK);
-        const int x = (picture_.width - box.width) / 2, y = (picture_.height - box.height) / 2;
-        EXPECT_TRUE(size != 300 || x < 0);  // far larger indeed
-        ASSERT_EQ(imgtext_add(input_.c_str(), placed.c_str(), text, x, y, size, 1, 2, 3, 1.0f), 1);
-        EXPECT_TRUE(test_support::decode(output_).pixels == test_support::decode(placed).pixels) << size;
-        EXPECT_GT(test_support::ink(test_support::decode(output_), picture_).count, 0) << size;
-    }
-}
-
-// Refused arguments, each with its exact message and nothing written. Paths
-// are checked before anything else, then the text, then the dimensions; a
-// size is checked only when there is text to lay out.
-TEST_F(ExtremeArguments, RefusedArgumentsGiveExactMessagesAndWriteNothing) {
+// Refused calls, each with its exact message and nothing written. Paths are
+// checked before anything else, then the text, then the dimensions; a size
+// is checked only when there is text to lay out. Inputs that cannot be read
+// or decoded are named in the message, which is cut to 511 bytes.
+TEST_F(ExtremeArguments, RefusedCallsGiveExactMessagesAndWriteNothing) {
     const char *const in = input_.c_str(), *out = output_.c_str();
-    const struct {
+    struct row {
         std::function<int()> call;
-        const char *message;
-    } rows[] = {
+        std::string message;
+    };
+    std::vector<row> rows = {
         {[&] { return imgtext_create(out, "x", -3, 50, 24, 0, 0, 0, 0, 0, 0); },
          "invalid dimensions: width and height must be > 0 (-3x50)"},
         {[&] { return imgtext_create(out, "x", 10, 0, 24, 0, 0, 0, 0, 0, 0); },
@@ -119,10 +99,28 @@ TEST_F(ExtremeArguments, RefusedArgumentsGiveExactMessagesAndWriteNothing) {
         {[&] { return imgtext_create(out, "x", INT_MAX, INT_MAX, 0, 0, 0, 0, 0, 0, 0); },
          "failed to allocate image buffer (2147483647x2147483647)"},
     };
+    const std::string long_path = "/nonexistent/" + std::string(1000, 'p') + ".png";
+    rows.push_back({[&] { return imgtext_add(long_path.c_str(), out, "x", 0, 0, 24, 0, 0, 0, 1.0f); },
+                    ("cannot read file: " + long_path).substr(0, 511)});
+    test_support::write_bytes(dir_.path("empty.png"), {});
+    test_support::write_bytes(dir_.path("notes.txt"), {'h', 'e', 'l', 'l', 'o', '\n'});
+    test_support::write_bytes(dir_.path("tiny.png"), {0x89});
+    const struct {
+        const char *name, *before, *after;  // the message around the path
+    } unreadable[] = {{"missing.png", "cannot read file: ", ""},
+                      {"empty.png", "cannot read file: ", ""},
+                      {"notes.txt", "cannot decode image ", " (unknown image type)"},
+                      {"tiny.png", "cannot decode image ", " (unknown image type)"}};
+    for (const auto &bad : unreadable) {
+        const std::string path = dir_.path(bad.name), message = bad.before + path + bad.after;
+        rows.push_back({[&, path] { return imgtext_add(path.c_str(), out, "x", 0, 0, 0, 0, 0, 0, 1.0f); }, message});
+        rows.push_back({[&, path] { return imgtext_centered(path.c_str(), out, "x", 0, 0, 0, 0); }, message});
+    }
+    const std::vector<std::string> entries = {"empty.png", "in.png", "notes.txt", "tiny.png"};
     for (const auto &row : rows) {
         EXPECT_EQ(row.call(), 0) << row.message;
-        EXPECT_STREQ(imgtext_last_error(), row.message);
-        EXPECT_EQ(dir_.entries(), std::vector<std::string>{"in.png"});
+        EXPECT_EQ(imgtext_last_error(), row.message);
+        EXPECT_EQ(dir_.entries(), entries);
     }
     EXPECT_EQ(imgtext_create(out, "", 5, 5, INT_MAX, 0, 0, 0, 0, 0, 0), 1);
 }

@@ -55,21 +55,21 @@ TEST(FillRect, ClampsChannelsAndAlwaysWritesOpaque) {
 }
 
 TEST(WriterLimits, EachFormatAcceptsUpToItsLimitAndNoFurther) {
-    EXPECT_TRUE(writer_can_encode(FMT_JPG, 65535, 1));
-    EXPECT_FALSE(writer_can_encode(FMT_JPG, 65536, 1));
-    EXPECT_FALSE(writer_can_encode(FMT_JPG, 1, 65536));
-    EXPECT_TRUE(writer_can_encode(FMT_JPG, 65535, 8192));  // 4 w h = 2,147,450,880
-    EXPECT_FALSE(writer_can_encode(FMT_JPG, 65535, 8193));
-
-    EXPECT_TRUE(writer_can_encode(FMT_BMP, 536870881, 1));  // 122 + 4 w h <= INT_MAX
-    EXPECT_FALSE(writer_can_encode(FMT_BMP, 536870882, 1));
-    EXPECT_FALSE(writer_can_encode(FMT_BMP, 65536, 65536));
-
-    EXPECT_TRUE(writer_can_encode(FMT_PNG, 357913926, 1));  // deflate's 9/8 worst case fits the buffer
-    EXPECT_FALSE(writer_can_encode(FMT_PNG, 357913927, 1));
-    EXPECT_FALSE(writer_can_encode(FMT_PNG, 1, 1431655765));
-    EXPECT_FALSE(writer_can_encode(42, 357913927, 1));  // unknown codes are PNG
-    EXPECT_TRUE(writer_can_encode(FMT_PNG, 1, 1));
+    const struct {
+        int format, width, height;
+        bool ok;
+    } rows[] = {
+        {FMT_JPG, 65535, 1, true},      {FMT_JPG, 65536, 1, false},
+        {FMT_JPG, 1, 65536, false},     {FMT_JPG, 65535, 8192, true},   // 4 w h = 2,147,450,880
+        {FMT_JPG, 65535, 8193, false},  {FMT_BMP, 536870881, 1, true},  // 122 + 4 w h <= INT_MAX
+        {FMT_BMP, 536870882, 1, false}, {FMT_BMP, 65536, 65536, false},
+        {FMT_PNG, 357913926, 1, true},  // deflate's 9/8 worst case fits the buffer
+        {FMT_PNG, 357913927, 1, false}, {FMT_PNG, 1, 1431655765, false},
+        {FMT_PNG, 1, 1, true},          {42, 357913927, 1, false},  // unknown codes are PNG
+    };
+    for (const auto &row : rows)
+        EXPECT_EQ(writer_can_encode(row.format, row.width, row.height), row.ok)
+            << row.format << ": " << row.width << "x" << row.height;
 }
 
 }  // namespace
