@@ -22,6 +22,28 @@ struct load_check {
     void *context;
 };
 
+// Takes a picture's rows as they are decoded, for a caller that never needs
+// the whole picture at once (drawing/streamed.h). Only a baseline JPEG that
+// the own decoder takes and that needs no quarter turn streams; any other
+// load ignores it.
+class row_consumer {
+public:
+    // The picture about to stream, and its metadata (null: none or not
+    // asked for). False declines: the load then decodes the whole picture.
+    virtual bool begin(int width, int height, const image_metadata *metadata) = 0;
+    // Where row y's width * 4 bytes go; rows come in order.
+    virtual unsigned char *row(int y) = 0;
+    // Every row before `end` is there (each 16 rows, and after the last).
+    virtual void rows_done(int end) = 0;
+    // After the last row: whether everything made of the rows succeeded.
+    // False, or a decoding that does not end as the whole load would take
+    // it, and the load decodes the whole picture after all.
+    virtual bool finished() = 0;
+
+protected:
+    ~row_consumer() = default;
+};
+
 struct load_settings {
     uint64_t max_pixels = 0;            // 0: no limit beyond the decoder's own
     const load_check *check = nullptr;  // may refuse from the header
@@ -35,6 +57,10 @@ struct load_settings {
     bool allow_damaged = false;
     int *damage = nullptr;
     uint64_t max_input_bytes = 0;  // refuse larger files or data unread; 0: only the decoders' 2 GiB
+    // Rows to stream, where the picture allows: *streamed then says true,
+    // and the image received has its size but no pixels.
+    row_consumer *rows = nullptr;
+    bool *streamed = nullptr;
 };
 
 // Decodes encoded bytes to a packed RGBA picture the caller frees. `path`
@@ -101,6 +127,11 @@ int encode_image(const rgba_image &image, const encode_settings &settings, write
 // "failed to write image to <path>".
 imgtext_status save_image_file(const char *path, path_encoding encoding, const rgba_image &image,
                                const encode_settings &settings);
+
+// Writes an already encoded file to path as save_image_file writes one,
+// with its messages.
+imgtext_status save_encoded_file(const char *path, path_encoding encoding, const void *data, size_t size,
+                                 bool give_reason);
 
 // Encodes into a new malloc'd buffer.
 imgtext_status encode_image_to_memory(const rgba_image &image, const encode_settings &settings, void **data,

@@ -199,6 +199,9 @@ int encode_image(const rgba_image &image, const encode_settings &settings, write
     }
 }
 
+// The end of a save: the file in place, or the message for what failed.
+static imgtext_status committed(const char *path, file_output &file, bool encoded, bool give_reason);
+
 imgtext_status save_image_file(const char *path, path_encoding encoding, const rgba_image &image,
                                const encode_settings &settings) {
     if (!writer_can_encode(settings.format, image.width, image.height)) {
@@ -208,8 +211,19 @@ imgtext_status save_image_file(const char *path, path_encoding encoding, const r
     // a callback lets every byte's write be checked.
     file_output file(path, encoding);
     const int encoded = encode_image(image, settings, write_to_file, &file);
+    return committed(path, file, encoded != 0, settings.give_reason);
+}
+
+imgtext_status save_encoded_file(const char *path, path_encoding encoding, const void *data, size_t size,
+                                 bool give_reason) {
+    file_output file(path, encoding);
+    file.write(data, size);
+    return committed(path, file, true, give_reason);
+}
+
+static imgtext_status committed(const char *path, file_output &file, bool encoded, bool give_reason) {
     if (encoded && file.commit()) return IMGTEXT_OK;
-    if (!settings.give_reason) return set_error(IMGTEXT_ERROR_WRITE, "failed to write image to %s", path);
+    if (!give_reason) return set_error(IMGTEXT_ERROR_WRITE, "failed to write image to %s", path);
     if (!encoded) return set_error(IMGTEXT_ERROR_MEMORY, "failed to write image to %s: out of memory", path);
     const char *reason = system_reason(file.error());
     if (reason) return set_error(IMGTEXT_ERROR_WRITE, "failed to write image to %s: %s", path, reason);
