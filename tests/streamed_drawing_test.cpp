@@ -80,18 +80,16 @@ std::vector<uint8_t> streamed_path(const std::vector<uint8_t> &file, const std::
     quality_choice q{quality};
     rgba_image image{0, 0, nullptr};
     int format = 0;
-    void *data = nullptr;
-    size_t size = 0;
+    memory_output out;
     load_settings settings;
     settings.threads = threads;  // two: rows come from the decoder's second thread
-    const imgtext_status status =
-        load_draw_and_encode(file.data(), file.size(), nullptr, settings, texts.data(), texts.size(),
-                             encoding_choice{choose_quality, &q}, FMT_AUTO, &image, &format, streamed, &data, &size);
+    const imgtext_status status = load_draw_and_encode(file.data(), file.size(), nullptr, settings, texts.data(),
+                                                       texts.size(), encoding_choice{choose_quality, &q},
+                                                       memory_output::write, &out, FMT_AUTO, &image, &format, streamed);
     EXPECT_EQ(status, IMGTEXT_OK);
     std::free(image.pixels);
     std::vector<uint8_t> bytes;
-    if (*streamed) bytes.assign(static_cast<uint8_t *>(data), static_cast<uint8_t *>(data) + size);
-    std::free(data);
+    if (*streamed) bytes.assign(out.data, out.data + out.size);
     return bytes;
 }
 
@@ -177,12 +175,11 @@ TEST(StreamedDrawing, WhatCannotStreamTakesTheWholePath) {
     quality_choice q{90};
     rgba_image image{0, 0, nullptr};
     int format = 0;
-    void *data = nullptr;
-    size_t size = 0;
-    EXPECT_EQ(
-        load_draw_and_encode(cut.data(), cut.size(), nullptr, load_settings{}, texts.data(), 1,
-                             encoding_choice{choose_quality, &q}, FMT_AUTO, &image, &format, &streamed, &data, &size),
-        IMGTEXT_ERROR_DECODE);
+    memory_output out;
+    EXPECT_EQ(load_draw_and_encode(cut.data(), cut.size(), nullptr, load_settings{}, texts.data(), 1,
+                                   encoding_choice{choose_quality, &q}, memory_output::write, &out, FMT_AUTO, &image,
+                                   &format, &streamed),
+              IMGTEXT_ERROR_DECODE);
     EXPECT_FALSE(streamed);
 }
 

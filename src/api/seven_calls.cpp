@@ -12,6 +12,7 @@
 #include "api/export_guard.h"
 #include "drawing/drawing.h"
 #include "drawing/streamed.h"
+#include "files/file_output.h"
 #include "font/font.h"
 #include "frame/errors.h"
 #include "image/image_io.h"
@@ -75,17 +76,6 @@ imgtext_status seven_call_text(const char *text, int size, int red, int green, i
     return IMGTEXT_OK;
 }
 
-// What a streamed call made, freed with the call.
-struct streamed_file {
-    bool streamed = false;
-    void *data = nullptr;
-    size_t size = 0;
-    streamed_file() = default;
-    streamed_file(const streamed_file &) = delete;
-    streamed_file &operator=(const streamed_file &) = delete;
-    ~streamed_file() { std::free(data); }
-};
-
 // A streamed input is a JPEG: the output is one too unless its extension
 // names another format, as for the whole-picture save below.
 bool jpeg_by_extension(void *output_path, const image_metadata *, encode_settings *settings) {
@@ -119,18 +109,21 @@ imgtext_status draw_on_file(const char *input_path, const char *output_path, con
     // The text is made ready first so that a JPEG to JPEG call can stream;
     // a text that cannot be drawn is still reported after the load's errors.
     const imgtext_status text_ready = seven_call_text(text, size, red, green, blue, opacity, align, &request);
-    if (text_ready == IMGTEXT_OK) {
+    file_output file(output_path);
+    if (text_ready == IMGTEXT_OK && file.can_take_back()) {
         const streamed_text texts[] = {{&request, where}};
         const encoding_choice encoding{jpeg_by_extension, const_cast<char *>(output_path)};
-        streamed_file out;
-        status = load_file_draw_and_encode(input_path, path_encoding::native, settings, texts, 1, encoding, FMT_PNG,
-                                           &pixels.image, &input_format, &out.streamed, &out.data, &out.size);
+        bool streamed = false;
+        status =
+            load_file_draw_and_encode(input_path, path_encoding::native, settings, texts, 1, encoding,
+                                      file_output::write_to, &file, FMT_PNG, &pixels.image, &input_format, &streamed);
         if (status != IMGTEXT_OK) return status;
-        if (out.streamed) return save_encoded_file(output_path, path_encoding::native, out.data, out.size, false);
+        if (streamed) return commit_output(output_path, file, false);
+        file.abandon();
     } else {
         status = load_image_file(input_path, path_encoding::native, settings, FMT_PNG, &pixels.image, &input_format);
         if (status != IMGTEXT_OK) return status;
-        return seven_call_text(text, size, red, green, blue, opacity, align, &request);  // its message again
+        if (text_ready != IMGTEXT_OK) return seven_call_text(text, size, red, green, blue, opacity, align, &request);
     }
     status = draw_text(pixels.image, request, where, nullptr, nullptr);
     if (status != IMGTEXT_OK) return status;

@@ -26,36 +26,6 @@ namespace {
 
 constexpr int k_band = 16;  // rows per band: the decoder's hand-over, two or one of the encoder's MCU rows
 
-// The encoded file, growing; malloc only.
-struct growing_output {
-    unsigned char *data = nullptr;
-    size_t size = 0, capacity = 0;
-    bool failed = false;
-    ~growing_output() { std::free(data); }
-    static void write(void *context, const void *bytes, size_t n) {
-        auto *out = static_cast<growing_output *>(context);
-        if (out->failed || n == 0) return;
-        if (n > out->capacity - out->size) {
-            size_t grown = out->capacity ? out->capacity : 256 * 1024;
-            while (grown - out->size < n) {
-                if (grown > SIZE_MAX / 2) {
-                    out->failed = true;
-                    return;
-                }
-                grown *= 2;
-            }
-            auto *p = static_cast<unsigned char *>(std::realloc(out->data, grown));
-            if (!p) {
-                out->failed = true;
-                return;
-            }
-            out->data = p, out->capacity = grown;
-        }
-        std::memcpy(out->data + out->size, bytes, n);
-        out->size += n;
-    }
-};
-
 // The rows a text may reach at its place: its box with padding, glyphs
 // beyond their lines by up to a pixel size, and the outline and shadow.
 // (A guess that is too small costs only the whole path: the window notes
@@ -81,8 +51,9 @@ void reach_of(const text_request &request, const text_layout &layout, float size
 
 class streamed_drawing final : public row_consumer {
 public:
-    streamed_drawing(const streamed_text *texts, size_t count, const encoding_choice &encoding)
-        : texts_(texts), count_(count), encoding_(encoding) {}
+    streamed_drawing(const streamed_text *texts, size_t count, const encoding_choice &encoding, write_fn write,
+                     void *context)
+        : texts_(texts), count_(count), encoding_(encoding), write_(write), context_(context) {}
     ~streamed_drawing() {
         delete encoder_;
         delete with_metadata_;
@@ -103,12 +74,6 @@ public:
     void rows_done(int end) override;
     bool finished() override;
 
-    // The encoded file, for the caller to free.
-    void take(void **data, size_t *size) {
-        *data = output_.data, *size = output_.size;
-        output_.data = nullptr;
-    }
-
 private:
     bool lay_out(int width, int height);
     bool start_encoder(int width, int height, const image_metadata *metadata);
@@ -118,6 +83,8 @@ private:
     const streamed_text *texts_;
     size_t count_;
     encoding_choice encoding_;
+    write_fn write_;
+    void *context_;
     owned_layout *layouts_ = nullptr;
     box_origin *origins_ = nullptr;
     int width_ = 0, height_ = 0;
@@ -126,7 +93,6 @@ private:
     unsigned char *band_ = nullptr, *window_rows_ = nullptr, *spare_ = nullptr;
     int done_ = 0;
     bool failed_ = false;
-    growing_output output_;
     metadata_writer *with_metadata_ = nullptr;
     jpeg_row_encoder *encoder_ = nullptr;
 };
@@ -159,8 +125,8 @@ bool streamed_drawing::start_encoder(int width, int height, const image_metadata
     encode_settings settings;
     if (!encoding_.choose(encoding_.context, metadata, &settings) || settings.format != FMT_JPG) return false;
     if (!writer_can_encode(FMT_JPG, width, height)) return false;
-    write_fn write = growing_output::write;
-    void *context = &output_;
+    write_fn write = write_;
+    void *context = context_;
     if (settings.metadata) {
         with_metadata_ = new (std::nothrow) metadata_writer(write, context);
         if (!with_metadata_ || !with_metadata_->prepare(*settings.metadata, FMT_JPG, settings.keep_exif)) return false;
@@ -222,34 +188,32 @@ bool streamed_drawing::finished() {
     if (failed_ || done_ != height_) return false;
     encoder_->finish();
     if (with_metadata_) with_metadata_->finish();
-    return !output_.failed;
+    return true;
 }
 
 }  // namespace
 
 imgtext_status load_draw_and_encode(const unsigned char *input, size_t input_size, const char *path,
                                     load_settings settings, const streamed_text *texts, size_t count,
-                                    const encoding_choice &encoding, int fallback_format, rgba_image *image,
-                                    int *format, bool *streamed, void **data, size_t *size) {
-    streamed_drawing drawing(texts, count, encoding);
+                                    const encoding_choice &encoding, write_fn write, void *context, int fallback_format,
+                                    rgba_image *image, int *format, bool *streamed) {
+    streamed_drawing drawing(texts, count, encoding, write, context);
     settings.rows = &drawing;
     settings.streamed = streamed;
-    const imgtext_status status = decode_image(input, input_size, path, settings, fallback_format, image, format);
-    if (status == IMGTEXT_OK && *streamed) drawing.take(data, size);
-    return status;
+    return decode_image(input, input_size, path, settings, fallback_format, image, format);
 }
 
 imgtext_status load_file_draw_and_encode(const char *path, path_encoding encoding, const load_settings &settings,
                                          const streamed_text *texts, size_t count, const encoding_choice &choice,
-                                         int fallback_format, rgba_image *image, int *format, bool *streamed,
-                                         void **data, size_t *size) {
+                                         write_fn write, void *context, int fallback_format, rgba_image *image,
+                                         int *format, bool *streamed) {
     *streamed = false;
     unsigned char *file = nullptr;
     size_t file_size = 0;
     const imgtext_status read = read_whole_file(path, encoding, &file, &file_size, settings.max_input_bytes);
     if (read != IMGTEXT_OK) return read;
-    const imgtext_status status = load_draw_and_encode(file, file_size, path, settings, texts, count, choice,
-                                                       fallback_format, image, format, streamed, data, size);
+    const imgtext_status status = load_draw_and_encode(file, file_size, path, settings, texts, count, choice, write,
+                                                       context, fallback_format, image, format, streamed);
     std::free(file);
     return status;
 }

@@ -29,21 +29,23 @@ struct encoding_choice {
 };
 
 // Loads with `settings`, draws `texts` and encodes. Streams where the load
-// can (settings.rows): *streamed is then true and the encoded file is in
-// *data (malloc'd, *size bytes). Otherwise *streamed is false, nothing is
-// returned, and the caller takes the whole path, whose result this equals.
-// Returns the load's status: a failed load is reported as the whole path
-// would report it.
+// can (settings.rows): *streamed is then true and the encoded file went to
+// write(context, ...) as it was made. Otherwise *streamed is false, *image
+// is the whole decoded picture, and the caller goes on down the whole path,
+// whose result this equals; bytes may have gone to `write` before the
+// stream gave up, so the caller discards them (a file not yet committed, a
+// buffer emptied). Returns the load's status: a failed load is reported as
+// the whole path would report it.
 imgtext_status load_draw_and_encode(const unsigned char *input, size_t input_size, const char *path,
                                     load_settings settings, const streamed_text *texts, size_t count,
-                                    const encoding_choice &encoding, int fallback_format, rgba_image *image,
-                                    int *format, bool *streamed, void **data, size_t *size);
+                                    const encoding_choice &encoding, write_fn write, void *context, int fallback_format,
+                                    rgba_image *image, int *format, bool *streamed);
 
 // The same for a file, read whole first (as load_image_file reads it).
 imgtext_status load_file_draw_and_encode(const char *path, path_encoding encoding, const load_settings &settings,
                                          const streamed_text *texts, size_t count, const encoding_choice &choice,
-                                         int fallback_format, rgba_image *image, int *format, bool *streamed,
-                                         void **data, size_t *size);
+                                         write_fn write, void *context, int fallback_format, rgba_image *image,
+                                         int *format, bool *streamed);
 
 }  // namespace imgtext
 

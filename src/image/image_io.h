@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 #include "codecs/byte_sink.h"
 #include "files/file_paths.h"
@@ -13,6 +14,8 @@
 #include "quendal_imgtext.h"
 
 namespace imgtext {
+
+class file_output;
 
 // Decides, from the sniffed format and the dimensions in the file's header,
 // whether a load is worth doing: returns 1 to decode, or 0 after setting a
@@ -128,10 +131,21 @@ int encode_image(const rgba_image &image, const encode_settings &settings, write
 imgtext_status save_image_file(const char *path, path_encoding encoding, const rgba_image &image,
                                const encode_settings &settings);
 
-// Writes an already encoded file to path as save_image_file writes one,
-// with its messages.
-imgtext_status save_encoded_file(const char *path, path_encoding encoding, const void *data, size_t size,
-                                 bool give_reason);
+// Puts a file its caller encoded into `file` in place, with
+// save_image_file's messages for what failed.
+imgtext_status commit_output(const char *path, file_output &file, bool give_reason);
+
+// Growable memory for encoding into; malloc only, never throws.
+struct memory_output {
+    unsigned char *data = nullptr;
+    size_t size = 0, capacity = 0;
+    bool failed = false;
+    memory_output() = default;
+    memory_output(const memory_output &) = delete;
+    memory_output &operator=(const memory_output &) = delete;
+    ~memory_output() { std::free(data); }
+    static void write(void *context, const void *bytes, size_t n);
+};
 
 // Encodes into a new malloc'd buffer.
 imgtext_status encode_image_to_memory(const rgba_image &image, const encode_settings &settings, void **data,
