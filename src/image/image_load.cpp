@@ -81,11 +81,18 @@ int count_jpeg_scans(const unsigned char *data, size_t size, int limit) {
         if (marker != 0xDA) continue;
         ++scans;
         // Entropy-coded data runs to the next marker that is neither a
-        // stuffed zero nor a restart marker.
-        for (; pos + 1 < size; ++pos) {
-            if (data[pos] != 0xFF) continue;
+        // stuffed zero nor a restart marker. memchr finds each 0xFF: the
+        // data is most of the file, and this pass runs before every decode.
+        while (pos + 1 < size) {
+            const void *ff = std::memchr(data + pos, 0xFF, size - 1 - pos);
+            if (!ff) {
+                pos = size - 1;
+                break;
+            }
+            pos = static_cast<size_t>(static_cast<const unsigned char *>(ff) - data);
             const unsigned char next = data[pos + 1];
             if (next != 0x00 && next != 0xFF && !(next >= 0xD0 && next <= 0xD7)) break;
+            ++pos;
         }
     }
     return scans;
