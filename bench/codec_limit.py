@@ -113,7 +113,8 @@ def peak_rss_mb(command):
 
 
 def processes(args, folder):
-    tool, reference = str(args.build / "tools" / "imgtext" / "imgtext"), str(args.build / "bench" / "turbojpeg_reference")
+    tool = str(args.build / "tools" / "imgtext" / "imgtext")
+    reference = str(args.build / "bench" / "turbojpeg_reference")
     cases = {"w2": (folder / "w2.jpg", 92), "w2-420": (folder / "w2-420.jpg", 92), "w3": (folder / "w3.jpg", 90)}
     cases["w2"][0].write_bytes(photo(1920, 1080, 92))
     subprocess.run([reference, "-s", "420", "92", str(cases["w2"][0]), str(cases["w2-420"][0])], check=True)
@@ -133,7 +134,8 @@ def processes(args, folder):
         print(f"{case}: {sampling(reference, source)} in, q{quality} {chroma} out, "
               f"{source.stat().st_size / 1e6:.2f} MB in")
         for name, runs in times.items():
-            line = f"  {name:13} {statistics.median(runs) * 1000:8.1f} ms ({min(runs) * 1000:.1f}-{max(runs) * 1000:.1f})"
+            line = (f"  {name:13} {statistics.median(runs) * 1000:8.1f} ms "
+                    f"({min(runs) * 1000:.1f}-{max(runs) * 1000:.1f})")
             if name != "turbojpeg":
                 paired = statistics.median(a / b for a, b in zip(runs, limit))
                 line += (f"  {statistics.median(runs) / statistics.median(limit):.2f}x turbojpeg "
