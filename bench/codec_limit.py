@@ -3,7 +3,7 @@
 decoding and encoding the same file with no text.
 
 Usage: /usr/bin/python3 bench/codec_limit.py [--build build/native] [--rounds 11] [--calls 30]
-                                              [--skip-processes] [--skip-python]
+                                              [--noise 8] [--skip-processes] [--skip-python]
        /usr/bin/python3 bench/codec_limit.py --python-loop N   (for perf record)
 
 Run with Debian's Python (its numpy and Pillow). It makes its own
@@ -66,7 +66,7 @@ def load_bindings(build):
     return quendal_imgtext
 
 
-def photo(width, height, quality, seed=2026):
+def photo(width, height, quality, seed=2026, noise=8.0):
     """A photo-like JPEG made by the library: smooth light, texture, noise."""
     import numpy
     from quendal_imgtext import Image
@@ -76,7 +76,7 @@ def photo(width, height, quality, seed=2026):
     light = 0.5 + 0.5 * numpy.sin(x / (width / 21.0)) * numpy.cos(y / (height / 15.0))
     texture = numpy.sin((x + y * 2) / 9.0) * 20
     rgb = numpy.stack([light * 200 + texture, light * 150 + 40, (1 - light) * 180 + texture], axis=-1)
-    rgb += rng.normal(0, 8, rgb.shape).astype(numpy.float32)
+    rgb += rng.normal(0, noise, rgb.shape).astype(numpy.float32)
     pixels = numpy.clip(rgb, 0, 255).astype(numpy.uint8)
     return Image.from_array(pixels, copy=True).encode("jpeg", quality=quality)
 
@@ -116,9 +116,9 @@ def processes(args, folder):
     tool = str(args.build / "tools" / "imgtext" / "imgtext")
     reference = str(args.build / "bench" / "turbojpeg_reference")
     cases = {"w2": (folder / "w2.jpg", 92), "w2-420": (folder / "w2-420.jpg", 92), "w3": (folder / "w3.jpg", 90)}
-    cases["w2"][0].write_bytes(photo(1920, 1080, 92))
+    cases["w2"][0].write_bytes(photo(1920, 1080, 92, noise=args.noise))
     subprocess.run([reference, "-s", "420", "92", str(cases["w2"][0]), str(cases["w2-420"][0])], check=True)
-    cases["w3"][0].write_bytes(photo(4032, 3024, 90))
+    cases["w3"][0].write_bytes(photo(4032, 3024, 90, noise=args.noise))
     print(f"whole processes, {args.rounds} interleaved rounds; medians (min-max)")
     for case, (source, quality) in cases.items():
         out = folder / f"{case}-out.jpg"
@@ -204,7 +204,7 @@ def python_calls(args):
 
     turbo = TurboJpeg()
     for width, height in ((1920, 1080), (4032, 3024)):
-        data = photo(width, height, 90)
+        data = photo(width, height, 90, noise=args.noise)
         calls = {
             "library, threads=1": lambda: library_call(data),
             "library, threads=2": lambda: library_call(data, threads=2),
@@ -226,7 +226,8 @@ def python_calls(args):
                 times[name].append(time.perf_counter() - start)
         medians = {name: statistics.median(runs) for name, runs in times.items()}
         base = medians["Pillow"] if "Pillow" in medians else medians["library, threads=1"]
-        print(f"Python per call, {width} x {height} q90 bytes to bytes, {len(times['library, threads=1'])} "
+        print(f"Python per call, {width} x {height} q90 bytes to bytes ({len(data) / 1e6:.2f} MB in), "
+              f"{len(times['library, threads=1'])} "
               f"interleaved rounds; medians, against {'Pillow' if 'Pillow' in medians else 'threads=1'}")
         for name, median in medians.items():
             print(f"  {name:20} {median * 1000:8.2f} ms  {median / base:.2f}x")
@@ -237,6 +238,8 @@ def main():
     parser.add_argument("--build", type=pathlib.Path, default=ROOT / "build" / "native")
     parser.add_argument("--rounds", type=int, default=11)
     parser.add_argument("--calls", type=int, default=30)
+    parser.add_argument("--noise", type=float, default=8.0,
+                        help="standard deviation of the pictures' noise, which sets how much the entropy coding does")
     parser.add_argument("--skip-processes", action="store_true")
     parser.add_argument("--skip-python", action="store_true")
     parser.add_argument("--python-loop", type=int, metavar="N",
@@ -245,7 +248,7 @@ def main():
     args.build = args.build.resolve()
     load_bindings(args.build)
     if args.python_loop:
-        data = photo(1920, 1080, 90)
+        data = photo(1920, 1080, 90, noise=args.noise)
         for _ in range(args.python_loop):
             library_call(data)
         return
