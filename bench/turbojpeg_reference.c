@@ -62,7 +62,7 @@ static int parse_sampling(const char *text) {
 }
 
 int main(int argc, char **argv) {
-    int sampling = -1, arg = 1, width, height, in_sampling, colorspace, quality, status = 1;
+    int sampling = -1, arg = 1, width = 0, height = 0, in_sampling = -1, colorspace = -1, quality, status = 1;
     unsigned long in_size = 0, out_size = 0;
     unsigned char *input, *pixels = NULL, *output = NULL;
     tjhandle decoder, encoder = NULL;
@@ -84,7 +84,9 @@ int main(int argc, char **argv) {
         free(input);
         return fail("tjInitDecompress", tjGetErrorStr());
     }
-    if (tjDecompressHeader3(decoder, input, in_size, &width, &height, &in_sampling, &colorspace) != 0) {
+    /* A file cut short inside its header may be accepted with nothing read. */
+    if (tjDecompressHeader3(decoder, input, in_size, &width, &height, &in_sampling, &colorspace) != 0 || width <= 0 ||
+        height <= 0) {
         fail("cannot read the JPEG header", tjGetErrorStr2(decoder));
         goto done;
     }
