@@ -185,6 +185,9 @@ void streamed_drawing::rows_done(int end) {
 }
 
 bool streamed_drawing::finished() {
+    // Texts wholly off the picture are still drawn, on no rows at all: the
+    // drawing may fail (a glyph budget, memory) as it would on the picture.
+    if (top_ == bottom_ && !failed_) draw_window();
     if (failed_ || done_ != height_) return false;
     encoder_->finish();
     if (with_metadata_) with_metadata_->finish();
