@@ -243,7 +243,7 @@ imgtext_status decode_image(const unsigned char *data, size_t size, const char *
 #if !defined(IMGTEXT_REFERENCE_DECODER)
     // The own JPEG decoder gives stb's pixels and reasons for the files it
     // takes, faster; stb_image decodes the rest.
-    if (settings.rows && settings.streamed && by_signature == FMT_JPG && (size_known || !limited) &&
+    if (settings.rows && settings.streamed != nullptr && by_signature == FMT_JPG && (size_known || !limited) &&
         stream_rows(data, length, settings, image)) {
         *format = sniffed;
         return IMGTEXT_OK;
