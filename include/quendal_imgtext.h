@@ -799,6 +799,54 @@ QUENDAL_IMGTEXT_API imgtext_status imgtext_draw_text_gravity(imgtext_image *imag
                                                              const imgtext_text_style *style,
                                                              imgtext_text_metrics *metrics);
 
+/* ---- Drawing on a file in passing ------------------------------------ */
+
+/* One text for imgtext_draw_file and imgtext_draw_memory, drawn as
+ * imgtext_draw_text (gravity 0: its anchor `position` at x, y) or
+ * imgtext_draw_text_gravity (gravity 1: `position` as the gravity, margin
+ * from the edges) would draw it. Initialise with imgtext_text_job_init. */
+typedef struct imgtext_text_job {
+    size_t struct_size;              /* sizeof(imgtext_text_job) */
+    const char *text;                /* UTF-8 */
+    size_t length;                   /* bytes */
+    const imgtext_text_style *style; /* NULL: the defaults */
+    int gravity;                     /* 0 (default): anchor; 1: gravity */
+    imgtext_position position;       /* default IMGTEXT_TOP_LEFT */
+    int x, y;                        /* the anchor's position */
+    int margin;                      /* gravity's distance from the edges */
+} imgtext_text_job;
+
+QUENDAL_IMGTEXT_API void imgtext_text_job_init(imgtext_text_job *job);
+
+/* Loads a picture, draws the jobs' texts on it in order and saves it (or
+ * encodes it into a new buffer, *out and *out_size, released with
+ * imgtext_free): the result, byte for byte, and the failures and messages
+ * of imgtext_image_load (or _load_memory), imgtext_draw_text or
+ * imgtext_draw_text_gravity for each job, and imgtext_image_save (or
+ * _encode) with the same options, in turn. Nothing is written on failure.
+ * load and save may be NULL for the defaults; count may be 0.
+ *
+ * Where it can, the picture streams: a baseline JPEG written as a JPEG,
+ * with no quarter turn to make for its EXIF orientation (orientation 1 or
+ * none, or auto_orient off) and no text rotated or tiled, is decoded, drawn
+ * on and encoded 16 rows at a time. Only the rows the texts reach are held
+ * together, from a band's top above the highest to a band's bottom below
+ * the lowest (about one pixel size beyond each text's box, and its outline,
+ * shadow and padding), so that a caption on a 12-megapixel photo needs a
+ * few megabytes instead of the 48 MB of its RGBA pixels. The compressed
+ * input is held whole, and so is the output of imgtext_draw_memory;
+ * imgtext_draw_file writes its output as it is made. Any other picture, and a stream that
+ * finds it cannot finish as the whole picture would (a drawing that
+ * reaches rows beyond its guess, a damaged file), takes the whole-picture
+ * path; the result is the same either way. */
+QUENDAL_IMGTEXT_API imgtext_status imgtext_draw_file(const char *input_path, const char *output_path,
+                                                     const imgtext_text_job *jobs, size_t count,
+                                                     const imgtext_load_options *load,
+                                                     const imgtext_save_options *save);
+QUENDAL_IMGTEXT_API imgtext_status imgtext_draw_memory(const void *data, size_t size, const imgtext_text_job *jobs,
+                                                       size_t count, const imgtext_load_options *load,
+                                                       const imgtext_save_options *save, void **out, size_t *out_size);
+
 #ifdef __cplusplus
 }
 #endif

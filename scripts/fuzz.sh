@@ -9,14 +9,14 @@
 # IMGTEXT_FUZZ_SEED=N fixes libFuzzer's seed, so that a run from the same
 # corpus makes the same inputs in the same order (a slower machine makes a
 # prefix of them); unset, every run explores from a random seed.
-# Targets: input_file text_layout encoder_identity photo_metadata font jpeg_decoder msan_decode
+# Targets: input_file text_layout encoder_identity photo_metadata font jpeg_decoder streamed_drawing msan_decode
 set -euo pipefail
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 cd "$ROOT"
 seconds=${1:-60}
 shift $(( $# > 0 ? 1 : 0 ))
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(input_file text_layout encoder_identity photo_metadata font jpeg_decoder msan_decode)
+[ ${#targets[@]} -gt 0 ] || targets=(input_file text_layout encoder_identity photo_metadata font jpeg_decoder streamed_drawing msan_decode)
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz
@@ -40,7 +40,9 @@ for target in "${targets[@]}"; do
     corpus=build/fuzz/corpus/$target
     extra=()
     mkdir -p "$corpus"
-    if [ "$target" = msan_decode ]; then
+    if [ "$target" = streamed_drawing ]; then
+        cp -n "$seeds"/jpeg_decoder/* "$corpus"/
+    elif [ "$target" = msan_decode ]; then
         cp -n "$seeds"/input_file/* "$corpus"/
         extra=("$seeds/crafted")
     else

@@ -11,6 +11,8 @@
 
 #include "api/export_guard.h"
 #include "drawing/drawing.h"
+#include "drawing/streamed.h"
+#include "files/file_output.h"
 #include "font/font.h"
 #include "frame/errors.h"
 #include "image/image_io.h"
@@ -74,6 +76,13 @@ imgtext_status seven_call_text(const char *text, int size, int red, int green, i
     return IMGTEXT_OK;
 }
 
+// A streamed input is a JPEG: the output is one too unless its extension
+// names another format, as for the whole-picture save below.
+bool jpeg_by_extension(void *output_path, const image_metadata *, encode_settings *settings) {
+    settings->format = format_from_path(static_cast<const char *>(output_path), FMT_JPG);
+    return true;
+}
+
 imgtext_status save(const char *path, const rgba_image &image, int fallback_format) {
     encode_settings settings;
     settings.format = format_from_path(path, fallback_format);
@@ -97,10 +106,25 @@ imgtext_status draw_on_file(const char *input_path, const char *output_path, con
     load_settings settings;
     settings.check = &refuse_unwritable;
     settings.allow_damaged = true;  // as these calls always have: a cut file draws as its decoder reads it
-    status = load_image_file(input_path, path_encoding::native, settings, FMT_PNG, &pixels.image, &input_format);
-    if (status != IMGTEXT_OK) return status;
-    status = seven_call_text(text, size, red, green, blue, opacity, align, &request);
-    if (status != IMGTEXT_OK) return status;
+    // The text is made ready first so that a JPEG to JPEG call can stream;
+    // a text that cannot be drawn is still reported after the load's errors.
+    const imgtext_status text_ready = seven_call_text(text, size, red, green, blue, opacity, align, &request);
+    file_output file(output_path);
+    if (text_ready == IMGTEXT_OK && file.can_take_back()) {
+        const streamed_text texts[] = {{&request, where}};
+        const encoding_choice encoding{jpeg_by_extension, const_cast<char *>(output_path)};
+        bool streamed = false;
+        status =
+            load_file_draw_and_encode(input_path, path_encoding::native, settings, texts, 1, encoding,
+                                      file_output::write_to, &file, FMT_PNG, &pixels.image, &input_format, &streamed);
+        if (status != IMGTEXT_OK) return status;
+        if (streamed) return commit_output(output_path, file, false);
+        file.abandon();
+    } else {
+        status = load_image_file(input_path, path_encoding::native, settings, FMT_PNG, &pixels.image, &input_format);
+        if (status != IMGTEXT_OK) return status;
+        if (text_ready != IMGTEXT_OK) return seven_call_text(text, size, red, green, blue, opacity, align, &request);
+    }
     status = draw_text(pixels.image, request, where, nullptr, nullptr);
     if (status != IMGTEXT_OK) return status;
     return save(output_path, pixels.image, input_format);

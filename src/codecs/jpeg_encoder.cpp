@@ -21,6 +21,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #if defined(__SSE2__)
 #  include <emmintrin.h>
@@ -455,13 +456,132 @@ struct block_coder {
 
 }  // namespace
 
-int encode_jpeg(const unsigned char *pixels, int width, int height, size_t stride, int quality, write_fn write,
-                void *context, jpeg_kernel kernel) {
-    static const huffman dc_luma(k_dc_luma_counts, k_dc_values), dc_chroma(k_dc_chroma_counts, k_dc_values);
-    static const huffman ac_luma(k_ac_luma_counts, k_ac_luma_values), ac_chroma(k_ac_chroma_counts, k_ac_chroma_values);
+namespace {
 
+const huffman &dc_luma_table() {
+    static const huffman table(k_dc_luma_counts, k_dc_values);
+    return table;
+}
+const huffman &dc_chroma_table() {
+    static const huffman table(k_dc_chroma_counts, k_dc_values);
+    return table;
+}
+const huffman &ac_luma_table() {
+    static const huffman table(k_ac_luma_counts, k_ac_luma_values);
+    return table;
+}
+const huffman &ac_chroma_table() {
+    static const huffman table(k_ac_chroma_counts, k_ac_chroma_values);
+    return table;
+}
+
+}  // namespace
+
+// Everything an encoding carries from one MCU row to the next: the tables,
+// the bit writer and each component's last DC.
+struct jpeg_row_encoder::state {
+    state(int w, int h, int quality, write_fn write, void *context, jpeg_kernel kernel)
+        : width(w),
+          height(h),
+          subsample(quality <= 90),
+          mcu(subsample ? 16 : 8),
+          padded_width((w + mcu - 1) / mcu * mcu),
+          transform(choose_strip_kernel(kernel)),
+          out(write, context) {}
+    int width, height;
+    bool subsample;
+    int mcu, padded_width;
+    strip_fn transform;
+    float luma_scale[64], chroma_scale[64];
+    jpeg_bits out;
+    block_coder luma{dc_luma_table(), ac_luma_table()}, cb{dc_chroma_table(), ac_chroma_table()},
+        cr{dc_chroma_table(), ac_chroma_table()};
+    int next_row = 0;
+    alignas(64) int16_t blocks[24][64];  // one strip: 8 MCUs of 3 blocks, or 4 of 6
+
+    void write_headers(const uint8_t luma_table[64], const uint8_t chroma_table[64]);
+    void encode_mcu_row(const unsigned char *rows, size_t stride, int available);
+};
+
+void jpeg_row_encoder::state::write_headers(const uint8_t luma_table[64], const uint8_t chroma_table[64]) {
+    static const uint8_t head0[] = {0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10, 'J', 'F',  'I',  'F', 0,    1, 1,
+                                    0,    0,    1,    0,    1, 0,    0,   0xFF, 0xDB, 0,   0x84, 0};
+    static const uint8_t head2[] = {0xFF, 0xDA, 0, 0xC, 3, 1, 0, 2, 0x11, 3, 0x11, 0, 0x3F, 0};
+    const uint8_t head1[] = {0xFF,
+                             0xC0,
+                             0,
+                             0x11,
+                             8,
+                             static_cast<uint8_t>(height >> 8),
+                             static_cast<uint8_t>(height),
+                             static_cast<uint8_t>(width >> 8),
+                             static_cast<uint8_t>(width),
+                             3,
+                             1,
+                             static_cast<uint8_t>(subsample ? 0x22 : 0x11),
+                             0,
+                             2,
+                             0x11,
+                             1,
+                             3,
+                             0x11,
+                             1,
+                             0xFF,
+                             0xC4,
+                             0x01,
+                             0xA2,
+                             0};
+    const uint8_t one = 1, ac_luma_id = 0x10, dc_chroma_id = 1, ac_chroma_id = 0x11;
+    out.raw(head0, sizeof head0);
+    out.raw(luma_table, 64);
+    out.raw(&one, 1);
+    out.raw(chroma_table, 64);
+    out.raw(head1, sizeof head1);
+    out.raw(k_dc_luma_counts, 16);
+    out.raw(k_dc_values, 12);
+    out.raw(&ac_luma_id, 1);
+    out.raw(k_ac_luma_counts, 16);
+    out.raw(k_ac_luma_values, 162);
+    out.raw(&dc_chroma_id, 1);
+    out.raw(k_dc_chroma_counts, 16);
+    out.raw(k_dc_values, 12);
+    out.raw(&ac_chroma_id, 1);
+    out.raw(k_ac_chroma_counts, 16);
+    out.raw(k_ac_chroma_values, 162);
+    out.raw(head2, sizeof head2);
+}
+
+// `rows` is the MCU row's first pixel row; `available` of its rows exist
+// (fewer than mcu at the bottom, whose last row then repeats).
+void jpeg_row_encoder::state::encode_mcu_row(const unsigned char *rows, size_t stride, int available) {
+    for (int x = 0; x < padded_width; x += k_strip) {
+        const int columns = padded_width - x < k_strip ? padded_width - x : k_strip;
+        const strip_job job{rows, stride, width, available, x, 0, columns, subsample, luma_scale, chroma_scale, blocks};
+        transform(job);
+        const int16_t(*block)[64] = blocks;
+        for (int m = 0; m < columns / mcu; ++m) {
+            out.reserve_block();
+            if (subsample) {
+                for (int i = 0; i < 4; ++i) {
+                    luma.encode(*block++, out);
+                    out.reserve_block();
+                }
+            } else {
+                luma.encode(*block++, out);
+                out.reserve_block();
+            }
+            cb.encode(*block++, out);
+            out.reserve_block();
+            cr.encode(*block++, out);
+        }
+    }
+}
+
+jpeg_row_encoder::jpeg_row_encoder(int width, int height, int quality, write_fn write, void *context,
+                                   jpeg_kernel kernel) {
     quality = quality < 1 ? 1 : quality > 100 ? 100 : quality;
-    const bool subsample = quality <= 90;
+    s_ = new (std::nothrow) state(width, height, quality, write, context, kernel);
+    if (!s_) return;
     const int factor = quality < 50 ? 5000 / quality : 200 - quality * 2;
     uint8_t luma_table[64], chroma_table[64];
     for (int i = 0; i < 64; ++i) {
@@ -469,94 +589,39 @@ int encode_jpeg(const unsigned char *pixels, int width, int height, size_t strid
         luma_table[k_zigzag[i]] = static_cast<uint8_t>(y < 1 ? 1 : y > 255 ? 255 : y);
         chroma_table[k_zigzag[i]] = static_cast<uint8_t>(uv < 1 ? 1 : uv > 255 ? 255 : uv);
     }
-    float luma_scale[64], chroma_scale[64];
     for (int row = 0, k = 0; row < 8; ++row)
         for (int col = 0; col < 8; ++col, ++k) {
-            luma_scale[k] = 1 / (luma_table[k_zigzag[k]] * k_aan[row] * k_aan[col]);
-            chroma_scale[k] = 1 / (chroma_table[k_zigzag[k]] * k_aan[row] * k_aan[col]);
+            s_->luma_scale[k] = 1 / (luma_table[k_zigzag[k]] * k_aan[row] * k_aan[col]);
+            s_->chroma_scale[k] = 1 / (chroma_table[k_zigzag[k]] * k_aan[row] * k_aan[col]);
         }
+    s_->write_headers(luma_table, chroma_table);
+}
 
-    jpeg_bits out(write, context);
-    {
-        static const uint8_t head0[] = {0xFF, 0xD8, 0xFF, 0xE0, 0, 0x10, 'J', 'F',  'I',  'F', 0,    1, 1,
-                                        0,    0,    1,    0,    1, 0,    0,   0xFF, 0xDB, 0,   0x84, 0};
-        static const uint8_t head2[] = {0xFF, 0xDA, 0, 0xC, 3, 1, 0, 2, 0x11, 3, 0x11, 0, 0x3F, 0};
-        const uint8_t head1[] = {0xFF,
-                                 0xC0,
-                                 0,
-                                 0x11,
-                                 8,
-                                 static_cast<uint8_t>(height >> 8),
-                                 static_cast<uint8_t>(height),
-                                 static_cast<uint8_t>(width >> 8),
-                                 static_cast<uint8_t>(width),
-                                 3,
-                                 1,
-                                 static_cast<uint8_t>(subsample ? 0x22 : 0x11),
-                                 0,
-                                 2,
-                                 0x11,
-                                 1,
-                                 3,
-                                 0x11,
-                                 1,
-                                 0xFF,
-                                 0xC4,
-                                 0x01,
-                                 0xA2,
-                                 0};
-        const uint8_t one = 1, ac_luma_id = 0x10, dc_chroma_id = 1, ac_chroma_id = 0x11;
-        out.raw(head0, sizeof head0);
-        out.raw(luma_table, 64);
-        out.raw(&one, 1);
-        out.raw(chroma_table, 64);
-        out.raw(head1, sizeof head1);
-        out.raw(k_dc_luma_counts, 16);
-        out.raw(k_dc_values, 12);
-        out.raw(&ac_luma_id, 1);
-        out.raw(k_ac_luma_counts, 16);
-        out.raw(k_ac_luma_values, 162);
-        out.raw(&dc_chroma_id, 1);
-        out.raw(k_dc_chroma_counts, 16);
-        out.raw(k_dc_values, 12);
-        out.raw(&ac_chroma_id, 1);
-        out.raw(k_ac_chroma_counts, 16);
-        out.raw(k_ac_chroma_values, 162);
-        out.raw(head2, sizeof head2);
-    }
+jpeg_row_encoder::~jpeg_row_encoder() { delete s_; }
 
-    const strip_fn transform = choose_strip_kernel(kernel);
-    block_coder luma{dc_luma, ac_luma}, cb{dc_chroma, ac_chroma}, cr{dc_chroma, ac_chroma};
-    const int mcu = subsample ? 16 : 8;
-    const int padded_width = (width + mcu - 1) / mcu * mcu;
-    alignas(64) int16_t blocks[24][64];  // one strip: 8 MCUs of 3 blocks, or 4 of 6
-    for (int y = 0; y < height; y += mcu) {
-        for (int x = 0; x < padded_width; x += k_strip) {
-            const int columns = padded_width - x < k_strip ? padded_width - x : k_strip;
-            const strip_job job{pixels,  stride,    width,      height,       x,     y,
-                                columns, subsample, luma_scale, chroma_scale, blocks};
-            transform(job);
-            const int16_t(*block)[64] = blocks;
-            for (int m = 0; m < columns / mcu; ++m) {
-                out.reserve_block();
-                if (subsample) {
-                    for (int i = 0; i < 4; ++i) {
-                        luma.encode(*block++, out);
-                        out.reserve_block();
-                    }
-                } else {
-                    luma.encode(*block++, out);
-                    out.reserve_block();
-                }
-                cb.encode(*block++, out);
-                out.reserve_block();
-                cr.encode(*block++, out);
-            }
-        }
-    }
-    out.finish();
+int jpeg_row_encoder::mcu_rows() const { return s_ ? s_->mcu : 16; }
+
+void jpeg_row_encoder::add(const unsigned char *rows, size_t stride) {
+    if (!s_ || s_->next_row >= s_->height) return;
+    const int left = s_->height - s_->next_row;
+    s_->encode_mcu_row(rows, stride, left < s_->mcu ? left : s_->mcu);
+    s_->next_row += s_->mcu;
+}
+
+void jpeg_row_encoder::finish() {
+    if (!s_) return;
+    s_->out.finish();
     static const uint8_t end[] = {0xFF, 0xD9};
-    out.raw(end, 2);
+    s_->out.raw(end, 2);
+}
+
+int encode_jpeg(const unsigned char *pixels, int width, int height, size_t stride, int quality, write_fn write,
+                void *context, jpeg_kernel kernel) {
+    jpeg_row_encoder encoder(width, height, quality, write, context, kernel);
+    if (!encoder.ready()) return 0;
+    const int mcu = encoder.mcu_rows();
+    for (int y = 0; y < height; y += mcu) encoder.add(pixels + stride * static_cast<size_t>(y), stride);
+    encoder.finish();
     return 1;
 }
 

@@ -41,6 +41,19 @@ imgtext_status draw_text(const rgba_image &image, const text_request &request, c
     if (status != IMGTEXT_OK) return status;
     const text_layout &layout = laid_out.layout;
     const box_origin at = place_box(where, image.width, image.height, layout.box_width, layout.box_height);
+    const imgtext_status drawn = draw_laid_out_text(image, request, layout, at);
+    if (drawn != IMGTEXT_OK) return drawn;
+    if (origin) *origin = at;
+    if (size) *size = size_used;
+    if (result) {
+        *result = layout;
+        laid_out.layout = text_layout{};
+    }
+    return IMGTEXT_OK;
+}
+
+imgtext_status draw_laid_out_text(const rgba_image &image, const text_request &request, const text_layout &layout,
+                                  box_origin at) {
     if (request.box) {
         // The box's corner is padding outside the text box's.
         const int64_t p = request.padding > 0 ? request.padding : 0;
@@ -61,12 +74,6 @@ imgtext_status draw_text(const rgba_image &image, const text_request &request, c
     } else {
         render_layout(image, layout, at.x, at.y, request.colour, request.align, glyphs);
         if (glyphs.over_budget()) return glyphs.work_exceeded();
-    }
-    if (origin) *origin = at;
-    if (size) *size = size_used;
-    if (result) {
-        *result = layout;
-        laid_out.layout = text_layout{};
     }
     return IMGTEXT_OK;
 }

@@ -94,6 +94,11 @@ box_origin place_box(const placement &where, int64_t image_width, int64_t image_
 imgtext_status draw_text(const rgba_image &image, const text_request &request, const placement &where,
                          box_origin *origin, text_layout *layout, float *size = nullptr);
 
+// draw_text's drawing, for text already laid out (lay_out_request) and
+// placed with its box's corner at `at`.
+imgtext_status draw_laid_out_text(const rgba_image &image, const text_request &request, const text_layout &layout,
+                                  box_origin at);
+
 }  // namespace imgtext
 
 #endif

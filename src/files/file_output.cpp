@@ -212,6 +212,17 @@ bool file_output::open() {
     return open_temporary(path_, &st);
 }
 
+bool file_output::can_take_back() const {
+    stat_buf st{};
+    if (is_link(path_, encoding_)) {
+        char *target = resolve_link(path_, encoding_, &st);
+        if (!target) return false;
+        std::free(target);
+        return is_regular(st);
+    }
+    return stat_path(path_, encoding_, &st) != 0 || is_regular(st);
+}
+
 bool file_output::open_direct() {
     fd_ = open_trunc(path_, encoding_);
     return fd_ >= 0;

@@ -46,6 +46,20 @@ public:
     // after removing any temporary file: the destination is then untouched,
     // unless it had to be written directly.
     bool commit();
+    // Whether the bytes written can still be taken back without a trace:
+    // the destination is a regular file or does not exist yet (a device or
+    // a FIFO is written directly). Looks only; opens nothing.
+    bool can_take_back() const;
+    // Drops everything written so far; later writes do nothing, and
+    // commit() fails.
+    void abandon() {
+        discard();
+        failed_ = true;
+    }
+    // write() for encoders: `context` is the file_output.
+    static void write_to(void *context, const void *data, size_t size) {
+        static_cast<file_output *>(context)->write(data, size);
+    }
     // After a failure, the system's error number for the first thing that
     // failed (0 if it gave none).
     int error() const { return error_; }

@@ -12,16 +12,37 @@ namespace imgtext {
 
 struct image_metadata;
 
+// Some rows of a taller picture: what a picture being streamed holds
+// (drawing/streamed.h). Drawing on it computes everything as on the whole
+// picture; a row it reaches that is not held goes to `spare` instead and is
+// noted, which tells the caller that this drawing needs the whole picture.
+struct row_window {
+    int64_t first = 0, count = 0;    // the rows held
+    unsigned char *spare = nullptr;  // one row's bytes, for rows not held
+    mutable bool strayed = false;    // a row not held was asked for
+};
+
 // 8-bit RGBA, straight alpha, rows top to bottom. Rows are `stride` bytes
 // apart, or packed (width * 4) when stride is 0, as for every picture the
-// library allocates itself; a caller's wrapped buffer may have a gap.
+// library allocates itself; a caller's wrapped buffer may have a gap. With
+// a window, `pixels` is the first held row.
 struct rgba_image {
     int width;
     int height;
     unsigned char *pixels;
     size_t stride = 0;
+    const row_window *window = nullptr;
     size_t row_bytes() const { return stride ? stride : static_cast<size_t>(width) * 4; }
-    unsigned char *row(int64_t y) const { return pixels + static_cast<size_t>(y) * row_bytes(); }
+    unsigned char *row(int64_t y) const {
+        if (window) {
+            y -= window->first;
+            if (y < 0 || y >= window->count) {
+                window->strayed = true;
+                return window->spare;
+            }
+        }
+        return pixels + static_cast<size_t>(y) * row_bytes();
+    }
 };
 
 // Output format codes, as in the public header; any other value is PNG.

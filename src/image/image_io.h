@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 
 #include "codecs/byte_sink.h"
 #include "files/file_paths.h"
@@ -14,12 +15,36 @@
 
 namespace imgtext {
 
+class file_output;
+
 // Decides, from the sniffed format and the dimensions in the file's header,
 // whether a load is worth doing: returns 1 to decode, or 0 after setting a
 // message to stop before any pixel memory is allocated.
 struct load_check {
     int (*accept)(void *context, int format, int width, int height);
     void *context;
+};
+
+// Takes a picture's rows as they are decoded, for a caller that never needs
+// the whole picture at once (drawing/streamed.h). Only a baseline JPEG that
+// the own decoder takes and that needs no quarter turn streams; any other
+// load ignores it.
+class row_consumer {
+public:
+    // The picture about to stream, and its metadata (null: none or not
+    // asked for). False declines: the load then decodes the whole picture.
+    virtual bool begin(int width, int height, const image_metadata *metadata) = 0;
+    // Where row y's width * 4 bytes go; rows come in order.
+    virtual unsigned char *row(int y) = 0;
+    // Every row before `end` is there (each 16 rows, and after the last).
+    virtual void rows_done(int end) = 0;
+    // After the last row: whether everything made of the rows succeeded.
+    // False, or a decoding that does not end as the whole load would take
+    // it, and the load decodes the whole picture after all.
+    virtual bool finished() = 0;
+
+protected:
+    ~row_consumer() = default;
 };
 
 struct load_settings {
@@ -35,6 +60,10 @@ struct load_settings {
     bool allow_damaged = false;
     int *damage = nullptr;
     uint64_t max_input_bytes = 0;  // refuse larger files or data unread; 0: only the decoders' 2 GiB
+    // Rows to stream, where the picture allows: *streamed then says true,
+    // and the image received has its size but no pixels.
+    row_consumer *rows = nullptr;
+    bool *streamed = nullptr;
 };
 
 // Decodes encoded bytes to a packed RGBA picture the caller frees. `path`
@@ -101,6 +130,22 @@ int encode_image(const rgba_image &image, const encode_settings &settings, write
 // "failed to write image to <path>".
 imgtext_status save_image_file(const char *path, path_encoding encoding, const rgba_image &image,
                                const encode_settings &settings);
+
+// Puts a file its caller encoded into `file` in place, with
+// save_image_file's messages for what failed.
+imgtext_status commit_output(const char *path, file_output &file, bool give_reason);
+
+// Growable memory for encoding into; malloc only, never throws.
+struct memory_output {
+    unsigned char *data = nullptr;
+    size_t size = 0, capacity = 0;
+    bool failed = false;
+    memory_output() = default;
+    memory_output(const memory_output &) = delete;
+    memory_output &operator=(const memory_output &) = delete;
+    ~memory_output() { std::free(data); }
+    static void write(void *context, const void *bytes, size_t n);
+};
 
 // Encodes into a new malloc'd buffer.
 imgtext_status encode_image_to_memory(const rgba_image &image, const encode_settings &settings, void **data,

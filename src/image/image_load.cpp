@@ -81,11 +81,18 @@ int count_jpeg_scans(const unsigned char *data, size_t size, int limit) {
         if (marker != 0xDA) continue;
         ++scans;
         // Entropy-coded data runs to the next marker that is neither a
-        // stuffed zero nor a restart marker.
-        for (; pos + 1 < size; ++pos) {
-            if (data[pos] != 0xFF) continue;
+        // stuffed zero nor a restart marker. memchr finds each 0xFF: the
+        // data is most of the file, and this pass runs before every decode.
+        while (pos + 1 < size) {
+            const void *ff = std::memchr(data + pos, 0xFF, size - 1 - pos);
+            if (!ff) {
+                pos = size - 1;
+                break;
+            }
+            pos = static_cast<size_t>(static_cast<const unsigned char *>(ff) - data);
             const unsigned char next = data[pos + 1];
             if (next != 0x00 && next != 0xFF && !(next >= 0xD0 && next <= 0xD7)) break;
+            ++pos;
         }
     }
     return scans;
@@ -155,8 +162,58 @@ void describe_missing_data(const jpeg_damage &damage, int height, char (&out)[96
 }
 #endif
 
+#if !defined(IMGTEXT_REFERENCE_DECODER)
+// The own decoder's rows handed on to the load's consumer, with the
+// picture's metadata once its size is known.
+class consumer_sink final : public jpeg_row_sink {
+public:
+    consumer_sink(row_consumer &to, const image_metadata *metadata) : to_(to), metadata_(metadata) {}
+    bool begin(int width, int height) override { return to_.begin(width, height, metadata_); }
+    unsigned char *row(int y) override { return to_.row(y); }
+    void rows_done(int end) override { to_.rows_done(end); }
+
+private:
+    row_consumer &to_;
+    const image_metadata *metadata_;
+};
+
+// Streams a JPEG's rows to settings.rows where it can. True: they went
+// there, and the outputs are set as decode_image sets them (the image
+// without pixels). False: nothing is set and the whole picture is to be
+// decoded; any message set on the way is the whole load's to replace.
+bool stream_rows(const unsigned char *data, int length, const load_settings &settings, rgba_image *image) {
+    image_metadata *metadata = nullptr;
+    if (settings.metadata) {
+        bool out_of_memory = false;
+        metadata = read_jpeg_metadata(data, static_cast<size_t>(length), &out_of_memory);
+        const int orientation = metadata && settings.auto_orient ? metadata->orientation : 0;
+        if (out_of_memory || orientation > 1) {
+            free_metadata(metadata);
+            return false;
+        }
+    }
+    consumer_sink sink(*settings.rows, metadata);
+    int width = 0, height = 0;
+    const char *reason = nullptr;
+    jpeg_damage damage;
+    const jpeg_decode_result result =
+        decode_jpeg_rows(data, length, sink, &width, &height, &reason, settings.threads, &damage);
+    const bool whole = result == jpeg_decode_result::decoded && (!damage.truncated || settings.allow_damaged);
+    if (!whole || !settings.rows->finished()) {
+        free_metadata(metadata);
+        return false;
+    }
+    if (settings.damage) *settings.damage = damage.truncated ? IMGTEXT_DAMAGE_TRUNCATED : IMGTEXT_DAMAGE_NONE;
+    if (settings.metadata) *settings.metadata = metadata;
+    *image = rgba_image{width, height, nullptr};
+    *settings.streamed = true;
+    return true;
+}
+#endif
+
 imgtext_status decode_image(const unsigned char *data, size_t size, const char *path, const load_settings &settings,
                             int fallback, rgba_image *image, int *format) {
+    if (settings.streamed) *settings.streamed = false;
     if (settings.max_input_bytes && size > settings.max_input_bytes) {
         return input_too_large(path, settings.max_input_bytes);
     }
@@ -186,6 +243,11 @@ imgtext_status decode_image(const unsigned char *data, size_t size, const char *
 #if !defined(IMGTEXT_REFERENCE_DECODER)
     // The own JPEG decoder gives stb's pixels and reasons for the files it
     // takes, faster; stb_image decodes the rest.
+    if (settings.rows && settings.streamed != nullptr && by_signature == FMT_JPG && (size_known || !limited) &&
+        stream_rows(data, length, settings, image)) {
+        *format = sniffed;
+        return IMGTEXT_OK;
+    }
     const char *reason = nullptr;
     jpeg_damage own_damage;
     // It checks no limit of its own, so it takes only pictures whose size

@@ -68,10 +68,6 @@ void write_through_func(void *context, void *data, int size) {
     w->write(w->context, data, static_cast<size_t>(size));
 }
 
-void write_to_file(void *context, const void *data, size_t size) {
-    static_cast<file_output *>(context)->write(data, size);
-}
-
 // Pixels as the encoders take them: packed rows, and for an RGB PNG three
 // channels. Borrows the image's own rows when they already are that.
 struct packed_pixels {
@@ -108,37 +104,6 @@ bool every_pixel_opaque(const rgba_image &image) {
     }
     return true;
 }
-
-// Growable memory for encoding into a buffer; malloc only, never throws.
-struct memory_sink {
-    unsigned char *data = nullptr;
-    size_t size = 0, capacity = 0;
-    bool failed = false;
-    ~memory_sink() { std::free(data); }
-    static void write(void *context, const void *bytes, size_t n) {
-        auto *sink = static_cast<memory_sink *>(context);
-        if (sink->failed || n == 0) return;  // (data may still be NULL, which memcpy takes not even for nothing)
-        if (!sink->data || n > sink->capacity - sink->size) {
-            size_t grown = sink->capacity ? sink->capacity : 64 * 1024;
-            while (grown - sink->size < n) {
-                if (grown > SIZE_MAX / 2) {
-                    sink->failed = true;
-                    return;
-                }
-                grown *= 2;
-            }
-            auto *p = static_cast<unsigned char *>(std::realloc(sink->data, grown));
-            if (!p) {
-                sink->failed = true;
-                return;
-            }
-            sink->data = p;
-            sink->capacity = grown;
-        }
-        std::memcpy(sink->data + sink->size, bytes, n);
-        sink->size += n;
-    }
-};
 
 }  // namespace
 
@@ -199,6 +164,9 @@ int encode_image(const rgba_image &image, const encode_settings &settings, write
     }
 }
 
+// The end of a save: the file in place, or the message for what failed.
+static imgtext_status committed(const char *path, file_output &file, bool encoded, bool give_reason);
+
 imgtext_status save_image_file(const char *path, path_encoding encoding, const rgba_image &image,
                                const encode_settings &settings) {
     if (!writer_can_encode(settings.format, image.width, image.height)) {
@@ -207,9 +175,41 @@ imgtext_status save_image_file(const char *path, path_encoding encoding, const r
     // The writers' own file output ignores write errors; encoding through
     // a callback lets every byte's write be checked.
     file_output file(path, encoding);
-    const int encoded = encode_image(image, settings, write_to_file, &file);
+    const int encoded = encode_image(image, settings, file_output::write_to, &file);
+    return committed(path, file, encoded != 0, settings.give_reason);
+}
+
+imgtext_status commit_output(const char *path, file_output &file, bool give_reason) {
+    return committed(path, file, true, give_reason);
+}
+
+void memory_output::write(void *context, const void *bytes, size_t n) {
+    auto *sink = static_cast<memory_output *>(context);
+    if (sink->failed || n == 0) return;  // (data may still be NULL, which memcpy takes not even for nothing)
+    if (!sink->data || n > sink->capacity - sink->size) {
+        size_t grown = sink->capacity ? sink->capacity : 64 * 1024;
+        while (grown - sink->size < n) {
+            if (grown > SIZE_MAX / 2) {
+                sink->failed = true;
+                return;
+            }
+            grown *= 2;
+        }
+        auto *p = static_cast<unsigned char *>(std::realloc(sink->data, grown));
+        if (!p) {
+            sink->failed = true;
+            return;
+        }
+        sink->data = p;
+        sink->capacity = grown;
+    }
+    std::memcpy(sink->data + sink->size, bytes, n);
+    sink->size += n;
+}
+
+static imgtext_status committed(const char *path, file_output &file, bool encoded, bool give_reason) {
     if (encoded && file.commit()) return IMGTEXT_OK;
-    if (!settings.give_reason) return set_error(IMGTEXT_ERROR_WRITE, "failed to write image to %s", path);
+    if (!give_reason) return set_error(IMGTEXT_ERROR_WRITE, "failed to write image to %s", path);
     if (!encoded) return set_error(IMGTEXT_ERROR_MEMORY, "failed to write image to %s: out of memory", path);
     const char *reason = system_reason(file.error());
     if (reason) return set_error(IMGTEXT_ERROR_WRITE, "failed to write image to %s: %s", path, reason);
@@ -222,8 +222,8 @@ imgtext_status encode_image_to_memory(const rgba_image &image, const encode_sett
         return set_error(IMGTEXT_ERROR_LIMIT, "image too large to encode in this format (%dx%d)", image.width,
                          image.height);
     }
-    memory_sink sink;
-    if (!encode_image(image, settings, memory_sink::write, &sink) || sink.failed) {
+    memory_output sink;
+    if (!encode_image(image, settings, memory_output::write, &sink) || sink.failed) {
         return set_error(IMGTEXT_ERROR_MEMORY, "out of memory encoding image (%dx%d)", image.width, image.height);
     }
     *data = sink.data;

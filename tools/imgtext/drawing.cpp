@@ -180,20 +180,53 @@ bool text_drawing::missing_characters(std::string &names, std::string &message) 
     return true;
 }
 
-bool text_drawing::draw(imgtext_image *image, const imgtext_text_style &style) const {
-    const char *text = o_.text.data();
-    const size_t length = o_.text.size();
+imgtext_text_job text_drawing::job(const imgtext_text_style &style) const {
+    imgtext_text_job job;
+    imgtext_text_job_init(&job);
+    job.text = o_.text.data(), job.length = o_.text.size(), job.style = &style;
     // A boxed text's placement is that of its padded box.
     const int64_t pad = o_.cmd == command::boxed ? o_.padding : 0;
     if (o_.cmd == command::centered || o_.cmd == command::create || o_.gravity) {
-        const imgtext_position gravity = o_.gravity.value_or(IMGTEXT_CENTER);
-        return imgtext_draw_text_gravity(image, text, length, gravity, clamp_int(o_.margin + pad), &style, nullptr) ==
-               IMGTEXT_OK;
+        job.gravity = 1;
+        job.position = o_.gravity.value_or(IMGTEXT_CENTER);
+        job.margin = clamp_int(o_.margin + pad);
+        return job;
     }
     const int column = static_cast<int>(o_.anchor) % 3, row = static_cast<int>(o_.anchor) / 3;
-    const int64_t x = o_.x + (column == 0 ? pad : column == 2 ? -pad : 0);
-    const int64_t y = o_.y + (row == 0 ? pad : row == 2 ? -pad : 0);
-    return imgtext_draw_text(image, text, length, clamp_int(x), clamp_int(y), o_.anchor, &style, nullptr) == IMGTEXT_OK;
+    job.position = o_.anchor;
+    job.x = clamp_int(o_.x + (column == 0 ? pad : column == 2 ? -pad : 0));
+    job.y = clamp_int(o_.y + (row == 0 ? pad : row == 2 ? -pad : 0));
+    return job;
+}
+
+bool text_drawing::draw(imgtext_image *image, const imgtext_text_style &style) const {
+    const imgtext_text_job j = job(style);
+    const imgtext_status status =
+        j.gravity ? imgtext_draw_text_gravity(image, j.text, j.length, j.position, j.margin, &style, nullptr)
+                  : imgtext_draw_text(image, j.text, j.length, j.x, j.y, j.position, &style, nullptr);
+    return status == IMGTEXT_OK;
+}
+
+// A JPEG file to a JPEG file, in one library call that streams the picture
+// through in bands of rows (a few megabytes for any photo). Taken only where
+// the whole path below would make the same decisions without seeing the
+// picture, and only to succeed: on failure, nothing is written and the
+// whole path runs, which gives its own messages.
+bool text_drawing::run_streamed(const std::string &input, const std::string &output, int format,
+                                const imgtext_load_options &load, job_result &result) const {
+    if (input.empty() || input == "-" || output == "-" || o_.size_percent > 0.0f || o_.allow_damaged) return false;
+    if (format != IMGTEXT_FORMAT_AUTO && format != IMGTEXT_FORMAT_JPEG) return false;
+    if (!starts_as_jpeg(input)) return false;
+    imgtext_save_options save;
+    imgtext_save_options_init(&save);
+    save.format = IMGTEXT_FORMAT_JPEG;
+    if (o_.quality) save.jpeg_quality = *o_.quality;
+    save.keep_exif = o_.keep_exif ? 1 : 0;
+    if (stop_signal()) return false;  // the whole path says it was abandoned
+    const imgtext_text_job j = job(style_);
+    if (imgtext_draw_file(input.c_str(), output.c_str(), &j, 1, &load, &save) != IMGTEXT_OK) return false;
+    result.what = job_result::written;
+    return true;
 }
 
 job_result text_drawing::run(const std::string &input, const std::string &output, int format,
@@ -211,6 +244,7 @@ job_result text_drawing::run(const std::string &input, const std::string &output
     load.threads = decode_threads_;
     load.max_input_bytes = static_cast<uint64_t>(o_.max_input_bytes);
     load.allow_damaged = o_.allow_damaged ? 1 : 0;
+    if (run_streamed(input, output, format, load, result)) return result;
     imgtext_status status;
     if (input.empty()) {
         status = imgtext_image_create(o_.width, o_.height, o_.background, &raw);

@@ -50,7 +50,10 @@ public:
     void set_decode_threads(int threads) { decode_threads_ = threads; }
 
 private:
+    imgtext_text_job job(const imgtext_text_style &style) const;
     bool draw(imgtext_image *image, const imgtext_text_style &style) const;
+    bool run_streamed(const std::string &input, const std::string &output, int format, const imgtext_load_options &load,
+                      job_result &result) const;
 
     const options &o_;
     std::vector<imgtext_font *> fonts_;            // loaded, in the chain's order

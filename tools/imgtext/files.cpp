@@ -74,6 +74,15 @@ bool make_folders(const std::string &path, std::string &why) {
     return false;
 }
 
+bool starts_as_jpeg(const std::string &path) {
+    std::FILE *f = open_file(path, "rb");
+    if (!f) return false;
+    unsigned char head[3] = {};
+    const bool jpeg = std::fread(head, 1, 3, f) == 3 && head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF;
+    std::fclose(f);
+    return jpeg;
+}
+
 std::string why_unreadable(const std::string &path) {
     if (is_directory(path)) return "is a folder";
     errno = 0;

@@ -18,6 +18,9 @@ bool path_exists(const std::string &path);
 // Creates the folder and any missing parents; on failure, why not.
 bool make_folders(const std::string &path, std::string &why);
 
+// Whether the file begins as a JPEG does (FF D8 FF).
+bool starts_as_jpeg(const std::string &path);
+
 // Why a file cannot be opened for reading ("No such file or directory", "is
 // a folder"), or "" if it can.
 std::string why_unreadable(const std::string &path);

@@ -8,6 +8,7 @@ library's images are; a Font may be shared by all.
 from __future__ import annotations
 
 import ctypes
+import inspect
 import math
 import os
 from dataclasses import dataclass
@@ -899,16 +900,8 @@ class Image:
         character no font has, it is drawn as the missing glyph (nothing
         visible in the built-in font) and counted in missing_glyphs.
         """
-        placed = self._placed(xy_or_text, text, xy, anchor, gravity, margin, dict(
-            font=font, fallback=fallback, size=size, font_size=font_size, line_spacing=line_spacing, align=align,
-            max_width=max_width, fill=fill, opacity=opacity, box=box, padding=padding, stroke_width=stroke_width,
-            stroke_fill=stroke_fill, shadow=shadow, shadow_fill=shadow_fill, box_radius=box_radius,
-            world=dict(features=features, language=language, direction=direction, layout=layout,
-                       variations=variations),
-            spacing=spacing, embedded_color=embedded_color, rotate=rotate, tile=tile,
-            fitting=dict(fit=fit, min_size=min_size, max_size=max_size, letter_spacing=letter_spacing, wrap=wrap,
-                         max_lines=max_lines)))
-        return _metrics(placed.draw(self._handle))
+        arguments = {name: value for name, value in locals().items() if name != "self"}
+        return _metrics(_placement_of(**arguments).draw(self._handle))
 
     def textbbox(self, xy_or_text: Any = None, /, text: Optional[Text] = None, font: Optional[Font] = None,
                  anchor: Optional[str] = None, **options: Any) -> Tuple[int, int, int, int]:
@@ -948,32 +941,7 @@ class Image:
 
     def _placed(self, first: Any, text: Optional[Text], xy: Any, anchor: Optional[str], gravity: Optional[str],
                 margin: int, style_options: Dict[str, Any]) -> "_Placed":
-        if isinstance(first, (str, bytes, bytearray)):
-            if text is not None:
-                raise TypeError("text given twice: as the first argument and as text=")
-            first, text = None, first
-        if first is not None and xy is not None:
-            raise TypeError("xy given twice: as the first argument and as xy=")
-        xy = first if first is not None else xy
-        if text is None:
-            raise TypeError("draw_text needs text")
-        data = _checks.text(text)
-        placement = {name: style_options.pop(name) for name in ("rotate", "tile") if name in style_options}
-        style = _style(**style_options)
-        _placement(style, **placement)
-        if gravity is not None:
-            if xy is not None or anchor is not None:
-                raise ValueError("give gravity, or xy with an anchor, not both")
-            return _Placed(data, style, True, _position(gravity, "gravity"), 0, 0, _checks.c_int(margin, "margin"))
-        if xy is None:
-            raise TypeError("draw_text needs xy, or gravity=")
-        try:
-            x, y = xy
-        except (TypeError, ValueError):
-            raise TypeError(f"xy must be an (x, y) pair, not {xy!r}") from None
-        x, y = _coordinate(x, "x"), _coordinate(y, "y")
-        position, above = _anchor(anchor or "la", data, style)
-        return _Placed(data, style, False, position, x, _checks.c_int(y - above, "y"), 0)
+        return _place(first, text, xy, anchor, gravity, margin, style_options)
 
     # ---- writing
 
@@ -1043,6 +1011,91 @@ class Image:
 
     def __repr__(self) -> str:
         return f"<quendal_imgtext.Image {self.width}x{self.height}{' ' + self.format if self.format else ''}>"
+
+
+def _place(first: Any, text: Optional[Text], xy: Any, anchor: Optional[str], gravity: Optional[str], margin: int,
+           style_options: Dict[str, Any]) -> _Placed:
+    """The text, style and placement of draw_text's calling forms; no picture is needed."""
+    if isinstance(first, (str, bytes, bytearray)):
+        if text is not None:
+            raise TypeError("text given twice: as the first argument and as text=")
+        first, text = None, first
+    if first is not None and xy is not None:
+        raise TypeError("xy given twice: as the first argument and as xy=")
+    xy = first if first is not None else xy
+    if text is None:
+        raise TypeError("draw_text needs text")
+    data = _checks.text(text)
+    placement = {name: style_options.pop(name) for name in ("rotate", "tile") if name in style_options}
+    style = _style(**style_options)
+    _placement(style, **placement)
+    if gravity is not None:
+        if xy is not None or anchor is not None:
+            raise ValueError("give gravity, or xy with an anchor, not both")
+        return _Placed(data, style, True, _position(gravity, "gravity"), 0, 0, _checks.c_int(margin, "margin"))
+    if xy is None:
+        raise TypeError("draw_text needs xy, or gravity=")
+    try:
+        x, y = xy
+    except (TypeError, ValueError):
+        raise TypeError(f"xy must be an (x, y) pair, not {xy!r}") from None
+    x, y = _coordinate(x, "x"), _coordinate(y, "y")
+    position, above = _anchor(anchor or "la", data, style)
+    return _Placed(data, style, False, position, x, _checks.c_int(y - above, "y"), 0)
+
+
+def _placement_of(xy_or_text: Any, text: Optional[Text], fill: Optional[Color], font: Optional[Font],
+                  anchor: Optional[str], xy: Any, align: Optional[str], size: Optional[float],
+                  font_size: Optional[float], line_spacing: float, spacing: Optional[int], max_width: Optional[int],
+                  opacity: float, box: Optional[Color], padding: int, gravity: Optional[str], margin: int,
+                  fallback: Optional[Font], stroke_width: float, stroke_fill: Optional[Color], shadow: Optional[Shadow],
+                  shadow_fill: Optional[Color], box_radius: float, features: Any, language: Optional[str],
+                  direction: Optional[str], layout: Optional[str], embedded_color: bool, variations: Any,
+                  rotate: Any, tile: Any, fit: Optional[Tuple[int, int]], min_size: Optional[float],
+                  max_size: Optional[float], letter_spacing: float, wrap: Optional[str],
+                  max_lines: Optional[int]) -> _Placed:
+    """What draw_text with these arguments draws, and where."""
+    return _place(xy_or_text, text, xy, anchor, gravity, margin, dict(
+        font=font, fallback=fallback, size=size, font_size=font_size, line_spacing=line_spacing, align=align,
+        max_width=max_width, fill=fill, opacity=opacity, box=box, padding=padding, stroke_width=stroke_width,
+        stroke_fill=stroke_fill, shadow=shadow, shadow_fill=shadow_fill, box_radius=box_radius,
+        world=dict(features=features, language=language, direction=direction, layout=layout, variations=variations),
+        spacing=spacing, embedded_color=embedded_color, rotate=rotate, tile=tile,
+        fitting=dict(fit=fit, min_size=min_size, max_size=max_size, letter_spacing=letter_spacing, wrap=wrap,
+                     max_lines=max_lines)))
+
+
+_DRAW_TEXT = inspect.signature(Image.draw_text)
+
+
+def draw_text_placement(*args: Any, **keywords: Any) -> _Placed:
+    """Internal: what Image.draw_text(*args, **keywords) would draw, without a picture."""
+    bound = _DRAW_TEXT.bind(None, *args, **keywords)
+    bound.apply_defaults()
+    arguments = dict(bound.arguments)
+    arguments.pop("self")
+    return _placement_of(**arguments)
+
+
+def draw_in_passing(data: bytes, placed: _Placed, load: _native.LoadOptions,
+                    save: _native.SaveOptions) -> Optional[bytes]:
+    """Internal: the picture in ``data`` with the text drawn, encoded, in one
+    library call (imgtext_draw_memory, which streams a JPEG to JPEG through
+    in bands of rows); None if that call fails, for the caller to take the
+    steps one by one and report what they report."""
+    job = _native.TextJob()
+    lib.imgtext_text_job_init(ctypes.byref(job))
+    job.text, job.length, job.style = placed.data, len(placed.data), ctypes.addressof(placed.style)
+    job.gravity, job.position, job.x, job.y, job.margin = (1 if placed.by_gravity else 0, placed.position, placed.x,
+                                                          placed.y, placed.margin)
+    out, size = ctypes.c_void_p(), ctypes.c_size_t()
+    if lib.imgtext_draw_memory(data, len(data), ctypes.byref(job), 1, ctypes.byref(load), ctypes.byref(save),
+                               ctypes.byref(out), ctypes.byref(size)) != 0:
+        return None
+    try:
+        return ctypes.string_at(out.value, size.value)
+    finally:
+        lib.imgtext_free(out)
 
 
 def _image_from_pickle(width: int, height: int, format: Optional[str], damaged: bool, pixels: bytes) -> Image:

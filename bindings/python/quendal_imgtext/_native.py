@@ -97,6 +97,12 @@ class TextStyle(ctypes.Structure):
                 ("min_size", ctypes.c_float), ("max_size", ctypes.c_float)]
 
 
+class TextJob(ctypes.Structure):
+    _fields_ = [("struct_size", ctypes.c_size_t), ("text", ctypes.c_char_p), ("length", ctypes.c_size_t),
+                ("style", ctypes.c_void_p), ("gravity", ctypes.c_int), ("position", ctypes.c_int),
+                ("x", ctypes.c_int), ("y", ctypes.c_int), ("margin", ctypes.c_int)]
+
+
 class TextMetrics(ctypes.Structure):
     _fields_ = [("struct_size", ctypes.c_size_t)] + [
         (name, ctypes.c_int) for name in ("x", "y", "width", "height", "line_count", "line_height", "ascent",
@@ -176,3 +182,5 @@ _declare("imgtext_font_free", None, _ptr)
 _declare("imgtext_measure_text", _int, _str, _size, _ptr, _ptr, ctypes.POINTER(_int), _size)
 _declare("imgtext_draw_text", _int, _ptr, _str, _size, _int, _int, _int, _ptr, _ptr)
 _declare("imgtext_draw_text_gravity", _int, _ptr, _str, _size, _int, _int, _ptr, _ptr)
+_declare("imgtext_text_job_init", None, _ptr)
+_declare("imgtext_draw_memory", _int, _str, _size, _ptr, _size, _ptr, _ptr, _out_ptr, ctypes.POINTER(_size))

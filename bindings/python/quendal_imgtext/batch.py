@@ -37,7 +37,7 @@ import os
 from typing import Any, NamedTuple, Optional, Tuple, Union
 
 from . import _checks, _native
-from ._drawing import Font, Image
+from ._drawing import Font, Image, draw_in_passing, draw_text_placement
 from ._native import lib
 
 __all__ = ["Failure", "watermark"]
@@ -79,6 +79,33 @@ _PICTURE_STATUSES = (_checks.STATUS_READ, _checks.STATUS_DECODE, _checks.STATUS_
                      _checks.STATUS_MEMORY)
 
 
+def _streamed(data: bytes, text: bytes, xy: Any, anchor: Optional[str], gravity: Optional[str], margin: int,
+              fonts: Any, format: Optional[str], quality: Optional[int], drop_metadata: bool,
+              max_pixels: Optional[int], allow_damaged: bool, style: Any) -> Optional[bytes]:
+    """A JPEG to JPEG watermark in one library call, which streams the
+    picture through in bands of rows: a few megabytes for any photo. None
+    where the result may not be a JPEG from a JPEG, or where anything fails:
+    the steps one by one then give the result, or the failure, exactly."""
+    if (format is not None and str(format).lower() not in ("jpeg", "jpg")) or data[:3] != b"\xff\xd8\xff":
+        return None
+    try:
+        if xy is not None:
+            placed = draw_text_placement(xy, text, font=fonts, anchor=anchor, **style)
+        else:
+            placed = draw_text_placement(text, font=fonts, gravity=gravity, margin=margin, **style)
+        load = _native.new_options(_native.LoadOptions, lib.imgtext_load_options_init)
+        load.max_pixels = _checks.limit(max_pixels, "max_pixels")
+        load.allow_damaged = 1 if allow_damaged else 0
+        save = _native.new_options(_native.SaveOptions, lib.imgtext_save_options_init)
+        save.format = _native.FORMAT_JPEG
+        if quality is not None:
+            save.jpeg_quality = _checks.c_int(quality, "quality")
+        save.drop_metadata = 1 if drop_metadata else 0
+    except (TypeError, ValueError, OverflowError, _checks.ImgTextError):
+        return None
+    return draw_in_passing(data, placed, load, save)
+
+
 def watermark(data: bytes, text: Union[str, bytes], *, xy: Optional[Tuple[float, float]] = None,
               anchor: Optional[str] = None, gravity: Optional[str] = "bottom-right", margin: int = 16,
               font: Any = None, font_index: int = 0, format: Optional[str] = None, quality: Optional[int] = None,
@@ -107,6 +134,10 @@ def watermark(data: bytes, text: Union[str, bytes], *, xy: Optional[Tuple[float,
     if isinstance(text, str):
         text = text.encode("utf-8", "surrogatepass")
     fonts = _fonts(font, _checks.c_int(font_index, "font_index"))
+    streamed = _streamed(bytes(data), text, xy, anchor, gravity, margin, fonts, format, quality, drop_metadata,
+                         max_pixels, allow_damaged, style)
+    if streamed is not None:
+        return streamed
     try:
         image = Image.open(bytes(data), max_pixels=max_pixels, allow_damaged=allow_damaged)
         if xy is not None:

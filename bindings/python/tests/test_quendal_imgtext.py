@@ -544,6 +544,21 @@ class BatchTests(unittest.TestCase):
         self.assertEqual(batch.watermark(self.photo, "(c) Q", font=str(_CALADEA), font_size=14, fill="gold"),
                          image.encode())
         self.assertEqual(batch.watermark(self.photo, "Q", xy=(3, 4), format="png")[:4], b"\x89PNG")
+        # JPEG to JPEG streams through the library in bands of rows: the
+        # same bytes for any placement and style.
+        photo = Image.new(300, 170, "teal")
+        photo.draw_text((0, 0), "backdrop " * 8, size=40, fill="orange", max_width=300)
+        data = photo.encode("jpeg", 90)
+        for keywords in ({"xy": (150, 60), "anchor": "ms", "shadow": (2, -3, 1.5), "size": 30},
+                         {"gravity": "top", "margin": 5, "box": "#00000080", "padding": 6, "stroke_width": 2, "quality": 75}):
+            image = Image.open(data)
+            drawn = dict(keywords)
+            quality = drawn.pop("quality", None)
+            if "xy" in drawn:
+                image.draw_text(drawn.pop("xy"), "Streamed", **drawn)
+            else:
+                image.draw_text("Streamed", **drawn)
+            self.assertEqual(batch.watermark(data, "Streamed", **keywords), image.encode("jpeg", quality), keywords)
 
     def test_a_bad_picture_is_a_failure_result_unless_errors_are_raised(self):
         for data, status, message in ((self.photo[:len(self.photo) // 2], "decode", "cannot decode image"),

@@ -111,6 +111,8 @@ public:
     decoder(const decoder &) = delete;
     decoder &operator=(const decoder &) = delete;
 
+    // Rows go to `sink` instead of one buffer (decode_jpeg_rows).
+    void send_rows_to(jpeg_row_sink *sink) { sink_ = sink; }
     jpeg_decode_result run(int *width, int *height, unsigned char **pixels, const char **reason, jpeg_damage *damage);
 
 private:
@@ -214,6 +216,7 @@ private:
     bool streamed_rgb_ = false;
     int strips_done_ = 0;
     uint8_t *output_ = nullptr;
+    jpeg_row_sink *sink_ = nullptr;
     int next_row_ = 0;
     // With two threads, the baseline scan's blocks go through here.
     int threads_ = 1;

@@ -141,4 +141,16 @@ jpeg_decode_result decode_jpeg_rgba(const unsigned char *data, int size, int *wi
     return result;
 }
 
+jpeg_decode_result decode_jpeg_rows(const unsigned char *data, int size, jpeg_row_sink &sink, int *width, int *height,
+                                    const char **failure_reason, int threads, jpeg_damage *damage) {
+    if (!jpeg_decoder_available() || size < 1 || data[0] != 0xFF) return jpeg_decode_result::not_handled;
+    jpeg::decoder *d = new (std::nothrow) jpeg::decoder(data, size, jpeg_decode_kernel::automatic, threads);
+    if (!d) return jpeg_decode_result::not_handled;
+    d->send_rows_to(&sink);
+    unsigned char *none = nullptr;
+    const jpeg_decode_result result = d->run(width, height, &none, failure_reason, damage);
+    delete d;
+    return result;
+}
+
 }  // namespace imgtext

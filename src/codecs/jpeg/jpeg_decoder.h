@@ -41,6 +41,34 @@ jpeg_decode_result decode_jpeg_rgba(const unsigned char *data, int size, int *wi
                                     jpeg_decode_kernel kernel = jpeg_decode_kernel::automatic, int threads = 1,
                                     jpeg_damage *damage = nullptr);
 
+// Where decoded rows go when the picture is not to be held whole. The rows
+// come in order, each written once, from whichever thread makes pixels (one
+// at a time).
+class jpeg_row_sink {
+public:
+    // The header is read: a width x height picture, baseline. False declines
+    // it before any row is decoded (the result is then not_handled).
+    virtual bool begin(int width, int height) = 0;
+    // Where row y's width * 4 bytes go.
+    virtual unsigned char *row(int y) = 0;
+    // Every row before `end` is written: called when a multiple of 16 rows
+    // is, and after the last.
+    virtual void rows_done(int end) = 0;
+
+protected:
+    ~jpeg_row_sink() = default;
+};
+
+// decode_jpeg_rgba for a baseline picture, its rows handed to `sink` as
+// they are made instead of into one buffer; what the sink receives is what
+// decode_jpeg_rgba would give. A progressive picture, or one the sink
+// declines, is not_handled. As with decode_jpeg_rgba, not_handled may come
+// after rows were handed over (the file's markers then say the colours are
+// other than the rows assumed), and a decoded picture may be `damage`d:
+// the caller then decodes the whole way.
+jpeg_decode_result decode_jpeg_rows(const unsigned char *data, int size, jpeg_row_sink &sink, int *width, int *height,
+                                    const char **failure_reason, int threads = 1, jpeg_damage *damage = nullptr);
+
 // True where the decoder can run at all (stb_image must be using the
 // kernels the decoder reproduces: those of x86 processors).
 bool jpeg_decoder_available();

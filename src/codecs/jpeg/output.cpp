@@ -23,9 +23,10 @@ constexpr uintptr_t k_huge_page = uintptr_t{1} << 21;  // x86-64's, which the re
 
 outcome decoder::setup_output() {
     if (!mad3_valid(4, img_x_, img_y_, 1)) return outcome::defer;
-    const size_t bytes = output_bytes();
-    output_ = static_cast<uint8_t *>(std::malloc(bytes));
-    if (!output_) return fail("outofmem");
+    if (sink_ && (progressive_ || !sink_->begin(img_x_, img_y_))) return outcome::defer;
+    const size_t bytes = sink_ ? 0 : output_bytes();
+    if (!sink_) output_ = static_cast<uint8_t *>(std::malloc(bytes));
+    if (!sink_ && !output_) return fail("outofmem");
 #if defined(__linux__) && defined(MADV_HUGEPAGE)
     // A large result is written once, front to back: asking for huge pages
     // spares the kernel most of its page faults (a hint; the memory is the
@@ -100,7 +101,8 @@ void decoder::emit_rows(bool all) {
             const uint8_t *far_row = k.ring + static_cast<size_t>(far % k.ring_rows) * static_cast<size_t>(k.w2);
             rows[i] = resample_row(k.linebuf, near_row, far_row, k.w_lores, k.hs, k.vs, idct_.level());
         }
-        uint8_t *out = output_ + static_cast<size_t>(next_row_) * static_cast<size_t>(img_x_) * 4;
+        uint8_t *out =
+            sink_ ? sink_->row(next_row_) : output_ + static_cast<size_t>(next_row_) * static_cast<size_t>(img_x_) * 4;
         if (components == 3) {
             if (rgb) {
                 for (int x = 0; x < img_x_; ++x) {
@@ -125,6 +127,7 @@ void decoder::emit_rows(bool all) {
             }
         }
         ++next_row_;
+        if (sink_ && ((next_row_ & 15) == 0 || next_row_ == img_y_)) sink_->rows_done(next_row_);
     }
 }
 
@@ -138,7 +141,8 @@ void decoder::emit_rows(bool all) {
 bool decoder::prefault_output_ahead() {
 #if defined(__linux__) && defined(MADV_POPULATE_WRITE)
     const size_t bytes = output_bytes();
-    if (bytes < 4 * k_huge_page) return false;  // small results are not worth a system call
+    if (!output_ || bytes < 4 * k_huge_page)
+        return false;  // no result of its own (rows go to a sink), or small results are not worth a system call
     // A strip makes as many result rows as any component's strip rows, upsampled.
     const size_t strip_bytes = static_cast<size_t>(comp_[0].strip_rows * comp_[0].vs) * static_cast<size_t>(img_x_) * 4;
     prefaulted_ = std::max(prefaulted_, static_cast<size_t>(pipe_->rows_done() + 1) * strip_bytes);
