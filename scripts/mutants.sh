@@ -44,7 +44,7 @@ create-default-jpeg | src/api/seven_calls.cpp | s/format_from_path\(output_path,
 jpeg-quality-90 | src/image/image_io.h | s/int jpeg_quality = 92;/int jpeg_quality = 90;/
 jpeg-side-limit-off-by-one | src/image/image_save.cpp | s/w <= 65535 && h <= 65535/w <= 65536 \&\& h <= 65536/
 png-sniffed-from-four-bytes | src/image/image_load.cpp | s/size >= 8 && data\[1\] == 'P'/size >= 4 \&\& data[1] == 'P'/
-cli-x-ignored | tools/imgtext/drawing.cpp | s/const int64_t x = o_.x \+/const int64_t x = 0 +/
+cli-x-ignored | tools/imgtext/drawing.cpp | s/job.x = clamp_int\(o_.x \+/job.x = clamp_int(0 +/
 cli-opacity-ignored | tools/imgtext/drawing.cpp | s/style_.opacity = o_.opacity;/style_.opacity = 1.0f;/
 cli-box-colour-channels-swapped | tools/imgtext/drawing.cpp | s/style_.box_color = o_.box_color;/style_.box_color = imgtext_color{o_.box_color.g, o_.box_color.r, o_.box_color.b, o_.box_color.a};/
 cli-padding-ignored | tools/imgtext/drawing.cpp | s/style_.padding = o_.padding;/style_.padding = 0;/
