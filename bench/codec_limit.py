@@ -33,7 +33,9 @@ interleaved rounds in this process: the library (Image.open, draw_text,
 encode at quality 90) with threads=1 and threads=2, Pillow doing the same
 (Image.open, ImageDraw.text with the same font, save at quality 90, which
 is 4:2:0 in both), each also with no text, and TurboJPEG through ctypes
-(decode to RGB, encode at quality 90 4:2:0). The threads rows are repeated
+(decode to RGB, encode at quality 90 4:2:0), and batch.watermark, the
+same caption in one call that streams the picture through in bands of rows
+(and must give the same bytes). The threads rows are repeated
 at 4032 x 3024 to judge a two-thread default for large pictures.
 
 Other load on the machine moves the times; the same-run ratios are what
@@ -186,6 +188,14 @@ def library_call(data, threads=1, text=True):
     return image.encode("jpeg", quality=90)
 
 
+def watermark_call(data):
+    """The one-call form, batch.watermark, which streams a JPEG to JPEG."""
+    from quendal_imgtext import batch
+
+    return batch.watermark(data, CAPTION, gravity="bottom-right", margin=24, font_size=48, stroke_width=2,
+                           quality=90)
+
+
 def python_calls(args):
     from PIL import Image as PilImage, ImageDraw, ImageFont
 
@@ -208,6 +218,7 @@ def python_calls(args):
         calls = {
             "library, threads=1": lambda: library_call(data),
             "library, threads=2": lambda: library_call(data, threads=2),
+            "batch.watermark": lambda: watermark_call(data),
         }
         if width == 1920:
             calls.update({
@@ -231,6 +242,8 @@ def python_calls(args):
               f"interleaved rounds; medians, against {'Pillow' if 'Pillow' in medians else 'threads=1'}")
         for name, median in medians.items():
             print(f"  {name:20} {median * 1000:8.2f} ms  {median / base:.2f}x")
+        if width == 1920:
+            assert watermark_call(data) == library_call(data), "batch.watermark must equal the calls one by one"
 
 
 def main():

@@ -814,6 +814,13 @@ typedef struct imgtext_text_job {
     imgtext_position position;       /* default IMGTEXT_TOP_LEFT */
     int x, y;                        /* the anchor's position */
     int margin;                      /* gravity's distance from the edges */
+    float size_percent;              /* 0 (default): the style's size; more than 0:
+                                        this share of the loaded (upright) picture's
+                                        height instead, height * size_percent / 100
+                                        in single precision, at most
+                                        QUENDAL_IMGTEXT_MAX_SIZE, in the style's
+                                        size_unit. Negative or not a number:
+                                        IMGTEXT_ERROR_ARGUMENT */
 } imgtext_text_job;
 
 QUENDAL_IMGTEXT_API void imgtext_text_job_init(imgtext_text_job *job);

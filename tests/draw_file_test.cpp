@@ -105,6 +105,23 @@ TEST(DrawFile, SameBytesAsTheCallsItStandsFor) {
         ASSERT_FALSE(expected.empty());
         EXPECT_EQ(in_one_call(c.input, set, save), expected);
     }
+    // A size as a share of the picture's height: known once the header is read.
+    {
+        job_set set(0);
+        set.jobs[0].size_percent = 12.5f;
+        job_set sized(0);
+        sized.style.size = 200 * 12.5f / 100.0f;
+        sized.jobs[0].style = &sized.style;
+        sized.jobs[1].style = &set.style;
+        imgtext_save_options save;
+        imgtext_save_options_init(&save);
+        EXPECT_EQ(in_one_call(jpeg, set, save), one_by_one(jpeg, sized, save));
+        set.jobs[1].size_percent = -1;
+        void *data = nullptr;
+        size_t size = 0;
+        EXPECT_EQ(imgtext_draw_memory(jpeg.data(), jpeg.size(), set.jobs.data(), 2, nullptr, nullptr, &data, &size),
+                  IMGTEXT_ERROR_ARGUMENT);
+    }
     // To a file too, with the extension choosing the format.
     const test_support::scratch_dir scratch;
     const std::string dir = scratch.root();

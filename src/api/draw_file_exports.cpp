@@ -3,6 +3,7 @@
 // themselves, in turn, so the two give the same bytes and messages by
 // construction; the streamed path only ever replaces them when it can end
 // exactly as they would.
+#include <algorithm>
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +37,19 @@ int position_bits(const imgtext_text_job &job) {
 
 bool known_position(int position) { return position >= IMGTEXT_TOP_LEFT && position <= IMGTEXT_BOTTOM_RIGHT; }
 
+// A size_percent the call can take: 0 (none) or more; NaN fails both tests.
+bool valid_share(float percent) { return percent >= 0.0f; }
+
+// A job's style with its size made a share of the picture's height, as the
+// tool's --size N% has always computed it. False if the caller's style
+// cannot be read (the draw then reports it).
+bool style_at_height(const imgtext_text_job &job, int height, imgtext_text_style *style) {
+    if (!read_options(job.style, imgtext_text_style_init, style)) return false;
+    const float size = static_cast<float>(height) * job.size_percent / 100.0f;
+    style->size = std::min(size, static_cast<float>(QUENDAL_IMGTEXT_MAX_SIZE));
+    return true;
+}
+
 // The jobs as the engine's requests, for streaming; false if any cannot be
 // made (the whole path then reports why, in its order).
 struct prepared_jobs {
@@ -49,15 +63,19 @@ struct prepared_jobs {
         delete[] requests;
         std::free(texts);
     }
+    const imgtext_text_job *jobs_ = nullptr;
     bool prepare(const imgtext_text_job *jobs, size_t n) {
+        jobs_ = jobs;
         requests = new (std::nothrow) text_request[n ? n : 1];
         texts = static_cast<streamed_text *>(std::calloc(n ? n : 1, sizeof(streamed_text)));
         if (!requests || !texts) return false;
         for (size_t i = 0; i < n; ++i) {
             const imgtext_text_job &job = jobs[i];
             const int position = position_bits(job);
-            if (!known_position(position)) return false;
-            if (request_from(job.text, job.length, job.style, &requests[i]) != IMGTEXT_OK) return false;
+            if (!known_position(position) || !valid_share(job.size_percent)) return false;
+            // A share of the height waits for the picture's header.
+            if (job.size_percent == 0.0f && request_from(job.text, job.length, job.style, &requests[i]) != IMGTEXT_OK)
+                return false;
             placement where;
             where.by_gravity = job.gravity != 0;
             where.position = static_cast<imgtext_position>(position);
@@ -65,6 +83,18 @@ struct prepared_jobs {
             texts[i] = streamed_text{&requests[i], where};
         }
         count = n;
+        return true;
+    }
+    // The requests whose size is a share of the picture's height.
+    static bool at_height(void *context, int, int height) {
+        auto *p = static_cast<prepared_jobs *>(context);
+        for (size_t i = 0; i < p->count; ++i) {
+            const imgtext_text_job &job = p->jobs_[i];
+            if (job.size_percent == 0.0f) continue;
+            imgtext_text_style style;
+            if (!style_at_height(job, height, &style)) return false;
+            if (request_from(job.text, job.length, &style, &p->requests[i]) != IMGTEXT_OK) return false;
+        }
         return true;
     }
 };
@@ -118,9 +148,13 @@ imgtext_status draw_and_save(call_state &call, int format, int damage, const img
         const int bits = position_bits(job);
         if (!known_position(bits)) return bad_argument("unknown position");  // as the draw itself would say
         const auto position = static_cast<imgtext_position>(bits);
+        if (!valid_share(job.size_percent)) return bad_argument("size_percent is negative or not a number");
+        imgtext_text_style sized;
+        const imgtext_text_style *style = job.style;
+        if (job.size_percent > 0.0f && style_at_height(job, image.view.height, &sized)) style = &sized;
         status = job.gravity
-                     ? imgtext_draw_text_gravity(&image, job.text, job.length, position, job.margin, job.style, nullptr)
-                     : imgtext_draw_text(&image, job.text, job.length, job.x, job.y, position, job.style, nullptr);
+                     ? imgtext_draw_text_gravity(&image, job.text, job.length, position, job.margin, style, nullptr)
+                     : imgtext_draw_text(&image, job.text, job.length, job.x, job.y, position, style, nullptr);
     }
     if (status == IMGTEXT_OK) status = save(image);
     return status;
@@ -145,7 +179,7 @@ imgtext_status run(const imgtext_text_job *jobs, size_t count, const imgtext_loa
     const bool can_stream = prepared.prepare(jobs, count);
     const encoding_choice encoding{save_choice::choose, &choice};
     status = load(settings, can_stream ? prepared.texts : nullptr, can_stream ? prepared.count : 0, can_stream,
-                  encoding, call, &format);
+                  encoding, size_known{prepared_jobs::at_height, &prepared}, call, &format);
     if (status != IMGTEXT_OK) return status;
     if (call.streamed) return finish_streamed(call);
     return draw_and_save(call, format, damage, jobs, count, save);
@@ -173,13 +207,13 @@ imgtext_status imgtext_draw_file(const char *input_path, const char *output_path
         return run(
             jobs, count, load, choice,
             [&](const load_settings &settings, const streamed_text *texts, size_t n, bool can_stream,
-                const encoding_choice &encoding, call_state &call, int *format) {
+                const encoding_choice &encoding, size_known sized, call_state &call, int *format) {
                 if (!can_stream || !file.can_take_back()) {
                     return load_image_file(input_path, path_encoding::utf8, settings, FMT_AUTO, &call.pixels, format);
                 }
                 const imgtext_status status = load_file_draw_and_encode(
                     input_path, path_encoding::utf8, settings, texts, n, encoding, file_output::write_to, &file,
-                    FMT_AUTO, &call.pixels, format, &call.streamed);
+                    FMT_AUTO, &call.pixels, format, &call.streamed, sized);
                 if (!call.streamed) file.abandon();
                 return status;
             },
@@ -202,10 +236,10 @@ imgtext_status imgtext_draw_memory(const void *data, size_t size, const imgtext_
         return run(
             jobs, count, load, choice,
             [&](const load_settings &settings, const streamed_text *texts, size_t n, bool can_stream,
-                const encoding_choice &encoding, call_state &call, int *format) {
+                const encoding_choice &encoding, size_known sized, call_state &call, int *format) {
                 if (!can_stream) return decode_image(bytes, size, nullptr, settings, FMT_AUTO, &call.pixels, format);
                 return load_draw_and_encode(bytes, size, nullptr, settings, texts, n, encoding, memory_output::write,
-                                            &encoded, FMT_AUTO, &call.pixels, format, &call.streamed);
+                                            &encoded, FMT_AUTO, &call.pixels, format, &call.streamed, sized);
             },
             [&](call_state &) {
                 if (encoded.failed) return set_error(IMGTEXT_ERROR_MEMORY, "out of memory encoding image");

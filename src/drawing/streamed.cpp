@@ -52,8 +52,8 @@ void reach_of(const text_request &request, const text_layout &layout, float size
 class streamed_drawing final : public row_consumer {
 public:
     streamed_drawing(const streamed_text *texts, size_t count, const encoding_choice &encoding, write_fn write,
-                     void *context)
-        : texts_(texts), count_(count), encoding_(encoding), write_(write), context_(context) {}
+                     void *context, size_known prepare)
+        : texts_(texts), count_(count), encoding_(encoding), write_(write), context_(context), prepare_(prepare) {}
     ~streamed_drawing() {
         delete encoder_;
         delete with_metadata_;
@@ -85,6 +85,7 @@ private:
     encoding_choice encoding_;
     write_fn write_;
     void *context_;
+    size_known prepare_;
     owned_layout *layouts_ = nullptr;
     box_origin *origins_ = nullptr;
     int width_ = 0, height_ = 0;
@@ -142,6 +143,7 @@ bool streamed_drawing::start_encoder(int width, int height, const image_metadata
 bool streamed_drawing::begin(int width, int height, const image_metadata *metadata) {
     width_ = width, height_ = height;
     row_bytes_ = static_cast<size_t>(width) * 4;
+    if (prepare_.prepare && !prepare_.prepare(prepare_.context, width, height)) return false;
     if (!start_encoder(width, height, metadata) || !lay_out(width, height)) return false;
     band_ = static_cast<unsigned char *>(std::malloc(row_bytes_ * k_band));
     spare_ = static_cast<unsigned char *>(std::malloc(row_bytes_));
@@ -199,8 +201,8 @@ bool streamed_drawing::finished() {
 imgtext_status load_draw_and_encode(const unsigned char *input, size_t input_size, const char *path,
                                     load_settings settings, const streamed_text *texts, size_t count,
                                     const encoding_choice &encoding, write_fn write, void *context, int fallback_format,
-                                    rgba_image *image, int *format, bool *streamed) {
-    streamed_drawing drawing(texts, count, encoding, write, context);
+                                    rgba_image *image, int *format, bool *streamed, size_known prepare) {
+    streamed_drawing drawing(texts, count, encoding, write, context, prepare);
     settings.rows = &drawing;
     settings.streamed = streamed;
     return decode_image(input, input_size, path, settings, fallback_format, image, format);
@@ -209,14 +211,14 @@ imgtext_status load_draw_and_encode(const unsigned char *input, size_t input_siz
 imgtext_status load_file_draw_and_encode(const char *path, path_encoding encoding, const load_settings &settings,
                                          const streamed_text *texts, size_t count, const encoding_choice &choice,
                                          write_fn write, void *context, int fallback_format, rgba_image *image,
-                                         int *format, bool *streamed) {
+                                         int *format, bool *streamed, size_known prepare) {
     *streamed = false;
     unsigned char *file = nullptr;
     size_t file_size = 0;
     const imgtext_status read = read_whole_file(path, encoding, &file, &file_size, settings.max_input_bytes);
     if (read != IMGTEXT_OK) return read;
     const imgtext_status status = load_draw_and_encode(file, file_size, path, settings, texts, count, choice, write,
-                                                       context, fallback_format, image, format, streamed);
+                                                       context, fallback_format, image, format, streamed, prepare);
     std::free(file);
     return status;
 }

@@ -28,6 +28,14 @@ struct encoding_choice {
     void *context;
 };
 
+// Called once the picture's size is known, before anything is laid out:
+// a text's request may depend on it. False: the picture takes the whole
+// path.
+struct size_known {
+    bool (*prepare)(void *context, int width, int height);
+    void *context;
+};
+
 // Loads with `settings`, draws `texts` and encodes. Streams where the load
 // can (settings.rows): *streamed is then true and the encoded file went to
 // write(context, ...) as it was made. Otherwise *streamed is false, *image
@@ -39,13 +47,14 @@ struct encoding_choice {
 imgtext_status load_draw_and_encode(const unsigned char *input, size_t input_size, const char *path,
                                     load_settings settings, const streamed_text *texts, size_t count,
                                     const encoding_choice &encoding, write_fn write, void *context, int fallback_format,
-                                    rgba_image *image, int *format, bool *streamed);
+                                    rgba_image *image, int *format, bool *streamed,
+                                    size_known prepare = {nullptr, nullptr});
 
 // The same for a file, read whole first (as load_image_file reads it).
 imgtext_status load_file_draw_and_encode(const char *path, path_encoding encoding, const load_settings &settings,
                                          const streamed_text *texts, size_t count, const encoding_choice &choice,
                                          write_fn write, void *context, int fallback_format, rgba_image *image,
-                                         int *format, bool *streamed);
+                                         int *format, bool *streamed, size_known prepare = {nullptr, nullptr});
 
 }  // namespace imgtext
 

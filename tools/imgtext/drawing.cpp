@@ -214,7 +214,7 @@ bool text_drawing::draw(imgtext_image *image, const imgtext_text_style &style) c
 // whole path runs, which gives its own messages.
 bool text_drawing::run_streamed(const std::string &input, const std::string &output, int format,
                                 const imgtext_load_options &load, job_result &result) const {
-    if (input.empty() || input == "-" || output == "-" || o_.size_percent > 0.0f || o_.allow_damaged) return false;
+    if (input.empty() || input == "-" || output == "-" || o_.allow_damaged) return false;
     if (format != IMGTEXT_FORMAT_AUTO && format != IMGTEXT_FORMAT_JPEG) return false;
     if (!starts_as_jpeg(input)) return false;
     imgtext_save_options save;
@@ -223,7 +223,8 @@ bool text_drawing::run_streamed(const std::string &input, const std::string &out
     if (o_.quality) save.jpeg_quality = *o_.quality;
     save.keep_exif = o_.keep_exif ? 1 : 0;
     if (stop_signal()) return false;  // the whole path says it was abandoned
-    const imgtext_text_job j = job(style_);
+    imgtext_text_job j = job(style_);
+    j.size_percent = o_.size_percent;  // the share of the height, as the whole path below computes it
     if (imgtext_draw_file(input.c_str(), output.c_str(), &j, 1, &load, &save) != IMGTEXT_OK) return false;
     result.what = job_result::written;
     return true;
