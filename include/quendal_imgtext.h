@@ -648,6 +648,9 @@ typedef struct imgtext_text_style {
     /* Rotation: the glyphs' outlines are turned before they are rasterised,
      * so turned text is as sharp as upright text; its box, outline and
      * shadow turn with it (the shadow's offset stays in picture pixels).
+     * Colour glyphs (color_glyphs) are pictures: each one's upright pixels
+     * are turned about the same pen with a bilinear filter, keeping their
+     * colours, with color.a and opacity applied as upright.
      * imgtext_draw_text turns the text box about its anchor point;
      * imgtext_draw_text_gravity places the turned box's bounding box by
      * gravity. The metrics then give that bounding box: x, y, width and

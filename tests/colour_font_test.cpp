@@ -4,6 +4,7 @@
 // layers, a tiny CBDT strike and the load rules for fonts without outlines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -43,14 +44,15 @@ struct drawn {
     imgtext_text_metrics metrics{};
 };
 
-// Text drawn at (4, 4) on a w x h picture of one colour.
-drawn draw(const imgtext_text_style &style, const char *text, imgtext_color background, int w = 160, int h = 120) {
+// Text drawn with its anchor at (x, y) (default: top-left at (4, 4)) on a
+// w x h picture of one colour.
+drawn draw(const imgtext_text_style &style, const char *text, imgtext_color background, int w = 160, int h = 120,
+           int x = 4, int y = 4, imgtext_position anchor = IMGTEXT_TOP_LEFT) {
     ts::image_handle image;
     EXPECT_EQ(imgtext_image_create(w, h, background, &image.p), IMGTEXT_OK);
     drawn out;
     imgtext_text_metrics_init(&out.metrics);
-    EXPECT_EQ(imgtext_draw_text(image.p, text, IMGTEXT_NUL_TERMINATED, 4, 4, IMGTEXT_TOP_LEFT, &style, &out.metrics),
-              IMGTEXT_OK)
+    EXPECT_EQ(imgtext_draw_text(image.p, text, IMGTEXT_NUL_TERMINATED, x, y, anchor, &style, &out.metrics), IMGTEXT_OK)
         << imgtext_error_message();
     out.pixels = ts::pixels_of(image.p);
     return out;
@@ -242,6 +244,60 @@ TEST(ColourFont, FontsWithoutOutlinesAndBitmapLimits) {
     style.color = imgtext_color{0, 255, 0, 255};
     const drawn outline = draw(style, "\xE4\xB8\x80", imgtext_color{0, 0, 0, 255});
     EXPECT_GT(count_where(outline.pixels, is_green), 200);
+}
+
+// Turned colour glyphs keep their colours: a quarter turn about the
+// top-left anchor (X, Y) puts the upright pixel (X + u, Y + v) at (X + v,
+// Y - 1 - u), an emoji's bitmap and COLRv0 layers alike; at any angle the
+// turned box holds all the ink, with the upright's amount of colour and
+// its alpha scaled by the opacity.
+TEST(ColourFont, TurnedColourGlyphsAreTheirUprightPicturesTurned) {
+    const font_handle noto(k_noto_emoji);
+    ASSERT_EQ(noto.status, IMGTEXT_OK) << noto.message;
+    const font_handle colr(ts::tiny_font({.colr = true}));
+    ASSERT_EQ(colr.status, IMGTEXT_OK) << colr.message;
+    const imgtext_color clear{0, 0, 0, 0};
+    for (const imgtext_font *font : {noto.font, colr.font}) {
+        imgtext_text_style style = ts::style_of(font == noto.font ? 40 : 60);
+        style.font = font;
+        style.color = imgtext_color{0, 255, 0, 255};
+        const char *text = font == noto.font ? "\xF0\x9F\x98\x80" : "\xE4\xB8\x80";
+        const drawn upright = draw(style, text, clear, 160, 160, 30, 90);
+        style.rotation = 90.0f;
+        const drawn turned = draw(style, text, clear, 160, 160, 30, 90);
+        int worst = 0;
+        for (int y = 0; y < 160; ++y) {
+            for (int x = 0; x < 160; ++x) {
+                const int tx = 30 + (y - 90), ty = 90 - 1 - (x - 30);
+                if (tx < 0 || tx >= 160 || ty < 0 || ty >= 160) continue;
+                for (int ch = 0; ch < 4; ++ch)
+                    worst = std::max(worst, std::abs(turned.pixels.at(tx, ty)[ch] - upright.pixels.at(x, y)[ch]));
+            }
+        }
+        EXPECT_LE(worst, 1);
+        EXPECT_GT(coloured(upright.pixels), 300);
+        EXPECT_EQ(turned.metrics.width, upright.metrics.height);
+        EXPECT_LT(upright.metrics.y + upright.metrics.height, 160);  // nothing cut off
+
+        style.rotation = 33.0f, style.opacity = 0.5f;
+        const drawn slanted = draw(style, text, clear, 160, 160, 80, 80, IMGTEXT_CENTER);
+        const imgtext_text_metrics &m = slanted.metrics;
+        // Each channel premultiplied by alpha, and alpha itself, summed.
+        int64_t sums[4] = {}, upright_sums[4] = {};
+        for (int y = 0; y < 160; ++y) {
+            for (int x = 0; x < 160; ++x) {
+                const uint8_t *p = slanted.pixels.at(x, y), *q = upright.pixels.at(x, y);
+                for (int ch = 0; ch < 4; ++ch)
+                    sums[ch] += ch == 3 ? p[3] : p[ch] * p[3], upright_sums[ch] += ch == 3 ? q[3] : q[ch] * q[3];
+                if (x < m.x || x >= m.x + m.width || y < m.y || y >= m.y + m.height) {
+                    ASSERT_EQ(p[3], 0) << x << "," << y;
+                }
+            }
+        }
+        for (int ch = 0; ch < 4; ++ch)
+            EXPECT_NEAR(static_cast<double>(sums[ch]), upright_sums[ch] * 0.5, upright_sums[ch] * 0.02 + 255 * 20)
+                << ch;
+    }
 }
 
 }  // namespace

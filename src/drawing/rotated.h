@@ -1,6 +1,9 @@
 // Rotated text: the glyphs' outlines turned before they are rasterised (never
 // a rendered picture turned afterwards), so edges stay as sharp at any angle
-// as upright text; the box, outline and shadow turn with the text.
+// as upright text; the box, outline and shadow turn with the text. Colour
+// glyphs, which are pictures, are the exception: their upright pixels are
+// turned with a bilinear filter about the same pen and frame, keeping their
+// colours.
 #ifndef IMGTEXT_DRAWING_ROTATED_H
 #define IMGTEXT_DRAWING_ROTATED_H
 
