@@ -746,7 +746,12 @@ typedef struct imgtext_text_style {
                                     min_size, cut by max_lines when set, else
                                     running past the box's bottom. Bounded:
                                     at most 50 layouts of the text (a caption
-                                    takes about a dozen). Default 0 */
+                                    takes about a dozen). With rotation or
+                                    tile the box is on the text's own axes,
+                                    before it turns: fit_width along its
+                                    lines, fit_height across them (the turned
+                                    bounding box the metrics give may be
+                                    larger). Default 0 */
     int fit_width, fit_height; /* the box for auto_size in pixels; 0 leaves
                                     that side free, but not both (an empty box
                                     is refused), and negative is refused */

@@ -448,9 +448,11 @@ imgtext_status draw_turned(const rgba_image &image, const text_request &request,
 }
 
 imgtext_status draw_rotated_text(const rgba_image &image, const text_request &request, const placement &where,
-                                 turned_bounds *bounds, text_layout *result) {
+                                 turned_bounds *bounds, text_layout *result, float *size) {
     owned_layout laid_out;
-    imgtext_status status = layout_text(request.layout, &laid_out.layout);
+    // Auto-size fits the text box on the text's own axes, before it turns.
+    float size_used = 0.0f;
+    imgtext_status status = lay_out_request(request, &laid_out.layout, &size_used);
     if (status != IMGTEXT_OK) return status;
     const text_layout &layout = laid_out.layout;
     const text_frame frame =
@@ -458,6 +460,7 @@ imgtext_status draw_rotated_text(const rgba_image &image, const text_request &re
     status = draw_turned(image, request, layout, frame);
     if (status != IMGTEXT_OK) return status;
     if (bounds) *bounds = bounds_of(frame, layout.box_width, layout.box_height);
+    if (size) *size = size_used;
     if (result) {
         *result = layout;
         laid_out.layout = text_layout{};
