@@ -128,6 +128,17 @@
 #define QUENDAL_IMGTEXT_MAX_COLOR_BITMAP_BYTES (1 << 20)
 #define QUENDAL_IMGTEXT_MAX_COLOR_BITMAP_SIDE 1024
 
+/* COLRv1 colour glyphs are graphs of paints. Clips and groups open at once
+ * beyond QUENDAL_IMGTEXT_MAX_COLOR_PAINT_DEPTH (each holds a surface the
+ * size of the glyph's box), and painting operations (fills, gradients,
+ * clips and groups) beyond QUENDAL_IMGTEXT_MAX_COLOR_PAINT_OPERATIONS in
+ * one glyph, are left out, with all they contain. Real emoji open a few
+ * and paint a few dozen to a few hundred. Painting counts, a step per
+ * pixel of the box each operation visits, against
+ * QUENDAL_IMGTEXT_MAX_DRAW_STEPS. */
+#define QUENDAL_IMGTEXT_MAX_COLOR_PAINT_DEPTH 12
+#define QUENDAL_IMGTEXT_MAX_COLOR_PAINT_OPERATIONS 4096
+
 /* Windows: exported from the DLL, imported by its users; define
  * QUENDAL_IMGTEXT_STATIC when linking the library's objects statically. */
 #if defined(_WIN32)
@@ -631,7 +642,12 @@ typedef struct imgtext_text_style {
                                     (colour glyphs alone) has no glyphs: its
                                     characters go to the next font of the
                                     chain, else count as missing. COLRv1
-                                    glyphs always draw their outlines */
+                                    paint graphs in 'COLR' are drawn too:
+                                    solid fills, linear, radial and sweep
+                                    gradients, clips, transforms and groups
+                                    (Porter-Duff modes, PLUS, MULTIPLY and
+                                    SCREEN; other blend modes as SRC_OVER);
+                                    images inside 'COLR' are not drawn */
     /* Variable fonts: a point of the design space of every font of the chain
      * that has variation axes (fvar) and TrueType outlines; other fonts are
      * drawn as they are. Outlines, advances and shaped positions follow the

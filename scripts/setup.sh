@@ -66,9 +66,10 @@ TOOL_PACKAGES=(cmake g++ clang make pkg-config binutils libgtest-dev libgmock-de
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine llvm lld)
 # The tests draw every script with Debian's fonts (never committed) and
 # compare the shaped glyphs with HarfBuzz's own hb-shape, an independent
-# build of another release.
+# build of another release; python3-fonttools builds the COLRv1 font the
+# colour font tests draw (Debian's emoji font is CBDT only).
 TEST_PACKAGES=(fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji fonts-crosextra-carlito fonts-inter-variable
-               fonts-freefont-ttf libharfbuzz-bin)
+               fonts-freefont-ttf libharfbuzz-bin python3-fonttools)
 for option in "$@"; do
     case $option in
         --windows) TOOL_PACKAGES+=("${WINDOWS_PACKAGES[@]}") ;;

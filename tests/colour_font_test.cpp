@@ -1,7 +1,8 @@
 // Colour fonts: Noto Color Emoji (CBDT/CBLC PNG bitmaps, from Debian's
 // fonts-noto-color-emoji) against Unicode's emoji-test.txt, its bitmaps
-// drawn at two sizes and at opacity, and fonts built here for COLRv0
-// layers, a tiny CBDT strike and the load rules for fonts without outlines.
+// drawn at two sizes, at opacity and turned, and fonts built here for
+// COLRv0 layers, COLRv1 paint graphs (by python3-fonttools), a tiny CBDT
+// strike and the load rules for fonts without outlines.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -298,6 +299,51 @@ TEST(ColourFont, TurnedColourGlyphsAreTheirUprightPicturesTurned) {
             EXPECT_NEAR(static_cast<double>(sums[ch]), upright_sums[ch] * 0.5, upright_sums[ch] * 0.02 + 255 * 20)
                 << ch;
     }
+}
+
+// COLRv1 paint graphs, from a font python3-fonttools (part of the set-up)
+// builds here: 100 px an em, so the box glyph spans x 14..94 and y 4..84
+// drawn at (4, 4), with its baseline at 84; each pixel is read at its
+// centre, 10 font units a pixel from the pen at x = 4.
+TEST(ColourFont, ColrV1PaintGraphsDrawFillsGradientsClipsAndGroups) {
+    ts::scratch_dir dir;
+    const std::string path = dir.path("colr1.ttf");
+    const std::string command = std::string("/usr/bin/python3 '") + IMGTEXT_COLRV1_FONT_SCRIPT + "' '" + path + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << "python3-fonttools is part of the set-up";
+    const font_handle colr(path.c_str());
+    ASSERT_EQ(colr.status, IMGTEXT_OK) << colr.message;
+    imgtext_text_style style = ts::style_of(100);
+    style.size_unit = IMGTEXT_SIZE_EM, style.font = colr.font;
+    style.color = imgtext_color{0, 255, 0, 255};
+    const imgtext_color black{0, 0, 0, 255};
+    auto near = [](const ts::pixel &p, int r, int g, int b) {
+        return std::abs(p[0] - r) <= 2 && std::abs(p[1] - g) <= 2 && std::abs(p[2] - b) <= 2 && p[3] == 255;
+    };
+    const drawn solid = draw(style, "A", black);
+    EXPECT_EQ(solid.pixels.px(54, 44), (ts::pixel{255, 0, 0, 255}));
+    EXPECT_EQ(solid.pixels.px(12, 44), (ts::pixel{0, 0, 0, 255}));  // outside the clip
+    // Linear: t = (10 (x + 0.5 - 4) - 100) / 800.
+    const drawn linear = draw(style, "B", black);
+    EXPECT_TRUE(near(linear.pixels.px(54, 44), 126, 0, 129));
+    EXPECT_TRUE(near(linear.pixels.px(93, 44), 3, 0, 252));
+    // A DEST_OUT group cuts the moved square (x 44..64, y 34..54) out of the
+    // box in the text colour.
+    const drawn hole = draw(style, "C", black);
+    EXPECT_EQ(hole.pixels.px(54, 44), (ts::pixel{0, 0, 0, 255}));
+    EXPECT_EQ(hole.pixels.px(40, 44), (ts::pixel{0, 255, 0, 255}));
+    EXPECT_EQ(hole.pixels.px(54, 60), (ts::pixel{0, 255, 0, 255}));
+    // Radial from (500, 400): at (505, 395) t = 7.07 / 300, at (755, 395)
+    // 255.05 / 300.
+    const drawn radial = draw(style, "D", black);
+    EXPECT_TRUE(near(radial.pixels.px(54, 44), 249, 0, 6));
+    EXPECT_TRUE(near(radial.pixels.px(79, 44), 38, 0, 217));
+    // Sweep about (500, 400) from 0 to 180 degrees: (505, 635) is at 88.78,
+    // (765, 425) at 5.39.
+    const drawn sweep = draw(style, "E", black);
+    EXPECT_TRUE(near(sweep.pixels.px(54, 20), 129, 0, 126));
+    EXPECT_TRUE(near(sweep.pixels.px(80, 41), 247, 0, 8));
+    EXPECT_TRUE(near(sweep.pixels.px(54, 70), 0, 0, 255));  // beyond 180: padded
+    for (const drawn *d : {&solid, &linear, &hole, &radial, &sweep}) EXPECT_EQ(d->metrics.missing_glyphs, 0);
 }
 
 }  // namespace
