@@ -344,6 +344,10 @@ TEST(ColourFont, ColrV1PaintGraphsDrawFillsGradientsClipsAndGroups) {
     EXPECT_TRUE(near(sweep.pixels.px(80, 41), 247, 0, 8));
     EXPECT_TRUE(near(sweep.pixels.px(54, 70), 0, 0, 255));  // beyond 180: padded
     for (const drawn *d : {&solid, &linear, &hole, &radial, &sweep}) EXPECT_EQ(d->metrics.missing_glyphs, 0);
+    // Clips nested within QUENDAL_IMGTEXT_MAX_COLOR_PAINT_DEPTH paint; what
+    // lies deeper is left out.
+    EXPECT_EQ(draw(style, "F", black).pixels.px(54, 44), (ts::pixel{255, 0, 0, 255}));
+    EXPECT_EQ(draw(style, "G", black).pixels.px(54, 44), (ts::pixel{0, 0, 0, 255}));
 }
 
 }  // namespace

@@ -140,27 +140,47 @@ float bounded(float v) {
 
 // ---- the painter: one walk of the graph over one band
 
+// A clip's coverage over its bounding box (inside the clips below it),
+// already multiplied by theirs.
+struct clip {
+    int x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+    std::vector<float> mask;
+    float at(int x, int y) const {
+        return mask[static_cast<size_t>(y - y0) * static_cast<size_t>(x1 - x0) + static_cast<size_t>(x - x0)];
+    }
+};
+
 struct painter {
     const font_face &font;
     int w, h;
+    uint64_t limit;  // the work this walk may do
     std::vector<affine> transforms;
-    std::vector<std::vector<float>> clips;
+    std::vector<clip> clips;
     std::vector<std::vector<colour>> groups;
     int refused = 0;  // pushes refused (beyond the depth), and everything inside them
     unsigned operations = 0;
     uint64_t work = 0;
 
-    painter(const font_face &f, int width, int height, const affine &base) : font(f), w(width), h(height) {
+    painter(const font_face &f, int width, int height, const affine &base, uint64_t work_limit)
+        : font(f), w(width), h(height), limit(work_limit) {
         transforms.push_back(base);
         groups.emplace_back(static_cast<size_t>(w) * static_cast<size_t>(h));
     }
 
     size_t pixels() const { return static_cast<size_t>(w) * static_cast<size_t>(h); }
     const affine &current() const { return transforms.back(); }
-    // Whether a painting operation may run: nothing refused around it and
-    // the walk within its operations.
-    bool may_paint() { return refused == 0 && ++operations <= k_max_operations; }
+    // Whether a painting operation may run: nothing refused around it, and
+    // the walk within its operations and its work.
+    bool may_paint() { return refused == 0 && ++operations <= k_max_operations && work < limit; }
     bool may_push() { return may_paint() && static_cast<int>(clips.size() + groups.size()) <= k_max_depth; }
+    // Where painting can show: inside the innermost clip's box.
+    clip bounds() const {
+        if (clips.empty()) return clip{0, 0, w, h, {}};
+        const clip &c = clips.back();
+        return clip{c.x0, c.y0, c.x1, c.y1, {}};
+    }
+    // The innermost clip's coverage at a pixel inside bounds().
+    float coverage_at(int x, int y) const { return clips.empty() ? 1.0f : clips.back().at(x, y); }
 
     void push_clip(const flat_outline &outline) {
         if (!may_push()) {
@@ -171,21 +191,46 @@ struct painter {
         flat_outline px;
         px.lengths = outline.lengths;
         px.xy.resize(outline.xy.size());
+        float x0 = 1e30f, y0 = 1e30f, x1 = -1e30f, y1 = -1e30f;
         for (size_t i = 0; i + 1 < outline.xy.size(); i += 2) {
             const float x = outline.xy[i], y = outline.xy[i + 1];
             px.xy[i] = bounded(t.xx * x + t.xy * y + t.dx);
             px.xy[i + 1] = bounded(t.yx * x + t.yy * y + t.dy);
+            x0 = std::min(x0, px.xy[i]), x1 = std::max(x1, px.xy[i]);
+            y0 = std::min(y0, px.xy[i + 1]), y1 = std::max(y1, px.xy[i + 1]);
         }
-        std::vector<unsigned char> coverage(pixels(), 0);
-        rasterise_polygons(px, 0, 0, w, h, coverage.data());
-        std::vector<float> mask(pixels());
-        const float *below = clips.empty() ? nullptr : clips.back().data();
-        for (size_t i = 0; i < mask.size(); ++i) {
-            const float c = static_cast<float>(coverage[i]) / 255.0f;
-            mask[i] = below ? c * below[i] : c;
+        // The polygons' box, inside the clip below (empty: nothing shows).
+        const clip outer = bounds();
+        clip c;
+        if (px.lengths.empty() || px.xy.empty()) {
+            c.x0 = c.x1 = outer.x0, c.y0 = c.y1 = outer.y0;
+            clips.push_back(std::move(c));
+            return;
         }
-        work += pixels();
-        clips.push_back(std::move(mask));
+        c.x0 = std::max(outer.x0, static_cast<int>(std::max(-1.0f, std::floor(x0))));
+        c.y0 = std::max(outer.y0, static_cast<int>(std::max(-1.0f, std::floor(y0))));
+        c.x1 = std::min(outer.x1, static_cast<int>(std::min(static_cast<float>(w) + 1.0f, std::ceil(x1))));
+        c.y1 = std::min(outer.y1, static_cast<int>(std::min(static_cast<float>(h) + 1.0f, std::ceil(y1))));
+        if (c.x1 <= c.x0 || c.y1 <= c.y0) {
+            c.x1 = c.x0, c.y1 = c.y0;  // an empty box: nothing inside it paints
+            clips.push_back(std::move(c));
+            return;
+        }
+        const int bw = c.x1 - c.x0, bh = c.y1 - c.y0;
+        const size_t area = static_cast<size_t>(bw) * static_cast<size_t>(bh);
+        std::vector<unsigned char> coverage(area, 0);
+        rasterise_polygons(px, c.x0, c.y0, bw, bh, coverage.data());
+        c.mask.resize(area);
+        for (int y = c.y0; y < c.y1; ++y) {
+            for (int x = c.x0; x < c.x1; ++x) {
+                const size_t i =
+                    static_cast<size_t>(y - c.y0) * static_cast<size_t>(bw) + static_cast<size_t>(x - c.x0);
+                const float k = static_cast<float>(coverage[i]) / 255.0f;
+                c.mask[i] = clips.empty() ? k : k * clips.back().at(x, y);
+            }
+        }
+        work += area;
+        clips.push_back(std::move(c));
     }
 
     void pop_clip() {
@@ -213,14 +258,17 @@ struct painter {
         const std::vector<colour> source = std::move(groups.back());
         groups.pop_back();
         std::vector<colour> &dest = groups.back();
-        const float *clip = clips.empty() ? nullptr : clips.back().data();
-        for (size_t i = 0; i < dest.size(); ++i) {
-            const float k = clip ? clip[i] : 1.0f;
-            if (!(k > 0.0f)) continue;
-            const colour c = composite(mode, source[i], dest[i]);
-            dest[i] = k < 1.0f ? mix(dest[i], c, k) : c;
+        const clip b = bounds();
+        for (int y = b.y0; y < b.y1; ++y) {
+            for (int x = b.x0; x < b.x1; ++x) {
+                const float k = coverage_at(x, y);
+                if (!(k > 0.0f)) continue;
+                const size_t i = static_cast<size_t>(y) * static_cast<size_t>(w) + static_cast<size_t>(x);
+                const colour c = composite(mode, source[i], dest[i]);
+                dest[i] = k < 1.0f ? mix(dest[i], c, k) : c;
+            }
         }
-        work += pixels();
+        work += static_cast<uint64_t>(b.x1 - b.x0) * static_cast<uint64_t>(b.y1 - b.y0);
     }
 
     // Porter and Duff's operators and the simplest separable blends on
@@ -266,12 +314,12 @@ struct painter {
         // The inverse, taking a pixel's centre back into the paint's space.
         const float ixx = t.yy / det, ixy = -t.xy / det, iyx = -t.yx / det, iyy = t.xx / det;
         std::vector<colour> &dest = groups.back();
-        const float *clip = clips.empty() ? nullptr : clips.back().data();
-        for (int row = 0; row < h; ++row) {
+        const clip b = bounds();
+        for (int row = b.y0; row < b.y1; ++row) {
             const float py = static_cast<float>(row) + 0.5f - t.dy;
-            for (int column = 0; column < w; ++column) {
+            for (int column = b.x0; column < b.x1; ++column) {
                 const size_t i = static_cast<size_t>(row) * static_cast<size_t>(w) + static_cast<size_t>(column);
-                const float k = clip ? clip[i] : 1.0f;
+                const float k = coverage_at(column, row);
                 if (!(k > 0.0f)) continue;
                 const float px = static_cast<float>(column) + 0.5f - t.dx;
                 const colour c = colour_at(ixx * px + ixy * py, iyx * px + iyy * py);
@@ -280,7 +328,7 @@ struct painter {
                 d = colour{c.r * k + d.r * keep, c.g * k + d.g * keep, c.b * k + d.b * keep, c.a * k + d.a * keep};
             }
         }
-        work += pixels();
+        work += static_cast<uint64_t>(b.x1 - b.x0) * static_cast<uint64_t>(b.y1 - b.y0);
     }
 };
 
@@ -434,7 +482,10 @@ uint64_t draw_colour_paint_window(const font_face &font, int glyph, float scale,
                           -scale,
                           -static_cast<float>(box.x0 + window.x0),
                           -static_cast<float>(box.y0 + window.y0 + top)};
-        painter p(font, w, rows, base);
+        // The glyph's walks together do at most the drawing call's whole
+        // budget of work: beyond it, the call fails once this glyph is done.
+        const uint64_t budget = QUENDAL_IMGTEXT_MAX_DRAW_STEPS;
+        painter p(font, w, rows, base, work < budget ? budget - work : 0);
         hb_font_paint_glyph(harfbuzz_font(font), static_cast<hb_codepoint_t>(glyph), paint_funcs(), &p, 0, foreground);
         work += p.work + static_cast<uint64_t>(p.operations);
         const std::vector<colour> &picture = p.groups.front();

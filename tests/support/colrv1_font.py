@@ -10,6 +10,8 @@ time, never committed): 1000 units per em, the box glyph a square from
   D  the box in a radial gradient, red at (500, 400) to blue 300 out
   E  the box in a sweep gradient about (500, 400), red at 0 degrees to
      blue at 180, padded beyond
+  F  red inside 8 clips to the box, one inside the other
+  G  red inside 40 such clips, deeper than the library draws
 
 Usage: colrv1_font.py OUT.ttf
 """
@@ -40,15 +42,15 @@ def on_box(paint):
 
 
 def main(out):
-    order = [".notdef", "box", "small", "A", "B", "C", "D", "E"]
+    order = [".notdef", "box", "small", "A", "B", "C", "D", "E", "F", "G"]
     fb = FontBuilder(1000, isTTF=True)
     fb.setupGlyphOrder(order)
-    fb.setupCharacterMap({ord(c): c for c in "ABCDE"})
+    fb.setupCharacterMap({ord(c): c for c in "ABCDEFG"})
     empty = TTGlyphPen(None).glyph()
     glyphs = {name: empty for name in order}
     glyphs["box"] = square(100, 0, 900, 800)
     glyphs["small"] = square(0, 0, 200, 200)
-    for c in "ABCDE":
+    for c in "ABCDEFG":
         glyphs[c] = square(100, 0, 900, 800)
     fb.setupGlyf(glyphs)
     # Left side bearings are the glyphs' xMin, as HarfBuzz's extents read them.
@@ -72,6 +74,11 @@ def main(out):
         "E": on_box({"Format": 8, "ColorLine": stops(0, 1), "centerX": 500, "centerY": 400,
                      "startAngle": 0, "endAngle": 180}),
     }
+    for name, depth in (("F", 8), ("G", 40)):
+        paint = {"Format": 2, "PaletteIndex": 0, "Alpha": 1.0}
+        for _ in range(depth):
+            paint = on_box(paint)
+        graphs[name] = paint
     fb.font["COLR"] = buildCOLR(graphs, version=1, glyphMap=fb.font.getReverseGlyphMap())
     fb.save(out)
 
