@@ -348,6 +348,13 @@ TEST(ColourFont, ColrV1PaintGraphsDrawFillsGradientsClipsAndGroups) {
     // lies deeper is left out.
     EXPECT_EQ(draw(style, "F", black).pixels.px(54, 44), (ts::pixel{255, 0, 0, 255}));
     EXPECT_EQ(draw(style, "G", black).pixels.px(54, 44), (ts::pixel{0, 0, 0, 255}));
+    // The fuzzer's COLRv1 seed, built byte by byte, draws its glyph in colour.
+    const font_handle seed(ts::tiny_font({.colr1 = true}));
+    ASSERT_EQ(seed.status, IMGTEXT_OK) << seed.message;
+    style.font = seed.font;
+    const drawn seeded = draw(style, "\xE4\xB8\x80", black);
+    EXPECT_GT(coloured(seeded.pixels), 500);            // the bar, half red
+    EXPECT_GT(count_where(seeded.pixels, is_red), 10);  // the accent's gradient
 }
 
 }  // namespace
