@@ -4,8 +4,9 @@
 // glyph, CJK, Arabic, Hebrew, Devanagari and an emoji sequence, plus a slice
 // of the input as text, at two sizes, shaped (the default for a loaded font)
 // both ways, through the public API only. Fonts with colour tables (CBDT,
-// sbix, COLR) load without outlines and draw their colour glyphs, plain and
-// under an outline and shadow, and drawn again with colour glyphs off.
+// sbix, COLRv0 layers and COLRv1 paint graphs) load without outlines and
+// draw their colour glyphs, plain and under an outline and shadow, upright
+// and turned (colour pictures resampled), and again with colour glyphs off.
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -65,6 +66,9 @@ void exercise(const imgtext_font *font, imgtext_image *image, const uint8_t *dat
             style.shadow = 1;
             require_ok_or_memory(
                 imgtext_draw_text(image, text.data(), text.size(), 3, 5, IMGTEXT_TOP_LEFT, &style, nullptr));
+            style.rotation = 30.0f;
+            require_ok_or_memory(
+                imgtext_draw_text(image, text.data(), text.size(), 30, 20, IMGTEXT_CENTER, &style, nullptr));
             style.color_glyphs = 0;
             require_ok_or_memory(
                 imgtext_draw_text(image, text.data(), text.size(), 3, 5, IMGTEXT_TOP_LEFT, &style, nullptr));

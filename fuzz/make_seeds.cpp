@@ -102,6 +102,7 @@ int main(int argc, char **argv) {
     ts::write_bytes(fonts + "/tiny-cbdt.ttf",
                     ts::tiny_font({.outlines = false, .cbdt_png = ts::reference_png(ts::pattern(20, 20))}));
     ts::write_bytes(fonts + "/tiny-colr.ttf", ts::tiny_font({.colr = true}));
+    ts::write_bytes(fonts + "/tiny-colr1.ttf", ts::tiny_font({.colr1 = true}));
     ts::write_bytes(fonts + "/tiny-pair.ttc",
                     ts::collection_bytes({ts::tiny_font({}), ts::tiny_font({.cff = true, .kerning = 2})}));
     for (const auto &[name, bytes] : crafted::corpus()) ts::write_bytes(crafted_dir + "/" + name, bytes);

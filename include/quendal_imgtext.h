@@ -128,6 +128,17 @@
 #define QUENDAL_IMGTEXT_MAX_COLOR_BITMAP_BYTES (1 << 20)
 #define QUENDAL_IMGTEXT_MAX_COLOR_BITMAP_SIDE 1024
 
+/* COLRv1 colour glyphs are graphs of paints. Clips and groups open at once
+ * beyond QUENDAL_IMGTEXT_MAX_COLOR_PAINT_DEPTH (each holds a surface the
+ * size of the glyph's box), and painting operations (fills, gradients,
+ * clips and groups) beyond QUENDAL_IMGTEXT_MAX_COLOR_PAINT_OPERATIONS in
+ * one glyph, are left out, with all they contain. Real emoji open a few
+ * and paint a few dozen to a few hundred. Painting counts, a step per
+ * pixel of the box each operation visits, against
+ * QUENDAL_IMGTEXT_MAX_DRAW_STEPS. */
+#define QUENDAL_IMGTEXT_MAX_COLOR_PAINT_DEPTH 12
+#define QUENDAL_IMGTEXT_MAX_COLOR_PAINT_OPERATIONS 4096
+
 /* Windows: exported from the DLL, imported by its users; define
  * QUENDAL_IMGTEXT_STATIC when linking the library's objects statically. */
 #if defined(_WIN32)
@@ -631,7 +642,12 @@ typedef struct imgtext_text_style {
                                     (colour glyphs alone) has no glyphs: its
                                     characters go to the next font of the
                                     chain, else count as missing. COLRv1
-                                    glyphs always draw their outlines */
+                                    paint graphs in 'COLR' are drawn too:
+                                    solid fills, linear, radial and sweep
+                                    gradients, clips, transforms and groups
+                                    (Porter-Duff modes, PLUS, MULTIPLY and
+                                    SCREEN; other blend modes as SRC_OVER);
+                                    images inside 'COLR' are not drawn */
     /* Variable fonts: a point of the design space of every font of the chain
      * that has variation axes (fvar) and TrueType outlines; other fonts are
      * drawn as they are. Outlines, advances and shaped positions follow the
@@ -648,6 +664,9 @@ typedef struct imgtext_text_style {
     /* Rotation: the glyphs' outlines are turned before they are rasterised,
      * so turned text is as sharp as upright text; its box, outline and
      * shadow turn with it (the shadow's offset stays in picture pixels).
+     * Colour glyphs (color_glyphs) are pictures: each one's upright pixels
+     * are turned about the same pen with a bilinear filter, keeping their
+     * colours, with color.a and opacity applied as upright.
      * imgtext_draw_text turns the text box about its anchor point;
      * imgtext_draw_text_gravity places the turned box's bounding box by
      * gravity. The metrics then give that bounding box: x, y, width and
@@ -743,7 +762,12 @@ typedef struct imgtext_text_style {
                                     min_size, cut by max_lines when set, else
                                     running past the box's bottom. Bounded:
                                     at most 50 layouts of the text (a caption
-                                    takes about a dozen). Default 0 */
+                                    takes about a dozen). With rotation or
+                                    tile the box is on the text's own axes,
+                                    before it turns: fit_width along its
+                                    lines, fit_height across them (the turned
+                                    bounding box the metrics give may be
+                                    larger). Default 0 */
     int fit_width, fit_height; /* the box for auto_size in pixels; 0 leaves
                                     that side free, but not both (an empty box
                                     is refused), and negative is refused */

@@ -66,12 +66,13 @@ TOOL_PACKAGES=(cmake g++ clang make pkg-config binutils libgtest-dev libgmock-de
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine64 wine llvm lld)
 # The tests draw every script with Debian's fonts (never committed) and
 # compare the shaped glyphs with HarfBuzz's own hb-shape, an independent
-# build of another release. libturbojpeg0-dev and time: bench/codec_limit.sh,
-# which times the tool against a TurboJPEG decode and encode (linked by that
-# benchmark program only, never by the library) and reads peak memory with
-# /usr/bin/time -v.
+# build of another release; python3-fonttools builds the COLRv1 font the
+# colour font tests draw (Debian's emoji font is CBDT only).
+# libturbojpeg0-dev and time: bench/codec_limit.py, which times the tool
+# against a TurboJPEG decode and encode (linked by that benchmark program
+# only, never by the library) and reads peak memory with /usr/bin/time -v.
 TEST_PACKAGES=(fonts-noto-core fonts-noto-cjk fonts-noto-color-emoji fonts-crosextra-carlito fonts-inter-variable
-               fonts-freefont-ttf libharfbuzz-bin libturbojpeg0-dev time)
+               fonts-freefont-ttf libharfbuzz-bin python3-fonttools libturbojpeg0-dev time)
 for option in "$@"; do
     case $option in
         --windows) TOOL_PACKAGES+=("${WINDOWS_PACKAGES[@]}") ;;

@@ -1,9 +1,11 @@
 // Colour fonts: Noto Color Emoji (CBDT/CBLC PNG bitmaps, from Debian's
 // fonts-noto-color-emoji) against Unicode's emoji-test.txt, its bitmaps
-// drawn at two sizes and at opacity, and fonts built here for COLRv0
-// layers, a tiny CBDT strike and the load rules for fonts without outlines.
+// drawn at two sizes, at opacity and turned, and fonts built here for
+// COLRv0 layers, COLRv1 paint graphs (by python3-fonttools), a tiny CBDT
+// strike and the load rules for fonts without outlines.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -43,14 +45,15 @@ struct drawn {
     imgtext_text_metrics metrics{};
 };
 
-// Text drawn at (4, 4) on a w x h picture of one colour.
-drawn draw(const imgtext_text_style &style, const char *text, imgtext_color background, int w = 160, int h = 120) {
+// Text drawn with its anchor at (x, y) (default: top-left at (4, 4)) on a
+// w x h picture of one colour.
+drawn draw(const imgtext_text_style &style, const char *text, imgtext_color background, int w = 160, int h = 120,
+           int x = 4, int y = 4, imgtext_position anchor = IMGTEXT_TOP_LEFT) {
     ts::image_handle image;
     EXPECT_EQ(imgtext_image_create(w, h, background, &image.p), IMGTEXT_OK);
     drawn out;
     imgtext_text_metrics_init(&out.metrics);
-    EXPECT_EQ(imgtext_draw_text(image.p, text, IMGTEXT_NUL_TERMINATED, 4, 4, IMGTEXT_TOP_LEFT, &style, &out.metrics),
-              IMGTEXT_OK)
+    EXPECT_EQ(imgtext_draw_text(image.p, text, IMGTEXT_NUL_TERMINATED, x, y, anchor, &style, &out.metrics), IMGTEXT_OK)
         << imgtext_error_message();
     out.pixels = ts::pixels_of(image.p);
     return out;
@@ -242,6 +245,116 @@ TEST(ColourFont, FontsWithoutOutlinesAndBitmapLimits) {
     style.color = imgtext_color{0, 255, 0, 255};
     const drawn outline = draw(style, "\xE4\xB8\x80", imgtext_color{0, 0, 0, 255});
     EXPECT_GT(count_where(outline.pixels, is_green), 200);
+}
+
+// Turned colour glyphs keep their colours: a quarter turn about the
+// top-left anchor (X, Y) puts the upright pixel (X + u, Y + v) at (X + v,
+// Y - 1 - u), an emoji's bitmap and COLRv0 layers alike; at any angle the
+// turned box holds all the ink, with the upright's amount of colour and
+// its alpha scaled by the opacity.
+TEST(ColourFont, TurnedColourGlyphsAreTheirUprightPicturesTurned) {
+    const font_handle noto(k_noto_emoji);
+    ASSERT_EQ(noto.status, IMGTEXT_OK) << noto.message;
+    const font_handle colr(ts::tiny_font({.colr = true}));
+    ASSERT_EQ(colr.status, IMGTEXT_OK) << colr.message;
+    const imgtext_color clear{0, 0, 0, 0};
+    for (const imgtext_font *font : {noto.font, colr.font}) {
+        imgtext_text_style style = ts::style_of(font == noto.font ? 40 : 60);
+        style.font = font;
+        style.color = imgtext_color{0, 255, 0, 255};
+        const char *text = font == noto.font ? "\xF0\x9F\x98\x80" : "\xE4\xB8\x80";
+        const drawn upright = draw(style, text, clear, 160, 160, 30, 90);
+        style.rotation = 90.0f;
+        const drawn turned = draw(style, text, clear, 160, 160, 30, 90);
+        int worst = 0;
+        for (int y = 0; y < 160; ++y) {
+            for (int x = 0; x < 160; ++x) {
+                const int tx = 30 + (y - 90), ty = 90 - 1 - (x - 30);
+                if (tx < 0 || tx >= 160 || ty < 0 || ty >= 160) continue;
+                for (int ch = 0; ch < 4; ++ch)
+                    worst = std::max(worst, std::abs(turned.pixels.at(tx, ty)[ch] - upright.pixels.at(x, y)[ch]));
+            }
+        }
+        EXPECT_LE(worst, 1);
+        EXPECT_GT(coloured(upright.pixels), 300);
+        EXPECT_EQ(turned.metrics.width, upright.metrics.height);
+        EXPECT_LT(upright.metrics.y + upright.metrics.height, 160);  // nothing cut off
+
+        style.rotation = 33.0f, style.opacity = 0.5f;
+        const drawn slanted = draw(style, text, clear, 160, 160, 80, 80, IMGTEXT_CENTER);
+        const imgtext_text_metrics &m = slanted.metrics;
+        // Each channel premultiplied by alpha, and alpha itself, summed.
+        int64_t sums[4] = {}, upright_sums[4] = {};
+        for (int y = 0; y < 160; ++y) {
+            for (int x = 0; x < 160; ++x) {
+                const uint8_t *p = slanted.pixels.at(x, y), *q = upright.pixels.at(x, y);
+                for (int ch = 0; ch < 4; ++ch)
+                    sums[ch] += ch == 3 ? p[3] : p[ch] * p[3], upright_sums[ch] += ch == 3 ? q[3] : q[ch] * q[3];
+                if (x < m.x || x >= m.x + m.width || y < m.y || y >= m.y + m.height) {
+                    ASSERT_EQ(p[3], 0) << x << "," << y;
+                }
+            }
+        }
+        for (int ch = 0; ch < 4; ++ch)
+            EXPECT_NEAR(static_cast<double>(sums[ch]), upright_sums[ch] * 0.5, upright_sums[ch] * 0.02 + 255 * 20)
+                << ch;
+    }
+}
+
+// COLRv1 paint graphs, from a font python3-fonttools (part of the set-up)
+// builds here: 100 px an em, so the box glyph spans x 14..94 and y 4..84
+// drawn at (4, 4), with its baseline at 84; each pixel is read at its
+// centre, 10 font units a pixel from the pen at x = 4.
+TEST(ColourFont, ColrV1PaintGraphsDrawFillsGradientsClipsAndGroups) {
+    ts::scratch_dir dir;
+    const std::string path = dir.path("colr1.ttf");
+    const std::string command = std::string("/usr/bin/python3 '") + IMGTEXT_COLRV1_FONT_SCRIPT + "' '" + path + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << "python3-fonttools is part of the set-up";
+    const font_handle colr(path.c_str());
+    ASSERT_EQ(colr.status, IMGTEXT_OK) << colr.message;
+    imgtext_text_style style = ts::style_of(100);
+    style.size_unit = IMGTEXT_SIZE_EM, style.font = colr.font;
+    style.color = imgtext_color{0, 255, 0, 255};
+    const imgtext_color black{0, 0, 0, 255};
+    auto near = [](const ts::pixel &p, int r, int g, int b) {
+        return std::abs(p[0] - r) <= 2 && std::abs(p[1] - g) <= 2 && std::abs(p[2] - b) <= 2 && p[3] == 255;
+    };
+    const drawn solid = draw(style, "A", black);
+    EXPECT_EQ(solid.pixels.px(54, 44), (ts::pixel{255, 0, 0, 255}));
+    EXPECT_EQ(solid.pixels.px(12, 44), (ts::pixel{0, 0, 0, 255}));  // outside the clip
+    // Linear: t = (10 (x + 0.5 - 4) - 100) / 800.
+    const drawn linear = draw(style, "B", black);
+    EXPECT_TRUE(near(linear.pixels.px(54, 44), 126, 0, 129));
+    EXPECT_TRUE(near(linear.pixels.px(93, 44), 3, 0, 252));
+    // A DEST_OUT group cuts the moved square (x 44..64, y 34..54) out of the
+    // box in the text colour.
+    const drawn hole = draw(style, "C", black);
+    EXPECT_EQ(hole.pixels.px(54, 44), (ts::pixel{0, 0, 0, 255}));
+    EXPECT_EQ(hole.pixels.px(40, 44), (ts::pixel{0, 255, 0, 255}));
+    EXPECT_EQ(hole.pixels.px(54, 60), (ts::pixel{0, 255, 0, 255}));
+    // Radial from (500, 400): at (505, 395) t = 7.07 / 300, at (755, 395)
+    // 255.05 / 300.
+    const drawn radial = draw(style, "D", black);
+    EXPECT_TRUE(near(radial.pixels.px(54, 44), 249, 0, 6));
+    EXPECT_TRUE(near(radial.pixels.px(79, 44), 38, 0, 217));
+    // Sweep about (500, 400) from 0 to 180 degrees: (505, 635) is at 88.78,
+    // (765, 425) at 5.39.
+    const drawn sweep = draw(style, "E", black);
+    EXPECT_TRUE(near(sweep.pixels.px(54, 20), 129, 0, 126));
+    EXPECT_TRUE(near(sweep.pixels.px(80, 41), 247, 0, 8));
+    EXPECT_TRUE(near(sweep.pixels.px(54, 70), 0, 0, 255));  // beyond 180: padded
+    for (const drawn *d : {&solid, &linear, &hole, &radial, &sweep}) EXPECT_EQ(d->metrics.missing_glyphs, 0);
+    // Clips nested within QUENDAL_IMGTEXT_MAX_COLOR_PAINT_DEPTH paint; what
+    // lies deeper is left out.
+    EXPECT_EQ(draw(style, "F", black).pixels.px(54, 44), (ts::pixel{255, 0, 0, 255}));
+    EXPECT_EQ(draw(style, "G", black).pixels.px(54, 44), (ts::pixel{0, 0, 0, 255}));
+    // The fuzzer's COLRv1 seed, built byte by byte, draws its glyph in colour.
+    const font_handle seed(ts::tiny_font({.colr1 = true}));
+    ASSERT_EQ(seed.status, IMGTEXT_OK) << seed.message;
+    style.font = seed.font;
+    const drawn seeded = draw(style, "\xE4\xB8\x80", black);
+    EXPECT_GT(coloured(seeded.pixels), 500);            // the bar, half red
+    EXPECT_GT(count_where(seeded.pixels, is_red), 10);  // the accent's gradient
 }
 
 }  // namespace

@@ -44,11 +44,11 @@ int width_of(const std::string &text, const imgtext_text_style &style) {
     return r.m.width;
 }
 
-test_support::rgba drawn(const std::string &text, const imgtext_text_style &style, int w = 400, int h = 160) {
+test_support::rgba drawn(const std::string &text, const imgtext_text_style &style, int w = 400, int h = 160, int x = 10,
+                         int y = 10, imgtext_position anchor = IMGTEXT_TOP_LEFT) {
     image_handle image;
     EXPECT_EQ(imgtext_image_create(w, h, {0, 0, 0, 255}, &image.p), IMGTEXT_OK);
-    EXPECT_EQ(imgtext_draw_text(image.p, text.data(), text.size(), 10, 10, IMGTEXT_TOP_LEFT, &style, nullptr),
-              IMGTEXT_OK)
+    EXPECT_EQ(imgtext_draw_text(image.p, text.data(), text.size(), x, y, anchor, &style, nullptr), IMGTEXT_OK)
         << imgtext_error_message();
     return pixels_of(image.p);
 }
@@ -84,6 +84,37 @@ TEST(TextBox, AutoSizeFitsAndOneStepLargerDoesNot) {
     EXPECT_EQ(cut.m.line_count, 1);
     EXPECT_EQ(cut.m.truncated, 1);
     EXPECT_LE(cut.m.width, 30);
+}
+
+// Turned or tiled, auto-size fits the text box on the text's own axes
+// (fit_width along its lines) before it turns: the size upright text
+// chooses, drawn exactly as that size given, and one step larger does not
+// fit; measuring turned text chooses it too.
+TEST(TextBox, AutoSizeFitsTheTextBeforeItTurnsOrTiles) {
+    imgtext_text_style fit = style_of(24);
+    fit.auto_size = 1, fit.fit_width = 300, fit.fit_height = 200;
+    const float size = measure(k_caption, fit).m.size;
+    imgtext_text_style at = style_of(size);
+    at.max_width = 300;
+    at.size = size + 1.0f / 64.0f;
+    const measured larger = measure(k_caption, at);
+    EXPECT_TRUE(larger.m.width > 300 || larger.m.height > 200);
+    at.size = size;
+    for (const float angle : {90.0f, 30.0f}) {
+        for (const int tile : {0, 1}) {
+            fit.rotation = at.rotation = angle, fit.tile = at.tile = tile;
+            const measured turned = measure(k_caption, fit);
+            ASSERT_EQ(turned.status, IMGTEXT_OK) << imgtext_error_message();
+            EXPECT_EQ(turned.m.size, size);
+            EXPECT_EQ(turned.m.width, measure(k_caption, at).m.width);
+            if (angle == 90.0f) {
+                EXPECT_LE(turned.m.width, 200);  // the box's height, turned
+            }
+            const test_support::rgba picture = drawn(k_caption, fit, 420, 420, 210, 210, IMGTEXT_CENTER);
+            EXPECT_EQ(picture.pixels, drawn(k_caption, at, 420, 420, 210, 210, IMGTEXT_CENTER).pixels) << angle << tile;
+            EXPECT_GT(test_support::ink(picture, test_support::solid(420, 420, 0, 0, 0, 255)).count, 2000);
+        }
+    }
 }
 
 TEST(TextBox, LetterSpacingWidensByClustersLessOne) {

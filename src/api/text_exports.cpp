@@ -52,14 +52,12 @@ imgtext_status draw(imgtext_image *image, const char *text, size_t length, int p
     if (status != IMGTEXT_OK) return status;
     text_layout layout{};
     if (request.rotation != 0.0f || request.tile.on) {
-        // Turned and tiled text is laid out at the style's size.
-        if (request.fit.on) return bad_argument("auto_size does not combine with rotation or tile yet");
         turned_bounds bounds;
-        status = request.tile.on ? draw_tiled_text(image->view, request, where, &bounds, &layout)
-                                 : draw_rotated_text(image->view, request, where, &bounds, &layout);
+        float size = 0.0f;
+        status = request.tile.on ? draw_tiled_text(image->view, request, where, &bounds, &layout, &size)
+                                 : draw_rotated_text(image->view, request, where, &bounds, &layout, &size);
         if (status != IMGTEXT_OK) return status;
-        write_result(turned_metrics_of(layout, bounds.x, bounds.y, request.sizing.size, bounds.width, bounds.height),
-                     metrics);
+        write_result(turned_metrics_of(layout, bounds.x, bounds.y, size, bounds.width, bounds.height), metrics);
         free_text_layout(&layout);
         return IMGTEXT_OK;
     }
@@ -79,8 +77,6 @@ imgtext_status measure(const char *text, size_t length, const imgtext_text_style
     text_request request;
     status = request_from(text, length, style, &request);
     if (status != IMGTEXT_OK) return status;
-    if (request.fit.on && (request.rotation != 0.0f || request.tile.on))
-        return bad_argument("auto_size does not combine with rotation or tile yet");
     text_layout layout{};
     float size = 0.0f;
     status = lay_out_request(request, &layout, &size);

@@ -1,8 +1,11 @@
 // Rotated text. Each glyph's outline, flattened as the rasteriser flattens
 // it, is turned and moved to its pen's place on the picture in double
 // precision, then rasterised there by the same rasteriser upright text uses,
-// over only the part of the picture its turned box can touch. Upright text
-// never comes here: it keeps its own path and bytes.
+// over only the part of the picture its turned box can touch. A colour
+// glyph has no outline to turn: its upright picture (the bitmap scaled, or
+// the layers composited, as upright text draws them) is sampled instead,
+// bilinearly, at each picture pixel's centre taken back through the same
+// frame. Upright text never comes here: it keeps its own path and bytes.
 #include "drawing/rotated.h"
 
 #include <algorithm>
@@ -104,40 +107,148 @@ void rasterise_over(const std::vector<double> &xy, const std::vector<int> &lengt
     }
 }
 
+// The part of a colour glyph's upright picture that the picture's pixels in
+// `part` sample, turned back through the frame: the glyph's box (in box
+// pixels) of gw x gh, its top-left at (gu, gv) in the text box. Empty when
+// no sample of `part` reaches it.
+glyph_window sampled_window(const text_frame &f, double gu, double gv, int gw, int gh, const area &part) {
+    double u0 = 1e300, v0 = 1e300, u1 = -1e300, v1 = -1e300;
+    for (const int64_t x : {part.x0, part.x1}) {
+        for (const int64_t y : {part.y0, part.y1}) {
+            const double dx = static_cast<double>(x) - f.ox, dy = static_cast<double>(y) - f.oy;
+            const double u = (dx * f.t.c - dy * f.t.s) - gu, v = (dx * f.t.s + dy * f.t.c) - gv;
+            u0 = std::min(u0, u), u1 = std::max(u1, u), v0 = std::min(v0, v), v1 = std::max(v1, v);
+        }
+    }
+    // A sample at (u, v) reads the pixels whose centres are within one of it.
+    const auto clamp = [](double value, int most) {
+        return static_cast<int>(std::max(0.0, std::min(static_cast<double>(most), value)));
+    };
+    const glyph_window w{clamp(std::floor(u0) - 1.0, gw), clamp(std::floor(v0) - 1.0, gh),
+                         clamp(std::ceil(u1) + 1.0, gw), clamp(std::ceil(v1) + 1.0, gh)};
+    return w.x0 < w.x1 && w.y0 < w.y1 ? w : glyph_window{0, 0, 0, 0};
+}
+
+// One row of a turned colour glyph: each pixel of [x0, x0 + w) on row y
+// takes the bilinear mean, in premultiplied colour, of the four pixels of
+// the upright picture around its centre taken back through the frame
+// (pixels beyond the window are clear), written as straight RGBA. (gu, gv)
+// is the window's top-left in the text box. Single precision from the
+// sample's place on, in a fixed order.
+void sample_turned_row(const text_frame &f, double gu, double gv, const glyph_coverage &pixels, int ww, int wh,
+                       int64_t y, int64_t x0, int w, unsigned char *out) {
+    const double dy = static_cast<double>(y) + 0.5 - f.oy;
+    for (int i = 0; i < w; ++i) {
+        unsigned char *o = out + static_cast<size_t>(i) * 4;
+        o[0] = o[1] = o[2] = o[3] = 0;
+        const double dx = static_cast<double>(x0 + i) + 0.5 - f.ox;
+        // The centre in window pixels, whose own centres are at k + 0.5.
+        const double u = (dx * f.t.c - dy * f.t.s) - gu - 0.5, v = (dx * f.t.s + dy * f.t.c) - gv - 0.5;
+        if (!(u > -1.0 && v > -1.0 && u < static_cast<double>(ww) && v < static_cast<double>(wh))) continue;
+        const double fu = std::floor(u), fv = std::floor(v);
+        const int a = static_cast<int>(fu), b = static_cast<int>(fv);
+        const float tx = static_cast<float>(u - fu), ty = static_cast<float>(v - fv);
+        const float weights[4] = {(1.0f - tx) * (1.0f - ty), tx * (1.0f - ty), (1.0f - tx) * ty, tx * ty};
+        float red = 0.0f, green = 0.0f, blue = 0.0f, alpha = 0.0f;
+        for (int k = 0; k < 4; ++k) {
+            const int px = a + (k & 1), py = b + (k >> 1);
+            if (px < 0 || py < 0 || px >= ww || py >= wh) continue;
+            const unsigned char *p =
+                pixels.bytes + static_cast<size_t>(py) * pixels.stride + static_cast<size_t>(px) * 4;
+            const float wa = weights[k] * static_cast<float>(p[3]);
+            red = red + wa * static_cast<float>(p[0]);
+            green = green + wa * static_cast<float>(p[1]);
+            blue = blue + wa * static_cast<float>(p[2]);
+            alpha = alpha + wa;
+        }
+        const int coverage = static_cast<int>(alpha + 0.5f);
+        if (coverage <= 0) continue;
+        const float channels[3] = {red, green, blue};
+        for (int ch = 0; ch < 3; ++ch) {
+            const int value = static_cast<int>(channels[ch] / alpha + 0.5f);
+            o[ch] = static_cast<unsigned char>(value < 255 ? value : 255);
+        }
+        o[3] = static_cast<unsigned char>(coverage < 255 ? coverage : 255);
+    }
+}
+
 // The laid-out text drawn with a frame.
 class turned_text final : public text_coverage {
 public:
-    turned_text(const text_layout &layout, line_align align, const text_frame &frame, glyph_cache &glyphs)
-        : layout_(layout), align_(align), frame_(frame), glyphs_(glyphs) {}
+    turned_text(const text_layout &layout, line_align align, const text_frame &frame, glyph_cache &glyphs,
+                const paint &fill)
+        : layout_(layout), align_(align), frame_(frame), glyphs_(glyphs), fill_(fill) {}
 
     area ink() override {
         area ink;
         for_each_placed_glyph(layout_, 0, 0, align_, [&](const glyph_ref &g, float pen, int64_t baseline) {
-            if (!glyphs_.over_budget()) ink = bounding(ink, glyph_area(glyphs_.entry_of(g).box, pen, baseline));
+            if (glyphs_.over_budget()) return;
+            const glyph_cache::entry &e = glyphs_.entry_of(g);
+            const area a = glyph_area(e.box, pen, baseline);
+            ink = bounding(ink, a);
+            if (!a.empty() && e.colour != colour_kind::none) colour_ = true;
         });
         return ink;
     }
 
-    // Turned glyphs are drawn from their outlines, colour glyphs too: no
-    // colour plane is ever asked for here.
-    bool build(plane<float> &mask, plane<premultiplied> &) override {
-        return each_part(mask.at, [&](int64_t y, int64_t x0, const unsigned char *c, int w) {
+    bool has_colour() const override { return colour_; }
+
+    // Coverage joined as a + b - ab; with a colour plane, the fill's colour
+    // (a colour glyph's own, the text's elsewhere) premultiplied and joined
+    // the same way, as upright text builds them.
+    bool build(plane<float> &mask, plane<premultiplied> &colour) override {
+        auto join = [&](int64_t y, int64_t x0, int w, auto alpha_of, auto colour_of) {
             float *m = mask.row(y) + (x0 - mask.at.x0);
+            premultiplied *p = colour.v ? colour.row(y) + (x0 - colour.at.x0) : nullptr;
             for (int i = 0; i < w; ++i) {
-                const float a = static_cast<float>(c[i]) / 255.0f;
+                const float a = alpha_of(i) / 255.0f;
+                if (!(a > 0.0f)) continue;
                 m[i] = m[i] + a - m[i] * a;
+                if (!p) continue;
+                const paint c = colour_of(i);
+                const float under = 1.0f - a;
+                p[i] = premultiplied{c.red * a + p[i].red * under, c.green * a + p[i].green * under,
+                                     c.blue * a + p[i].blue * under};
             }
-        });
+        };
+        return each_part(
+            mask.at,
+            [&](int64_t y, int64_t x0, const unsigned char *c, int w) {
+                join(
+                    y, x0, w, [&](int i) { return static_cast<float>(c[i]); }, [&](int) { return fill_; });
+            },
+            [&](int64_t y, int64_t x0, const unsigned char *rgba, int w) {
+                join(
+                    y, x0, w, [&](int i) { return static_cast<float>(rgba[i * 4 + 3]); },
+                    [&](int i) {
+                        const unsigned char *q = rgba + i * 4;
+                        return paint{static_cast<float>(q[0]), static_cast<float>(q[1]), static_cast<float>(q[2]),
+                                     1.0f};
+                    });
+            });
     }
 
-    // Glyph by glyph, as upright text is composited.
+    // Glyph by glyph, as upright text is composited: a colour glyph's pixels
+    // in their own colours at the text's opacity (which holds the text
+    // colour's alpha).
     bool fill(const rgba_image &image, const paint &colour) override {
-        return each_part(area{0, 0, image.width, image.height},
-                         [&](int64_t y, int64_t x0, const unsigned char *c, int w) {
-                             unsigned char *d = image.row(y) + static_cast<size_t>(x0) * 4;
-                             for (int i = 0; i < w; ++i)
-                                 if (c[i]) composite_pixel(d + static_cast<size_t>(i) * 4, c[i], colour);
-                         });
+        return each_part(
+            area{0, 0, image.width, image.height},
+            [&](int64_t y, int64_t x0, const unsigned char *c, int w) {
+                unsigned char *d = image.row(y) + static_cast<size_t>(x0) * 4;
+                for (int i = 0; i < w; ++i)
+                    if (c[i]) composite_pixel(d + static_cast<size_t>(i) * 4, c[i], colour);
+            },
+            [&](int64_t y, int64_t x0, const unsigned char *rgba, int w) {
+                unsigned char *d = image.row(y) + static_cast<size_t>(x0) * 4;
+                for (int i = 0; i < w; ++i) {
+                    const unsigned char *q = rgba + static_cast<size_t>(i) * 4;
+                    if (!q[3]) continue;
+                    const paint own{static_cast<float>(q[0]), static_cast<float>(q[1]), static_cast<float>(q[2]),
+                                    colour.opacity};
+                    composite_pixel(d + static_cast<size_t>(i) * 4, q[3], own);
+                }
+            });
     }
 
 private:
@@ -161,14 +272,43 @@ private:
         return o;
     }
 
-    // Rasterises each glyph's part inside `within` and passes its rows on.
-    template <typename Use>
-    bool each_part(const area &within, Use use) {
+    // Samples the colour glyph's upright picture over `part`, row by row.
+    template <typename UseColour>
+    bool turn_colour(glyph_cache::entry &e, const glyph_ref &g, float pen, int64_t baseline, const area &part,
+                     UseColour use_colour) {
+        const glyph_box b = e.box;
+        const double gu = static_cast<double>(pen) + b.x0, gv = static_cast<double>(baseline) + b.y0;
+        const glyph_window window = sampled_window(frame_, gu, gv, b.x1 - b.x0, b.y1 - b.y0, part);
+        if (window.x0 >= window.x1) return true;
+        glyph_coverage pixels;
+        glyphs_.colour_pixels(e, g, window, pixels);
+        if (!pixels.bytes) return false;
+        const size_t w = static_cast<size_t>(part.width());
+        if (w > SIZE_MAX / 4) return false;
+        row_.resize(w * 4);
+        for (int64_t y = part.y0; y < part.y1; ++y) {
+            sample_turned_row(frame_, gu + window.x0, gv + window.y0, pixels, window.x1 - window.x0,
+                              window.y1 - window.y0, y, part.x0, static_cast<int>(w), row_.data());
+            use_colour(y, part.x0, row_.data(), static_cast<int>(w));
+        }
+        return true;
+    }
+
+    // Rasterises each glyph's part inside `within` and passes its rows on:
+    // coverage to use, a colour glyph's straight RGBA to use_colour.
+    template <typename Use, typename UseColour>
+    bool each_part(const area &within, Use use, UseColour use_colour) {
         std::vector<double> xy;
+        bool ok = true;
         for_each_placed_glyph(layout_, 0, 0, align_, [&](const glyph_ref &g, float pen, int64_t baseline) {
-            if (glyphs_.over_budget()) return;
-            const area part = intersect(glyph_area(glyphs_.entry_of(g).box, pen, baseline), within);
+            if (!ok || glyphs_.over_budget()) return;
+            glyph_cache::entry &e = glyphs_.entry_of(g);
+            const area part = intersect(glyph_area(e.box, pen, baseline), within);
             if (part.empty()) return;
+            if (e.colour != colour_kind::none) {
+                ok = turn_colour(e, g, pen, baseline, part, use_colour);
+                return;
+            }
             const flat_outline &o = outline_of(g);
             if (o.lengths.empty()) return;
             xy.resize(o.xy.size());
@@ -180,13 +320,16 @@ private:
             }
             rasterise_over(xy, o.lengths, part, use);
         });
-        return true;
+        return ok;
     }
 
     const text_layout &layout_;
     line_align align_;
     text_frame frame_;
     glyph_cache &glyphs_;
+    paint fill_;
+    bool colour_ = false;
+    std::vector<unsigned char> row_;
     std::map<std::pair<const font_face *, int>, flat_outline> outlines_;
 };
 
@@ -273,7 +416,8 @@ text_frame frame_for(const placement &where, int64_t image_width, int64_t image_
 
 area turned_drawn_area(const text_request &request, const text_layout &layout, const text_frame &frame) {
     glyph_cache glyphs(request.max_steps);
-    turned_text text(layout, request.align, frame, glyphs);
+    glyphs.set_colour_glyphs(!request.layout.face.outlines_only, request.colour);
+    turned_text text(layout, request.align, frame, glyphs, request.colour);
     area drawn = text.ink();
     const text_effects &e = request.effects;
     if (e.any() && !drawn.empty()) {
@@ -294,7 +438,8 @@ imgtext_status draw_turned(const rgba_image &image, const text_request &request,
                            const text_frame &frame) {
     if (request.box) draw_turned_box(image, request, layout, frame);
     glyph_cache glyphs(request.max_steps);
-    turned_text text(layout, request.align, frame, glyphs);
+    glyphs.set_colour_glyphs(!request.layout.face.outlines_only, request.colour);
+    turned_text text(layout, request.align, frame, glyphs, request.colour);
     if (request.effects.any()) return draw_coverage_effects(image, text, request.colour, request.effects, glyphs);
     const bool ok = text.fill(image, request.colour);
     if (glyphs.over_budget()) return glyphs.work_exceeded();
@@ -303,9 +448,11 @@ imgtext_status draw_turned(const rgba_image &image, const text_request &request,
 }
 
 imgtext_status draw_rotated_text(const rgba_image &image, const text_request &request, const placement &where,
-                                 turned_bounds *bounds, text_layout *result) {
+                                 turned_bounds *bounds, text_layout *result, float *size) {
     owned_layout laid_out;
-    imgtext_status status = layout_text(request.layout, &laid_out.layout);
+    // Auto-size fits the text box on the text's own axes, before it turns.
+    float size_used = 0.0f;
+    imgtext_status status = lay_out_request(request, &laid_out.layout, &size_used);
     if (status != IMGTEXT_OK) return status;
     const text_layout &layout = laid_out.layout;
     const text_frame frame =
@@ -313,6 +460,7 @@ imgtext_status draw_rotated_text(const rgba_image &image, const text_request &re
     status = draw_turned(image, request, layout, frame);
     if (status != IMGTEXT_OK) return status;
     if (bounds) *bounds = bounds_of(frame, layout.box_width, layout.box_height);
+    if (size) *size = size_used;
     if (result) {
         *result = layout;
         laid_out.layout = text_layout{};

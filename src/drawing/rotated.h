@@ -1,6 +1,9 @@
 // Rotated text: the glyphs' outlines turned before they are rasterised (never
 // a rendered picture turned afterwards), so edges stay as sharp at any angle
-// as upright text; the box, outline and shadow turn with the text.
+// as upright text; the box, outline and shadow turn with the text. Colour
+// glyphs, which are pictures, are the exception: their upright pixels are
+// turned with a bilinear filter about the same pen and frame, keeping their
+// colours.
 #ifndef IMGTEXT_DRAWING_ROTATED_H
 #define IMGTEXT_DRAWING_ROTATED_H
 
@@ -51,10 +54,12 @@ imgtext_status draw_turned(const rgba_image &image, const text_request &request,
 // boxes, its box, and as far as its outline and shadow reach beyond them.
 area turned_drawn_area(const text_request &request, const text_layout &layout, const text_frame &frame);
 
-// draw_text for a request with a rotation: lays out, places and draws the
-// text turned; *bounds receives the turned text box's bounding box.
+// draw_text for a request with a rotation: lays out (at the size that fits,
+// with auto-size: see lay_out_request), places and draws the text turned;
+// *bounds receives the turned text box's bounding box and *size (when not
+// null) the size laid out at.
 imgtext_status draw_rotated_text(const rgba_image &image, const text_request &request, const placement &where,
-                                 turned_bounds *bounds, text_layout *layout);
+                                 turned_bounds *bounds, text_layout *layout, float *size = nullptr);
 
 }  // namespace imgtext
 

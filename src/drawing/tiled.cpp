@@ -50,9 +50,10 @@ void composite_tile(const rgba_image &image, const rgba_image &tile, const std::
 }  // namespace
 
 imgtext_status draw_tiled_text(const rgba_image &image, const text_request &request, const placement &where,
-                               turned_bounds *bounds, text_layout *result) {
+                               turned_bounds *bounds, text_layout *result, float *size) {
     owned_layout laid_out;
-    imgtext_status status = layout_text(request.layout, &laid_out.layout);
+    float size_used = 0.0f;
+    imgtext_status status = lay_out_request(request, &laid_out.layout, &size_used);
     if (status != IMGTEXT_OK) return status;
     const text_layout &layout = laid_out.layout;
     const int64_t w = layout.box_width, h = layout.box_height;
@@ -122,6 +123,7 @@ imgtext_status draw_tiled_text(const rgba_image &image, const text_request &requ
         }
     }
     if (bounds) *bounds = bounds_of(placed, w, h);
+    if (size) *size = size_used;
     if (result) {
         *result = layout;
         laid_out.layout = text_layout{};

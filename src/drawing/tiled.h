@@ -13,10 +13,12 @@
 namespace imgtext {
 
 // draw_text for a request with tiling: *bounds receives the bounding box of
-// the placed tile's text box. LIMIT when the tile is larger than the header
-// allows, or covers too many grid cells.
+// the placed tile's text box, and *size (when not null) the size laid out at
+// (auto-size fits the text itself, before it turns: see lay_out_request).
+// LIMIT when the tile is larger than the header allows, or covers too many
+// grid cells.
 imgtext_status draw_tiled_text(const rgba_image &image, const text_request &request, const placement &where,
-                               turned_bounds *bounds, text_layout *layout);
+                               turned_bounds *bounds, text_layout *layout, float *size = nullptr);
 
 }  // namespace imgtext
 

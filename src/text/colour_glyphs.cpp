@@ -18,6 +18,7 @@
 
 #include "image/image.h"
 #include "image/image_io.h"
+#include "text/colour_paint.h"
 
 namespace imgtext {
 
@@ -249,8 +250,11 @@ uint64_t draw_layers_window(const font_face &font, int glyph, float scale, const
 }  // namespace
 
 colour_kind colour_kind_of(const font_face &font, int glyph) {
+    if (glyph < 0 || glyph >= font_glyph_count(font)) return colour_kind::none;
+    bitmap_place extents{};
+    if (has_colour_paint(font, glyph) && place_bitmap(font, glyph, 1.0f, &extents)) return colour_kind::paint;
     const uint8_t tables = font_colour_tables(font);
-    if (!tables || glyph < 0 || glyph >= font_glyph_count(font)) return colour_kind::none;
+    if (!tables) return colour_kind::none;
     if (tables & colour_bitmaps) {
         const png_blob png(font, glyph);
         bitmap_place place{};
@@ -265,7 +269,7 @@ colour_kind colour_kind_of(const font_face &font, int glyph) {
 }
 
 glyph_box colour_glyph_box(const font_face &font, int glyph, colour_kind kind, float scale) {
-    if (kind == colour_kind::bitmap) {
+    if (kind == colour_kind::bitmap || kind == colour_kind::paint) {
         bitmap_place p{};
         if (!place_bitmap(font, glyph, scale, &p)) return {};
         return {clamped_edge(std::floor(p.left)), clamped_edge(std::floor(p.top)),
@@ -288,6 +292,8 @@ uint64_t draw_colour_window(const font_face &font, int glyph, colour_kind kind, 
                             const glyph_window &window, const paint &text, unsigned char *rgba, size_t stride) {
     if (kind == colour_kind::bitmap) return draw_bitmap_window(font, glyph, scale, box, window, rgba, stride);
     if (kind == colour_kind::layers) return draw_layers_window(font, glyph, scale, box, window, text, rgba, stride);
+    if (kind == colour_kind::paint)
+        return draw_colour_paint_window(font, glyph, scale, box, window, text, rgba, stride);
     return 0;
 }
 

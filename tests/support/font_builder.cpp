@@ -323,6 +323,26 @@ bytes colr_tables(bytes *cpal) {
     return colr.out;
 }
 
+bytes colr1_tables(bytes *cpal) {
+    writer colr;
+    colr.u16(1).u16(0).u32(0).u32(0).u16(0);             // version 1, no COLRv0 records
+    colr.u32(34).u32(0).u32(0).u32(0).u32(0);            // the base glyph list at 34; no layers, clips or variations
+    colr.u32(1).u16(3).u32(10);                          // glyph 3: the paint 10 bytes into the list
+    colr.u8(32).u8(0).u16(8).u8(3).u8(0).u16(45);        // PaintComposite: source at +8, SRC_OVER, backdrop at +45
+    colr.u8(10).u8(0).u16(6).u16(5);                     // PaintGlyph: the accent, its paint at +6
+    colr.u8(4).u8(0).u16(16);                            // PaintLinearGradient: its colour line at +16,
+    colr.u16(0).u16(0).u16(300).u16(0).u16(0).u16(300);  // from (0, 0) to (300, 0), (0, 300)
+    colr.u8(1).u16(2);                                   // a repeating line of two stops:
+    colr.u16(0).u16(0).u16(0x4000).u16(0x4000).u16(0xFFFF).u16(0x4000);  // entry 0, then the text colour
+    colr.u8(10).u8(0).u16(6).u16(3);                                     // PaintGlyph: glyph 3, its paint at +6
+    colr.u8(2).u16(0).u16(0x2000);                                       // PaintSolid: entry 0 at half alpha
+    writer palette;
+    palette.u16(0).u16(1).u16(1).u16(1).u32(14).u16(0);
+    palette.u8(0).u8(0).u8(255).u8(255);  // BGRA: opaque red
+    *cpal = palette.out;
+    return colr.out;
+}
+
 // One strike of one glyph (3) in index format 1 and image format 17 (PNG
 // with small metrics).
 bytes cbdt_tables(const bytes &png, bytes *cblc) {
@@ -375,6 +395,7 @@ std::vector<uint8_t> tiny_font(const tiny_font_options &options) {
         }
     }
     if (options.colr) tables["COLR"] = colr_tables(&tables["CPAL"]);
+    if (options.colr1) tables["COLR"] = colr1_tables(&tables["CPAL"]);
     if (!options.cbdt_png.empty()) tables["CBDT"] = cbdt_tables(options.cbdt_png, &tables["CBLC"]);
     tables["maxp"] = maxp.out;
     if (options.kerning == 0) tables["kern"] = kerning_table(0);

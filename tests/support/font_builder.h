@@ -27,6 +27,11 @@ struct tiny_font_options {
     // CBDT/CBLC: U+4E00 as this PNG in a 100 ppem strike (one font unit per
     // 1/100 px), 20 x 20 pixels with its top 16 pixels above the baseline.
     std::vector<uint8_t> cbdt_png = {};
+    // COLRv1 (in place of colr's COLRv0): U+4E00 as a paint graph, a group
+    // composited SRC_OVER: the accent filled with a repeating linear
+    // gradient from palette entry 0 (opaque red) to the text colour, over
+    // the glyph itself in entry 0 at half alpha.
+    bool colr1 = false;
 };
 
 // A Type 2 charstring from operands and operators; operator n is written as
