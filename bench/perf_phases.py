@@ -28,14 +28,15 @@ import sys
 # frames that called it.
 PHASES = [
     ("format check (count_jpeg_scans)", r"count_jpeg_scans"),
-    ("decode", r"jpeg::decoder|jpeg::bit_reader|jpeg_idct|jpeg_ycbcr|jpeg_upsample|transform_block|transform_strip|"
-               r"idct_queue|decode_jpeg_rgba|stbi__"),
-    ("encode", r"encode_jpeg|block_coder|encode_image|encode_png"),
+    # transform_block and transform_strip are the encoder's DCT kernels.
+    ("encode", r"encode_jpeg|jpeg_row_encoder|block_coder|transform_block|transform_strip|encode_image|encode_png"),
+    ("decode", r"jpeg::decoder|jpeg::bit_reader|jpeg_idct|jpeg_ycbcr|jpeg_upsample|"
+               r"idct_queue|decode_jpeg_rgba|decode_jpeg_rows|stbi__"),
     ("font set-up", r"builtin_font|validate_font|make_text_face|harfbuzz_font|stbtt_InitFont|hb_face_create|"
                     r"hb_font_create|imgtext_font_"),
     ("text layout and shaping", r"hb_shape|hb_buffer|layout_text|text_layout|glyph_for_codepoint|glyph_kerning|"
                                 r"bidi|line_break|grapheme"),
-    ("drawing", r"draw_|widen_coverage|box_pass|blur|composite|stbtt_|coverage|text_drawing::draw|imgtext_draw"),
+    ("drawing", r"draw_window|draw_|widen_coverage|box_pass|blur|composite|stbtt_|coverage|text_drawing::draw|imgtext_draw"),
     ("file reading", r"load_image_file|read_whole|read_file|imgtext_image_load"),
     ("atomic write (rename, writes outside the encoder)", r"save_image_file|file_output|imgtext_image_save"),
     ("freeing and exit", r"munmap|imgtext_image_free|^exit$|__run_exit_handlers|_dl_fini|do_exit"),
