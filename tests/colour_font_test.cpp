@@ -1,8 +1,9 @@
 // Colour fonts: Noto Color Emoji (CBDT/CBLC PNG bitmaps, from Debian's
 // fonts-noto-color-emoji) against Unicode's emoji-test.txt, its bitmaps
 // drawn at two sizes, at opacity and turned, and fonts built here for
-// COLRv0 layers, COLRv1 paint graphs (by python3-fonttools), a tiny CBDT
-// strike and the load rules for fonts without outlines.
+// COLRv0 layers, COLRv1 paint graphs and an sbix strike (by
+// python3-fonttools), a tiny CBDT strike and the load rules for fonts
+// without outlines.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +12,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "api_support.h"
@@ -355,6 +357,58 @@ TEST(ColourFont, ColrV1PaintGraphsDrawFillsGradientsClipsAndGroups) {
     const drawn seeded = draw(style, "\xE4\xB8\x80", black);
     EXPECT_GT(coloured(seeded.pixels), 500);            // the bar, half red
     EXPECT_GT(count_where(seeded.pixels, is_red), 10);  // the accent's gradient
+}
+
+// sbix, from a font python3-fonttools builds here: the 64 ppem strike's
+// 64 x 64 picture drawn at 40 px an em is area-averaged to 40 x 40 and put
+// by its origin offset (8, -16) at x 9..49, y 6..46 (pen at x 4, baseline
+// 36), its quadrants' seams falling on x 29 and y 26; the text colour's
+// alpha and the opacity scale it. Off, the outline (x 8..40, y 4..36) is
+// drawn in the text colour.
+TEST(ColourFont, SbixStrikeDrawsItsPngInPlaceAndScaled) {
+    ts::scratch_dir dir;
+    const std::string path = dir.path("sbix.ttf");
+    const std::string command = std::string("/usr/bin/python3 '") + IMGTEXT_SBIX_FONT_SCRIPT + "' '" + path + "'";
+    ASSERT_EQ(std::system(command.c_str()), 0) << "python3-fonttools is part of the set-up";
+    const font_handle sbix(path.c_str());
+    ASSERT_EQ(sbix.status, IMGTEXT_OK) << sbix.message;
+    imgtext_text_style style = ts::style_of(40);
+    style.size_unit = IMGTEXT_SIZE_EM, style.font = sbix.font;
+    const imgtext_color text{200, 100, 50, 255}, clear{0, 0, 0, 0};
+    style.color = text;
+    const drawn on = draw(style, "A", clear);
+    EXPECT_EQ(on.metrics.missing_glyphs, 0);
+    style.color.a = 128;
+    const drawn translucent = draw(style, "A", clear);
+    style.color.a = 255, style.opacity = 0.5f;
+    const drawn half = draw(style, "A", clear);
+    const ts::pixel quadrants[4] = {{255, 0, 0, 255}, {0, 255, 0, 255}, {0, 0, 255, 255}, {255, 255, 0, 255}};
+    auto near = [](const ts::pixel &p, const ts::pixel &q) {
+        for (int ch = 0; ch < 4; ++ch)
+            if (std::abs(p[ch] - q[ch]) > 2) return false;
+        return true;
+    };
+    for (int q = 0; q < 4; ++q) {
+        const int x = q % 2 ? 39 : 19, y = q / 2 ? 36 : 16;
+        EXPECT_TRUE(near(on.pixels.px(x, y), quadrants[q])) << q;
+        const ts::pixel scaled{quadrants[q][0], quadrants[q][1], quadrants[q][2], 128};
+        EXPECT_TRUE(near(translucent.pixels.px(x, y), scaled)) << q;
+        EXPECT_TRUE(near(half.pixels.px(x, y), scaled)) << q;
+    }
+    // The picture's corners and seams, to the pixel.
+    EXPECT_EQ(on.pixels.px(9, 6), quadrants[0]);
+    EXPECT_EQ(on.pixels.px(28, 25), quadrants[0]);
+    EXPECT_EQ(on.pixels.px(29, 25), quadrants[1]);
+    EXPECT_EQ(on.pixels.px(28, 26), quadrants[2]);
+    EXPECT_EQ(on.pixels.px(48, 45), quadrants[3]);
+    for (const auto &[x, y] : {std::pair{8, 6}, {9, 5}, {49, 45}, {48, 46}})
+        EXPECT_EQ(on.pixels.px(x, y)[3], 0) << x << "," << y;
+
+    style.opacity = 1, style.color_glyphs = 0;
+    const drawn off = draw(style, "A", clear);
+    EXPECT_EQ(off.pixels.px(20, 20), (ts::pixel{200, 100, 50, 255}));
+    EXPECT_EQ(off.pixels.px(44, 40)[3], 0);  // inside the picture, outside the outline
+    EXPECT_EQ(off.metrics.missing_glyphs, 0);
 }
 
 }  // namespace
