@@ -105,31 +105,30 @@ class jpeg_bits {
 public:
     jpeg_bits(write_fn write, void *context) : write_(write), context_(context) {}
     ~jpeg_bits() { flush(); }
-    // 1 <= length <= 32. Every whole byte leaves at once: eight bytes are
-    // stored and the position moves on by the number that were whole, so
-    // no branch depends on the count (only a 0xFF, rare, takes the byte
-    // loop that stuffs it).
+    // 1 <= length <= 27 (a code with its value bits). Bits gather in the
+    // word until 32 wait, which leave as four bytes at once: most codes
+    // only shift and add, and only a 0xFF among the four, rare, takes the
+    // byte loop that stuffs it.
     void put(uint64_t bits, int length) {
         acc_ = (acc_ << length) | bits;
         count_ += length;
-        const int bytes = count_ >> 3;
-        const uint64_t word = acc_ << (64 - count_);
-        const uint64_t whole = ~(~uint64_t{0} >> (8 * bytes));
+        if (count_ < 32) return;
+        count_ -= 32;
+        const auto word = static_cast<uint32_t>(acc_ >> count_);
         // A byte of the word is 0xFF exactly when the complement has a
         // zero byte (the test may also flag bytes before a real one).
-        const uint64_t inverse = ~word;
-        if (__builtin_expect(((inverse - 0x0101010101010101ull) & ~inverse & 0x8080808080808080ull & whole) != 0, 0)) {
-            for (int i = 0; i < bytes; ++i) {
-                const uint8_t byte = static_cast<uint8_t>(word >> (56 - 8 * i));
+        const uint32_t inverse = ~word;
+        if (__builtin_expect(((inverse - 0x01010101u) & ~inverse & 0x80808080u) != 0, 0)) {
+            for (int i = 0; i < 4; ++i) {
+                const auto byte = static_cast<uint8_t>(word >> (24 - 8 * i));
                 out_[used_++] = byte;
                 if (byte == 0xFF) out_[used_++] = 0;
             }
         } else {
-            const uint64_t big_endian = __builtin_bswap64(word);
-            std::memcpy(out_ + used_, &big_endian, 8);
-            used_ += static_cast<size_t>(bytes);
+            const uint32_t big_endian = __builtin_bswap32(word);
+            std::memcpy(out_ + used_, &big_endian, 4);
+            used_ += 4;
         }
-        count_ &= 7;
     }
     // Room for one more block (at most 64 codes of 27 bits, all stuffed,
     // and the eight bytes the last store may write).

@@ -9,10 +9,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <thread>
 
 #include "codecs/jpeg_encoder.h"
 #include "drawing/effects.h"
@@ -25,6 +28,7 @@ namespace imgtext {
 namespace {
 
 constexpr int k_band = 16;  // rows per band: the decoder's hand-over, two or one of the encoder's MCU rows
+constexpr int k_ring = 3;   // bands waiting for an encoder on a thread of its own
 
 // The rows a text may reach at its place: its box with padding, glyphs
 // beyond their lines by up to a pixel size, and the outline and shadow.
@@ -52,9 +56,16 @@ void reach_of(const text_request &request, const text_layout &layout, float size
 class streamed_drawing final : public row_consumer {
 public:
     streamed_drawing(const streamed_text *texts, size_t count, const encoding_choice &encoding, write_fn write,
-                     void *context, size_known prepare)
-        : texts_(texts), count_(count), encoding_(encoding), write_(write), context_(context), prepare_(prepare) {}
+                     void *context, size_known prepare, int threads)
+        : texts_(texts),
+          count_(count),
+          encoding_(encoding),
+          write_(write),
+          context_(context),
+          prepare_(prepare),
+          threads_(threads) {}
     ~streamed_drawing() {
+        stop_encoding();
         delete encoder_;
         delete with_metadata_;
         delete[] layouts_;
@@ -69,7 +80,9 @@ public:
     bool begin(int width, int height, const image_metadata *metadata) override;
     unsigned char *row(int y) override {
         if (y >= top_ && y < bottom_) return window_rows_ + static_cast<size_t>(y - top_) * row_bytes_;
-        return band_ + static_cast<size_t>(y % k_band) * row_bytes_;
+        const int slot = y / k_band % slots_;
+        if (y % k_band == 0) wait_for_slot(slot);
+        return band_ + (static_cast<size_t>(slot) * k_band + static_cast<size_t>(y % k_band)) * row_bytes_;
     }
     void rows_done(int end) override;
     bool finished() override;
@@ -80,12 +93,24 @@ private:
     void encode_rows(const unsigned char *rows, int first, int end);
     void draw_window();
 
+    // The encoder's work, in order: done here, or queued for its thread.
+    struct encode_job {
+        const unsigned char *rows;
+        int first, end;
+    };
+    void start_encoding_thread();
+    void encode(encode_job job, int slot);
+    void encode_queued();
+    void wait_for_slot(int slot);
+    void stop_encoding();
+
     const streamed_text *texts_;
     size_t count_;
     encoding_choice encoding_;
     write_fn write_;
     void *context_;
     size_known prepare_;
+    int threads_;
     owned_layout *layouts_ = nullptr;
     box_origin *origins_ = nullptr;
     int width_ = 0, height_ = 0;
@@ -96,7 +121,83 @@ private:
     bool failed_ = false;
     metadata_writer *with_metadata_ = nullptr;
     jpeg_row_encoder *encoder_ = nullptr;
+
+    // With threads to spare, the encoder has one of its own and `slots_`
+    // bands between it and the decoder. The queue holds at most one job per
+    // band and the window's.
+    int slots_ = 1;
+    std::thread worker_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    encode_job queue_[k_ring + 2] = {};
+    int queued_ = 0, taken_ = 0, encoded_ = 0;  // jobs so far
+    int slot_job_[k_ring] = {-1, -1, -1};       // the job that last used each band
+    bool stopping_ = false, dropped_ = false;   // dropped_: failed_, as the encoder's thread sees it
 };
+
+// A thread's worth of encoding is about as much as decoding: where the
+// decoder has a second thread, the encoder gets a third, a few bands behind.
+void streamed_drawing::start_encoding_thread() {
+    if (threads_ < 2) return;
+    try {
+        worker_ = std::thread([this] { encode_queued(); });
+        slots_ = k_ring;
+    } catch (...) {  // no thread to be had: the decoder's thread encodes
+    }
+}
+
+void streamed_drawing::encode(encode_job job, int slot) {
+    if (!worker_.joinable()) {
+        encode_rows(job.rows, job.first, job.end);
+        return;
+    }
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (slot >= 0) slot_job_[slot] = queued_;
+        queue_[queued_ % (k_ring + 2)] = job;
+        ++queued_;
+    }
+    changed_.notify_all();
+}
+
+void streamed_drawing::encode_queued() {
+    for (;;) {
+        encode_job job{};
+        bool drop = false;
+        {
+            std::unique_lock<std::mutex> lock(mutex_);
+            changed_.wait(lock, [this] { return queued_ > taken_ || stopping_; });
+            if (queued_ == taken_) return;  // stopping, and nothing left
+            job = queue_[taken_ % (k_ring + 2)];
+            ++taken_;
+            drop = dropped_;
+        }
+        if (!drop) encode_rows(job.rows, job.first, job.end);
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++encoded_;
+        }
+        changed_.notify_all();
+    }
+}
+
+// A band is about to be reused: its last rows must be encoded first.
+void streamed_drawing::wait_for_slot(int slot) {
+    if (!worker_.joinable()) return;
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [&] { return encoded_ > slot_job_[slot]; });
+}
+
+void streamed_drawing::stop_encoding() {
+    if (!worker_.joinable()) return;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        stopping_ = true;
+        dropped_ = dropped_ || failed_;
+    }
+    changed_.notify_all();
+    worker_.join();
+}
 
 bool streamed_drawing::lay_out(int width, int height) {
     layouts_ = new (std::nothrow) owned_layout[count_ ? count_ : 1];
@@ -145,7 +246,8 @@ bool streamed_drawing::begin(int width, int height, const image_metadata *metada
     row_bytes_ = static_cast<size_t>(width) * 4;
     if (prepare_.prepare && !prepare_.prepare(prepare_.context, width, height)) return false;
     if (!start_encoder(width, height, metadata) || !lay_out(width, height)) return false;
-    band_ = static_cast<unsigned char *>(std::malloc(row_bytes_ * k_band));
+    start_encoding_thread();
+    band_ = static_cast<unsigned char *>(std::malloc(row_bytes_ * k_band * static_cast<size_t>(slots_)));
     spare_ = static_cast<unsigned char *>(std::malloc(row_bytes_));
     if (bottom_ > top_) {
         window_rows_ = static_cast<unsigned char *>(std::malloc(row_bytes_ * static_cast<size_t>(bottom_ - top_)));
@@ -179,10 +281,15 @@ void streamed_drawing::rows_done(int end) {
     const int first = done_;
     done_ = end;
     if (end <= top_ || first >= bottom_) {
-        encode_rows(band_, first, end);
+        const int slot = first / k_band % slots_;
+        encode({band_ + static_cast<size_t>(slot) * k_band * row_bytes_, first, end}, slot);
     } else if (end == bottom_) {
         draw_window();
-        if (!failed_) encode_rows(window_rows_, top_, bottom_);
+        if (!failed_) encode({window_rows_, top_, bottom_}, -1);
+    }
+    if (failed_ && worker_.joinable()) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        dropped_ = true;
     }
 }
 
@@ -190,6 +297,7 @@ bool streamed_drawing::finished() {
     // Texts wholly off the picture are still drawn, on no rows at all: the
     // drawing may fail (a glyph budget, memory) as it would on the picture.
     if (top_ == bottom_ && !failed_) draw_window();
+    stop_encoding();  // after every queued band is encoded
     if (failed_ || done_ != height_) return false;
     encoder_->finish();
     if (with_metadata_) with_metadata_->finish();
@@ -202,7 +310,7 @@ imgtext_status load_draw_and_encode(const unsigned char *input, size_t input_siz
                                     load_settings settings, const streamed_text *texts, size_t count,
                                     const encoding_choice &encoding, write_fn write, void *context, int fallback_format,
                                     rgba_image *image, int *format, bool *streamed, size_known prepare) {
-    streamed_drawing drawing(texts, count, encoding, write, context, prepare);
+    streamed_drawing drawing(texts, count, encoding, write, context, prepare, settings.threads);
     settings.rows = &drawing;
     settings.streamed = streamed;
     return decode_image(input, input_size, path, settings, fallback_format, image, format);

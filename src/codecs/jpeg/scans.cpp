@@ -371,7 +371,8 @@ outcome decoder::baseline_scan() {
         for (int s = 0; s < scan_n_; ++s) per_mcu += comp_[order_[s]].h * comp_[order_[s]].v;
         return static_cast<size_t>(mcu_x_) * static_cast<size_t>(per_mcu);
     };
-    if (threads_ > 1 && pipe.allocate(blocks_per_strip())) {
+    const size_t budget = sink_ ? size_t{2} << 20 : size_t{4} << 20;
+    if (threads_ > 1 && pipe.allocate(blocks_per_strip(), budget)) {
         pipe_ = &pipe;
         try {
             worker = std::thread([this] { pixels_from_strips(); });

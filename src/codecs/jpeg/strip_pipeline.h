@@ -34,12 +34,13 @@ public:
         for (int i = 0; i < depth_ && strips_; ++i) std::free(strips_[i].coeff), std::free(strips_[i].jobs);
         std::free(strips_);
     }
-    // Room for `blocks` a row, as many rows ahead as about 4 MB allow (from
-    // 2 to 16): the two sides' pace varies along the picture, not least
-    // where the result's fresh pages are faulted in, 2 MB at a time.
-    bool allocate(size_t blocks) {
+    // Room for `blocks` a row, as many rows ahead as about `budget` bytes
+    // allow (from 2 to 16): the two sides' pace varies along the picture,
+    // not least where the result's fresh pages are faulted in, 2 MB at a
+    // time (4 MB suits that; a picture streamed to a sink has no such pages).
+    bool allocate(size_t blocks, size_t budget) {
         const size_t row_bytes = blocks * (64 * sizeof(int16_t) + sizeof(job));
-        const size_t rows = (size_t{4} << 20) / (row_bytes ? row_bytes : 1);
+        const size_t rows = budget / (row_bytes ? row_bytes : 1);
         depth_ = rows < 2 ? 2 : rows > 16 ? 16 : static_cast<int>(rows);
         strips_ = static_cast<strip *>(std::calloc(static_cast<size_t>(depth_), sizeof(strip)));
         if (!strips_) return false;
