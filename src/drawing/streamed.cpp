@@ -86,6 +86,10 @@ public:
     }
     void rows_done(int end) override;
     bool finished() override;
+    void cancel() override {
+        failed_ = true;
+        stop_encoding();  // the encoder's thread drops what is queued
+    }
 
 private:
     bool lay_out(int width, int height);

@@ -42,6 +42,9 @@ public:
     // False, or a decoding that does not end as the whole load would take
     // it, and the load decodes the whole picture after all.
     virtual bool finished() = 0;
+    // The decoding ended otherwise: whatever the rows went into is dropped
+    // before the whole picture is decoded.
+    virtual void cancel() = 0;
 
 protected:
     ~row_consumer() = default;

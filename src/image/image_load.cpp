@@ -199,6 +199,7 @@ bool stream_rows(const unsigned char *data, int length, const load_settings &set
     const jpeg_decode_result result =
         decode_jpeg_rows(data, length, sink, &width, &height, &reason, settings.threads, &damage);
     const bool whole = result == jpeg_decode_result::decoded && (!damage.truncated || settings.allow_damaged);
+    if (!whole) settings.rows->cancel();
     if (!whole || !settings.rows->finished()) {
         free_metadata(metadata);
         return false;
