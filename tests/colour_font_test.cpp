@@ -42,6 +42,15 @@ struct font_handle {
     font_handle &operator=(const font_handle &) = delete;
 };
 
+// A font that one of the tests' scripts builds with python3-fonttools (part
+// of the set-up; Debian's own Python, which has it); fails the test if not.
+std::string font_from_script(const ts::scratch_dir &dir, const char *script, const char *name) {
+    const std::string path = dir.path(name);
+    const std::string command = std::string("/usr/bin/python3 '") + script + "' '" + path + "'";
+    EXPECT_EQ(std::system(command.c_str()), 0) << "python3-fonttools is part of the set-up";
+    return path;
+}
+
 struct drawn {
     ts::rgba pixels;
     imgtext_text_metrics metrics{};
@@ -309,9 +318,7 @@ TEST(ColourFont, TurnedColourGlyphsAreTheirUprightPicturesTurned) {
 // centre, 10 font units a pixel from the pen at x = 4.
 TEST(ColourFont, ColrV1PaintGraphsDrawFillsGradientsClipsAndGroups) {
     ts::scratch_dir dir;
-    const std::string path = dir.path("colr1.ttf");
-    const std::string command = std::string("/usr/bin/python3 '") + IMGTEXT_COLRV1_FONT_SCRIPT + "' '" + path + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0) << "python3-fonttools is part of the set-up";
+    const std::string path = font_from_script(dir, IMGTEXT_COLRV1_FONT_SCRIPT, "colr1.ttf");
     const font_handle colr(path.c_str());
     ASSERT_EQ(colr.status, IMGTEXT_OK) << colr.message;
     imgtext_text_style style = ts::style_of(100);
@@ -367,9 +374,7 @@ TEST(ColourFont, ColrV1PaintGraphsDrawFillsGradientsClipsAndGroups) {
 // drawn in the text colour.
 TEST(ColourFont, SbixStrikeDrawsItsPngInPlaceAndScaled) {
     ts::scratch_dir dir;
-    const std::string path = dir.path("sbix.ttf");
-    const std::string command = std::string("/usr/bin/python3 '") + IMGTEXT_SBIX_FONT_SCRIPT + "' '" + path + "'";
-    ASSERT_EQ(std::system(command.c_str()), 0) << "python3-fonttools is part of the set-up";
+    const std::string path = font_from_script(dir, IMGTEXT_SBIX_FONT_SCRIPT, "sbix.ttf");
     const font_handle sbix(path.c_str());
     ASSERT_EQ(sbix.status, IMGTEXT_OK) << sbix.message;
     imgtext_text_style style = ts::style_of(40);

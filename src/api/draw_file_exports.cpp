@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 
 #include "api/export_guard.h"
@@ -25,15 +24,6 @@ namespace {
 
 // The fields of the first version of the job struct: all of today's.
 constexpr size_t k_job_first_size = sizeof(imgtext_text_job);
-
-// A job's position as the int the caller stored: reading an out-of-range
-// value as the enum would be undefined, so its bits are read and checked.
-int position_bits(const imgtext_text_job &job) {
-    int value;
-    static_assert(sizeof value == sizeof job.position);
-    std::memcpy(&value, &job.position, sizeof value);
-    return value;
-}
 
 bool known_position(int position) { return position >= IMGTEXT_TOP_LEFT && position <= IMGTEXT_BOTTOM_RIGHT; }
 
@@ -71,7 +61,7 @@ struct prepared_jobs {
         if (!requests || !texts) return false;
         for (size_t i = 0; i < n; ++i) {
             const imgtext_text_job &job = jobs[i];
-            const int position = position_bits(job);
+            const int position = int_bits(job.position);
             if (!known_position(position) || !valid_share(job.size_percent)) return false;
             // A share of the height waits for the picture's header.
             if (job.size_percent == 0.0f && request_from(job.text, job.length, job.style, &requests[i]) != IMGTEXT_OK)
@@ -145,7 +135,7 @@ imgtext_status draw_and_save(call_state &call, int format, int damage, const img
     imgtext_status status = IMGTEXT_OK;
     for (size_t i = 0; i < count && status == IMGTEXT_OK; ++i) {
         const imgtext_text_job &job = jobs[i];
-        const int bits = position_bits(job);
+        const int bits = int_bits(job.position);
         if (!known_position(bits)) return bad_argument("unknown position");  // as the draw itself would say
         const auto position = static_cast<imgtext_position>(bits);
         if (!valid_share(job.size_percent)) return bad_argument("size_percent is negative or not a number");

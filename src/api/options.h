@@ -17,6 +17,17 @@ namespace imgtext {
 
 imgtext_status bad_argument(const char *what);
 
+// An enum argument holds whatever int the caller passed. Reading a value
+// outside the enum's range as the enum is undefined (and a compiler may drop
+// a later range check), so its bits are read as an int, checked, and only
+// then converted.
+inline int int_bits(const imgtext_position &position) {
+    int value;
+    static_assert(sizeof value == sizeof position);
+    std::memcpy(&value, &position, sizeof value);
+    return value;
+}
+
 // Options structs begin with their size: read the fields the caller's
 // version of the header knew and keep the defaults for the rest.
 template <typename Options>

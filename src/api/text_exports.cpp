@@ -1,7 +1,6 @@
 // The drawing API's text exports: styles, measuring, and drawing by an
 // anchor point or by gravity.
 #include <cstddef>
-#include <cstring>
 
 #include "api/export_guard.h"
 #include "api/options.h"
@@ -15,17 +14,6 @@
 using namespace imgtext;
 
 namespace {
-
-// An enum argument holds whatever int the caller passed. Reading a value
-// outside the enum's range as the enum is undefined (and a compiler may drop
-// a later range check), so its bits are read as an int, checked, and only
-// then converted.
-int int_bits(const imgtext_position &position) {
-    int value;
-    static_assert(sizeof value == sizeof position);
-    std::memcpy(&value, &position, sizeof value);
-    return value;
-}
 
 // The metrics a caller gave room for: none (NULL), or at least the first
 // version's fields. A smaller size is uninitialised or wrong, and writing

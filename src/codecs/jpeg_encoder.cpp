@@ -457,21 +457,14 @@ struct block_coder {
 
 namespace {
 
-const huffman &dc_luma_table() {
-    static const huffman table(k_dc_luma_counts, k_dc_values);
-    return table;
-}
-const huffman &dc_chroma_table() {
-    static const huffman table(k_dc_chroma_counts, k_dc_values);
-    return table;
-}
-const huffman &ac_luma_table() {
-    static const huffman table(k_ac_luma_counts, k_ac_luma_values);
-    return table;
-}
-const huffman &ac_chroma_table() {
-    static const huffman table(k_ac_chroma_counts, k_ac_chroma_values);
-    return table;
+// The standard tables' codes, made once.
+struct huffman_tables {
+    huffman dc_luma{k_dc_luma_counts, k_dc_values}, dc_chroma{k_dc_chroma_counts, k_dc_values};
+    huffman ac_luma{k_ac_luma_counts, k_ac_luma_values}, ac_chroma{k_ac_chroma_counts, k_ac_chroma_values};
+};
+const huffman_tables &tables() {
+    static const huffman_tables made;
+    return made;
 }
 
 }  // namespace
@@ -493,8 +486,8 @@ struct jpeg_row_encoder::state {
     strip_fn transform;
     float luma_scale[64], chroma_scale[64];
     jpeg_bits out;
-    block_coder luma{dc_luma_table(), ac_luma_table()}, cb{dc_chroma_table(), ac_chroma_table()},
-        cr{dc_chroma_table(), ac_chroma_table()};
+    block_coder luma{tables().dc_luma, tables().ac_luma}, cb{tables().dc_chroma, tables().ac_chroma},
+        cr{tables().dc_chroma, tables().ac_chroma};
     int next_row = 0;
     alignas(64) int16_t blocks[24][64];  // one strip: 8 MCUs of 3 blocks, or 4 of 6
 

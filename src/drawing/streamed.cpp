@@ -27,8 +27,9 @@ namespace imgtext {
 
 namespace {
 
-constexpr int k_band = 16;  // rows per band: the decoder's hand-over, two or one of the encoder's MCU rows
-constexpr int k_ring = 3;   // bands waiting for an encoder on a thread of its own
+constexpr int k_band = 16;           // rows per band: the decoder's hand-over, two or one of the encoder's MCU rows
+constexpr int k_ring = 3;            // bands waiting for an encoder on a thread of its own
+constexpr int k_queue = k_ring + 2;  // its jobs: a band's at most, the window's, and one being encoded
 
 // The rows a text may reach at its place: its box with padding, glyphs
 // beyond their lines by up to a pixel size, and the outline and shadow.
@@ -133,7 +134,7 @@ private:
     std::thread worker_;
     std::mutex mutex_;
     std::condition_variable changed_;
-    encode_job queue_[k_ring + 2] = {};
+    encode_job queue_[k_queue] = {};
     int queued_ = 0, taken_ = 0, encoded_ = 0;  // jobs so far
     int slot_job_[k_ring] = {-1, -1, -1};       // the job that last used each band
     bool stopping_ = false, dropped_ = false;   // dropped_: failed_, as the encoder's thread sees it
@@ -158,7 +159,7 @@ void streamed_drawing::encode(encode_job job, int slot) {
     {
         std::lock_guard<std::mutex> lock(mutex_);
         if (slot >= 0) slot_job_[slot] = queued_;
-        queue_[queued_ % (k_ring + 2)] = job;
+        queue_[queued_ % k_queue] = job;
         ++queued_;
     }
     changed_.notify_all();
@@ -172,7 +173,7 @@ void streamed_drawing::encode_queued() {
             std::unique_lock<std::mutex> lock(mutex_);
             changed_.wait(lock, [this] { return queued_ > taken_ || stopping_; });
             if (queued_ == taken_) return;  // stopping, and nothing left
-            job = queue_[taken_ % (k_ring + 2)];
+            job = queue_[taken_ % k_queue];
             ++taken_;
             drop = dropped_;
         }
